@@ -1,0 +1,112 @@
+#include "crypto/core/engine.h"
+
+#include <openssl/engine.h>
+#include <openssl/err.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "crypto/core/err.h"
+#include "crypto/core/objects.h"
+#include "crypto/ecgost/ecgost_evp.h"
+
+namespace cadb {
+namespace {
+
+constexpr const char* kEngineId = "cadb";
+constexpr const char* kEngineName = "GOST algorithms of the cadb library";
+
+// What the engine publishes, fixed once it is built.
+struct Published {
+    std::vector<EngineKeyType> key_types;
+    std::vector<int> key_nids;
+};
+
+Published& published() {
+    static Published p;
+    return p;
+}
+
+// libcrypto asks with a null method for the list of numbers, else for the
+// method of one number.
+template <typename Method>
+int answer(Method** out, const int** nids, int nid, const std::vector<int>& list,
+           Method* (*find)(int)) {
+    if (out == nullptr) {
+        *nids = list.data();
+        return static_cast<int>(list.size());
+    }
+    *out = find(nid);
+    return *out != nullptr;
+}
+
+EVP_PKEY_ASN1_METHOD* find_ameth(int nid) {
+    for (const EngineKeyType& k : published().key_types) {
+        int id = 0;
+        EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
+        if (id == nid) return k.ameth;
+    }
+    return nullptr;
+}
+
+EVP_PKEY_METHOD* find_pmeth(int nid) {
+    for (const EngineKeyType& k : published().key_types) {
+        int id = 0;
+        EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
+        if (id == nid) return k.pmeth;
+    }
+    return nullptr;
+}
+
+int pkey_asn1_meths(ENGINE*, EVP_PKEY_ASN1_METHOD** out, const int** nids, int nid) {
+    return answer(out, nids, nid, published().key_nids, find_ameth);
+}
+
+int pkey_meths(ENGINE*, EVP_PKEY_METHOD** out, const int** nids, int nid) {
+    return answer(out, nids, nid, published().key_nids, find_pmeth);
+}
+
+void collect(Published& p) {
+    for (const EngineKeyType& k : ECGOST_key_types()) {
+        int id = 0;
+        EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
+        p.key_types.push_back(k);
+        p.key_nids.push_back(id);
+    }
+}
+
+ENGINE* build() {
+    if (!OBJ_init()) return nullptr;
+    collect(published());
+    ENGINE* e = ENGINE_new();
+    if (e == nullptr) return nullptr;
+    const bool ok = ENGINE_set_id(e, kEngineId) && ENGINE_set_name(e, kEngineName) &&
+                    ENGINE_set_pkey_asn1_meths(e, pkey_asn1_meths) &&
+                    ENGINE_set_pkey_meths(e, pkey_meths) && ENGINE_add(e) && ENGINE_init(e) &&
+                    ENGINE_set_default(e, ENGINE_METHOD_ALL);
+    if (!ok) {
+        ENGINE_free(e);
+        return nullptr;
+    }
+    return e;
+}
+
+ENGINE*& engine() {
+    static ENGINE* e = nullptr;
+    return e;
+}
+
+}  // namespace
+
+int ENGINE_load_cadb() {
+    static std::once_flag once;
+    std::call_once(once, [] { engine() = build(); });
+    if (engine() != nullptr) return 1;
+    ERR_move_openssl_errors(ERR_LIB_CADB, 0);
+    return 0;
+}
+
+ENGINE* ENGINE_get_cadb() { return engine(); }
+
+}  // namespace cadb
