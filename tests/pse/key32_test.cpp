@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "crypto/core/err.h"
+#include "crypto/pse/pse_crc32.h"
+#include "crypto/pse/pse_key32.h"
+
+namespace cadb {
+namespace {
+
+const unsigned char kKey[32] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0xfe, 0xdc, 0xba,
+                                0x98, 0x76, 0x54, 0x32, 0x10, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                                0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x00};
+
+// True when any 4-byte window of the clear key shows up in the record.
+bool holds_clear_fragment(const PSE_KEY32& k) {
+    const auto* raw = reinterpret_cast<const unsigned char*>(&k);
+    for (int i = 0; i + 4 <= 32; i += 4)
+        if (std::search(raw, raw + sizeof k, kKey + i, kKey + i + 4) != raw + sizeof k) return true;
+    return false;
+}
+
+TEST(Crc32, CheckValueRules) {
+    // The standard CRC-32 check string without the final inversion.
+    EXPECT_EQ(PSE_crc32("123456789", 9), ~0xCBF43926u);
+    EXPECT_EQ(PSE_crc32("x", 0), 0xFFFFFFFFu);
+    EXPECT_EQ(PSE_crc32(nullptr, 4), 0xFFFFFFFFu);
+    // Four bytes that drive the register to zero are reported as all ones.
+    unsigned char zeroing[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(PSE_crc32(zeroing, 4), 0xFFFFFFFFu);
+}
+
+TEST(Key32, MaskUnmaskRoundTripLeavesNoClearKey) {
+    PSE_KEY32 k{};
+    ASSERT_EQ(PSE_key32_load(&k, kKey), 1);
+    EXPECT_TRUE(k.flags & PSE_KEY32_MASKED);
+    EXPECT_FALSE(holds_clear_fragment(k));
+    EXPECT_EQ(PSE_key32_check(&k), 1);
+
+    // Masking twice masks once.
+    ASSERT_EQ(PSE_key32_mask(&k), 1);
+    ASSERT_EQ(PSE_key32_unmask(&k), 1);
+    EXPECT_EQ(std::memcmp(k.key, kKey, 32), 0);
+    ASSERT_EQ(PSE_key32_mask(&k), 1);
+    EXPECT_FALSE(holds_clear_fragment(k));
+
+    PSE_key32_wipe(&k);
+    const PSE_KEY32 zero{};
+    EXPECT_EQ(std::memcmp(&k, &zero, sizeof k), 0);
+}
+
+TEST(Key32, AlteredWhileMaskedFailsUnmask) {
+    PSE_KEY32 k{};
+    ASSERT_EQ(PSE_key32_load(&k, kKey), 1);
+    k.key[17] ^= 0x40;
+    ERR_set_last_error(0);
+    EXPECT_EQ(PSE_key32_unmask(&k), 0);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_INTERNAL);
+    EXPECT_FALSE(k.flags & PSE_KEY32_MASKED);
+    EXPECT_EQ(PSE_key32_check(&k), 0);
+}
+
+TEST(Key32, MaskRedrawnOnlyAfterMoreThanASecond) {
+    PSE_KEY32 k{};
+    ASSERT_EQ(PSE_key32_load(&k, kKey), 1);
+    unsigned char first[32];
+    std::memcpy(first, k.mask, 32);
+    ASSERT_EQ(PSE_key32_unmask(&k), 1);
+    k.mask_time = static_cast<std::uint32_t>(std::time(nullptr));
+    ASSERT_EQ(PSE_key32_mask(&k), 1);
+    EXPECT_EQ(std::memcmp(first, k.mask, 32), 0);
+
+    ASSERT_EQ(PSE_key32_unmask(&k), 1);
+    k.mask_time -= 3;
+    ASSERT_EQ(PSE_key32_mask(&k), 1);
+    EXPECT_NE(std::memcmp(first, k.mask, 32), 0);
+    ASSERT_EQ(PSE_key32_unmask(&k), 1);
+    EXPECT_EQ(std::memcmp(k.key, kKey, 32), 0);
+}
+
+TEST(Key32, MaskingDisabledIsANoOp) {
+    PSE_KEY32 k{};
+    k.flags = PSE_KEY32_NO_MASK;
+    ASSERT_EQ(PSE_key32_load(&k, kKey), 1);
+    EXPECT_EQ(std::memcmp(k.key, kKey, 32), 0);
+    EXPECT_EQ(PSE_key32_unmask(&k), 1);
+    EXPECT_EQ(std::memcmp(k.key, kKey, 32), 0);
+}
+
+TEST(Key32, NullArguments) {
+    ERR_set_last_error(0);
+    EXPECT_EQ(PSE_key32_mask(nullptr), 0);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_INTERNAL);
+    ERR_set_last_error(0);
+    EXPECT_EQ(PSE_key32_unmask(nullptr), 0);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_INTERNAL);
+    ERR_set_last_error(0);
+    EXPECT_EQ(PSE_key32_mask_checked(nullptr), 0);
+    EXPECT_EQ(PSE_key32_unmask_checked(nullptr), 0);
+    EXPECT_EQ(ERR_get_last_error(), 0);
+    EXPECT_EQ(PSE_key32_check(nullptr), 0);
+    PSE_key32_set_crc(nullptr);
+    PSE_key32_wipe(nullptr);
+    // An empty record has no valid key.
+    PSE_KEY32 empty{};
+    EXPECT_EQ(PSE_key32_unmask(&empty), 0);
+}
+
+}  // namespace
+}  // namespace cadb
