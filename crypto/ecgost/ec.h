@@ -35,16 +35,6 @@ enum EcCurveCode : int {
     ECURVE_CODE_TEST = 17,
 };
 
-// Parameter-set object numbers.
-enum EcNid : int {
-    NID_ECGOST_P256 = 191,
-    NID_ECGOST_CRYPTOPRO_A = 283,
-    NID_ECGOST_CRYPTOPRO_B = 284,
-    NID_ECGOST_CRYPTOPRO_C = 285,
-    NID_ECGOST_CRYPTOPRO_XCHA = 286,
-    NID_ECGOST_CRYPTOPRO_XCHB = 287,
-};
-
 // Function codes of library 75 for curves and points.
 enum EcFunc : int {
     ECGOST_F_ECURVE_SET = 103,

@@ -6,6 +6,7 @@
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
+#include "crypto/core/objects.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ec_local.h"
 #include "crypto/ecgost/ec_params.h"
@@ -225,9 +226,9 @@ ECURVE* ECURVE_new_by_code(int code) {
 }
 
 int GOST_nid2curve_code(int nid) {
-    if (nid >= NID_ECGOST_CRYPTOPRO_A && nid <= NID_ECGOST_CRYPTOPRO_XCHB)
-        return ECURVE_CODE_CRYPTOPRO_A + (nid - NID_ECGOST_CRYPTOPRO_A);
-    if (nid == NID_ECGOST_P256) return ECURVE_CODE_P256;
+    if (nid >= NID_R3410_2001_A_PARAMSET && nid <= NID_R3410_2001_XCHB_PARAMSET)
+        return ECURVE_CODE_CRYPTOPRO_A + (nid - NID_R3410_2001_A_PARAMSET);
+    if (nid == NID_PRIME256V1) return ECURVE_CODE_P256;
     return 0;
 }
 

@@ -1,9 +1,6 @@
 #include <openssl/bn.h>
-#include <openssl/crypto.h>
 
-#include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
@@ -27,7 +24,7 @@ bool in_field(const ECURVE* c, const BIGNUM* v) {
 
 // The point that a decoder fills: the caller's, or a new one on c.
 class Target {
-public:
+  public:
     Target(ECURVE* c, ECPOINT* given) : pt_(given) {
         if (!pt_) {
             owned_.reset(ECPOINT_new(c));
@@ -41,7 +38,7 @@ public:
         return pt_;
     }
 
-private:
+  private:
     EcPointPtr owned_;
     ECPOINT* pt_;
 };
@@ -184,7 +181,8 @@ ECPOINT* ECPOINT_hex2point(ECURVE* c, const char* hex, ECPOINT* pt) {
     }
     const std::string_view text(hex);
     auto all_hex = [](std::string_view s) {
-        return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+        return !s.empty() &&
+               s.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
     };
     // Reads one coordinate; it must be a field element.
     auto read = [&](BIGNUM* out, std::string_view digits) {

@@ -43,14 +43,13 @@ int field_add(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const ECURVE* c) {
 // table on the point either way. The name tells which kind of set the curve
 // came from.
 const ECURVE_METHOD kDefaultMethod = {
-    "default",        field_reduce,     field_inverse,       field_sqr,
-    field_mul,        field_sub,        field_add,           ec::record_add,
-    ec::record_double, ec::record_mul, ec::record_mul_base,
+    "default", field_reduce,   field_inverse,     field_sqr,      field_mul,           field_sub,
+    field_add, ec::record_add, ec::record_double, ec::record_mul, ec::record_mul_base,
 };
 const ECURVE_METHOD kFixedBaseWindowMethod = {
-    "fixed base window", field_reduce,     field_inverse,       field_sqr,
-    field_mul,           field_sub,        field_add,           ec::record_add,
-    ec::record_double, ec::record_mul, ec::record_mul_base,
+    "fixed base window", field_reduce,   field_inverse,       field_sqr,
+    field_mul,           field_sub,      field_add,           ec::record_add,
+    ec::record_double,   ec::record_mul, ec::record_mul_base,
 };
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 
 // Field operations of one curve through its method.
 class Field {
-public:
+  public:
     Field(const ECURVE* c, BN_CTX* ctx) : c_(c), m_(*c->meth), ctx_(ctx) {}
     bool mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) const {
         return m_.field_mul(r, a, b, c_, ctx_);
@@ -30,7 +30,7 @@ public:
     }
     const ECURVE* curve() const { return c_; }
 
-private:
+  private:
     const ECURVE* c_;
     const ECURVE_METHOD& m_;
     BN_CTX* ctx_;
@@ -56,17 +56,16 @@ bool jacobian_double(const Field& f, FPoint& r, BN_CTX* ctx) {
             return false;
     } else {
         // M := 3·X^2 + a·Z^4
-        if (!f.sqr(t, r.x.get()) || !f.add(m, t, t) || !f.add(m, m, t) ||
-            !f.sqr(t, r.z.get()) || !f.sqr(t, t) || !f.mul(t, t, c->a_field.get()) ||
-            !f.add(m, m, t))
+        if (!f.sqr(t, r.x.get()) || !f.add(m, t, t) || !f.add(m, m, t) || !f.sqr(t, r.z.get()) ||
+            !f.sqr(t, t) || !f.mul(t, t, c->a_field.get()) || !f.add(m, m, t))
             return false;
     }
     // Z3 := 2·Y·Z; S := 4·X·Y^2; X3 := M^2 - 2·S; T := 8·Y^4; Y3 := M·(S - X3) - T.
     if (!f.mul(t, r.y.get(), r.z.get()) || !f.add(r.z.get(), t, t) || !f.sqr(y2, r.y.get()) ||
-        !f.mul(s, r.x.get(), y2) || !f.add(s, s, s) || !f.add(s, s, s) ||
-        !f.sqr(t, m) || !f.sub(t, t, s) || !f.sub(r.x.get(), t, s) ||
-        !f.sqr(y2, y2) || !f.add(y2, y2, y2) || !f.add(y2, y2, y2) || !f.add(y2, y2, y2) ||
-        !f.sub(s, s, r.x.get()) || !f.mul(t, m, s) || !f.sub(r.y.get(), t, y2))
+        !f.mul(s, r.x.get(), y2) || !f.add(s, s, s) || !f.add(s, s, s) || !f.sqr(t, m) ||
+        !f.sub(t, t, s) || !f.sub(r.x.get(), t, s) || !f.sqr(y2, y2) || !f.add(y2, y2, y2) ||
+        !f.add(y2, y2, y2) || !f.add(y2, y2, y2) || !f.sub(s, s, r.x.get()) || !f.mul(t, m, s) ||
+        !f.sub(r.y.get(), t, y2))
         return false;
     return true;
 }
@@ -130,11 +129,10 @@ bool affine_double(const Field& f, FPoint& r, BN_CTX* ctx) {
     if (!t) return false;
     // λ := (3x^2 + a)·(2y)^-1; x3 := λ^2 - 2x; y3 := λ·(x - x3) - y.
     if (!f.sqr(t, r.x.get()) || !f.add(l, t, t) || !f.add(l, l, t) ||
-        !f.add(l, l, f.curve()->a_field.get()) || !f.add(t, r.y.get(), r.y.get()) ||
-        !f.inv(t, t) || !f.mul(l, l, t) || !f.sqr(t, l) || !f.sub(t, t, r.x.get()) ||
-        !f.sub(t, t, r.x.get()) || !f.sub(r.x.get(), r.x.get(), t) ||
-        !f.mul(r.x.get(), r.x.get(), l) || !f.sub(r.y.get(), r.x.get(), r.y.get()) ||
-        !BN_copy(r.x.get(), t))
+        !f.add(l, l, f.curve()->a_field.get()) || !f.add(t, r.y.get(), r.y.get()) || !f.inv(t, t) ||
+        !f.mul(l, l, t) || !f.sqr(t, l) || !f.sub(t, t, r.x.get()) || !f.sub(t, t, r.x.get()) ||
+        !f.sub(r.x.get(), r.x.get(), t) || !f.mul(r.x.get(), r.x.get(), l) ||
+        !f.sub(r.y.get(), r.x.get(), r.y.get()) || !BN_copy(r.x.get(), t))
         return false;
     return true;
 }
@@ -153,8 +151,8 @@ bool affine_add(const Field& f, FPoint& r, const PointView& q, BN_CTX* ctx) {
     BIGNUM* t = fr.get();
     if (!t) return false;
     // λ := (yR - yQ)·(xR - xQ)^-1; x3 := λ^2 - xR - xQ; y3 := λ·(xR - x3) - yR.
-    if (!f.sub(t, r.x.get(), q.x) || !f.inv(t, t) || !f.sub(l, r.y.get(), q.y) ||
-        !f.mul(l, l, t) || !f.sqr(t, l) || !f.sub(t, t, r.x.get()) || !f.sub(t, t, q.x) ||
+    if (!f.sub(t, r.x.get(), q.x) || !f.inv(t, t) || !f.sub(l, r.y.get(), q.y) || !f.mul(l, l, t) ||
+        !f.sqr(t, l) || !f.sub(t, t, r.x.get()) || !f.sub(t, t, q.x) ||
         !f.sub(r.x.get(), r.x.get(), t) || !f.mul(r.x.get(), r.x.get(), l) ||
         !f.sub(r.y.get(), r.x.get(), r.y.get()) || !BN_copy(r.x.get(), t))
         return false;

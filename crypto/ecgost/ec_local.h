@@ -43,8 +43,7 @@ bool point_add(const ECURVE* c, FPoint& r, const PointView& q, BN_CTX* ctx);
 bool make_affine(const ECURVE* c, FPoint& p, BN_CTX* ctx);
 
 // r := k·P by the signed binary method (k may be negative).
-bool mul_signed_binary(const ECURVE* c, FPoint& r, const FPoint& P, const BIGNUM* k,
-                       BN_CTX* ctx);
+bool mul_signed_binary(const ECURVE* c, FPoint& r, const FPoint& P, const BIGNUM* k, BN_CTX* ctx);
 // r := k·P through the window table of P; k must be non-negative with at
 // most w·n bits.
 bool mul_fixed_base(const ECURVE* c, FPoint& r, const ECPOINT_FBW& table, const BIGNUM* k,

@@ -12,8 +12,7 @@
 namespace cadb {
 namespace ec {
 
-bool mul_signed_binary(const ECURVE* c, FPoint& r, const FPoint& P, const BIGNUM* k,
-                       BN_CTX* ctx) {
+bool mul_signed_binary(const ECURVE* c, FPoint& r, const FPoint& P, const BIGNUM* k, BN_CTX* ctx) {
     if (P.inf || BN_is_zero(k)) {
         r.inf = true;
         return true;
@@ -89,7 +88,8 @@ int multiply(ECPOINT* pt, const BIGNUM* k, bool with_table) {
     if (table && !BN_is_negative(k) && BN_num_bits(k) <= table->w * table->n) {
         ok = mul_fixed_base(c, r, *table, k, ctx.get());
     } else {
-        ok = load(c, p, pt, ctx.get()) && (c->form == EC_FORM_PROJECTIVE || make_affine(c, p, ctx.get())) &&
+        ok = load(c, p, pt, ctx.get()) &&
+             (c->form == EC_FORM_PROJECTIVE || make_affine(c, p, ctx.get())) &&
              mul_signed_binary(c, r, p, k, ctx.get());
     }
     if (!ok || !store(pt, c, r, ctx.get())) {

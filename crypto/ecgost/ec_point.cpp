@@ -82,8 +82,7 @@ int ECPOINT_is_infinity(const ECPOINT* pt) {
     if (pt->form == EC_FORM_PROJECTIVE) return BN_is_zero(pt->z.get());
     const BIGNUM* b = pt->curve ? pt->curve->b.get() : nullptr;
     const bool b_zero = b && BN_is_zero(b);
-    return BN_is_zero(pt->x.get()) &&
-           (b_zero ? BN_is_one(pt->y.get()) : BN_is_zero(pt->y.get()));
+    return BN_is_zero(pt->x.get()) && (b_zero ? BN_is_one(pt->y.get()) : BN_is_zero(pt->y.get()));
 }
 
 int ECPOINT_to_affine(ECPOINT* pt) {
@@ -129,8 +128,7 @@ int ECPOINT_cmp(const ECPOINT* a, const ECPOINT* b) {
     if (!ca || !cb || !ECPOINT_to_affine(ca.get()) || !ECPOINT_to_affine(cb.get())) return -1;
     const bool ia = ECPOINT_is_infinity(ca.get()), ib = ECPOINT_is_infinity(cb.get());
     if (ia || ib) return ia && ib ? 0 : -1;
-    return BN_cmp(ca->x.get(), cb->x.get()) == 0 && BN_cmp(ca->y.get(), cb->y.get()) == 0 ? 0
-                                                                                          : -1;
+    return BN_cmp(ca->x.get(), cb->x.get()) == 0 && BN_cmp(ca->y.get(), cb->y.get()) == 0 ? 0 : -1;
 }
 
 BIGNUM* ECPOINT_get_x(const ECPOINT* pt, BIGNUM* x) {

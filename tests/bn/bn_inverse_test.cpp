@@ -4,6 +4,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
+#include "tests/bn/test_random_source.h"
 
 namespace cadb {
 namespace {
@@ -36,6 +37,7 @@ TEST(BnBinaryInverse, KnownCases) {
 // Agrees with libcrypto's inverse on random inputs, for odd and even moduli
 // of several sizes, negative and oversized inputs included.
 TEST(BnBinaryInverse, AgreesWithLibcrypto) {
+    testing::KernelRandom source;
     BnCtxPtr ctx(BN_CTX_new());
     BnPtr m = bn_new(), a = bn_new(), r = bn_new(), expect = bn_new();
     int compared = 0;

@@ -4,6 +4,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
+#include "tests/bn/test_random_source.h"
 
 namespace cadb {
 namespace {
@@ -66,6 +67,7 @@ TEST(BnSqrt, KnownSmallCases) {
 // Large primes: squares of random numbers come back with the asked parity,
 // and numbers whose Legendre symbol is -1 are refused.
 void check_large(const char* prime_hex) {
+    testing::KernelRandom source;
     BnCtxPtr ctx(BN_CTX_new());
     BnPtr p = hex(prime_hex), x = bn_new(), a = bn_new(), r = bn_new(), sq = bn_new();
     int non_residues = 0;

@@ -20,7 +20,7 @@ using testing::octets;
 using testing::random_below;
 
 class EveryCurve : public ::testing::TestWithParam<int> {
-protected:
+  protected:
     void SetUp() override {
         curve_.reset(ECURVE_new_by_code(GetParam()));
         ASSERT_TRUE(curve_);
@@ -121,7 +121,8 @@ TEST_P(EveryCurve, AffineCurveGivesTheSamePoints) {
     const ECURVE* c = curve_.get();
     for (int i = 0; i < 3; ++i) {
         BnPtr k = random_below(c->q.get());
-        EcPointPtr a(ECPOINT_dup(affine->P.get())), b = base_copy(c), c2(ECPOINT_dup(affine->P.get()));
+        EcPointPtr a(ECPOINT_dup(affine->P.get())), b = base_copy(c),
+                                                    c2(ECPOINT_dup(affine->P.get()));
         ASSERT_EQ(ECPOINT_mul(a.get(), k.get()), 1);
         ASSERT_EQ(ECPOINT_mul_base(c2.get(), k.get()), 1);
         ASSERT_EQ(ECPOINT_mul(b.get(), k.get()), 1);
@@ -271,8 +272,10 @@ TEST(Curves, HostileEncodingsAreRefused) {
         unsigned char comp[33] = {0x02};
         comp[32] = static_cast<unsigned char>(v);
         EcPointPtr pt(ECPOINT_bi2point(c.get(), comp, sizeof comp, nullptr));
-        if (!pt) ++refused;
-        else EXPECT_EQ(ECPOINT_lies(pt.get()), 1);
+        if (!pt)
+            ++refused;
+        else
+            EXPECT_EQ(ECPOINT_lies(pt.get()), 1);
     }
     EXPECT_GT(refused, 0);
     for (const char* text : {"", "0", "04", "04XY", "05AB", "00FF", "02", "04123"})
