@@ -42,7 +42,14 @@ const ::RAND_METHOD kAdapter = {
 
 void RAND_install_openssl_adapter() {
     static std::once_flag once;
-    std::call_once(once, [] { ::RAND_set_rand_method(&kAdapter); });
+    std::call_once(once, [] {
+        // libcrypto 3.0 makes its own generator state lazily; made for the
+        // first time inside its exit-time cleanup, as happens once a legacy
+        // method is set, that state is never freed. Making it now keeps the
+        // exit clean.
+        ::RAND_get0_primary(nullptr);
+        ::RAND_set_rand_method(&kAdapter);
+    });
 }
 
 }  // namespace cadb

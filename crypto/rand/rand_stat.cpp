@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 
 #include "crypto/core/err.h"
@@ -22,27 +23,50 @@ struct BlockStats {
     std::array<std::array<long, kLongRun + 1>, 2> runs{};
 };
 
+constexpr std::size_t kBits = RAND_STAT_BLOCK_SIZE * 8;
+constexpr std::size_t kWords = (RAND_STAT_BLOCK_SIZE + 7) / 8;
+
+// The block as 64-bit words, stream bit i being bit i % 64 of word i / 64
+// (little-endian loading keeps each byte's least significant bit first).
+std::array<std::uint64_t, kWords> load_words(const unsigned char* block) {
+    std::array<std::uint64_t, kWords> w{};
+    for (std::size_t i = 0; i < RAND_STAT_BLOCK_SIZE; ++i)
+        w[i / 8] |= std::uint64_t{block[i]} << (8 * (i % 8));
+    return w;
+}
+
 BlockStats collect(const unsigned char* block) {
     BlockStats st;
-    int bit_value = block[0] & 1;
-    int run = 0;
     for (int i = 0; i < RAND_STAT_BLOCK_SIZE; ++i) {
-        const unsigned b = block[i];
-        st.ones += std::popcount(b);
-        ++st.nibbles[b & 0x0F];
-        ++st.nibbles[b >> 4];
-        for (int k = 0; k < 8; ++k) {
-            const int v = (b >> k) & 1;
-            if (v == bit_value) {
-                ++run;
-                continue;
-            }
-            ++st.runs[bit_value][std::min(run, kLongRun)];
-            bit_value = v;
-            run = 1;
+        ++st.nibbles[block[i] & 0x0F];
+        ++st.nibbles[block[i] >> 4];
+    }
+    const auto w = load_words(block);
+    // A run ends at bit p when bit p + 1 differs, and at the last bit. The
+    // ends are found a word at a time from the XOR of the stream with itself
+    // shifted by one, so the work follows the number of runs, not of bits.
+    std::size_t run_start = 0;
+    auto end_run = [&](std::size_t p, int value) {
+        const std::size_t len = p - run_start + 1;
+        ++st.runs[value][std::min<std::size_t>(len, kLongRun)];
+        run_start = p + 1;
+    };
+    for (std::size_t k = 0; k < kWords; ++k) {
+        st.ones += std::popcount(w[k]);
+        const std::uint64_t next_first = k + 1 < kWords ? (w[k + 1] & 1) : 0;
+        std::uint64_t ends = w[k] ^ ((w[k] >> 1) | (next_first << 63));
+        if (k == kWords - 1) {
+            // Only positions before the last bit can end a run this way.
+            const std::size_t valid = kBits - 1 - 64 * k;
+            ends &= (std::uint64_t{1} << valid) - 1;
+        }
+        while (ends != 0) {
+            const int j = std::countr_zero(ends);
+            end_run(64 * k + static_cast<std::size_t>(j), static_cast<int>((w[k] >> j) & 1));
+            ends &= ends - 1;
         }
     }
-    ++st.runs[bit_value][std::min(run, kLongRun)];
+    end_run(kBits - 1, static_cast<int>((w[kWords - 1] >> ((kBits - 1) % 64)) & 1));
     return st;
 }
 

@@ -12,6 +12,7 @@
 
 #include "crypto/core/err.h"
 #include "crypto/rand/rand.h"
+#include "tests/rand/splitmix.h"
 
 namespace cadb::fake {
 
@@ -49,22 +50,6 @@ inline void reset() {
     s.draws = s.seeds = s.inits = s.cleanups = 0;
     s.reentered = false;
     s.produced.clear();
-}
-
-// SplitMix64: small, deterministic and statistically sound.
-inline std::uint64_t next_word(std::uint64_t& x) {
-    std::uint64_t z = (x += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-inline void fill_good(std::uint64_t& x, unsigned char* out, int n) {
-    for (int i = 0; i < n; i += 8) {
-        std::uint64_t w = next_word(x);
-        for (int k = 0; k < 8 && i + k < n; ++k)
-            out[i + k] = static_cast<unsigned char>(w >> (8 * k));
-    }
 }
 
 inline int bytes(void* buf, int n) {

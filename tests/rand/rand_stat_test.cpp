@@ -151,5 +151,58 @@ TEST(StatisticalTest, RunsAreCountedAcrossByteBoundaries) {
     EXPECT_TRUE(has(out, "test 3, bit=0 run=4 num=2\n"));
 }
 
+// Run counts taken bit by bit, the plain way, to hold the word-wise counting
+// to: every bit value and length as the verbose report prints them.
+std::string plain_run_lines(const Block& b) {
+    long runs[2][27] = {};
+    int value = b[0] & 1, len = 0;
+    for (int i = 0; i < RAND_STAT_BLOCK_SIZE * 8; ++i) {
+        const int v = (b[i / 8] >> (i % 8)) & 1;
+        if (v == value) {
+            ++len;
+            continue;
+        }
+        ++runs[value][std::min(len, 26)];
+        value = v;
+        len = 1;
+    }
+    ++runs[value][std::min(len, 26)];
+    std::string out;
+    for (int bit = 0; bit < 2; ++bit) {
+        for (int l = 1; l <= 26; ++l)
+            out += "test 3, bit=" + std::to_string(bit) + " run=" + std::to_string(l) +
+                   " num=" + std::to_string(runs[bit][l]) + "\n";
+    }
+    return out;
+}
+
+std::string reported_run_lines(const Block& b) {
+    std::string out;
+    const std::string text = report(b);
+    for (std::size_t pos = 0; (pos = text.find("test 3, ", pos)) != std::string::npos;) {
+        const std::size_t end = text.find('\n', pos) + 1;
+        out += text.substr(pos, end - pos);
+        pos = end;
+    }
+    return out;
+}
+
+TEST(StatisticalTest, RunCountsMatchABitByBitCount) {
+    std::uint64_t x = 7;
+    for (int i = 0; i < 20; ++i) {
+        Block b;
+        fake::fill_good(x, b.data(), b.size());
+        // Every other block gets long stretches, including at both ends.
+        if (i % 2) {
+            std::fill(b.begin(), b.begin() + 9, 0x00);
+            std::fill(b.begin() + 1000, b.begin() + 1017, 0xFF);
+            std::fill(b.end() - 5, b.end(), 0xFF);
+        }
+        EXPECT_EQ(reported_run_lines(b), plain_run_lines(b)) << i;
+    }
+    for (const Block& b : {repeated({0x00}), repeated({0xFF}), repeated({0x01}), repeated({0x80})})
+        EXPECT_EQ(reported_run_lines(b), plain_run_lines(b));
+}
+
 }  // namespace
 }  // namespace cadb
