@@ -1,5 +1,6 @@
 #include <openssl/bn.h>
 
+#include "crypto/r3410/dsa_default.h"
 #include "crypto/r3410/r3410_params.h"
 #include "tests/r3410/test_support.h"
 
@@ -87,6 +88,23 @@ TEST_F(Params, ReferenceCounting) {
     EXPECT_EQ(key->references.load(), 1);
     GOSTS_free(key);
     GOSTS_free(nullptr);
+}
+
+TEST_F(Params, DsaDefaultSetIsAGroupOfPrimeOrder) {
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr p(DSA_get_default_p()), q(DSA_get_default_q()), g(DSA_get_default_g());
+    ASSERT_TRUE(p && q && g);
+    EXPECT_EQ(BN_num_bits(p.get()), 1024);
+    EXPECT_EQ(BN_num_bits(q.get()), 160);
+    EXPECT_EQ(BN_check_prime(p.get(), ctx.get(), nullptr), 1);
+    EXPECT_EQ(BN_check_prime(q.get(), ctx.get(), nullptr), 1);
+    BnPtr pm1(BN_dup(p.get())), rem(BN_new()), t(BN_new());
+    BN_sub_word(pm1.get(), 1);
+    BN_mod(rem.get(), pm1.get(), q.get(), ctx.get());
+    EXPECT_TRUE(BN_is_zero(rem.get()));
+    EXPECT_FALSE(BN_is_one(g.get()));
+    BN_mod_exp(t.get(), g.get(), q.get(), p.get(), ctx.get());
+    EXPECT_TRUE(BN_is_one(t.get()));
 }
 
 }  // namespace
