@@ -10,6 +10,7 @@
 
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/pse/bn_mask.h"
+#include "crypto/pse/pse.h"
 
 namespace cadb {
 
@@ -52,6 +53,10 @@ enum R3410Func : int {
     R3410_F_I2D_R3410PUBLICKEY = 114,
     R3410_F_D2I_R3410PUBLICKEY = 115,
     R3410_F_R3410_GENERATE_PUBKEY = 118,
+    R3410_F_R3410_ENCRYPT_OPAQUE = 119,
+    R3410_F_R3410_DECRYPT_OPAQUE = 120,
+    R3410_F_R3410_GENERATE_KEY = 121,
+    R3410_F_R3410_SET_PSE = 122,
 };
 
 // Reasons shared by libraries 65 and 78; 106-108 are used by 78 only.
@@ -99,6 +104,11 @@ struct BnMaskedDeleter {
     void operator()(BN_MASKED* m) const { BN_MASKED_free(m); }
 };
 using BnMaskedPtr = std::unique_ptr<BN_MASKED, BnMaskedDeleter>;
+struct PseRefDeleter {
+    void operator()(PSE* pse) const { PSE_free(pse); }
+};
+// One counted reference to a key store.
+using PseRef = std::unique_ptr<PSE, PseRefDeleter>;
 
 // A GOST R 34.10-94 key. Numbers are owned; a missing one is null.
 struct GOSTS {
@@ -119,6 +129,7 @@ struct GOSTS {
     BnPtr d;  // the number procedure C used to find a
     int32_t bits_p = 0, bits_q = 0;
     uint32_t x0 = 0, c = 0;  // 16-bit generation values of procedures A/B
+    PseRef pse;              // the key store the private key is wrapped under
     std::atomic<int32_t> references{1};
     int param_nid = NID_CRYPTOPRO_R3410_94_A;
     int hash_nid = NID_CRYPTOPRO_GOSTR3411_94_PARAMSET;
@@ -168,6 +179,9 @@ int R3410_test_prime(const BIGNUM* p, const BIGNUM* e, BN_CTX* ctx);
 // Trial division by the small-prime table: 0 when a small prime divides n
 // (and n is not that prime), else 1.
 int R3410_is_prime(const BIGNUM* n);
+
+// Replaces the key's key-store reference by one on store (null drops it).
+int R3410_set_pse(GOSTS* key, PSE* store);
 
 // x from the first at most 32 bytes of xbytes reduced mod q, or random in
 // [1, q-1] when xbytes is null; then y := a^x mod p.

@@ -55,6 +55,16 @@ int GOSTS_signature_size(const GOSTS* key) {
     return der > 64 ? der : 64;
 }
 
+int R3410_set_pse(GOSTS* key, PSE* store) {
+    if (key == nullptr) {
+        ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
+        CADB_ERR(ERR_LIB_R3410, R3410_F_R3410_SET_PSE, ERR_R_NULL_PARAMETER);
+        return 0;
+    }
+    key->pse.reset(PSE_up_ref(store));
+    return 1;
+}
+
 R3410_SIG* R3410_SIG_new() {
     auto* sig = new (std::nothrow) R3410_SIG;
     if (sig == nullptr || !(sig->r = bn_new()) || !(sig->s = bn_new())) {

@@ -90,6 +90,20 @@ TEST_F(Params, ReferenceCounting) {
     GOSTS_free(nullptr);
 }
 
+TEST_F(Params, KeyHoldsOneReferenceOnItsKeyStore) {
+    PSE* store = PSE_new();
+    ASSERT_NE(store, nullptr);
+    KeyPtr key(GOSTS_new());
+    ASSERT_EQ(R3410_set_pse(key.get(), store), 1);
+    EXPECT_EQ(store->references, 2);
+    ASSERT_EQ(R3410_set_pse(key.get(), store), 1);
+    EXPECT_EQ(store->references, 2);
+    key.reset();
+    EXPECT_EQ(store->references, 1);
+    EXPECT_EQ(R3410_set_pse(nullptr, store), 0);
+    EXPECT_EQ(PSE_free(store), 0);
+}
+
 TEST_F(Params, DsaDefaultSetIsAGroupOfPrimeOrder) {
     BnCtxPtr ctx(BN_CTX_new());
     BnPtr p(DSA_get_default_p()), q(DSA_get_default_q()), g(DSA_get_default_g());
