@@ -1,0 +1,176 @@
+#include <openssl/bn.h>
+
+#include "crypto/bn/bn_ext.h"
+#include "crypto/bn/bn_ptr.h"
+#include "crypto/core/err.h"
+#include "crypto/ecgost/ec.h"
+#include "crypto/ecgost/ecgost.h"
+#include "crypto/ecgost/ecgost_local.h"
+
+namespace cadb {
+namespace {
+
+// e := digest read big-endian, mod q; 0 becomes 1.
+bool digest_number(BIGNUM* e, const unsigned char* dgst, std::size_t len, const BIGNUM* q,
+                   BN_CTX* ctx) {
+    if (!BN_bin2bn(dgst, static_cast<int>(len), e) || !BN_nnmod(e, e, q, ctx)) return false;
+    return !BN_is_zero(e) || BN_one(e);
+}
+
+// r := x(k·P) mod q for the given k.
+bool r_for_k(BIGNUM* r, const BIGNUM* k, const ECURVE* c, BN_CTX* ctx) {
+    EcPointPtr W(ECPOINT_dup(c->P.get()));
+    return W && ECPOINT_mul_base(W.get(), k) && ECPOINT_get_x(W.get(), r) &&
+           BN_nnmod(r, r, c->q.get(), ctx);
+}
+
+// (k, r) with r != 0. A given k that yields r = 0 fails: drawing again is
+// not possible, and looping would never end.
+bool setup_pair(const ECGOST* key, const unsigned char* kbytes, std::size_t klen, BIGNUM* k,
+                BIGNUM* r) {
+    const ECURVE* c = key->curve;
+    BnCtxPtr ctx(BN_CTX_new());
+    if (!ctx) return false;
+    for (;;) {
+        if (kbytes) {
+            if (!BN_bin2bn(kbytes, static_cast<int>(klen), k) ||
+                !BN_nnmod(k, k, c->q.get(), ctx.get()))
+                return false;
+            if (BN_is_zero(k)) {
+                CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ECGOST_R_K_IS_ZERO);
+                return false;
+            }
+        } else if (!ecgost::random_sign_form(k, c->q.get())) {
+            return false;
+        }
+        BN_set_flags(k, BN_FLG_CONSTTIME);
+        if (!r_for_k(r, k, c, ctx.get())) return false;
+        if (!BN_is_zero(r)) return true;
+        if (kbytes) return false;
+    }
+}
+
+bool usable(const ECGOST* key) {
+    return key && key->curve && key->curve->q && key->curve->P && !BN_is_zero(key->curve->q.get());
+}
+
+}  // namespace
+
+ECGOST_SIG* ECGOST_SIG_new() {
+    auto sig = std::make_unique<ECGOST_SIG>();
+    sig->r.reset(BN_new());
+    sig->s.reset(BN_new());
+    if (!sig->r || !sig->s) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIG_NEW, ERR_R_MALLOC);
+        return nullptr;
+    }
+    return sig.release();
+}
+
+void ECGOST_SIG_free(ECGOST_SIG* sig) { delete sig; }
+
+int ECGOST_sign_setup(ECGOST* key, const unsigned char* kbytes, std::size_t klen, BIGNUM** k_out,
+                      BIGNUM** r_out) {
+    BnPtr k = bn_new(), r = bn_new();
+    if (!usable(key) || !k || !r || (kbytes && klen == 0) ||
+        !setup_pair(key, kbytes, klen, k.get(), r.get())) {
+        ERR_set_last_error(ERR_CLASS_SIGNING);
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ERR_LIB_ECGOST);
+        return 0;
+    }
+    if (!k_out && !r_out) {
+        if (!ecgost::store_masked(key->k, k.get())) {
+            ERR_set_last_error(ERR_CLASS_SIGNING);
+            CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ERR_LIB_ECGOST);
+            return 0;
+        }
+        key->r = std::move(r);
+        return 1;
+    }
+    if (k_out) *k_out = k.release();
+    if (r_out) *r_out = r.release();
+    return 1;
+}
+
+ECGOST_SIG* ECGOST_do_sign(const unsigned char* dgst, std::size_t len, ECGOST* key) {
+    auto fail = [](int reason) -> ECGOST_SIG* {
+        ERR_set_last_error(ERR_CLASS_SIGNING);
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_DO_SIGN, reason);
+        return nullptr;
+    };
+    if (!dgst || len == 0 || !usable(key)) return fail(ERR_R_NULL_PARAMETER);
+    const BIGNUM* q = key->curve->q.get();
+    BnCtxPtr ctx(BN_CTX_new());
+    std::unique_ptr<ECGOST_SIG, decltype(&ECGOST_SIG_free)> sig(ECGOST_SIG_new(), ECGOST_SIG_free);
+    BnPtr e = bn_new(), t = bn_new();
+    if (!ctx || !sig || !e || !t) return fail(ERR_R_MALLOC);
+    if (!digest_number(e.get(), dgst, len, q, ctx.get())) return fail(ERR_LIB_ECGOST);
+    BnPtr d = ecgost::unmask(key->d);
+    if (!d || key->check) return fail(ERR_LIB_ECGOST);
+
+    // A pair prepared by ECGOST_sign_setup serves exactly one signature.
+    BnPtr k = ecgost::unmask(key->k);
+    BnPtr r = std::move(key->r);
+    key->k.reset();
+    for (;;) {
+        if (!k || !r) {
+            k = bn_new();
+            r = bn_new();
+            if (!k || !r || !setup_pair(key, nullptr, 0, k.get(), r.get()))
+                return fail(ERR_LIB_ECGOST);
+        }
+        // s := (r·d + k·e) mod q.
+        if (!BN_mod_mul(t.get(), r.get(), d.get(), q, ctx.get()) ||
+            !BN_mod_mul(sig->s.get(), k.get(), e.get(), q, ctx.get()) ||
+            !BN_mod_add(sig->s.get(), sig->s.get(), t.get(), q, ctx.get()))
+            return fail(ERR_LIB_ECGOST);
+        if (!BN_is_zero(sig->s.get())) break;
+        k.reset();
+        r.reset();
+    }
+    if (!BN_copy(sig->r.get(), r.get())) return fail(ERR_R_MALLOC);
+    return sig.release();
+}
+
+int ECGOST_do_verify(const unsigned char* dgst, std::size_t len, const ECGOST_SIG* sig,
+                     ECGOST* key) {
+    auto error = [] {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_DO_VERIFY, ERR_LIB_ECGOST);
+        return -1;
+    };
+    if (!dgst || len == 0 || !sig || !sig->r || !sig->s || !usable(key) || !key->Q) return error();
+    const BIGNUM* q = key->curve->q.get();
+    auto reject = [](int reason) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_DO_VERIFY, reason);
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_DO_VERIFY, ERR_LIB_ECGOST);
+        return 0;
+    };
+    const BIGNUM* r = sig->r.get();
+    const BIGNUM* s = sig->s.get();
+    if (BN_is_zero(r) || BN_is_negative(r)) return reject(ECGOST_R_ZERO_R);
+    if (BN_cmp(r, q) >= 0) return reject(ECGOST_R_R_TOO_BIG);
+    if (BN_is_zero(s) || BN_is_negative(s)) return reject(ECGOST_R_ZERO_S);
+    if (BN_cmp(s, q) >= 0) return reject(ECGOST_R_S_TOO_BIG);
+
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr e = bn_new(), v = bn_new(), z1 = bn_new(), z2 = bn_new(), R = bn_new();
+    EcPointPtr W(ECPOINT_dup(key->curve->P.get())), W2(ECPOINT_dup(key->Q.get()));
+    // v := e^-1; z1 := s·v; z2 := -r·v; W := z1·P + z2·Q; R := x(W) mod q.
+    if (!ctx || !e || !v || !z1 || !z2 || !R || !W || !W2 ||
+        !digest_number(e.get(), dgst, len, q, ctx.get()) ||
+        !BN_mod_binary_inverse(v.get(), e.get(), q) ||
+        !BN_mod_mul(z1.get(), s, v.get(), q, ctx.get()) ||
+        !BN_mod_mul(z2.get(), r, v.get(), q, ctx.get()) || !BN_sub(z2.get(), q, z2.get()) ||
+        !ECPOINT_mul_base(W.get(), z1.get()) || !ECPOINT_mul(W2.get(), z2.get()) ||
+        !ECPOINT_add(W.get(), W2.get()))
+        return error();
+    // W at infinity has no x: no signature verifies to it.
+    if (!ECPOINT_is_infinity(W.get()) &&
+        (!ECPOINT_get_x(W.get(), R.get()) || !BN_nnmod(R.get(), R.get(), q, ctx.get())))
+        return error();
+    if (!ECPOINT_is_infinity(W.get()) && BN_cmp(R.get(), r) == 0) return 1;
+    ERR_set_last_error(ERR_CLASS_SIGNATURE_MISMATCH);
+    return reject(ECGOST_R_SIGNATURE_FAILURE);
+}
+
+}  // namespace cadb
