@@ -58,4 +58,10 @@ void GOSTE_expand_sbox(const unsigned char* sbox, GOSTE_TABLE* table);
 // on first use (thread-safe); null when sbox is not a built-in set.
 const GOSTE_TABLE* GOSTE_static_table(const unsigned char* sbox);
 
+// Checks that the built-in sets other than the test set, and their shared
+// tables, are unchanged since the first call in the process (a GOST R
+// 34.11-94 digest over them, remembered on that first call). 1, or 0 with
+// (GOSTE, 115, internal error) and error class 12.
+int GOSTE_check_tables();
+
 }  // namespace cadb
