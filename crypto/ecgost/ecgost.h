@@ -153,6 +153,20 @@ int ECGOST_sign(int type, const unsigned char* dgst, std::size_t dlen, unsigned 
 int ECGOST_verify(int type, const unsigned char* dgst, std::size_t dlen, const unsigned char* sig,
                   std::size_t sig_len, ECGOST* key);
 
+// DER of keys. Parameters: the X9.62 choice of a named set (OBJECT
+// IDENTIFIER), an explicit prime curve, or NULL (implicit: the key keeps
+// its curve). Private key: SEQUENCE { version, parameters, OCTET STRING
+// public point, INTEGER d or SEQUENCE { wrapped key, check value } }. Public
+// key: OCTET STRING of the point, read into encoded_pub and decoded once the
+// key has a curve. The decoders fill *key when given (and a new key
+// otherwise), advance *in, and take exactly one element of len bytes.
+int i2d_ECGOSTparams(const ECGOST* key, unsigned char** out);
+ECGOST* d2i_ECGOSTparams(ECGOST** key, const unsigned char** in, long len);
+int i2d_ECGOSTPrivateKey(const ECGOST* key, unsigned char** out);
+ECGOST* d2i_ECGOSTPrivateKey(ECGOST** key, const unsigned char** in, long len);
+int i2d_ECGOSTPublicKey(const ECGOST* key, unsigned char** out);
+ECGOST* d2i_ECGOSTPublicKey(ECGOST** key, const unsigned char** in, long len);
+
 // Key agreement context.
 enum EcdhCofactorMode : int {
     ECDH_COFACTOR_NONE = 0,
