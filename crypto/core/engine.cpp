@@ -4,12 +4,14 @@
 #include <openssl/err.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ecgost_evp.h"
+#include "crypto/r3410/r3410_evp.h"
 
 namespace cadb {
 namespace {
@@ -67,24 +69,43 @@ int pkey_meths(ENGINE*, EVP_PKEY_METHOD** out, const int** nids, int nid) {
     return answer(out, nids, nid, published().key_nids, find_pmeth);
 }
 
-void collect(Published& p) {
-    for (const EngineKeyType& k : ECGOST_key_types()) {
-        int id = 0;
-        EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
-        p.key_types.push_back(k);
-        p.key_nids.push_back(id);
+bool collect(Published& p) {
+    for (auto family : {ECGOST_key_types, R3410_key_types}) {
+        for (const EngineKeyType& k : family()) {
+            if (k.ameth == nullptr || k.pmeth == nullptr) return false;
+            int id = 0;
+            EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
+            p.key_types.push_back(k);
+            p.key_nids.push_back(id);
+        }
     }
+    return true;
+}
+
+// Signature algorithms libcrypto does not know, as (signature, digest, key)
+// in the library's numbering, so that its own signing and verification of
+// certificates and requests find digest and key type.
+constexpr int kSignatureAlgorithms[][3] = {
+    {NID_R3410_R3411, NID_RUS_HASH, NID_R3410},
+    {NID_ECR3410_R3411, NID_ECR3410_R3411, NID_ECR3410},
+};
+
+bool add_signature_algorithms() {
+    for (const auto& s : kSignatureAlgorithms) {
+        if (!OBJ_add_sigid(OBJ_nid2openssl(s[0]), OBJ_nid2openssl(s[1]), OBJ_nid2openssl(s[2])))
+            return false;
+    }
+    return true;
 }
 
 ENGINE* build() {
-    if (!OBJ_init()) return nullptr;
-    collect(published());
+    if (!OBJ_init() || !collect(published())) return nullptr;
     ENGINE* e = ENGINE_new();
     if (e == nullptr) return nullptr;
     const bool ok = ENGINE_set_id(e, kEngineId) && ENGINE_set_name(e, kEngineName) &&
                     ENGINE_set_pkey_asn1_meths(e, pkey_asn1_meths) &&
                     ENGINE_set_pkey_meths(e, pkey_meths) && ENGINE_add(e) && ENGINE_init(e) &&
-                    ENGINE_set_default(e, ENGINE_METHOD_ALL);
+                    ENGINE_set_default(e, ENGINE_METHOD_ALL) && add_signature_algorithms();
     if (!ok) {
         ENGINE_free(e);
         return nullptr;

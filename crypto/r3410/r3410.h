@@ -74,8 +74,6 @@ enum R3410Reason : int {
 
 // Parameter-set object numbers.
 enum R3410Nid : int {
-    NID_R3410 = 177,
-    NID_R3410_CP = 272,
     NID_CRYPTOPRO_GOSTR3411_94_WITH_GOSTR3410_94 = 274,
     NID_CRYPTOPRO_GOSTR3411_94_PARAMSET = 275,
     NID_CRYPTOPRO_R3410_94_A = 276,
