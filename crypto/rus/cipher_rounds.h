@@ -20,6 +20,15 @@ inline void store32(unsigned char* p, std::uint32_t v) {
     p[3] = static_cast<unsigned char>(v >> 24);
 }
 
+// The rounds must be inlined into the loops that use them, so that the
+// registers and key words stay in registers; the compiler's size heuristics
+// would otherwise keep them out of line.
+#if defined(__GNUC__)
+#define CADB_GOST_INLINE inline __attribute__((always_inline))
+#else
+#define CADB_GOST_INLINE inline
+#endif
+
 // Forces the order in which a round's terms are combined. Without it the
 // compiler folds the register in last, which puts one more step on the
 // serial chain of a feedback mode.
@@ -31,7 +40,8 @@ inline void store32(unsigned char* p, std::uint32_t v) {
 
 // One round: b ^= f(a + k). The middle lookup needs two steps to index, so
 // it is folded in last.
-inline void round(const GOSTE_TABLE& t, std::uint32_t a, std::uint32_t& b, std::uint32_t k) {
+CADB_GOST_INLINE void round(const GOSTE_TABLE& t, std::uint32_t a, std::uint32_t& b,
+                            std::uint32_t k) {
     const std::uint32_t x = a + k;
     std::uint32_t u = b ^ t.lo[x & 0xFFF];
     CADB_GOST_ORDER(u);
@@ -41,8 +51,8 @@ inline void round(const GOSTE_TABLE& t, std::uint32_t a, std::uint32_t& b, std::
 }
 
 // Eight rounds with the key words in order or reversed.
-inline void rounds_up(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
-                      std::uint32_t& n2) {
+CADB_GOST_INLINE void rounds_up(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
+                                std::uint32_t& n2) {
     round(t, n1, n2, k[0]);
     round(t, n2, n1, k[1]);
     round(t, n1, n2, k[2]);
@@ -53,8 +63,8 @@ inline void rounds_up(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_
     round(t, n2, n1, k[7]);
 }
 
-inline void rounds_down(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
-                        std::uint32_t& n2) {
+CADB_GOST_INLINE void rounds_down(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
+                                  std::uint32_t& n2) {
     round(t, n1, n2, k[7]);
     round(t, n2, n1, k[6]);
     round(t, n1, n2, k[5]);
@@ -67,8 +77,8 @@ inline void rounds_down(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint3
 
 // 32 rounds; the halves are not swapped after the last one, which in this
 // two-register form means the outputs change places.
-inline void encrypt(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
-                    std::uint32_t& n2) {
+CADB_GOST_INLINE void encrypt(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
+                              std::uint32_t& n2) {
     std::uint32_t a = n1, b = n2;
     rounds_up(t, k, a, b);
     rounds_up(t, k, a, b);
@@ -78,8 +88,8 @@ inline void encrypt(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t&
     n2 = a;
 }
 
-inline void decrypt(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
-                    std::uint32_t& n2) {
+CADB_GOST_INLINE void decrypt(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
+                              std::uint32_t& n2) {
     std::uint32_t a = n1, b = n2;
     rounds_up(t, k, a, b);
     rounds_down(t, k, a, b);
@@ -90,8 +100,8 @@ inline void decrypt(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t&
 }
 
 // The MAC step: 16 rounds, halves left as they stand.
-inline void mac16(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
-                  std::uint32_t& n2) {
+CADB_GOST_INLINE void mac16(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n1,
+                            std::uint32_t& n2) {
     rounds_up(t, k, n1, n2);
     rounds_up(t, k, n1, n2);
 }
@@ -100,21 +110,23 @@ inline void mac16(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t& n
 // of one block fill the waiting time of the others.
 constexpr int kLanes = 4;
 
-inline void round4(const GOSTE_TABLE& t, const std::uint32_t* a, std::uint32_t* b,
-                   std::uint32_t k) {
+CADB_GOST_INLINE void round4(const GOSTE_TABLE& t, const std::uint32_t* a, std::uint32_t* b,
+                             std::uint32_t k) {
     for (int i = 0; i < kLanes; ++i) {
         const std::uint32_t x = a[i] + k;
         b[i] ^= t.lo[x & 0xFFF] ^ t.mid[(x >> 12) & 0xFFF] ^ t.hi[x >> 24];
     }
 }
 
-inline void crypt4(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t* n1,
-                   std::uint32_t* n2, bool forward) {
+template <bool forward>
+CADB_GOST_INLINE void crypt4(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t* n1,
+                             std::uint32_t* n2) {
     std::uint32_t a[kLanes], b[kLanes];
     std::memcpy(a, n1, sizeof a);
     std::memcpy(b, n2, sizeof b);
     // Key word order of the 32 rounds: encryption K0..K7 three times then
     // K7..K0; decryption K0..K7 then K7..K0 three times.
+#pragma GCC unroll 16
     for (int r = 0; r < 32; r += 2) {
         const int up = forward ? r < 24 : r < 8;
         const int i0 = up ? r % 8 : 7 - r % 8;

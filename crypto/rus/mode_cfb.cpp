@@ -48,9 +48,15 @@ long cfb(GOSTE* ctx, const unsigned char* in, unsigned char* out, long len, bool
     for (; i < len && pos != 0; ++i) one_byte(buf[i]);
     if (encrypting) {
         // Each block needs the one before it: one block at a time.
+        // The key words and the table are copied into locals so that the
+        // stores into the data, which may alias anything, do not force them
+        // to be reloaded inside the serial chain.
+        std::uint32_t k[8];
+        std::memcpy(k, ku.k(), sizeof k);
+        const GOSTE_TABLE& t = ku.table();
         std::uint32_t r1 = load32(reg.b), r2 = load32(reg.b + 4);
         for (; len - i >= 8; i += 8) {
-            gost::encrypt(ku.table(), ku.k(), r1, r2);
+            gost::encrypt(t, k, r1, r2);
             r1 ^= load32(buf + i);
             r2 ^= load32(buf + i + 4);
             store32(buf + i, r1);
@@ -58,6 +64,7 @@ long cfb(GOSTE* ctx, const unsigned char* in, unsigned char* out, long len, bool
         }
         store32(reg.b, r1);
         store32(reg.b + 4, r2);
+        OPENSSL_cleanse(k, sizeof k);
     } else {
         // The ciphertext is all known: four gammas at once.
         std::uint32_t r1 = load32(reg.b), r2 = load32(reg.b + 4);
@@ -69,7 +76,7 @@ long cfb(GOSTE* ctx, const unsigned char* in, unsigned char* out, long len, bool
                 g1[j] = j ? c1[j - 1] : r1;
                 g2[j] = j ? c2[j - 1] : r2;
             }
-            gost::crypt4(ku.table(), ku.k(), g1, g2, true);
+            gost::crypt4<true>(ku.table(), ku.k(), g1, g2);
             for (int j = 0; j < kLanes; ++j) {
                 store32(buf + i + 8 * j, c1[j] ^ g1[j]);
                 store32(buf + i + 8 * j + 4, c2[j] ^ g2[j]);

@@ -44,7 +44,7 @@ void gamma_blocks(GOSTE* ctx, const gost::KeyInUse& ku, unsigned char* buf, long
             n1[i] = ctx->N3;
             n2[i] = ctx->N4;
         }
-        gost::crypt4(ku.table(), ku.k(), n1, n2, true);
+        gost::crypt4<true>(ku.table(), ku.k(), n1, n2);
         for (int i = 0; i < kLanes; ++i) {
             unsigned char* p = buf + 8 * (b + i);
             store32(p, load32(p) ^ n1[i]);

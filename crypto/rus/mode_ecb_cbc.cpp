@@ -40,7 +40,10 @@ void ecb_blocks(const gost::KeyInUse& ku, bool encrypt, unsigned char* buf, long
             n1[i] = load32(buf + 8 * (b + i));
             n2[i] = load32(buf + 8 * (b + i) + 4);
         }
-        gost::crypt4(ku.table(), ku.k(), n1, n2, encrypt);
+        if (encrypt)
+            gost::crypt4<true>(ku.table(), ku.k(), n1, n2);
+        else
+            gost::crypt4<false>(ku.table(), ku.k(), n1, n2);
         for (int i = 0; i < kLanes; ++i) {
             store32(buf + 8 * (b + i), n1[i]);
             store32(buf + 8 * (b + i) + 4, n2[i]);
@@ -81,7 +84,7 @@ void cbc_decrypt(GOSTE* ctx, const gost::KeyInUse& ku, unsigned char* buf, long 
             n1[i] = c1[i] = load32(buf + 8 * (b + i));
             n2[i] = c2[i] = load32(buf + 8 * (b + i) + 4);
         }
-        gost::crypt4(ku.table(), ku.k(), n1, n2, false);
+        gost::crypt4<false>(ku.table(), ku.k(), n1, n2);
         for (int i = 0; i < kLanes; ++i) {
             store32(buf + 8 * (b + i), n1[i] ^ (i ? c1[i - 1] : r1));
             store32(buf + 8 * (b + i) + 4, n2[i] ^ (i ? c2[i - 1] : r2));

@@ -21,8 +21,9 @@ Bytes digest(const Bytes& msg, const unsigned char* sbox, bool cp,
     GOSTH ctx;
     EXPECT_EQ(cp ? GOSTH_init_cp(&ctx, nullptr, sbox) : GOSTH_init(&ctx, nullptr, sbox), 1);
     if (pieces.empty()) {
-        if (!msg.empty())
+        if (!msg.empty()) {
             EXPECT_EQ(GOSTH_update(&ctx, msg.data(), long(msg.size())), long(msg.size()));
+        }
     } else {
         long off = 0;
         for (long n : pieces) {

@@ -89,7 +89,9 @@ TEST(Modes, RoundTrips) {
                 ctx.N1 = 0x01234567;
                 ctx.N2 = 0x89ABCDEF;
                 ASSERT_EQ(GOSTE_process(&ctx, buf.data(), nullptr, len), static_cast<long>(padded));
-                if (direction) EXPECT_NE(buf, original);
+                if (direction) {
+                    EXPECT_NE(buf, original);
+                }
             }
             EXPECT_EQ(buf, original) << n << " mode " << mode;
         }
