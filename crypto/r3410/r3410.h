@@ -178,6 +178,11 @@ int R3410_test_prime(const BIGNUM* p, const BIGNUM* e, BN_CTX* ctx);
 // (and n is not that prime), else 1.
 int R3410_is_prime(const BIGNUM* n);
 
+// Compares a digest of the built-in parameter tables with the one taken on
+// the first call of the process. 1 when they agree (always on the first
+// call), else 0 with error class 12.
+int R3410_check_params();
+
 // Replaces the key's key-store reference by one on store (null drops it).
 int R3410_set_pse(GOSTS* key, PSE* store);
 

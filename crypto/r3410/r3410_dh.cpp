@@ -214,7 +214,7 @@ int R3410_DH_compute_key_out(R3410_DH* dh, const unsigned char* peer, int peer_l
 
 int R3410_DH_check(const R3410_DH* dh) {
     if (dh != nullptr && dh->marker == kCheckMarker) return 1;
-    if (!run_check()) {
+    if (!R3410_check_params() || !run_check()) {
         ERR_set_last_error(ERR_CLASS_INTERNAL);
         CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_R3410_DH_CHECK, ERR_R_SELF_TESTING_ERROR);
         return 0;

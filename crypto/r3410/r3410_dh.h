@@ -35,8 +35,9 @@ int R3410_DH_compute_key(R3410_DH* dh, const unsigned char* peer, int peer_len);
 // R3410_DH_size bytes; *out_len gives the room and receives the length.
 int R3410_DH_compute_key_out(R3410_DH* dh, const unsigned char* peer, int peer_len,
                              unsigned char* out, int* out_len);
-// Key-agreement self test: two contexts on the built-in test group agree on
-// a shared number. 1 at once for a context the test made.
+// Key-agreement self test: the parameter tables pass their integrity check,
+// and two contexts on the built-in test group agree on a shared number. 1 at
+// once for a context the test made.
 int R3410_DH_check(const R3410_DH* dh);
 
 }  // namespace cadb

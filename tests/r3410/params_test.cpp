@@ -104,6 +104,11 @@ TEST_F(Params, KeyHoldsOneReferenceOnItsKeyStore) {
     EXPECT_EQ(PSE_free(store), 0);
 }
 
+TEST_F(Params, TableIntegrityCheckIsStable) {
+    EXPECT_EQ(R3410_check_params(), 1);
+    EXPECT_EQ(R3410_check_params(), 1);
+}
+
 TEST_F(Params, DsaDefaultSetIsAGroupOfPrimeOrder) {
     BnCtxPtr ctx(BN_CTX_new());
     BnPtr p(DSA_get_default_p()), q(DSA_get_default_q()), g(DSA_get_default_g());
