@@ -189,5 +189,8 @@ int ECPOINT_lies(const ECPOINT* pt);
 // Not infinity, 0 < x < p, 0 < y < p, on the curve, and with full set
 // q·pt = infinity.
 int ECGOST_is_pubkey_valid(const ECPOINT* pt, int full);
+// The integrity digest of every built-in parameter set: taken on the first
+// call in the process, compared on every later one. 1 while unchanged.
+int ECGOST_check_params();
 
 }  // namespace cadb

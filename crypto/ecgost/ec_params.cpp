@@ -61,7 +61,24 @@ const EC_PARAMS kSets[] = {
      nullptr},
 };
 
+// Small and with a cofactor, so that the self test exercises the cofactor
+// path at little cost.
+const EC_PARAMS kSelfTestSet = {0,
+                                "DB7C2ABF62E35E668076BEAD208B",
+                                "6127C24C05F38A0AAAF65C0EF02C",
+                                "51DEF1815DB5ED74FCC34C85D709",
+                                "04"
+                                "4BA30AB5E892B4E1649DD0928643"
+                                "ADCD46F5882E3747DEF36E956E97",
+                                "36DF0AAFD8B8D7597CA10520D04B",
+                                "4",
+                                nullptr,
+                                nullptr,
+                                nullptr};
+
 }  // namespace
+
+const EC_PARAMS* ec_params_self_test() { return &kSelfTestSet; }
 
 const EC_PARAMS* ec_params_for_code(int code) {
     if (code < ECURVE_CODE_P256 || code > ECURVE_CODE_TEST) return nullptr;

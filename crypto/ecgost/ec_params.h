@@ -28,6 +28,9 @@ struct EC_PARAMS {
 // The built-in sets in code order 11..17; null outside.
 const EC_PARAMS* ec_params_for_code(int code);
 
+// SEC 2 secp112r2 (cofactor 4), the curve of the key-agreement self test.
+const EC_PARAMS* ec_params_self_test();
+
 // The generated window tables.
 extern const EC_WINDOW_TABLE ec_table_p256;
 extern const EC_WINDOW_TABLE ec_table_cryptopro_a;

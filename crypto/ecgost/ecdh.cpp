@@ -189,6 +189,7 @@ int ECGOST_DH_generate_key(ECDH* dh, PSE* pse, const unsigned char* key36,
         return 0;
     };
     if (!dh || !out_len) return fail(ECGOST_R_INVALID_PARAMETERS);
+    if (!ECGOST_DH_check(dh)) return fail(ERR_LIB_ECGOST);
     dh->d.reset();
     dh->pub.reset();
     dh->result.reset();

@@ -183,6 +183,8 @@ struct ECDH {
     BnMaskedPtr result;
     int mode = ECDH_COFACTOR_NONE;
     std::atomic<int> references{1};
+    // Set on the contexts of the self test, which it never tests again.
+    std::uint32_t marker = 0;
 };
 
 ECDH* ECDH_new(ECURVE* c, int mode);
@@ -197,6 +199,15 @@ int ECDH_compute_key(const ECPOINT* peer, ECDH* dh);
 BIGNUM* ECDH_get_result(const ECDH* dh);
 // K := (ukm·d mod q)·peer (ukm null: d·peer); a new point, or null.
 ECPOINT* ECDH_compute_vko(const ECPOINT* peer, const BIGNUM* ukm, ECDH* dh);
+
+// The key-agreement self test: two contexts (cofactor mode 2) on a small
+// curve with cofactor 4 agree on a secret. Runs after the parameter check,
+// at most once a second; 1 at once for a context of the test itself. A
+// failure reports (GOSTS, 140, self-testing error) with error class 12.
+constexpr int GOSTS_F_ECGOST_DH_CHECK = 140;
+int ECGOST_DH_check(const ECDH* dh);
+// A context for the byte-string wrappers, after the self test.
+ECDH* ECGOST_DH_init(ECURVE* c, int mode);
 
 // The wrappers over byte strings. Point bytes are in octet form.
 int ECGOST_DH_generate_key(ECDH* dh, PSE* pse, const unsigned char* key36,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "crypto/core/err.h"
@@ -23,18 +25,9 @@ struct KeyDeleter {
 };
 using KeyPtr = std::unique_ptr<ECGOST, KeyDeleter>;
 
-// SEC 2 secp112r2: cofactor 4, so points of small order exist beside the
-// order-q subgroup.
-const EC_PARAMS kCofactor4 = {0,
-                              "DB7C2ABF62E35E668076BEAD208B",
-                              "6127C24C05F38A0AAAF65C0EF02C",
-                              "51DEF1815DB5ED74FCC34C85D709",
-                              "044BA30AB5E892B4E1649DD0928643ADCD46F5882E3747DEF36E956E97",
-                              "36DF0AAFD8B8D7597CA10520D04B",
-                              "4",
-                              nullptr,
-                              nullptr,
-                              nullptr};
+// The self test's curve has cofactor 4: points of small order exist beside
+// the order-q subgroup.
+const EC_PARAMS& kCofactor4 = *ec_params_self_test();
 
 BnPtr shared(const ECDH* dh) { return BnPtr(ECDH_get_result(dh)); }
 
@@ -153,6 +146,27 @@ TEST(Vko, NullUkmIsPlainProductAndBothSidesAgree) {
     EXPECT_NE(ECPOINT_cmp(ab.get(), plain.get()), 0);
     // A UKM of q makes infinity: refused.
     EXPECT_EQ(ECDH_compute_vko(kb->Q.get(), c->q.get(), a.get()), nullptr);
+}
+
+TEST(EcgostDh, SelfTestPassesAndSkipsItsOwnContexts) {
+    EXPECT_EQ(ECGOST_check_params(), 1);
+    EXPECT_EQ(ECGOST_check_params(), 1);
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
+    DhPtr dh(ECGOST_DH_init(c.get(), 0));
+    ASSERT_TRUE(dh);
+    EXPECT_EQ(ECGOST_DH_check(nullptr), 1);
+    dh->marker = 0x682796E2;
+    EXPECT_EQ(ECGOST_DH_check(dh.get()), 1);
+    // The parameter digest holds from many threads at once.
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i)
+                if (ECGOST_check_params() != 1) ++failures;
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(EcgostDh, ByteWrappersAgree) {
