@@ -12,6 +12,7 @@
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ecgost_evp.h"
 #include "crypto/r3410/r3410_evp.h"
+#include "crypto/rus/evp_gost.h"
 
 namespace cadb {
 namespace {
@@ -23,6 +24,8 @@ constexpr const char* kEngineName = "GOST algorithms of the cadb library";
 struct Published {
     std::vector<EngineKeyType> key_types;
     std::vector<int> key_nids;
+    std::vector<int> digest_nids;
+    std::vector<int> cipher_nids;
 };
 
 Published& published() {
@@ -61,6 +64,26 @@ EVP_PKEY_METHOD* find_pmeth(int nid) {
     return nullptr;
 }
 
+const EVP_MD* find_digest(int nid) {
+    for (const EVP_MD* md : EVP_gost_digests())
+        if (EVP_MD_get_type(md) == nid) return md;
+    return nullptr;
+}
+
+const EVP_CIPHER* find_cipher(int nid) {
+    for (const EVP_CIPHER* c : EVP_gost_ciphers())
+        if (EVP_CIPHER_get_nid(c) == nid) return c;
+    return nullptr;
+}
+
+int digests(ENGINE*, const EVP_MD** out, const int** nids, int nid) {
+    return answer(out, nids, nid, published().digest_nids, find_digest);
+}
+
+int ciphers(ENGINE*, const EVP_CIPHER** out, const int** nids, int nid) {
+    return answer(out, nids, nid, published().cipher_nids, find_cipher);
+}
+
 int pkey_asn1_meths(ENGINE*, EVP_PKEY_ASN1_METHOD** out, const int** nids, int nid) {
     return answer(out, nids, nid, published().key_nids, find_ameth);
 }
@@ -70,6 +93,14 @@ int pkey_meths(ENGINE*, EVP_PKEY_METHOD** out, const int** nids, int nid) {
 }
 
 bool collect(Published& p) {
+    for (const EVP_MD* md : EVP_gost_digests()) {
+        if (md == nullptr) return false;
+        p.digest_nids.push_back(EVP_MD_get_type(md));
+    }
+    for (const EVP_CIPHER* c : EVP_gost_ciphers()) {
+        if (c == nullptr) return false;
+        p.cipher_nids.push_back(EVP_CIPHER_get_nid(c));
+    }
     for (auto family : {ECGOST_key_types, R3410_key_types}) {
         for (const EngineKeyType& k : family()) {
             if (k.ameth == nullptr || k.pmeth == nullptr) return false;
@@ -104,8 +135,10 @@ ENGINE* build() {
     if (e == nullptr) return nullptr;
     const bool ok = ENGINE_set_id(e, kEngineId) && ENGINE_set_name(e, kEngineName) &&
                     ENGINE_set_pkey_asn1_meths(e, pkey_asn1_meths) &&
-                    ENGINE_set_pkey_meths(e, pkey_meths) && ENGINE_add(e) && ENGINE_init(e) &&
-                    ENGINE_set_default(e, ENGINE_METHOD_ALL) && add_signature_algorithms();
+                    ENGINE_set_pkey_meths(e, pkey_meths) && ENGINE_set_digests(e, digests) &&
+                    ENGINE_set_ciphers(e, ciphers) && ENGINE_add(e) && ENGINE_init(e) &&
+                    ENGINE_set_default(e, ENGINE_METHOD_ALL) && EVP_add_gost_names() &&
+                    add_signature_algorithms();
     if (!ok) {
         ENGINE_free(e);
         return nullptr;

@@ -154,7 +154,10 @@ int OBJ_openssl2nid(int openssl_nid);
 // The registry entry of a number, or nullptr.
 const ObjEntry* OBJ_entry(int nid);
 
-// Look-ups in the library's numbering. Names are the registry's own short
+// Look-ups in the library's numbering. libcrypto's macros that expand to
+// OBJ_nid2sn (EVP_get_digestbynid, EVP_get_cipherbynid) therefore take the
+// library's numbers when used inside this namespace; the records are entered
+// under the library's names as well, so they resolve. Names are the registry's own short
 // and long names first, then every name libcrypto knows for the object.
 int OBJ_sn2nid(const char* sn);
 int OBJ_ln2nid(const char* ln);

@@ -18,9 +18,6 @@ constexpr int GOSTE_SBOX_CODE_CIPHER = 31;
 constexpr int GOSTE_SBOX_CODE_CP_A = 32;
 constexpr int GOSTE_SBOX_CODE_CP_D = 35;
 
-// Object numbers of the CryptoPro cipher parameter sets A-D.
-constexpr int NID_id_Gost28147_89_CryptoPro_A_ParamSet = 291;
-constexpr int NID_id_Gost28147_89_CryptoPro_D_ParamSet = 294;
 
 // One round's substitution and rotation, f(x) = lo[x & 0xFFF] ^
 // mid[(x >> 12) & 0xFFF] ^ hi[x >> 24], each entry already rotated left by 11.

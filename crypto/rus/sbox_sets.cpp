@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "crypto/core/err.h"
+#include "crypto/core/objects.h"
 #include "crypto/rus/sbox.h"
 
 namespace cadb {
@@ -161,9 +162,9 @@ const unsigned char* GOSTE_get_sbox_by_code(int code) {
 }
 
 const unsigned char* GOSTE_get_sbox_by_nid(int nid) {
-    if (nid >= NID_id_Gost28147_89_CryptoPro_A_ParamSet &&
-        nid <= NID_id_Gost28147_89_CryptoPro_D_ParamSet)
-        return kCpSets[nid - NID_id_Gost28147_89_CryptoPro_A_ParamSet]->data();
+    if (nid >= NID_GOST28147_A_PARAMSET &&
+        nid <= NID_GOST28147_D_PARAMSET)
+        return kCpSets[nid - NID_GOST28147_A_PARAMSET]->data();
     ERR_set_last_error(ERR_CLASS_UNKNOWN_CODE);
     return nullptr;
 }
@@ -171,7 +172,7 @@ const unsigned char* GOSTE_get_sbox_by_nid(int nid) {
 int GOSTE_get_sbox_nid(const unsigned char* sbox) {
     if (sbox == nullptr) return 0;
     for (int i = 0; i < 4; ++i)
-        if (same_set(sbox, *kCpSets[i])) return NID_id_Gost28147_89_CryptoPro_A_ParamSet + i;
+        if (same_set(sbox, *kCpSets[i])) return NID_GOST28147_A_PARAMSET + i;
     ERR_set_last_error(ERR_CLASS_UNKNOWN_CODE);
     return 0;
 }
