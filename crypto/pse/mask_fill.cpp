@@ -1,10 +1,12 @@
 #include "crypto/pse/mask_fill.h"
 
 #include <openssl/crypto.h>
+#include <pthread.h>
 #include <sys/random.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
@@ -21,9 +23,21 @@ struct MaskPool {
     std::size_t left = 0;  // unused bytes at the end of `bytes`
 };
 
+// A forked child must not hand out the same mask bytes as its parent: it
+// drops what the pool held at the fork.
+void forget_after_fork();
+
 MaskPool& pool() {
     static MaskPool p;
+    static std::once_flag fork_hook;
+    std::call_once(fork_hook, [] { ::pthread_atfork(nullptr, nullptr, forget_after_fork); });
     return p;
+}
+
+void forget_after_fork() {
+    MaskPool& p = pool();
+    OPENSSL_cleanse(p.bytes, sizeof p.bytes);
+    p.left = 0;
 }
 
 bool refill(MaskPool& p) {

@@ -110,32 +110,75 @@ CADB_GOST_INLINE void mac16(const GOSTE_TABLE& t, const std::uint32_t* k, std::u
 // of one block fill the waiting time of the others.
 constexpr int kLanes = 4;
 
-CADB_GOST_INLINE void round4(const GOSTE_TABLE& t, const std::uint32_t* a, std::uint32_t* b,
-                             std::uint32_t k) {
-    for (int i = 0; i < kLanes; ++i) {
-        const std::uint32_t x = a[i] + k;
-        b[i] ^= t.lo[x & 0xFFF] ^ t.mid[(x >> 12) & 0xFFF] ^ t.hi[x >> 24];
-    }
+// Four registers per half; plain variables rather than arrays so that they
+// stay in registers through all 32 rounds.
+struct Lanes {
+    std::uint32_t a0, a1, a2, a3;
+    std::uint32_t b0, b1, b2, b3;
+};
+
+CADB_GOST_INLINE std::uint32_t f(const GOSTE_TABLE& t, std::uint32_t x) {
+    return t.lo[x & 0xFFF] ^ t.mid[(x >> 12) & 0xFFF] ^ t.hi[x >> 24];
 }
 
+CADB_GOST_INLINE void round4_ab(const GOSTE_TABLE& t, Lanes& l, std::uint32_t k) {
+    l.b0 ^= f(t, l.a0 + k);
+    l.b1 ^= f(t, l.a1 + k);
+    l.b2 ^= f(t, l.a2 + k);
+    l.b3 ^= f(t, l.a3 + k);
+}
+
+CADB_GOST_INLINE void round4_ba(const GOSTE_TABLE& t, Lanes& l, std::uint32_t k) {
+    l.a0 ^= f(t, l.b0 + k);
+    l.a1 ^= f(t, l.b1 + k);
+    l.a2 ^= f(t, l.b2 + k);
+    l.a3 ^= f(t, l.b3 + k);
+}
+
+CADB_GOST_INLINE void up4(const GOSTE_TABLE& t, const std::uint32_t* k, Lanes& l) {
+    round4_ab(t, l, k[0]);
+    round4_ba(t, l, k[1]);
+    round4_ab(t, l, k[2]);
+    round4_ba(t, l, k[3]);
+    round4_ab(t, l, k[4]);
+    round4_ba(t, l, k[5]);
+    round4_ab(t, l, k[6]);
+    round4_ba(t, l, k[7]);
+}
+
+CADB_GOST_INLINE void down4(const GOSTE_TABLE& t, const std::uint32_t* k, Lanes& l) {
+    round4_ab(t, l, k[7]);
+    round4_ba(t, l, k[6]);
+    round4_ab(t, l, k[5]);
+    round4_ba(t, l, k[4]);
+    round4_ab(t, l, k[3]);
+    round4_ba(t, l, k[2]);
+    round4_ab(t, l, k[1]);
+    round4_ba(t, l, k[0]);
+}
+
+// Encrypts (forward) or decrypts four blocks in place.
 template <bool forward>
 CADB_GOST_INLINE void crypt4(const GOSTE_TABLE& t, const std::uint32_t* k, std::uint32_t* n1,
                              std::uint32_t* n2) {
-    std::uint32_t a[kLanes], b[kLanes];
-    std::memcpy(a, n1, sizeof a);
-    std::memcpy(b, n2, sizeof b);
-    // Key word order of the 32 rounds: encryption K0..K7 three times then
-    // K7..K0; decryption K0..K7 then K7..K0 three times.
-#pragma GCC unroll 16
-    for (int r = 0; r < 32; r += 2) {
-        const int up = forward ? r < 24 : r < 8;
-        const int i0 = up ? r % 8 : 7 - r % 8;
-        const int i1 = up ? (r + 1) % 8 : 7 - (r + 1) % 8;
-        round4(t, a, b, k[i0]);
-        round4(t, b, a, k[i1]);
+    Lanes l{n1[0], n1[1], n1[2], n1[3], n2[0], n2[1], n2[2], n2[3]};
+    up4(t, k, l);
+    if (forward) {
+        up4(t, k, l);
+        up4(t, k, l);
+    } else {
+        down4(t, k, l);
+        down4(t, k, l);
     }
-    std::memcpy(n1, b, sizeof b);
-    std::memcpy(n2, a, sizeof a);
+    down4(t, k, l);
+    n1[0] = l.b0;
+    n1[1] = l.b1;
+    n1[2] = l.b2;
+    n1[3] = l.b3;
+    n2[0] = l.a0;
+    n2[1] = l.a1;
+    n2[2] = l.a2;
+    n2[3] = l.a3;
 }
 
 }  // namespace cadb::gost

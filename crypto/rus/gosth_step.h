@@ -9,12 +9,14 @@
 
 namespace cadb::gost {
 
-// The step keys, kept across the blocks of one call and wiped at its end:
-// they are derived from the chaining value, which for a keyed use of the
-// hash (HMAC) is secret.
+// Working values of the step, kept across the blocks of one call and wiped
+// once at its end (not per block): they derive from the chaining value,
+// which for a keyed use of the hash (HMAC) is secret.
 struct StepScratch {
     std::uint32_t keys[4][8];
-    ~StepScratch() { OPENSSL_cleanse(keys, sizeof keys); }
+    std::uint32_t u[8], v[8];
+    std::uint16_t psi[16 + 61];
+    ~StepScratch() { OPENSSL_cleanse(this, sizeof *this); }
 };
 
 // H := step(H, M); both 32 bytes, little-endian.

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 
 #include "crypto/core/err.h"
+#include "crypto/pse/mask_fill.h"
 #include "crypto/pse/pse_crc32.h"
 #include "crypto/pse/pse_key32.h"
 
@@ -107,6 +110,30 @@ TEST(Key32, NullArguments) {
     // An empty record has no valid key.
     PSE_KEY32 empty{};
     EXPECT_EQ(PSE_key32_unmask(&empty), 0);
+}
+
+TEST(MaskFill, ForkedChildDrawsOtherBytesThanItsParent) {
+    unsigned char warm[8];
+    ASSERT_EQ(PSE_mask_fill(warm, sizeof warm), 1);  // the pool now holds unused bytes
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        unsigned char child[32];
+        const int ok = PSE_mask_fill(child, sizeof child);
+        const bool written = ::write(fds[1], child, sizeof child) == sizeof child;
+        ::_exit(ok && written ? 0 : 1);
+    }
+    unsigned char parent[32], child[32];
+    ASSERT_EQ(PSE_mask_fill(parent, sizeof parent), 1);
+    ASSERT_EQ(::read(fds[0], child, sizeof child), static_cast<ssize_t>(sizeof child));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(std::memcmp(parent, child, sizeof parent), 0);
 }
 
 }  // namespace
