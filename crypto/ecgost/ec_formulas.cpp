@@ -36,19 +36,17 @@ class Field {
     BN_CTX* ctx_;
 };
 
-bool jacobian_double(const Field& f, FPoint& r, BN_CTX* ctx) {
+bool jacobian_double(const Field& f, FPoint& r, Work& w) {
     if (r.inf) return true;
     if (BN_is_zero(r.y.get()) || BN_is_zero(r.z.get())) {
         r.inf = true;
         return true;
     }
     const ECURVE* c = f.curve();
-    BnCtxFrame fr(ctx);
-    BIGNUM* m = fr.get();
-    BIGNUM* t = fr.get();
-    BIGNUM* s = fr.get();
-    BIGNUM* y2 = fr.get();
-    if (!y2) return false;
+    BIGNUM* m = w.t(0);
+    BIGNUM* t = w.t(1);
+    BIGNUM* s = w.t(2);
+    BIGNUM* y2 = w.t(3);
     if (c->flags & ECURVE_FLAG_A_IS_MINUS_3) {
         // M := 3·(X - Z^2)·(X + Z^2)
         if (!f.sqr(t, r.z.get()) || !f.sub(s, r.x.get(), t) || !f.add(t, r.x.get(), t) ||
@@ -70,17 +68,15 @@ bool jacobian_double(const Field& f, FPoint& r, BN_CTX* ctx) {
     return true;
 }
 
-bool jacobian_add(const Field& f, FPoint& r, const PointView& q, BN_CTX* ctx) {
+bool jacobian_add(const Field& f, FPoint& r, const PointView& q, Work& wk) {
     if (q.inf) return true;
     const ECURVE* c = f.curve();
     if (r.inf) return fpoint_set(c, r, q);
-    BnCtxFrame fr(ctx);
-    BIGNUM* u1 = fr.get();
-    BIGNUM* s1 = fr.get();
-    BIGNUM* u2 = fr.get();
-    BIGNUM* s2 = fr.get();
-    BIGNUM* t = fr.get();
-    if (!t) return false;
+    BIGNUM* u1 = wk.t(0);
+    BIGNUM* s1 = wk.t(1);
+    BIGNUM* u2 = wk.t(2);
+    BIGNUM* s2 = wk.t(3);
+    BIGNUM* t = wk.t(4);
     const bool q_affine = q.z == nullptr || BN_cmp(q.z, c->one_field.get()) == 0;
     if (q_affine) {
         if (!BN_copy(u1, r.x.get()) || !BN_copy(s1, r.y.get())) return false;
@@ -100,7 +96,7 @@ bool jacobian_add(const Field& f, FPoint& r, const PointView& q, BN_CTX* ctx) {
             r.inf = true;
             return true;
         }
-        return fpoint_set(c, r, q) && jacobian_double(f, r, ctx);
+        return fpoint_set(c, r, q) && jacobian_double(f, r, wk);
     }
     // T := 2·U1 - W (into u1), M := 2·S1 - R (into s1).
     if (!f.add(u1, u1, u1) || !f.sub(u1, u1, w) || !f.add(s1, s1, s1) || !f.sub(s1, s1, rr))
@@ -117,16 +113,14 @@ bool jacobian_add(const Field& f, FPoint& r, const PointView& q, BN_CTX* ctx) {
     return true;
 }
 
-bool affine_double(const Field& f, FPoint& r, BN_CTX* ctx) {
+bool affine_double(const Field& f, FPoint& r, Work& w) {
     if (r.inf) return true;
     if (BN_is_zero(r.y.get())) {
         r.inf = true;
         return true;
     }
-    BnCtxFrame fr(ctx);
-    BIGNUM* l = fr.get();
-    BIGNUM* t = fr.get();
-    if (!t) return false;
+    BIGNUM* l = w.t(0);
+    BIGNUM* t = w.t(1);
     // λ := (3x^2 + a)·(2y)^-1; x3 := λ^2 - 2x; y3 := λ·(x - x3) - y.
     if (!f.sqr(t, r.x.get()) || !f.add(l, t, t) || !f.add(l, l, t) ||
         !f.add(l, l, f.curve()->a_field.get()) || !f.add(t, r.y.get(), r.y.get()) || !f.inv(t, t) ||
@@ -137,19 +131,17 @@ bool affine_double(const Field& f, FPoint& r, BN_CTX* ctx) {
     return true;
 }
 
-bool affine_add(const Field& f, FPoint& r, const PointView& q, BN_CTX* ctx) {
+bool affine_add(const Field& f, FPoint& r, const PointView& q, Work& w) {
     if (q.inf) return true;
     const ECURVE* c = f.curve();
     if (r.inf) return fpoint_set(c, r, q);
     if (BN_cmp(r.x.get(), q.x) == 0) {
-        if (BN_cmp(r.y.get(), q.y) == 0) return affine_double(f, r, ctx);
+        if (BN_cmp(r.y.get(), q.y) == 0) return affine_double(f, r, w);
         r.inf = true;
         return true;
     }
-    BnCtxFrame fr(ctx);
-    BIGNUM* l = fr.get();
-    BIGNUM* t = fr.get();
-    if (!t) return false;
+    BIGNUM* l = w.t(0);
+    BIGNUM* t = w.t(1);
     // λ := (yR - yQ)·(xR - xQ)^-1; x3 := λ^2 - xR - xQ; y3 := λ·(xR - x3) - yR.
     if (!f.sub(t, r.x.get(), q.x) || !f.inv(t, t) || !f.sub(l, r.y.get(), q.y) || !f.mul(l, l, t) ||
         !f.sqr(t, l) || !f.sub(t, t, r.x.get()) || !f.sub(t, t, q.x) ||
@@ -161,25 +153,25 @@ bool affine_add(const Field& f, FPoint& r, const PointView& q, BN_CTX* ctx) {
 
 }  // namespace
 
-bool point_double(const ECURVE* c, FPoint& r, BN_CTX* ctx) {
-    const Field f(c, ctx);
+bool point_double(const ECURVE* c, FPoint& r, Work& w) {
+    const Field f(c, w.ctx());
     if (c->form == EC_FORM_PROJECTIVE) {
-        if (jacobian_double(f, r, ctx)) return true;
+        if (jacobian_double(f, r, w)) return true;
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_PROJECTIVE_DOUBLE, ERR_LIB_ECGOST);
     } else {
-        if (affine_double(f, r, ctx)) return true;
+        if (affine_double(f, r, w)) return true;
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_AFFINE_DOUBLE, ERR_LIB_ECGOST);
     }
     return false;
 }
 
-bool point_add(const ECURVE* c, FPoint& r, const PointView& q, BN_CTX* ctx) {
-    const Field f(c, ctx);
+bool point_add(const ECURVE* c, FPoint& r, const PointView& q, Work& w) {
+    const Field f(c, w.ctx());
     if (c->form == EC_FORM_PROJECTIVE) {
-        if (jacobian_add(f, r, q, ctx)) return true;
+        if (jacobian_add(f, r, q, w)) return true;
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_PROJECTIVE_ADD, ERR_LIB_ECGOST);
     } else {
-        if (affine_add(f, r, q, ctx)) return true;
+        if (affine_add(f, r, q, w)) return true;
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_AFFINE_ADD, ERR_LIB_ECGOST);
     }
     return false;

@@ -21,7 +21,8 @@ bool mul_signed_binary(const ECURVE* c, FPoint& r, const FPoint& P, const BIGNUM
     BIGNUM* e = fr.get();
     BIGNUM* kk = fr.get();
     FPoint neg;
-    if (!kk || !fpoint_init(neg) || !BN_copy(kk, k)) return false;
+    Work w(ctx);
+    if (!kk || !w.ok() || !fpoint_init(neg) || !BN_copy(kk, k)) return false;
     BN_set_negative(kk, 0);
     // -P := (x, p - y).
     if (!fpoint_set(c, neg, view(P)) || !BN_sub(neg.y.get(), c->p.get(), P.y.get())) return false;
@@ -31,10 +32,10 @@ bool mul_signed_binary(const ECURVE* c, FPoint& r, const FPoint& P, const BIGNUM
     // The digits of 3k - k are the signed binary digits of k.
     if (!BN_lshift1(e, kk) || !BN_add(e, e, kk) || !fpoint_set(c, r, plus)) return false;
     for (int i = BN_num_bits(e) - 2; i >= 1; --i) {
-        if (!point_double(c, r, ctx)) return false;
+        if (!point_double(c, r, w)) return false;
         const bool ei = BN_is_bit_set(e, i), ki = BN_is_bit_set(kk, i);
-        if (ei && !ki && !point_add(c, r, plus, ctx)) return false;
-        if (!ei && ki && !point_add(c, r, minus, ctx)) return false;
+        if (ei && !ki && !point_add(c, r, plus, w)) return false;
+        if (!ei && ki && !point_add(c, r, minus, w)) return false;
     }
     if (BN_is_negative(k) && !r.inf && !BN_is_zero(r.y.get()))
         return BN_sub(r.y.get(), c->p.get(), r.y.get());
@@ -55,15 +56,16 @@ bool mul_fixed_base(const ECURVE* c, FPoint& r, const ECPOINT_FBW& table, const 
         // With B_j the sum of the P_i whose digit is at least j, the sum of
         // all B_j is the sum of d_i·P_i.
         FPoint b;
-        if (!fpoint_init(b)) return false;
+        Work work(ctx);
+        if (!work.ok() || !fpoint_init(b)) return false;
         r.inf = true;
         for (unsigned j = (1u << w) - 1; j >= 1; --j) {
             for (int i = 0; i < n; ++i) {
                 if (digits[i] != j) continue;
                 const PointView pi{table.field_x[i].get(), table.field_y[i].get(), nullptr, false};
-                if (!point_add(c, b, pi, ctx)) return false;
+                if (!point_add(c, b, pi, work)) return false;
             }
-            if (!point_add(c, r, view(b), ctx)) return false;
+            if (!point_add(c, r, view(b), work)) return false;
         }
         return true;
     };
@@ -135,10 +137,15 @@ std::shared_ptr<const ECPOINT_FBW> ECPOINT_FBW_new(const ECPOINT* P) {
     table->bits = bits;
     table->w = bits > 256 ? 5 : 4;
     table->n = (bits + table->w - 1) / table->w;
+    ec::Work w(ctx.get());
+    if (!w.ok()) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_FBW_NEW, ERR_R_MALLOC);
+        return nullptr;
+    }
     for (int i = 0; i < table->n; ++i) {
         // Doubling w times is the multiply by 2^w.
         for (int j = 0; i > 0 && j < table->w; ++j) {
-            if (!ec::point_double(c, acc, ctx.get())) {
+            if (!ec::point_double(c, acc, w)) {
                 CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_LIB_ECGOST);
                 CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_FBW_NEW, ERR_LIB_ECGOST);
                 return nullptr;

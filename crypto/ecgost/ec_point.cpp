@@ -183,11 +183,13 @@ int add_or_double(ECPOINT* r, const ECPOINT* q) {
     BnCtxPtr ctx(BN_CTX_new());
     FPoint fr, fq;
     if (!ctx || !fpoint_init(fr) || !fpoint_init(fq) || !load(c, fr, r, ctx.get())) return 0;
+    Work w(ctx.get());
+    if (!w.ok()) return 0;
     bool ok;
     if (q) {
-        ok = load(c, fq, q, ctx.get()) && point_add(c, fr, view(fq), ctx.get());
+        ok = load(c, fq, q, ctx.get()) && point_add(c, fr, view(fq), w);
     } else {
-        ok = point_double(c, fr, ctx.get());
+        ok = point_double(c, fr, w);
     }
     return ok && store(r, c, fr, ctx.get());
 }
