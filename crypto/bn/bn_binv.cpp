@@ -1,6 +1,7 @@
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -78,42 +79,70 @@ class Words {
         }
         return carry;
     }
-    // this := (carry·2^(64n) + this) / 2.
-    void shr1(unsigned carry = 0) {
-        for (std::size_t i = 0; i + 1 < w_.size(); ++i) w_[i] = (w_[i] >> 1) | (w_[i + 1] << 63);
-        w_.back() = (w_.back() >> 1) | (static_cast<std::uint64_t>(carry) << 63);
+    // Trailing zero bits, at most 63 (a zero word counts as 63).
+    unsigned trailing_zeros() const {
+        return w_[0] == 0 ? 63u : static_cast<unsigned>(std::countr_zero(w_[0]));
     }
-    // this := this / 2 mod m, for odd m and this < m.
-    void half_mod(const Words& m) {
-        if (even()) {
-            shr1();
-        } else {
-            shr1(add(m));
+    // this := this / 2^t, for 1 <= t <= 63.
+    void shr(unsigned t) {
+        for (std::size_t i = 0; i + 1 < w_.size(); ++i)
+            w_[i] = (w_[i] >> t) | (w_[i + 1] << (64 - t));
+        w_.back() >>= t;
+    }
+    // this := this / 2^t mod m, for odd m, this < m and 1 <= t <= 63, in one
+    // pass instead of t halvings: with k chosen so that this + k·m is a
+    // multiple of 2^t (neg_minv = -m^-1 mod 2^64), (this + k·m) / 2^t < 2m.
+    void div_pow2_mod(unsigned t, const Words& m, std::uint64_t neg_minv) {
+        const std::uint64_t k = (w_[0] * neg_minv) & ((std::uint64_t{1} << t) - 1);
+        unsigned __int128 acc = 0;
+        for (std::size_t i = 0; i < w_.size(); ++i) {
+            acc += static_cast<unsigned __int128>(k) * m.w_[i] + w_[i];
+            w_[i] = static_cast<std::uint64_t>(acc);
+            acc >>= 64;
         }
+        const auto top = static_cast<std::uint64_t>(acc);
+        shr(t);
+        w_.back() |= top << (64 - t);
+        // The sum may carry one bit past the top word; the subtraction of m
+        // that it calls for absorbs it.
+        if ((top >> t) != 0 || !less_than(m)) sub(m);
     }
     // this := this - b mod m, for this, b < m.
     void sub_mod(const Words& b, const Words& m) {
         if (sub(b)) add(m);
     }
+    std::uint64_t low() const { return w_[0]; }
 
   private:
     std::vector<std::uint64_t> w_;
 };
 
+// -m^-1 mod 2^64 for odd m, by Newton's iteration (each step doubles the
+// number of correct low bits, starting from 3).
+std::uint64_t neg_inverse_mod_2_64(std::uint64_t m) {
+    std::uint64_t inv = m;
+    for (int i = 0; i < 5; ++i) inv *= 2 - m * inv;
+    return ~inv + 1;
+}
+
 // r := x^-1 mod m for odd m and 0 < x < m; false when gcd(x, m) != 1.
 bool inverse_odd_modulus(BIGNUM* r, const BIGNUM* x, const BIGNUM* m) {
     const std::size_t n = (static_cast<std::size_t>(BN_num_bits(m)) + 63) / 64;
     const Words mod(m, n);
-    // Invariants: x1·x = u and x2·x = v (mod m).
+    const std::uint64_t neg_minv = neg_inverse_mod_2_64(mod.low());
+    // Invariants: x1·x = u and x2·x = v (mod m). Runs of factors of two are
+    // halved away together.
     Words u(x, n), v(m, n), x1(std::uint64_t{1}, n), x2(std::uint64_t{0}, n);
     while (!u.zero()) {
         while (u.even()) {
-            u.shr1();
-            x1.half_mod(mod);
+            const unsigned t = u.trailing_zeros();
+            u.shr(t);
+            x1.div_pow2_mod(t, mod, neg_minv);
         }
         while (v.even()) {
-            v.shr1();
-            x2.half_mod(mod);
+            const unsigned t = v.trailing_zeros();
+            v.shr(t);
+            x2.div_pow2_mod(t, mod, neg_minv);
         }
         if (u.less_than(v)) {
             v.sub(u);

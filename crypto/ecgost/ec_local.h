@@ -40,7 +40,7 @@ bool from_field(const ECURVE* c, BIGNUM* r, const BIGNUM* a, BN_CTX* ctx);
 // once per step: a context frame costs as much as two field additions, and
 // a multiplication makes some 350 steps.
 class Work {
-public:
+  public:
     static constexpr int kTemps = 5;
     explicit Work(BN_CTX* ctx) : ctx_(ctx) {
         BN_CTX_start(ctx_);
@@ -53,7 +53,7 @@ public:
     BN_CTX* ctx() const { return ctx_; }
     BIGNUM* t(int i) const { return t_[i]; }
 
-private:
+  private:
     BN_CTX* ctx_;
     BIGNUM* t_[kTemps];
 };
