@@ -1,6 +1,9 @@
-// The GOST R 34.10-2001 key types as libcrypto key methods, published by the
-// library's engine.
+// The GOST R 34.10-2001 key types inside libcrypto's key layer and their
+// text dumps.
 #pragma once
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
 
 #include <span>
 
@@ -8,7 +11,17 @@
 
 namespace cadb {
 
-// The key types ECR3410 and ECR3410-CP, built on first use.
+struct ECGOST;
+
+// The key types ECR3410 (181) and ECR3410-CP (271), built on first use.
 std::span<const EngineKeyType> ECGOST_key_types();
+// The key method of one of the two types (signing, verification, key
+// generation on the type's default or the requested curve).
+EVP_PKEY_METHOD* ECGOST_pkey_method(int nid);
+
+// Text dumps: "pub: " with the point's coordinates and "ECGOST-Parameters:
+// (%d bits)" with prime, base, order and cofactor. 1/0.
+int ECGOST_print(BIO* out, const ECGOST* key, int indent);
+int ECGOSTparams_print(BIO* out, const ECGOST* key, int indent);
 
 }  // namespace cadb

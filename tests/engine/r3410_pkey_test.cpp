@@ -5,6 +5,7 @@
 
 #include "crypto/r3410/r3410.h"
 #include "crypto/r3410/r3410_evp.h"
+#include "crypto/rus/evp_gost.h"
 #include "tests/engine/pkey_util.h"
 
 namespace cadb {
@@ -109,6 +110,38 @@ TEST_F(R3410Pkey, SignatureFormFollowsTheKeyType) {
     EXPECT_NE(test::verify_digest(cp.get(), nullptr, other, s1), 1);
     EXPECT_NE(test::verify_digest(cp.get(), nullptr, digest, Bytes(s1.begin(), s1.end() - 1)), 1);
     EXPECT_NE(test::verify_digest(own.get(), nullptr, digest, s1), 1);
+}
+
+// libcrypto's own X509_REQ_sign picks the signature algorithm from the
+// digest record and the key type; the request verifies after DER.
+TEST_F(R3410Pkey, RequestsSignedByLibcryptoVerify) {
+    struct Case {
+        int type;
+        const EVP_MD* md;
+        int signature;
+    };
+    const Case cases[] = {
+        {NID_R3410_CP, EVP_r3411_with_r3410_cp(), NID_R3411_WITH_R3410_CP},
+        {NID_R3410_CP, EVP_rus_hash_cp(), NID_R3411_WITH_R3410_CP},
+        {NID_R3410, EVP_rus_hash(), NID_R3410_R3411},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        PkeyPtr key = test::generate(c.type);
+        X509_REQ* req = X509_REQ_new();
+        ASSERT_EQ(X509_REQ_set_pubkey(req, key.get()), 1);
+        ASSERT_GT(X509_REQ_sign(req, key.get(), c.md), 0);
+        unsigned char* der = nullptr;
+        const int len = i2d_X509_REQ(req, &der);
+        X509_REQ_free(req);
+        const unsigned char* p = der;
+        X509_REQ* back = d2i_X509_REQ(nullptr, &p, len);
+        OPENSSL_free(der);
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(X509_REQ_verify(back, X509_REQ_get0_pubkey(back)), 1);
+        EXPECT_EQ(X509_REQ_get_signature_nid(back), OBJ_nid2openssl(c.signature));
+        X509_REQ_free(back);
+    }
 }
 
 TEST_F(R3410Pkey, PublicKeyChecks) {
