@@ -53,7 +53,10 @@ struct GosteTableFree {
     void operator()(GOSTE_TABLE* t) const;  // wipes, then frees
 };
 
-// A fresh context is all zero (default member values).
+// A fresh context is all zero (default member values). It owns its private
+// table, so it is not copied bytewise: use GOSTE_copy. Code that keeps one in
+// raw memory (a digest or cipher record's context area) constructs it there
+// with placement new and destroys it with ~GOSTE().
 struct GOSTE {
     PSE_KEY32 key{};                                         // masked whenever no call is running
     std::unique_ptr<GOSTE_TABLE, GosteTableFree> own_table;  // private table, for other sets

@@ -10,6 +10,10 @@
 // (error class 1 for a null context or input or len <= 0). out may be null or
 // equal to in for in-place work. State is carried between calls, so counter,
 // CFB and MAC data may be split at any byte.
+//
+// CBC has no init of its own: set ctx->mode = GOSTE_MODE_CBC on a fresh
+// context, call GOSTE_ss_init with the direction, and put the IV in N1
+// (bytes 0-3, little-endian) and N2 (bytes 4-7).
 #pragma once
 
 #include <cstdint>

@@ -18,7 +18,6 @@ constexpr int GOSTE_SBOX_CODE_CIPHER = 31;
 constexpr int GOSTE_SBOX_CODE_CP_A = 32;
 constexpr int GOSTE_SBOX_CODE_CP_D = 35;
 
-
 // One round's substitution and rotation, f(x) = lo[x & 0xFFF] ^
 // mid[(x >> 12) & 0xFFF] ^ hi[x >> 24], each entry already rotated left by 11.
 // Three lookups over nibble-aligned chunks make the round's critical path
