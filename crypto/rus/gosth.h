@@ -15,6 +15,8 @@ namespace cadb {
 
 constexpr int GOSTH_DIGEST_LENGTH = 32;
 
+// Like GOSTE, not copied bytewise (GOSTH_copy) and built with placement new
+// when kept in raw memory.
 struct GOSTH {
     unsigned char H[32]{};      // chaining value
     unsigned char sigma[32]{};  // control sum of the blocks, mod 2^256
