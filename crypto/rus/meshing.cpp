@@ -30,16 +30,23 @@ int GOSTE_key_meshing(GOSTE* ctx) {
     }
     gost::KeyInUse ku(ctx, GOSTE_F_GOSTE_GAMMA_UPDATE);
     if (!ku) return 0;
+    // The four blocks of the constant are decrypted side by side.
+    std::uint32_t n1[gost::kLanes], n2[gost::kLanes];
+    for (int b = 0; b < 4; ++b) {
+        n1[b] = load32(kMeshConstant + 8 * b);
+        n2[b] = load32(kMeshConstant + 8 * b + 4);
+    }
+    gost::crypt4<false>(ku.table(), ku.k(), n1, n2);
     unsigned char fresh[32];
     std::uint32_t k[8];
     for (int b = 0; b < 4; ++b) {
-        std::uint32_t n1 = load32(kMeshConstant + 8 * b), n2 = load32(kMeshConstant + 8 * b + 4);
-        gost::decrypt(ku.table(), ku.k(), n1, n2);
-        k[2 * b] = n1;
-        k[2 * b + 1] = n2;
-        store32(fresh + 8 * b, n1);
-        store32(fresh + 8 * b + 4, n2);
+        k[2 * b] = n1[b];
+        k[2 * b + 1] = n2[b];
+        store32(fresh + 8 * b, n1[b]);
+        store32(fresh + 8 * b + 4, n2[b]);
     }
+    OPENSSL_cleanse(n1, sizeof n1);
+    OPENSSL_cleanse(n2, sizeof n2);
     if (ctx->mode & GOSTE_MESH_IV) {
         if ((ctx->mode & 0xFF) == GOSTE_MODE_COUNTER)
             gost::encrypt(ku.table(), k, ctx->N3, ctx->N4);
