@@ -75,6 +75,17 @@ int ERR_pop_to_mark() {
     return 1;
 }
 
+int ERR_clear_last_mark() {
+    auto& q = state().records;
+    for (auto it = q.rbegin(); it != q.rend(); ++it) {
+        if (it->mark) {
+            it->mark = false;
+            return 1;
+        }
+    }
+    return 0;
+}
+
 void ERR_remove_state() { state() = ErrState{}; }
 
 void ERR_set_last_error(int error_class) { state().error_class = error_class; }

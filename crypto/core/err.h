@@ -103,6 +103,9 @@ void ERR_clear_error();
 // newest mark and the mark itself. Returns 0 when no mark is set.
 int ERR_set_mark();
 int ERR_pop_to_mark();
+// Removes the newest mark and keeps every record. Returns 0 when no mark is
+// set.
+int ERR_clear_last_mark();
 // Drops the calling thread's whole error state.
 void ERR_remove_state();
 

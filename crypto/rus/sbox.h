@@ -6,7 +6,15 @@
 // significant nibble of the round value, K8 the most significant.
 #pragma once
 
+#include <openssl/obj_mac.h>
+
 #include <cstdint>
+
+// libcrypto's object header defines these two names as macros with its own
+// numbers; included first here, its guard keeps them from coming back and
+// silently replacing the project's numbers below.
+#undef NID_id_Gost28147_89_CryptoPro_A_ParamSet
+#undef NID_id_Gost28147_89_CryptoPro_D_ParamSet
 
 namespace cadb {
 
