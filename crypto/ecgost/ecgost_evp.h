@@ -12,12 +12,21 @@
 namespace cadb {
 
 struct ECGOST;
+struct PSE;
 
 // The key types ECR3410 (181) and ECR3410-CP (271), built on first use.
 std::span<const EngineKeyType> ECGOST_key_types();
 // The key method of one of the two types (signing, verification, key
 // generation on the type's default or the requested curve).
 EVP_PKEY_METHOD* ECGOST_pkey_method(int nid);
+
+// The generic key layer's operations on keys of the two types: attach a key
+// store, compute a missing public key from a clear private one, check the
+// public key, and read the bare private-key DER into a key of type 181.
+int ECGOST_pkey_set_pse(EVP_PKEY* pkey, PSE* store);
+int ECGOST_pkey_generate_pubkey(EVP_PKEY* pkey);
+int ECGOST_pkey_check(const EVP_PKEY* pkey, int full);
+EVP_PKEY* ECGOST_pkey_from_private_der(const unsigned char* der, long len);
 
 // Text dumps: "pub: " with the point's coordinates and "ECGOST-Parameters:
 // (%d bits)" with prime, base, order and cofactor. 1/0.

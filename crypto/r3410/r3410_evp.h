@@ -12,12 +12,21 @@
 namespace cadb {
 
 struct GOSTS;
+struct PSE;
 
 // The key types R3410 (177) and R3410-CP (272), built on first use.
 std::span<const EngineKeyType> R3410_key_types();
 // The key method of one of the two types (signing, verification, key
 // generation on the type's default or the requested parameter set).
 EVP_PKEY_METHOD* R3410_pkey_method(int nid);
+
+// The generic key layer's operations on keys of the two types: attach a key
+// store, compute a missing public key from a clear private one, check the
+// public key, and read the bare private-key DER into a key of type 177.
+int R3410_pkey_set_pse(EVP_PKEY* pkey, PSE* store);
+int R3410_pkey_generate_pubkey(EVP_PKEY* pkey);
+int R3410_pkey_check(const EVP_PKEY* pkey, int full);
+EVP_PKEY* R3410_pkey_from_private_der(const unsigned char* der, long len);
 
 // y present, 0 < y < p, and with full set y^q mod p = 1. 1/0.
 int R3410_check_pubkey(const GOSTS* key, int full);

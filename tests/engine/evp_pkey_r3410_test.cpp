@@ -1,0 +1,52 @@
+// The generic key functions on GOST R 34.10-94 keys.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include "crypto/core/evp_pkey.h"
+#include "crypto/pse/pse.h"
+#include "crypto/r3410/r3410.h"
+#include "tests/engine/pkey_util.h"
+
+namespace cadb {
+namespace {
+
+using test::Bytes;
+using test::PkeyPtr;
+
+using EvpPkeyR3410 = test::KeyTest;
+
+GOSTS* gosts(EVP_PKEY* k) { return static_cast<GOSTS*>(EVP_PKEY_get0(k)); }
+
+TEST_F(EvpPkeyR3410, BareDerLoadsAsTheOwnType) {
+    PkeyPtr r = test::generate(NID_R3410);
+    unsigned char* der = nullptr;
+    const int len = i2d_R3410PrivateKey(gosts(r.get()), &der);
+    ASSERT_GT(len, 0);
+    PkeyPtr bare(EVP_PKEY_load_private(der, len, nullptr, nullptr, nullptr));
+    OPENSSL_clear_free(der, static_cast<size_t>(len));
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(EVP_PKEY_get_load_form(bare.get()), EVP_LOAD_FORM_BARE_DER);
+    EXPECT_EQ(EVP_PKEY_nid(bare.get()), NID_R3410);
+    EXPECT_EQ(EVP_PKEY_eq(bare.get(), r.get()), 1);
+}
+
+TEST_F(EvpPkeyR3410, LoadedKeysGetTheKeyStoreAndTheirPublicKey) {
+    PkeyPtr r = test::generate(NID_R3410_CP);
+    PSE* store = PSE_new();
+    test::P8Ptr p8(EVP_PKEY2PKCS8(r.get()));
+    unsigned char* der = nullptr;
+    const int len = i2d_PKCS8_PRIV_KEY_INFO(p8.get(), &der);
+    PkeyPtr k(EVP_PKEY_load_private(der, len, store, nullptr, nullptr));
+    OPENSSL_clear_free(der, static_cast<size_t>(len));
+    ASSERT_TRUE(k);
+    EXPECT_EQ(gosts(k.get())->pse.get(), store);
+
+    gosts(k.get())->y.reset();
+    ASSERT_EQ(EVP_PKEY_generate_pubkey(k.get()), 1);
+    EXPECT_EQ(EVP_PKEY_eq(k.get(), r.get()), 1);
+    k.reset();
+    EXPECT_EQ(PSE_free(store), 0);
+}
+
+}  // namespace
+}  // namespace cadb
