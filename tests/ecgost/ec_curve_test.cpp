@@ -348,7 +348,7 @@ TEST(Curves, CodesAndNids) {
     ASSERT_TRUE(def);
     EXPECT_EQ(def->nid, 191);
     EXPECT_TRUE(def->flags & ECURVE_FLAG_A_IS_MINUS_3);
-    EXPECT_FALSE(ECURVE_new_by_code(17) == nullptr);
+    EXPECT_TRUE(EcCurvePtr(ECURVE_new_by_code(17)));
 }
 
 TEST(Curves, CoefficientsFromJInvariant) {
