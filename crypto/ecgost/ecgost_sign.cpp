@@ -3,6 +3,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
+#include "crypto/core/lock.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
@@ -79,6 +80,7 @@ int ECGOST_sign_setup(ECGOST* key, const unsigned char* kbytes, std::size_t klen
         return 0;
     }
     if (!k_out && !r_out) {
+        LockGuard lock(CRYPTO_LOCK_ECURVE);
         if (!ecgost::store_masked(key->k, k.get())) {
             ERR_set_last_error(ERR_CLASS_SIGNING);
             CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ERR_LIB_ECGOST);
@@ -105,13 +107,20 @@ ECGOST_SIG* ECGOST_do_sign(const unsigned char* dgst, std::size_t len, ECGOST* k
     BnPtr e = bn_new(), t = bn_new();
     if (!ctx || !sig || !e || !t) return fail(ERR_R_MALLOC);
     if (!digest_number(e.get(), dgst, len, q, ctx.get())) return fail(ERR_LIB_ECGOST);
-    BnPtr d = ecgost::unmask(key->d);
-    if (!d || key->check) return fail(ERR_LIB_ECGOST);
-
-    // A pair prepared by ECGOST_sign_setup serves exactly one signature.
-    BnPtr k = ecgost::unmask(key->k);
-    BnPtr r = std::move(key->r);
-    key->k.reset();
+    BnPtr d, k, r;
+    bool opaque;
+    {
+        // One key may sign on several threads: its private number is read,
+        // and a pair prepared by ECGOST_sign_setup taken for exactly one
+        // signature, under the key lock that wrapping holds too.
+        LockGuard lock(CRYPTO_LOCK_ECURVE);
+        d = ecgost::unmask(key->d);
+        opaque = key->check.has_value();
+        k = ecgost::unmask(key->k);
+        r = std::move(key->r);
+        key->k.reset();
+    }
+    if (!d || opaque) return fail(ERR_LIB_ECGOST);
     for (;;) {
         if (!k || !r) {
             k = bn_new();

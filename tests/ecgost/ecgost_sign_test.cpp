@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/core/err.h"
@@ -265,6 +267,27 @@ TEST(EcgostSigForms, LayoutAndLengths) {
     EXPECT_EQ(ECGOST_SIG_to_bytes(sig.get(), ECGOST_SIG_CRYPTOPRO, key->curve, small, 63), 0u);
     std::size_t room = 63;
     EXPECT_EQ(ECGOST_sign(ECGOST_SIG_CRYPTOPRO, dgst, 32, small, &room, key.get()), 0);
+}
+
+// One key signs and verifies on several threads at once.
+TEST(EcgostSign, ConcurrentUseOfOneKey) {
+    KeyPtr key = new_key(ECURVE_CODE_CRYPTOPRO_A);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            unsigned char dgst[32] = {static_cast<unsigned char>(t)};
+            for (int i = 0; i < 15; ++i) {
+                dgst[1] = static_cast<unsigned char>(i);
+                if (i % 5 == 0) ECGOST_sign_setup(key.get(), nullptr, 0, nullptr, nullptr);
+                SigPtr sig(ECGOST_do_sign(dgst, sizeof dgst, key.get()));
+                if (!sig || ECGOST_do_verify(dgst, sizeof dgst, sig.get(), key.get()) != 1)
+                    ++failures;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(EcgostKeys, GeneratedKeyIsConsistent) {
