@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "crypto/core/err.h"
@@ -292,6 +293,32 @@ TEST(Modes, DamagedKeyFailsTheWorker) {
     EXPECT_EQ(ERR_get_error(),
               ERR_pack_code(ERR_LIB_GOSTE, GOSTE_F_GOSTE_SS_UPDATE, ERR_LIB_GOSTE));
     EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_INTERNAL);
+}
+
+TEST(Modes, ContextsOnManyThreadsAgree) {
+    // Each thread has its own contexts; they share the built-in tables and
+    // the mask source.
+    const Bytes data = pattern(5000, 6);
+    const long n = static_cast<long>(data.size());
+    const Bytes expected = run(Mode::MeshedCfbEncrypt, data, {n});
+    unsigned char expected_mac[4];
+    ASSERT_NE(GOSTE_mac(nullptr, data.data(), n, kKey.data(), nullptr, expected_mac), nullptr);
+    std::vector<int> ok(8, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            bool good = true;
+            for (int i = 0; i < 20; ++i) {
+                good = good && run(Mode::MeshedCfbEncrypt, data, {n}) == expected;
+                const unsigned char* mac =
+                    GOSTE_mac(nullptr, data.data(), n, kKey.data(), nullptr, nullptr);
+                good = good && mac != nullptr && std::memcmp(mac, expected_mac, 4) == 0;
+            }
+            ok[t] = good;
+        });
+    }
+    for (auto& t : threads) t.join();
+    for (int r : ok) EXPECT_EQ(r, 1);
 }
 
 TEST(Modes, NullAndBadArguments) {
