@@ -45,6 +45,7 @@ void GOSTE_expand_sbox(const unsigned char* sbox, GOSTE_TABLE* table) {
 }
 
 const GOSTE_TABLE* GOSTE_static_table(const unsigned char* sbox) {
+    if (sbox == nullptr) return nullptr;
     for (StaticTable& s : kStatic) {
         const unsigned char* set = s.set();
         if (std::memcmp(sbox, set, GOST_SBOX_SIZE) != 0) continue;

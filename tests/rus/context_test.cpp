@@ -72,6 +72,7 @@ TEST(SboxSets, SharedTablesBuildOnceUnderConcurrentFirstUse) {
     for (auto& t : threads) t.join();
     GOSTE_TABLE fresh;
     GOSTE_expand_sbox(GOSTE_get_cp_sbox_D(), &fresh);
+    EXPECT_EQ(GOSTE_static_table(nullptr), nullptr);
     for (const GOSTE_TABLE* s : seen) {
         ASSERT_EQ(s, seen[0]);
         EXPECT_EQ(std::memcmp(s, &fresh, sizeof fresh), 0);
