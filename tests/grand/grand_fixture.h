@@ -6,13 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "crypto/core/err.h"
+#include "crypto/rand/boards.h"
 #include "crypto/rand/grand.h"
+#include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/gosth.h"
+#include "platform/module.h"
 
 namespace cadb::test {
 
@@ -135,6 +141,45 @@ class GrandTest : public ::testing::Test {
         EXPECT_EQ(GRAND_rand_bytes(out.data(), n), n);
         return out;
     }
+};
+
+// Sets (or, with null, removes) an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// The key store's generator, with no vendor board library to be found.
+class KeyStoreRandTest : public GrandTest {
+  protected:
+    void SetUp() override {
+        GrandTest::SetUp();
+        PSE_rand_cleanup();
+    }
+    void TearDown() override {
+        PSE_rand_cleanup();
+        GrandTest::TearDown();
+    }
+
+    ScopedEnv no_vendor_{kModulePathEnv, nullptr};
 };
 
 inline std::vector<unsigned char> bytes_of(const char* text) {
