@@ -15,6 +15,7 @@ namespace cadb {
 
 // Function codes of the generator, reported under library 74 (PSE).
 enum GrandFunc : int {
+    GRAND_F_GRAND_RAND_INIT = 107,
     GRAND_F_GRAND_RAND_BYTES = 108,
     GRAND_F_GRAND_PRF = 109,
     GRAND_F_GRAND_GAMMA_RAND_SEED = 110,
