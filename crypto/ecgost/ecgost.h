@@ -53,10 +53,6 @@ enum EcgostReason : int {
     ECGOST_R_K_IS_ZERO = 107,
 };
 
-// The 64-byte signature decoder shared with GOST R 34.10-94 reports as the
-// GOSTS library.
-constexpr int GOSTS_F_D2I_GOSTS_SIG = 119;
-
 // Library 13 function codes of the key decoders.
 enum EcgostAsn1Func : int {
     ASN1_F_D2I_ECGOSTPARAMS = 170,
@@ -72,11 +68,6 @@ constexpr int ECGOST_DEFAULT_HASH_PARAMSET = 275;  // CryptoPro hash set
 
 // Flag of the generation calls: write the public point compressed.
 constexpr int ECGOST_FLAG_COMPRESSED = 2;
-
-struct BnMaskedDeleter {
-    void operator()(BN_MASKED* m) const { BN_MASKED_free(m); }
-};
-using BnMaskedPtr = std::unique_ptr<BN_MASKED, BnMaskedDeleter>;
 
 struct ECGOST {
     // First content byte of the private key's version INTEGER.

@@ -11,6 +11,9 @@ namespace cadb {
 namespace {
 
 constexpr std::size_t kCryptoProSigLen = 64;
+// The 64-byte form is the one GOST R 34.10-94 uses too, and a wrong length
+// reports as that library's decoder does: (GOSTS, d2i_GOSTS_SIG).
+constexpr int kGostsD2iGostsSig = 119;
 
 struct EcdsaSigDeleter {
     void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
@@ -120,7 +123,7 @@ ECGOST_SIG* ECGOST_SIG_from_bytes(int type, const unsigned char* in, std::size_t
         if (type == ECGOST_SIG_RAW)
             CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_D2I_ECGOST_SIG, ERR_R_MALLOC);
         else
-            CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_D2I_GOSTS_SIG, ERR_R_MALLOC);
+            CADB_ERR(ERR_LIB_GOSTS, kGostsD2iGostsSig, ERR_R_MALLOC);
         return nullptr;
     }
     std::unique_ptr<ECGOST_SIG, decltype(&ECGOST_SIG_free)> sig(ECGOST_SIG_new(), ECGOST_SIG_free);

@@ -19,6 +19,7 @@
 #include <openssl/bn.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace cadb {
@@ -53,5 +54,11 @@ int BN_mask(BN_MASKED* m, const BIGNUM* bn);
 // clear value does not match its check value, 11 when memory runs out. The
 // caller releases the result with BN_clear_free.
 BIGNUM* BN_unmask_dup(const BN_MASKED* m);
+
+// Owner of a masked number.
+struct BnMaskedDeleter {
+    void operator()(BN_MASKED* m) const { BN_MASKED_free(m); }
+};
+using BnMaskedPtr = std::unique_ptr<BN_MASKED, BnMaskedDeleter>;
 
 }  // namespace cadb

@@ -98,10 +98,6 @@ enum R3410ParamCode : int {
     R3410_PARAMS_SECOND = 10,
 };
 
-struct BnMaskedDeleter {
-    void operator()(BN_MASKED* m) const { BN_MASKED_free(m); }
-};
-using BnMaskedPtr = std::unique_ptr<BN_MASKED, BnMaskedDeleter>;
 struct PseRefDeleter {
     void operator()(PSE* pse) const { PSE_free(pse); }
 };

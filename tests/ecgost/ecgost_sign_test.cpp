@@ -11,6 +11,7 @@
 #include "crypto/core/err.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
+#include "crypto/r3410/r3410.h"
 #include "tests/ecgost/ec_test_util.h"
 
 namespace cadb {
