@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 #include <sys/random.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -148,7 +149,9 @@ inline Bytes make_spki(int type, const Bytes& params, const Bytes& bits) {
         pval = s;
         ptype = V_ASN1_SEQUENCE;
     }
-    auto* copy = static_cast<unsigned char*>(OPENSSL_memdup(bits.data(), bits.size() + 1));
+    // One byte more, so that no key bits still make an allocation.
+    auto* copy = static_cast<unsigned char*>(OPENSSL_zalloc(bits.size() + 1));
+    if (!bits.empty()) memcpy(copy, bits.data(), bits.size());
     X509_PUBKEY_set0_param(pub, OBJ_dup(OBJ_nid2obj(type)), ptype, pval, copy,
                            static_cast<int>(bits.size()));
     unsigned char* der = nullptr;
