@@ -46,7 +46,7 @@ int GOST_pkey_ctrl(EVP_PKEY_CTX* ctx, int type, int p1, void* p2) {
     switch (type) {
         case EVP_PKEY_CTRL_MD: {
             const auto* md = static_cast<const EVP_MD*>(p2);
-            const int key_nid = OBJ_openssl2nid(EVP_PKEY_get_base_id(EVP_PKEY_CTX_get0_pkey(ctx)));
+            const int key_nid = EVP_PKEY_nid(EVP_PKEY_CTX_get0_pkey(ctx));
             if (md != nullptr && GOST_signature_algorithm(key_nid, md) == 0) return 0;
             data->md = md;
             return 1;

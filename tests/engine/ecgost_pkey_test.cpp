@@ -204,6 +204,22 @@ TEST_F(EcgostPkey, SpkiAndPkcs8RoundTripForBothTypes) {
     }
 }
 
+TEST_F(EcgostPkey, DigestControlWithoutAKeyIsRefused) {
+    test::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(OBJ_nid2openssl(NID_ECR3410_CP), nullptr));
+    ASSERT_EQ(EVP_PKEY_keygen_init(ctx.get()), 1);
+    EXPECT_LE(EVP_PKEY_CTX_ctrl(ctx.get(), -1, -1, EVP_PKEY_CTRL_MD, 0,
+                                const_cast<EVP_MD*>(EVP_rus_hash_cp())),
+              0);
+    EXPECT_EQ(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "no-such-set"), 0);
+    EXPECT_EQ(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "CryptoPro-GostR3410-2001-B-ParamSet"),
+              1);
+    EVP_PKEY* k = nullptr;
+    ASSERT_EQ(EVP_PKEY_keygen(ctx.get(), &k), 1);
+    EXPECT_EQ(static_cast<ECGOST*>(EVP_PKEY_get0(k))->nid, NID_R3410_2001_B_PARAMSET);
+    EVP_PKEY_free(k);
+    ERR_clear_error();
+}
+
 TEST_F(EcgostPkey, SelfSignedCertificateByLibcryptoVerifies) {
     PkeyPtr key = test::generate(NID_ECR3410_CP);
     X509Ptr cert(X509_new());
