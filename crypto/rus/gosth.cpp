@@ -7,6 +7,7 @@
 #include <new>
 
 #include "crypto/check/ram_check.h"
+#include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/rus/gosth_step.h"
 
@@ -39,6 +40,7 @@ int start(GOSTH* ctx, const unsigned char* start32, const unsigned char* sbox, i
         ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
         return 0;
     }
+    if (!GOSTH_check(ctx)) return 0;
     const std::uint32_t marker = ctx->marker;
     GOSTH_cleanup(ctx);
     ctx->marker = marker;
@@ -162,6 +164,7 @@ int GOSTH_final(GOSTH* ctx, unsigned char* out32) {
     length_bytes(ctx->L, len);
     gost::hash_step(*ctx->cipher.table, ctx->H, len, scratch);
     gost::hash_step(*ctx->cipher.table, ctx->H, ctx->sigma, scratch);
+    if (!GOSTH_check(ctx)) return 0;
     if (!GOST_ram_check(out32, GOSTH_DIGEST_LENGTH)) {
         CADB_ERR(ERR_LIB_GOSTE, GOSTE_F_GOSTH_FINAL, ERR_R_CHECK_RAM_FAILURE);
         return 0;

@@ -1,5 +1,6 @@
 // Gamma with feedback (CFB): the gamma is the encryption of the previous
 // ciphertext block, kept in the register N1, N2.
+#include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/rus/key_use.h"
 #include "crypto/rus/modes.h"
@@ -108,6 +109,7 @@ int fb_init(GOSTE* ctx, const unsigned char* key32, const unsigned char* iv8,
         ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
         return 0;
     }
+    if (!GOSTE_gamma_fb_check(ctx)) return 0;
     if (iv8 != nullptr) {
         ctx->N1 = load32(iv8);
         ctx->N2 = load32(iv8 + 4);

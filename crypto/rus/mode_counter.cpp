@@ -1,5 +1,6 @@
 // Counter gamma: the gamma is the encryption of two counters that step by
 // fixed constants, the second one modulo 2^32 - 1.
+#include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/rus/key_use.h"
 #include "crypto/rus/modes.h"
@@ -69,6 +70,7 @@ int GOSTE_gamma_init(GOSTE* ctx, const unsigned char* key32, const unsigned char
         ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
         return 0;
     }
+    if (!GOSTE_gamma_check(ctx)) return 0;
     if (iv8 != nullptr) {
         ctx->N1 = load32(iv8);
         ctx->N2 = load32(iv8 + 4);

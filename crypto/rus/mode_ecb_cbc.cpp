@@ -1,6 +1,7 @@
 // Simple substitution (ECB) and CBC: whole 8-byte blocks.
 #include <climits>
 
+#include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/rus/key_use.h"
 #include "crypto/rus/modes.h"
@@ -114,6 +115,7 @@ int GOSTE_ss_init(GOSTE* ctx, int direction, const unsigned char* key32,
         ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
         return 0;
     }
+    if (!GOSTE_ss_check(ctx)) return 0;
     if (!GOSTE_set_key(ctx, key32) || !GOSTE_set_sbox(ctx, sbox)) return 0;
     ctx->direction = direction;
     if (ctx->mode == 0) ctx->mode = GOSTE_MODE_ECB;

@@ -1,6 +1,7 @@
 // The GOST 28147-89 MAC (imitation insert): 16-round steps over the data,
 // at most 32 bits of the result.
 #include "crypto/check/ram_check.h"
+#include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/rus/key_use.h"
 #include "crypto/rus/modes.h"
@@ -27,6 +28,7 @@ int GOSTE_mac_init(GOSTE* ctx, const unsigned char* key32, const unsigned char* 
         ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
         return 0;
     }
+    if (!GOSTE_mac_check(ctx)) return 0;
     if (!GOSTE_set_key(ctx, key32) || !GOSTE_set_sbox(ctx, sbox)) return 0;
     if (ctx->mode == 0) ctx->mode = GOSTE_MODE_MAC;
     return 1;
@@ -95,6 +97,7 @@ int GOSTE_mac_final(GOSTE* ctx, unsigned char* out, int nbits) {
     static const unsigned char kZeroBlock[8] = {};
     while (ctx->mac_count < 2)
         if (GOSTE_mac_process(ctx, kZeroBlock, sizeof kZeroBlock) != sizeof kZeroBlock) return 0;
+    if (!GOSTE_mac_check(ctx)) return 0;
     if (!GOST_ram_check(out, static_cast<std::size_t>(n))) {
         CADB_ERR(ERR_LIB_GOSTE, GOSTE_F_GOSTE_MAC_FINAL, ERR_R_CHECK_RAM_FAILURE);
         return 0;

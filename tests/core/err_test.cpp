@@ -1,8 +1,8 @@
 #include "crypto/core/err.h"
 
 #include <gtest/gtest.h>
-#include <openssl/err.h>
 #include <openssl/bio.h>
+#include <openssl/err.h>
 
 #include <thread>
 

@@ -5,17 +5,12 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/check/ram_check.h"
-#include "crypto/core/err.h"
-
 namespace cadb {
 namespace {
 
 TEST(LockTable, RecursiveForTheOwningThread) {
     CRYPTO_lock(CRYPTO_MODE_LOCK | CRYPTO_MODE_WRITE, CRYPTO_LOCK_SBOX, __FILE__, __LINE__);
-    {
-        LockGuard again(CRYPTO_LOCK_SBOX);
-    }
+    { LockGuard again(CRYPTO_LOCK_SBOX); }
     CRYPTO_lock(CRYPTO_MODE_UNLOCK | CRYPTO_MODE_WRITE, CRYPTO_LOCK_SBOX, __FILE__, __LINE__);
     // Numbers outside the table are ignored rather than crashing.
     CRYPTO_lock(9, -1, __FILE__, __LINE__);
@@ -36,23 +31,6 @@ TEST(LockTable, SerialisesWriters) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(counter, 8 * 20000);
-}
-
-TEST(RamCheck, LeavesBufferZeroed) {
-    unsigned char buf[64];
-    for (auto& b : buf) b = 0x5A;
-    EXPECT_EQ(GOST_ram_check(buf, sizeof buf), 1);
-    for (auto b : buf) EXPECT_EQ(b, 0);
-}
-
-TEST(RamCheck, EmptyBufferPassesUntouched) {
-    unsigned char b = 0x77;
-    EXPECT_EQ(GOST_ram_check(&b, 0), 1);
-    EXPECT_EQ(b, 0x77);
-    EXPECT_EQ(GOST_ram_check(nullptr, 0), 1);
-    ERR_set_last_error(0);
-    EXPECT_EQ(GOST_ram_check(nullptr, 4), 0);
-    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_BAD_ARGUMENT);
 }
 
 }  // namespace
