@@ -182,6 +182,17 @@ int R3410_check_params();
 // Replaces the key's key-store reference by one on store (null drops it).
 int R3410_set_pse(GOSTS* key, PSE* store);
 
+// Wrapping of the private number under a key store (the given one, else the
+// key's own; a given store is attached to a key that has none). A wrapped
+// key holds the 32 wrapped bytes and the 4-byte check value. Wrapping a
+// wrapped key, or unwrapping a plain one, changes nothing and succeeds.
+int R3410_encrypt_opaque(GOSTS* key, PSE* store);
+int R3410_decrypt_opaque(GOSTS* key, PSE* store);
+// Runs the key-agreement self test, makes a key pair on the coded set and
+// wraps it under store; out36 receives the wrapped key (32 bytes) and the
+// check value (4 bytes), y128 the public key, big-endian in 128 bytes.
+int R3410_generate_key(PSE* store, int code, unsigned char* out36, unsigned char* y128);
+
 // x from the first at most 32 bytes of xbytes reduced mod q, or random in
 // [1, q-1] when xbytes is null; then y := a^x mod p.
 int GOSTS_generate_pubkey(GOSTS* key, const unsigned char* xbytes, int len);

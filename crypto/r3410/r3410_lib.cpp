@@ -5,6 +5,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/check/ram_check.h"
 #include "crypto/core/err.h"
+#include "crypto/core/lock.h"
 #include "crypto/r3410/r3410.h"
 #include "crypto/r3410/r3410_local.h"
 #include "crypto/r3410/r3410_params.h"
@@ -133,19 +134,27 @@ int R3410_set_default_params(GOSTS* key) {
     return R3410_set_params_by_code(key, R3410_PARAMS_DEFAULT);
 }
 
+// The private number is read and replaced under the key lock, so that a
+// signature never sees a key half switched between its plain and wrapped
+// forms.
 BnPtr gosts_private_copy(const GOSTS* key) {
-    if (key == nullptr || !key->x || key->has_check) return nullptr;
+    if (key == nullptr) return nullptr;
+    LockGuard guard(CRYPTO_LOCK_GOSTS);
+    if (!key->x || key->has_check) return nullptr;
     return BnPtr(BN_unmask_dup(key->x.get()));
 }
 
 BnPtr gosts_wrapped_copy(const GOSTS* key) {
-    if (key == nullptr || !key->x || !key->has_check) return nullptr;
+    if (key == nullptr) return nullptr;
+    LockGuard guard(CRYPTO_LOCK_GOSTS);
+    if (!key->x || !key->has_check) return nullptr;
     return BnPtr(BN_unmask_dup(key->x.get()));
 }
 
 int gosts_private_store(GOSTS* key, BnPtr x) {
     BnMaskedPtr m(BN_MASKED_new());
     if (key == nullptr || !x || !m || !BN_mask(m.get(), x.get())) return 0;
+    LockGuard guard(CRYPTO_LOCK_GOSTS);
     key->x = std::move(m);
     key->check.reset();
     key->has_check = false;
@@ -155,6 +164,7 @@ int gosts_private_store(GOSTS* key, BnPtr x) {
 int gosts_wrapped_store(GOSTS* key, BnPtr wrapped, BnPtr check) {
     BnMaskedPtr m(BN_MASKED_new());
     if (key == nullptr || !wrapped || !check || !m || !BN_mask(m.get(), wrapped.get())) return 0;
+    LockGuard guard(CRYPTO_LOCK_GOSTS);
     key->x = std::move(m);
     key->check = std::move(check);
     key->has_check = true;
