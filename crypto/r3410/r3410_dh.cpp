@@ -6,14 +6,13 @@
 #include <new>
 #include <vector>
 
+#include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/r3410/r3410_local.h"
 #include "crypto/r3410/r3410_params.h"
 
 namespace cadb {
 namespace {
-
-constexpr uint32_t kCheckMarker = 0x91998AACu;
 
 using DhPtr = std::unique_ptr<R3410_DH, decltype(&R3410_DH_free)>;
 
@@ -78,7 +77,7 @@ DhPtr test_context() {
         !(dh->g = bn_from_bytes(set.a))) {
         return DhPtr(nullptr, R3410_DH_free);
     }
-    dh->marker = kCheckMarker;
+    dh->marker = GOST_MARKER_R3410_DH;
     return dh;
 }
 
@@ -213,7 +212,7 @@ int R3410_DH_compute_key_out(R3410_DH* dh, const unsigned char* peer, int peer_l
 }
 
 int R3410_DH_check(const R3410_DH* dh) {
-    if (dh != nullptr && dh->marker == kCheckMarker) return 1;
+    if (dh != nullptr && dh->marker == GOST_MARKER_R3410_DH) return 1;
     if (!R3410_check_params() || !run_check()) {
         ERR_set_last_error(ERR_CLASS_INTERNAL);
         CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_R3410_DH_CHECK, ERR_R_SELF_TESTING_ERROR);
