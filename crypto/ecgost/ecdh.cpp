@@ -1,4 +1,5 @@
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
 
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
+#include "crypto/pse/pse_secrets.h"
 
 namespace cadb {
 namespace {
@@ -194,9 +196,14 @@ int ECGOST_DH_generate_key(ECDH* dh, PSE* pse, const unsigned char* key36,
     dh->pub.reset();
     dh->result.reset();
     if (key36 && point) {
-        BnPtr d = bn_new();
-        if (!d || !BN_bin2bn(key36, 32, d.get())) return fail(ERR_R_MALLOC);
-        if (pse) return fail(ERR_LIB_PSE);
+        // With a store the 36 bytes are a wrapped key and its check value;
+        // without one the first 32 are the clear number.
+        unsigned char clear[32];
+        const bool unwrapped = !pse || PSE_read_opaque(pse, key36, clear);
+        BnPtr d(unwrapped ? BN_bin2bn(pse ? clear : key36, 32, nullptr) : nullptr);
+        OPENSSL_cleanse(clear, sizeof clear);
+        if (!unwrapped) return fail(ERR_LIB_PSE);
+        if (!d) return fail(ERR_R_MALLOC);
         EcPointPtr pub = ecgost::point_from_octets(dh->curve, point, point_len);
         if (!pub || !ecgost::store_masked(dh->d, d.get())) return fail(ERR_LIB_ECGOST);
         dh->pub = std::move(pub);

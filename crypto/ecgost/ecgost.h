@@ -111,6 +111,20 @@ int ECGOST_set_private(ECGOST* key, const BIGNUM* d);
 // A clear copy of the private number (caller frees with BN_clear_free).
 BIGNUM* ECGOST_get_private(const ECGOST* key);
 int ECGOST_key_pair_generation(ECGOST* key);
+// Wraps the private number under the key store's KEK (pse, or else the
+// key's own; a given store is attached to a key that has none): d becomes
+// the 32 wrapped bytes and check the 4-byte check value. An opaque key is
+// left as it is. Holds the key lock throughout.
+int ECGOST_encrypt_opaque(ECGOST* key, PSE* pse);
+// The reverse; a plain key is left as it is. The clear number is masked.
+int ECGOST_decrypt_opaque(ECGOST* key, PSE* pse);
+// A key pair on the curve of code, its private number wrapped under pse:
+// out36 = wrapped key (32 bytes) then check value (4 bytes, big-endian);
+// *point_len in: room at point_out, out: the length of the public point in
+// octet form (compressed with ECGOST_FLAG_COMPRESSED). Room too small fails
+// the whole call, which tells the length. On failure out36 is zeroed.
+int ECGOST_generate_key(PSE* pse, int code, unsigned char* out36, unsigned char* point_out,
+                        std::size_t* point_len, int flags);
 int ECGOST_generate_pubkey(ECGOST* key);
 // Decodes encoded_pub onto the key's curve (octet form, or x || y
 // little-endian when it has the length of two coordinates).
