@@ -3,7 +3,6 @@
 #include <openssl/engine.h>
 #include <openssl/err.h>
 
-#include <algorithm>
 #include <initializer_list>
 #include <mutex>
 #include <vector>
@@ -46,22 +45,21 @@ int answer(Method** out, const int** nids, int nid, const std::vector<int>& list
     return *out != nullptr;
 }
 
-EVP_PKEY_ASN1_METHOD* find_ameth(int nid) {
-    for (const EngineKeyType& k : published().key_types) {
-        int id = 0;
-        EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
-        if (id == nid) return k.ameth;
-    }
+const EngineKeyType* find_key_type(int nid) {
+    const Published& p = published();
+    for (size_t i = 0; i < p.key_nids.size(); ++i)
+        if (p.key_nids[i] == nid) return &p.key_types[i];
     return nullptr;
 }
 
+EVP_PKEY_ASN1_METHOD* find_ameth(int nid) {
+    const EngineKeyType* k = find_key_type(nid);
+    return k != nullptr ? k->ameth : nullptr;
+}
+
 EVP_PKEY_METHOD* find_pmeth(int nid) {
-    for (const EngineKeyType& k : published().key_types) {
-        int id = 0;
-        EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, k.ameth);
-        if (id == nid) return k.pmeth;
-    }
-    return nullptr;
+    const EngineKeyType* k = find_key_type(nid);
+    return k != nullptr ? k->pmeth : nullptr;
 }
 
 const EVP_MD* find_digest(int nid) {
