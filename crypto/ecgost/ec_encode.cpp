@@ -30,7 +30,10 @@ class Target {
             owned_.reset(ECPOINT_new(c));
             pt_ = owned_.get();
         }
-        if (pt_) pt_->curve = c;
+        if (pt_) {
+            pt_->curve = c;
+            pt_->table.reset();
+        }
     }
     ECPOINT* get() const { return pt_; }
     ECPOINT* release() {

@@ -100,6 +100,9 @@ bool load(const ECURVE* c, FPoint& out, const ECPOINT* pt, BN_CTX* ctx) {
 }
 
 bool store(ECPOINT* pt, const ECURVE* c, const FPoint& in, BN_CTX* ctx) {
+    // New coordinates make another point: a window table of the old one
+    // would multiply the wrong point.
+    pt->table.reset();
     pt->form = c->form;
     if (in.inf) return ECPOINT_set_infinity(pt) != 0;
     if (!from_field(c, pt->x.get(), in.x.get(), ctx) ||

@@ -161,6 +161,8 @@ std::shared_ptr<const ECPOINT_FBW> ECPOINT_FBW_new(const ECPOINT* P) {
             CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_FBW_NEW, ERR_LIB_ECGOST);
             return nullptr;
         }
+        // As in the stored tables: bare coordinates, no curve to outlive.
+        pt->curve = nullptr;
         table->points.push_back(std::move(pt));
         table->field_x.push_back(std::move(fx));
         table->field_y.push_back(std::move(fy));

@@ -204,7 +204,12 @@ ASN1_SEQUENCE(ECGOST_PRIV_DER) = {
             return nullptr;
         EcPointPtr base(ECPOINT_bi2point(c.get(), ec->base->data,
                                          static_cast<std::size_t>(ec->base->length), nullptr));
-        if (!base || !ECGOST_is_pubkey_valid(base.get(), 1)) return nullptr;
+        // The base point of a set may well have x = 0 (set C's has), so the
+        // public-key rule does not apply; on the curve and of order q does.
+        EcPointPtr order_test(base ? ECPOINT_dup(base.get()) : nullptr);
+        if (!order_test || ECPOINT_is_infinity(base.get()) || ECPOINT_lies(base.get()) != 1 ||
+            !ECPOINT_mul(order_test.get(), c->q.get()) || !ECPOINT_is_infinity(order_test.get()))
+            return nullptr;
         c->P = std::move(base);
         if (ECURVE* same = builtin_equal(c.get())) return same;
         return c.release();

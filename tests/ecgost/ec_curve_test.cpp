@@ -229,6 +229,25 @@ TEST_P(EveryCurve, CompressedPointsDecodeWithBothParities) {
 
 INSTANTIATE_TEST_SUITE_P(BuiltIn, EveryCurve, ::testing::ValuesIn(testing::kAllCodes));
 
+// A point whose coordinates change is no longer the base of its copied
+// window table, and no longer multiplies through it.
+TEST(Curves, NewCoordinatesDropTheWindowTable) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
+    EcPointPtr two = base_copy(c.get());
+    ASSERT_TRUE(two->table);
+    ASSERT_EQ(ECPOINT_double(two.get()), 1);
+    EXPECT_FALSE(two->table);
+    EcPointPtr a(ECPOINT_dup(two.get())), b(ECPOINT_dup(two.get()));
+    BnPtr k = random_below(c->q.get());
+    ASSERT_EQ(ECPOINT_mul_base(a.get(), k.get()), 1);
+    ASSERT_EQ(ECPOINT_mul(b.get(), k.get()), 1);
+    EXPECT_EQ(ECPOINT_cmp(a.get(), b.get()), 0);
+    EcPointPtr decoded = base_copy(c.get());
+    auto bytes = octets(two.get(), false);
+    ASSERT_TRUE(ECPOINT_bi2point(c.get(), bytes.data(), bytes.size(), decoded.get()));
+    EXPECT_FALSE(decoded->table);
+}
+
 TEST(Curves, InfinityEncodesAsOneZeroByte) {
     EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
     EcPointPtr inf(ECPOINT_new(c.get()));

@@ -120,17 +120,21 @@ TEST(EcgostDer, OpaqueKeyWithZeroCheckValue) {
     EXPECT_EQ(*back->check, 0xDEADBEEFu);
 }
 
+// Set C's base point has x = 0: spelled out, the set is still recognised.
 TEST(EcgostDer, ExplicitCurveOfABuiltInSetIsThatSet) {
-    KeyPtr key = generated(ECURVE_CODE_CRYPTOPRO_B);
-    key->curve->nid = 0;  // force the explicit form
-    auto params = der_of(i2d_ECGOSTparams, key.get());
-    key->curve->nid = 284;
-    ASSERT_EQ(params[0], 0x30);
-    const unsigned char* p = params.data();
-    KeyPtr back(d2i_ECGOSTparams(nullptr, &p, static_cast<long>(params.size())));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->curve->nid, 284);
-    EXPECT_TRUE(back->curve->P->table);
+    for (int code : {ECURVE_CODE_CRYPTOPRO_B, ECURVE_CODE_CRYPTOPRO_C}) {
+        KeyPtr key = generated(code);
+        const int nid = key->curve->nid;
+        key->curve->nid = 0;  // force the explicit form
+        auto params = der_of(i2d_ECGOSTparams, key.get());
+        key->curve->nid = nid;
+        ASSERT_EQ(params[0], 0x30);
+        const unsigned char* p = params.data();
+        KeyPtr back(d2i_ECGOSTparams(nullptr, &p, static_cast<long>(params.size())));
+        ASSERT_TRUE(back) << code;
+        EXPECT_EQ(back->curve->nid, nid);
+        EXPECT_TRUE(back->curve->P->table);
+    }
 }
 
 TEST(EcgostDer, HostileParameters) {
