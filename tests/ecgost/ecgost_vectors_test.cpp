@@ -1,15 +1,6 @@
 // Keys, certificates and signatures made by an independent implementation:
 // every signature verifies under the certificate's key, every private key
 // gives the certificate's public key.
-// The S-box header names two constants as libcrypto's object macros do, so
-// it comes before libcrypto's headers.
-#include "crypto/rus/sbox.h"
-// clang-format off
-#include "crypto/core/cp_key_params.h"
-#include "crypto/ecgost/ec.h"
-#include "crypto/ecgost/ecgost.h"
-#include "crypto/rus/gosth.h"
-
 #include <gtest/gtest.h>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -20,7 +11,12 @@
 #include <iterator>
 #include <string>
 #include <vector>
-// clang-format on
+
+#include "crypto/core/cp_key_params.h"
+#include "crypto/ecgost/ec.h"
+#include "crypto/ecgost/ecgost.h"
+#include "crypto/rus/gosth.h"
+#include "crypto/rus/sbox.h"
 
 namespace cadb {
 namespace {
