@@ -179,10 +179,28 @@ int EVP_PKEY_set_pse(EVP_PKEY* pkey, PSE* store) {
     return 0;
 }
 
-int EVP_PKEY_generate_pubkey(EVP_PKEY* pkey) {
+int EVP_PKEY_encrypt_opaque(EVP_PKEY* pkey, PSE* store) {
     const int nid = EVP_PKEY_nid(pkey);
-    const int ok = is_ecgost(nid)  ? ECGOST_pkey_generate_pubkey(pkey)
-                   : is_r3410(nid) ? R3410_pkey_generate_pubkey(pkey)
+    const int ok = is_ecgost(nid)  ? ECGOST_pkey_opaque(pkey, store, 1)
+                   : is_r3410(nid) ? R3410_pkey_opaque(pkey, store, 1)
+                                   : 0;
+    if (!ok) CADB_ERR(ERR_LIB_EVP_, EVP_PKEY_F_ENCRYPT_OPAQUE, ERR_LIB_PSE);
+    return ok;
+}
+
+int EVP_PKEY_decrypt_opaque(EVP_PKEY* pkey, PSE* store) {
+    const int nid = EVP_PKEY_nid(pkey);
+    const int ok = is_ecgost(nid)  ? ECGOST_pkey_opaque(pkey, store, 0)
+                   : is_r3410(nid) ? R3410_pkey_opaque(pkey, store, 0)
+                                   : 0;
+    if (!ok) CADB_ERR(ERR_LIB_EVP_, EVP_PKEY_F_DECRYPT_OPAQUE, ERR_LIB_PSE);
+    return ok;
+}
+
+int EVP_PKEY_generate_pubkey(EVP_PKEY* pkey, PSE* store) {
+    const int nid = EVP_PKEY_nid(pkey);
+    const int ok = is_ecgost(nid)  ? ECGOST_pkey_generate_pubkey(pkey, store)
+                   : is_r3410(nid) ? R3410_pkey_generate_pubkey(pkey, store)
                                    : 0;
     if (!ok) CADB_ERR(ERR_LIB_EVP_, EVP_PKEY_F_GENERATE_PUBKEY, ERR_R_INTERNAL);
     return ok;

@@ -13,6 +13,8 @@ namespace cadb {
 
 // Function codes of library 6 (EVP) and its reasons.
 enum EvpPkeyFunc : int {
+    EVP_PKEY_F_ENCRYPT_OPAQUE = 118,
+    EVP_PKEY_F_DECRYPT_OPAQUE = 119,
     EVP_PKEY_F_GENERATE_PUBKEY = 120,
     EVP_PKEY_F_LOAD_PRIVATE = 122,
     EVP_PKEY_F_CHECK_PUBKEY = 124,
@@ -40,10 +42,18 @@ int EVP_PKEY_check_pubkey(const EVP_PKEY* pkey, int full);
 // Attaches a key store to a GOST key (taking a reference). 1/0.
 int EVP_PKEY_set_pse(EVP_PKEY* pkey, PSE* store);
 
-// Computes the public key of a GOST key whose private key is clear and whose
-// public key is missing; a key that has one is left as it is. Keys still
-// wrapped under a key store fail (6, 120, 12).
-int EVP_PKEY_generate_pubkey(EVP_PKEY* pkey);
+// Wraps a GOST key's private key under a key store's key-encryption key
+// (store, or else the key's own; a given store is attached to a key that has
+// none), or unwraps it. A key already in the asked form is left as it is.
+// Failures: (6, 118 or 119, 74).
+int EVP_PKEY_encrypt_opaque(EVP_PKEY* pkey, PSE* store);
+int EVP_PKEY_decrypt_opaque(EVP_PKEY* pkey, PSE* store);
+
+// Computes the missing public key of a GOST key; a key that has one is left
+// as it is. A wrapped private key is unwrapped under the key store (store,
+// or else the key's own) for the computation and wrapped again. Failure:
+// (6, 120, 12).
+int EVP_PKEY_generate_pubkey(EVP_PKEY* pkey, PSE* store);
 
 // Reads a private key from len bytes, trying in turn: password-encrypted
 // PKCS#8 (the password asked once through cb into a 1,024-byte buffer;

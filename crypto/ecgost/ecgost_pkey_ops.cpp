@@ -1,6 +1,7 @@
 // What the generic key layer does with GOST R 34.10-2001 keys.
 #include <openssl/evp.h>
 
+#include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_evp.h"
@@ -17,11 +18,23 @@ int ECGOST_pkey_set_pse(EVP_PKEY* pkey, PSE* store) {
     return k != nullptr && ECGOST_set_pse(k, store);
 }
 
-int ECGOST_pkey_generate_pubkey(EVP_PKEY* pkey) {
+int ECGOST_pkey_opaque(EVP_PKEY* pkey, PSE* store, int wrap) {
     ECGOST* k = key_of(pkey);
-    if (k == nullptr || !k->d || k->check) return 0;
+    if (k == nullptr) return 0;
+    return wrap ? ECGOST_encrypt_opaque(k, store) : ECGOST_decrypt_opaque(k, store);
+}
+
+int ECGOST_pkey_generate_pubkey(EVP_PKEY* pkey, PSE* store) {
+    ECGOST* k = key_of(pkey);
+    if (k == nullptr || !k->d) return 0;
     if (k->Q && !ECPOINT_is_infinity(k->Q.get())) return 1;
-    return ECGOST_generate_pubkey(k);
+    // A wrapped key is unwrapped for the computation and wrapped again,
+    // under the key lock, so that no one finds it half switched.
+    LockGuard lock(CRYPTO_LOCK_ECURVE);
+    const bool wrapped = k->check.has_value();
+    if (wrapped && !ECGOST_decrypt_opaque(k, store)) return 0;
+    const int ok = ECGOST_generate_pubkey(k);
+    return (!wrapped || ECGOST_encrypt_opaque(k, store)) && ok;
 }
 
 int ECGOST_pkey_check(const EVP_PKEY* pkey, int full) {

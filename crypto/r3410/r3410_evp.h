@@ -21,10 +21,13 @@ std::span<const EngineKeyType> R3410_key_types();
 EVP_PKEY_METHOD* R3410_pkey_method(int nid);
 
 // The generic key layer's operations on keys of the two types: attach a key
-// store, compute a missing public key from a clear private one, check the
-// public key, and read the bare private-key DER into a key of type 177.
+// store, wrap (wrap = 1) or unwrap the private key under a key store (null:
+// the key's own), compute a missing public key (unwrapping for the
+// computation when the key is wrapped), check the public key, and read the
+// bare private-key DER into a key of type 177.
 int R3410_pkey_set_pse(EVP_PKEY* pkey, PSE* store);
-int R3410_pkey_generate_pubkey(EVP_PKEY* pkey);
+int R3410_pkey_opaque(EVP_PKEY* pkey, PSE* store, int wrap);
+int R3410_pkey_generate_pubkey(EVP_PKEY* pkey, PSE* store);
 int R3410_pkey_check(const EVP_PKEY* pkey, int full);
 EVP_PKEY* R3410_pkey_from_private_der(const unsigned char* der, long len);
 

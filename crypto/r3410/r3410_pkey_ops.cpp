@@ -1,6 +1,7 @@
 // What the generic key layer does with GOST R 34.10-94 keys.
 #include <openssl/evp.h>
 
+#include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
 #include "crypto/r3410/r3410.h"
 #include "crypto/r3410/r3410_evp.h"
@@ -17,10 +18,23 @@ int R3410_pkey_set_pse(EVP_PKEY* pkey, PSE* store) {
     return k != nullptr && R3410_set_pse(k, store);
 }
 
-int R3410_pkey_generate_pubkey(EVP_PKEY* pkey) {
+int R3410_pkey_opaque(EVP_PKEY* pkey, PSE* store, int wrap) {
     GOSTS* k = key_of(pkey);
-    if (k == nullptr || !k->x || k->has_check) return 0;
-    return k->y ? 1 : R3410_generate_pubkey(k);
+    if (k == nullptr) return 0;
+    return wrap ? R3410_encrypt_opaque(k, store) : R3410_decrypt_opaque(k, store);
+}
+
+int R3410_pkey_generate_pubkey(EVP_PKEY* pkey, PSE* store) {
+    GOSTS* k = key_of(pkey);
+    if (k == nullptr || !k->x) return 0;
+    if (k->y) return 1;
+    // A wrapped key is unwrapped for the computation and wrapped again,
+    // under the key lock, so that no one finds it half switched.
+    LockGuard lock(CRYPTO_LOCK_GOSTS);
+    const bool wrapped = k->has_check;
+    if (wrapped && !R3410_decrypt_opaque(k, store)) return 0;
+    const int ok = R3410_generate_pubkey(k);
+    return (!wrapped || R3410_encrypt_opaque(k, store)) && ok;
 }
 
 int R3410_pkey_check(const EVP_PKEY* pkey, int full) {

@@ -42,8 +42,29 @@ TEST_F(EvpPkeyR3410, LoadedKeysGetTheKeyStoreAndTheirPublicKey) {
     EXPECT_EQ(gosts(k.get())->pse.get(), store);
 
     gosts(k.get())->y.reset();
-    ASSERT_EQ(EVP_PKEY_generate_pubkey(k.get()), 1);
+    ASSERT_EQ(EVP_PKEY_generate_pubkey(k.get(), nullptr), 1);
     EXPECT_EQ(EVP_PKEY_eq(k.get(), r.get()), 1);
+    k.reset();
+    EXPECT_EQ(PSE_free(store), 0);
+}
+
+TEST_F(EvpPkeyR3410, PrivateKeysWrapUnderAKeyStoreAndBack) {
+    PkeyPtr k = test::generate(NID_R3410_CP);
+    GOSTS* key = gosts(k.get());
+    PSE* store = test::new_store();
+    ASSERT_EQ(EVP_PKEY_encrypt_opaque(k.get(), store), 1);
+    EXPECT_TRUE(key->has_check);
+    PkeyPtr pub = test::spki_key(test::spki_der(k.get()));
+    key->y.reset();
+    ASSERT_EQ(EVP_PKEY_generate_pubkey(k.get(), nullptr), 1);
+    EXPECT_TRUE(key->has_check);
+    EXPECT_EQ(EVP_PKEY_eq(k.get(), pub.get()), 1);
+    ASSERT_EQ(EVP_PKEY_decrypt_opaque(k.get(), nullptr), 1);
+    EXPECT_FALSE(key->has_check);
+    const Bytes digest(32, 0x22);
+    EXPECT_EQ(test::verify_digest(pub.get(), nullptr, digest,
+                                  test::sign_digest(k.get(), nullptr, digest)),
+              1);
     k.reset();
     EXPECT_EQ(PSE_free(store), 0);
 }

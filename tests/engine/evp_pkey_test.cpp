@@ -205,17 +205,69 @@ TEST_F(EvpPkey, PublicKeyChecksOfEveryFamily) {
     ERR_clear_error();
 }
 
+TEST_F(EvpPkey, PrivateKeysWrapUnderAKeyStoreAndBack) {
+    PkeyPtr k = test::generate(NID_ECR3410_CP);
+    ECGOST* key = static_cast<ECGOST*>(EVP_PKEY_get0(k.get()));
+    const Bytes digest(32, 0x11);
+    // No key store at all.
+    ERR_clear_error();
+    EXPECT_EQ(EVP_PKEY_encrypt_opaque(k.get(), nullptr), 0);
+    EXPECT_EQ(ERR_code_reason(ERR_peek_last_error()), ERR_LIB_PSE);
+
+    PSE* store = test::new_store();
+    ASSERT_EQ(EVP_PKEY_encrypt_opaque(k.get(), store), 1);
+    EXPECT_TRUE(key->check.has_value());
+    EXPECT_EQ(key->pse, store);                               // attached, as the key had none
+    EXPECT_EQ(EVP_PKEY_encrypt_opaque(k.get(), nullptr), 1);  // already wrapped
+
+    // The public key is computed from the wrapped private key, which stays
+    // wrapped.
+    PkeyPtr pub = test::spki_key(test::spki_der(k.get()));
+    ASSERT_EQ(ECPOINT_set_infinity(key->Q.get()), 1);
+    ASSERT_EQ(EVP_PKEY_generate_pubkey(k.get(), nullptr), 1);
+    EXPECT_TRUE(key->check.has_value());
+    EXPECT_EQ(EVP_PKEY_eq(k.get(), pub.get()), 1);
+
+    // PKCS#8 carries the wrapped form, which the store unwraps again.
+    PkeyPtr copy = test::pkcs8_round_trip(k.get());
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(static_cast<ECGOST*>(EVP_PKEY_get0(copy.get()))->check.has_value());
+    ASSERT_EQ(EVP_PKEY_decrypt_opaque(copy.get(), store), 1);
+    EXPECT_EQ(test::verify_digest(pub.get(), nullptr, digest,
+                                  test::sign_digest(copy.get(), nullptr, digest)),
+              1);
+    copy.reset();
+
+    // Another store cannot unwrap it.
+    PSE* other = test::new_store();
+    EXPECT_EQ(EVP_PKEY_decrypt_opaque(k.get(), other), 0);
+    EXPECT_TRUE(key->check.has_value());
+
+    ASSERT_EQ(EVP_PKEY_decrypt_opaque(k.get(), nullptr), 1);
+    EXPECT_FALSE(key->check.has_value());
+    EXPECT_EQ(EVP_PKEY_decrypt_opaque(k.get(), nullptr), 1);  // already clear
+    const Bytes sig = test::sign_digest(k.get(), nullptr, digest);
+    EXPECT_EQ(test::verify_digest(pub.get(), nullptr, digest, sig), 1);
+
+    PkeyPtr rsa(EVP_RSA_gen(1024));
+    EXPECT_EQ(EVP_PKEY_encrypt_opaque(rsa.get(), store), 0);
+    k.reset();
+    EXPECT_EQ(PSE_free(other), 0);
+    EXPECT_EQ(PSE_free(store), 0);
+    ERR_clear_error();
+}
+
 TEST_F(EvpPkey, MissingPublicKeysAreComputed) {
     PkeyPtr ec = test::generate(NID_ECR3410_CP);
     PkeyPtr copy = test::pkcs8_round_trip(ec.get());
     ECGOST* key = static_cast<ECGOST*>(EVP_PKEY_get0(copy.get()));
     ASSERT_EQ(ECPOINT_set_infinity(key->Q.get()), 1);
     EXPECT_NE(EVP_PKEY_eq(copy.get(), ec.get()), 1);
-    ASSERT_EQ(EVP_PKEY_generate_pubkey(copy.get()), 1);
+    ASSERT_EQ(EVP_PKEY_generate_pubkey(copy.get(), nullptr), 1);
     EXPECT_EQ(EVP_PKEY_eq(copy.get(), ec.get()), 1);
 
     PkeyPtr rsa(EVP_RSA_gen(1024));
-    EXPECT_EQ(EVP_PKEY_generate_pubkey(rsa.get()), 0);
+    EXPECT_EQ(EVP_PKEY_generate_pubkey(rsa.get(), nullptr), 0);
     ERR_clear_error();
 }
 

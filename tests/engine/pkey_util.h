@@ -15,7 +15,10 @@
 #include "crypto/core/engine.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
+#include "crypto/pse/pse.h"
+#include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/rand.h"
+#include "crypto/rus/sbox.h"
 #include "tests/engine/vectors.h"
 
 namespace cadb::test {
@@ -56,6 +59,19 @@ struct P8Free {
     void operator()(PKCS8_PRIV_KEY_INFO* p) const { PKCS8_PRIV_KEY_INFO_free(p); }
 };
 using P8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, P8Free>;
+
+// A key store with a master key and a key-encryption key, on the CryptoPro A
+// set.
+inline PSE* new_store() {
+    PSE* store = PSE_new();
+    unsigned char mkey[32], kek[PSE_BLOCK_SIZE];
+    EXPECT_EQ(PSE_key32_generate(mkey), 1);
+    memcpy(store->sbox, GOSTE_get_cp_sbox_A(), sizeof store->sbox);
+    EXPECT_EQ(PSE_key32_load(&store->master_key, mkey), 1);
+    EXPECT_EQ(PSE_generate_kek(store, kek), 1);
+    OPENSSL_cleanse(mkey, sizeof mkey);
+    return store;
+}
 
 // A fresh key of a type (the library's number) on a parameter set (0: the
 // type's default).
