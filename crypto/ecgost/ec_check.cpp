@@ -1,7 +1,7 @@
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
+#include "crypto/check/integrity_digest.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "crypto/ecgost/ec.h"
@@ -10,16 +10,6 @@
 
 namespace cadb {
 namespace {
-
-struct RememberedDigest {
-    bool set = false;
-    unsigned char value[GOSTH_DIGEST_LENGTH]{};
-};
-
-RememberedDigest& remembered() {
-    static RememberedDigest d;
-    return d;
-}
 
 bool hash_word(GOSTH* h, std::int32_t v) {
     const unsigned char le[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
@@ -57,23 +47,13 @@ int fail() {
 }  // namespace
 
 int ECGOST_check_params() {
-    GOSTH h;
-    unsigned char digest[GOSTH_DIGEST_LENGTH];
-    bool ok = GOSTH_init(&h, nullptr, nullptr) == 1;
-    for (int code = ECURVE_CODE_P256; ok && code <= ECURVE_CODE_TEST; ++code)
-        ok = hash_set(&h, *ec_params_for_code(code));
-    ok = ok && hash_set(&h, *ec_params_self_test()) &&
-         GOSTH_final(&h, digest) == GOSTH_DIGEST_LENGTH;
-    if (!ok) return fail();
-
-    LockGuard g(CRYPTO_LOCK_RAND);
-    RememberedDigest& r = remembered();
-    if (!r.set) {
-        std::memcpy(r.value, digest, sizeof digest);
-        r.set = true;
-        return 1;
-    }
-    return std::memcmp(r.value, digest, sizeof digest) == 0 ? 1 : fail();
+    static RememberedDigest remembered(CRYPTO_LOCK_RAND);
+    const bool ok = remembered.check([](GOSTH* h) {
+        for (int code = ECURVE_CODE_P256; code <= ECURVE_CODE_TEST; ++code)
+            if (!hash_set(h, *ec_params_for_code(code))) return false;
+        return hash_set(h, *ec_params_self_test());
+    });
+    return ok ? 1 : fail();
 }
 
 }  // namespace cadb

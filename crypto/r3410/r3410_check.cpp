@@ -1,10 +1,8 @@
-// Integrity of the built-in GOST R 34.10-94 parameter tables: a digest taken
-// on the first check of the process and compared on every later one, so that
-// a table damaged in memory is caught before a key is made on it.
-#include <cstring>
+// Integrity of the built-in GOST R 34.10-94 parameter tables.
 #include <span>
 #include <vector>
 
+#include "crypto/check/integrity_digest.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "crypto/r3410/r3410.h"
@@ -15,16 +13,6 @@ namespace cadb {
 namespace {
 
 constexpr int kCheckFunc = 115;
-
-struct RememberedDigest {
-    bool set = false;
-    unsigned char value[GOSTH_DIGEST_LENGTH]{};
-};
-
-RememberedDigest& remembered() {
-    static RememberedDigest d;
-    return d;
-}
 
 // The covered blocks in the order they are hashed: every built-in set, then
 // the test set.
@@ -47,24 +35,15 @@ int fail() {
 }  // namespace
 
 int R3410_check_params() {
-    GOSTH h;
-    unsigned char digest[GOSTH_DIGEST_LENGTH];
-    bool ok = GOSTH_init(&h, nullptr, nullptr) == 1;
-    for (const auto block : covered_blocks()) {
-        const auto n = static_cast<long>(block.size());
-        ok = ok && GOSTH_update(&h, block.data(), n) == n;
-    }
-    ok = ok && GOSTH_final(&h, digest) == GOSTH_DIGEST_LENGTH;
-    if (!ok) return fail();
-
-    LockGuard guard(CRYPTO_LOCK_RAND);
-    RememberedDigest& r = remembered();
-    if (!r.set) {
-        std::memcpy(r.value, digest, sizeof digest);
-        r.set = true;
-        return 1;
-    }
-    return std::memcmp(r.value, digest, sizeof digest) == 0 ? 1 : fail();
+    static RememberedDigest remembered(CRYPTO_LOCK_RAND);
+    const bool ok = remembered.check([](GOSTH* h) {
+        for (const auto block : covered_blocks()) {
+            const auto n = static_cast<long>(block.size());
+            if (GOSTH_update(h, block.data(), n) != n) return false;
+        }
+        return true;
+    });
+    return ok ? 1 : fail();
 }
 
 }  // namespace cadb

@@ -1,7 +1,7 @@
 // Integrity of the built-in S-box sets and their shared tables.
-#include <cstring>
 #include <iterator>
 
+#include "crypto/check/integrity_digest.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "crypto/rus/gosth.h"
@@ -9,16 +9,6 @@
 
 namespace cadb {
 namespace {
-
-struct RememberedDigest {
-    bool set = false;
-    unsigned char value[GOSTH_DIGEST_LENGTH]{};
-};
-
-RememberedDigest& remembered() {
-    static RememberedDigest d;
-    return d;
-}
 
 // The covered sets in the order they are hashed; the test set is not among
 // them.
@@ -40,27 +30,15 @@ int GOSTE_check_tables() {
         tables[i] = GOSTE_static_table(kCovered[i]());
         if (tables[i] == nullptr) return fail();
     }
-    GOSTH h;
-    unsigned char digest[GOSTH_DIGEST_LENGTH];
-    bool ok = GOSTH_init(&h, nullptr, nullptr) == 1;
-    for (auto set : kCovered) ok = ok && GOSTH_update(&h, set(), GOST_SBOX_SIZE) == GOST_SBOX_SIZE;
-    for (const GOSTE_TABLE* t : tables)
-        ok = ok && GOSTH_update(&h, t, sizeof *t) == static_cast<long>(sizeof *t);
-    ok = ok && GOSTH_final(&h, digest) == GOSTH_DIGEST_LENGTH;
-    if (!ok) return fail();
-
-    unsigned char expected[GOSTH_DIGEST_LENGTH];
-    {
-        LockGuard g(CRYPTO_LOCK_SELF_TEST);
-        RememberedDigest& r = remembered();
-        if (!r.set) {
-            std::memcpy(r.value, digest, sizeof digest);
-            r.set = true;
-            return 1;
-        }
-        std::memcpy(expected, r.value, sizeof expected);
-    }
-    return std::memcmp(expected, digest, sizeof digest) == 0 ? 1 : fail();
+    static RememberedDigest remembered(CRYPTO_LOCK_SELF_TEST);
+    const bool ok = remembered.check([&tables](GOSTH* h) {
+        for (auto set : kCovered)
+            if (GOSTH_update(h, set(), GOST_SBOX_SIZE) != GOST_SBOX_SIZE) return false;
+        for (const GOSTE_TABLE* t : tables)
+            if (GOSTH_update(h, t, sizeof *t) != static_cast<long>(sizeof *t)) return false;
+        return true;
+    });
+    return ok ? 1 : fail();
 }
 
 }  // namespace cadb
