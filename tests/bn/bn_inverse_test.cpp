@@ -4,7 +4,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
-#include "tests/bn/test_random_source.h"
+#include "tests/support/kernel_random.h"
 
 namespace cadb {
 namespace {

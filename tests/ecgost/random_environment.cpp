@@ -2,7 +2,7 @@
 // by the kernel's source.
 #include <gtest/gtest.h>
 
-#include "tests/bn/test_random_source.h"
+#include "tests/support/kernel_random.h"
 
 namespace cadb {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "crypto/core/err.h"
 #include "crypto/rus/sbox.h"
-#include "tests/bn/test_random_source.h"
+#include "tests/support/kernel_random.h"
 
 namespace cadb {
 namespace {

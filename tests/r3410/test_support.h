@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/random.h>
 
 #include <fstream>
 #include <map>
@@ -14,22 +13,9 @@
 #include "crypto/core/err.h"
 #include "crypto/r3410/r3410.h"
 #include "crypto/rand/rand.h"
+#include "tests/support/kernel_random.h"
 
 namespace cadb::testing {
-
-inline int kernel_bytes(void* buf, int len) {
-    auto* p = static_cast<unsigned char*>(buf);
-    int done = 0;
-    while (done < len) {
-        const ssize_t got = getrandom(p + done, static_cast<std::size_t>(len - done), 0);
-        if (got <= 0) return done;
-        done += static_cast<int>(got);
-    }
-    return done;
-}
-
-inline const RAND_METHOD kKernelSource = {nullptr, kernel_bytes, nullptr, nullptr,
-                                          nullptr, nullptr,      0};
 
 // Every test draws from the kernel's source; the previous method comes back
 // afterwards.
