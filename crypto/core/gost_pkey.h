@@ -6,7 +6,27 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include "crypto/core/err.h"
+
 namespace cadb {
+
+// Where the key methods report a failure on the library's queue: as the
+// generic layer's functions that reach them (library 11 or 6).
+enum GostPkeyFunc : int {
+    GOST_F_EVP_PKCS82PKEY = 106,
+    GOST_F_EVP_PKEY2PKCS8 = 108,
+    GOST_F_X509_PUBKEY_GET = 119,
+};
+
+// A key method that reports its failure (a result of 0 or below) with the
+// given codes; libcrypto keeps its own queue, which callers of the library
+// do not read.
+template <auto Method, int Lib, int Func, int Reason, typename... Args>
+int GOST_reported(Args... args) {
+    const int ok = Method(args...);
+    if (ok <= 0) ERR_put_error(Lib, Func, Reason, __FILE__, __LINE__);
+    return ok;
+}
 
 // Per-operation state of a GOST key method.
 struct GostPkeyCtx {

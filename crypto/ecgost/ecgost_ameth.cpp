@@ -312,9 +312,15 @@ EVP_PKEY_ASN1_METHOD* make_ameth() {
     EVP_PKEY_ASN1_METHOD* a = EVP_PKEY_asn1_new(OBJ_nid2openssl(Nid), ASN1_PKEY_SIGPARAM_NULL,
                                                 OBJ_nid2sn(Nid), OBJ_nid2ln(Nid));
     if (a == nullptr) return nullptr;
-    EVP_PKEY_asn1_set_public(a, pub_decode<Nid>, pub_encode<Nid>, pub_cmp, pub_print,
-                             pkey_size<Nid>, order_bits);
-    EVP_PKEY_asn1_set_private(a, priv_decode<Nid>, priv_encode<Nid>, pub_print);
+    EVP_PKEY_asn1_set_public(
+        a, GOST_reported<pub_decode<Nid>, ERR_LIB_X509_, GOST_F_X509_PUBKEY_GET, ERR_R_INTERNAL>,
+        pub_encode<Nid>, pub_cmp, pub_print, pkey_size<Nid>, order_bits);
+    EVP_PKEY_asn1_set_private(
+        a,
+        GOST_reported<priv_decode<Nid>, ERR_LIB_EVP_, GOST_F_EVP_PKCS82PKEY,
+                      ERR_R_NESTED_ASN1_ERROR_>,
+        GOST_reported<priv_encode<Nid>, ERR_LIB_EVP_, GOST_F_EVP_PKEY2PKCS8, ERR_R_INTERNAL>,
+        pub_print);
     EVP_PKEY_asn1_set_param(a, nullptr, nullptr, params_missing, nullptr, params_cmp, param_print);
     EVP_PKEY_asn1_set_free(a, key_free);
     EVP_PKEY_asn1_set_ctrl(a, ctrl<Nid>);

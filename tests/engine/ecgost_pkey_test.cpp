@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "crypto/core/err.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/rus/evp_gost.h"
 #include "tests/engine/pkey_util.h"
