@@ -43,7 +43,7 @@ std::size_t field_bytes(const ECGOST* k) {
 // A key on the built-in curve of a CryptoPro parameter set.
 ECGOST* key_on_cp_curve(const CpKeyParams& params) {
     if (!is_cp_curve(params.key_set)) return nullptr;
-    EcgostPtr key(ECGOST_new_by_curve(nullptr));
+    EcgostPtr key(ECGOST_new());
     if (!key || !ECGOST_set_curve_by_nid(key.get(), params.key_set)) return nullptr;
     key->nid = params.key_set;
     key->hash_nid = params.digest_set;
@@ -67,10 +67,9 @@ ECGOST* decode_cp_public(int ptype, const void* pval, const unsigned char* bits,
     OctetsPtr os = read_octets(bits, len);
     if (!key || !os) return nullptr;
     const auto n = static_cast<std::size_t>(ASN1_STRING_length(os.get()));
-    if (n != 2 * field_bytes(key.get()) ||
-        ECPOINT_le2point(key->curve, ASN1_STRING_get0_data(os.get()), n, key->Q.get()) == nullptr)
-        return nullptr;
-    return key.release();
+    if (n != 2 * field_bytes(key.get())) return nullptr;
+    key->Q.reset(ECPOINT_le2point(key->curve, ASN1_STRING_get0_data(os.get()), n, nullptr));
+    return key->Q ? key.release() : nullptr;
 }
 
 // Type 181: the X9.62 parameter choice (a named curve, an explicit one, or
