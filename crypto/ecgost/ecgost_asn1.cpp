@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "crypto/asn1/asn1_int.h"
+#include "crypto/asn1/asn1_item.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
@@ -12,7 +14,6 @@
 #include "crypto/ecgost/ec_params.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
-#include "crypto/r3410/r3410_asn1_items.h"
 
 namespace cadb {
 

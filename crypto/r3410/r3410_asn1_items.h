@@ -6,19 +6,11 @@
 
 #include <memory>
 
+#include "crypto/asn1/asn1_int.h"
+#include "crypto/asn1/asn1_item.h"
 #include "crypto/bn/bn_ptr.h"
 
 namespace cadb {
-
-struct AsnIntDeleter {
-    void operator()(ASN1_INTEGER* v) const { ASN1_INTEGER_free(v); }
-};
-using AsnIntPtr = std::unique_ptr<ASN1_INTEGER, AsnIntDeleter>;
-
-// An INTEGER of a non-negative number, or null.
-AsnIntPtr asn1_int_of(const BIGNUM* bn);
-// The number of a non-negative INTEGER; null for a negative one.
-BnPtr bn_of_asn1_int(const ASN1_INTEGER* v);
 
 // SEQUENCE { INTEGER r, INTEGER s }
 struct R3410_SIG_DER {
@@ -102,25 +94,5 @@ struct R3410_PUB_DER {
 };
 enum { R3410_PUB_Y = 0, R3410_PUB_WITH_PARAMS = 1 };
 DECLARE_ASN1_ITEM(R3410_PUB_DER)
-
-// Owner of a decoded record of item T.
-template <typename T>
-struct AsnItemDeleter {
-    const ASN1_ITEM* it;
-    void operator()(T* v) const { ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(v), it); }
-};
-template <typename T>
-using AsnItemPtr = std::unique_ptr<T, AsnItemDeleter<T>>;
-
-template <typename T>
-AsnItemPtr<T> asn1_decode(const unsigned char** in, long len, const ASN1_ITEM* it) {
-    return AsnItemPtr<T>(reinterpret_cast<T*>(ASN1_item_d2i(nullptr, in, len, it)),
-                         AsnItemDeleter<T>{it});
-}
-
-template <typename T>
-int asn1_encode(const T* v, unsigned char** out, const ASN1_ITEM* it) {
-    return ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(v), out, it);
-}
 
 }  // namespace cadb
