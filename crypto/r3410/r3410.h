@@ -118,8 +118,10 @@ struct GOSTS {
     BnPtr check;
     bool has_check = false;
     // A signing triple (k, r, x*r) prepared by GOSTS_sign_setup, consumed by
-    // the next signature.
-    BnPtr k, r, xr;
+    // the next signature. k and x*r each give away x together with r, so
+    // they wait masked like x itself.
+    BnMaskedPtr k, xr;
+    BnPtr r;
     BnPtr d;  // the number procedure C used to find a
     int32_t bits_p = 0, bits_q = 0;
     uint32_t x0 = 0, c = 0;  // 16-bit generation values of procedures A/B

@@ -82,10 +82,16 @@ int GOSTS_sign_setup(GOSTS* key, const unsigned char* kbytes, int klen) {
         ERR_set_last_error(ERR_CLASS_SIGNING);
         return 0;
     }
+    BnMaskedPtr k(BN_MASKED_new()), xr(BN_MASKED_new());
+    if (!k || !xr || !BN_mask(k.get(), t.k.get()) || !BN_mask(xr.get(), t.xr.get())) {
+        ERR_set_last_error(ERR_CLASS_SIGNING);
+        CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_GOSTS_SIGN_SETUP, ERR_R_INTERNAL);
+        return 0;
+    }
     LockGuard guard(CRYPTO_LOCK_GOSTS);
-    key->k = std::move(t.k);
+    key->k = std::move(k);
     key->r = std::move(t.r);
-    key->xr = std::move(t.xr);
+    key->xr = std::move(xr);
     return 1;
 }
 
@@ -113,9 +119,12 @@ R3410_SIG* GOSTS_do_sign(const unsigned char* dgst, int dlen, GOSTS* key) {
         Triple t;
         {
             LockGuard guard(CRYPTO_LOCK_GOSTS);
-            t.k = std::move(key->k);
+            BnMaskedPtr k = std::move(key->k), xr = std::move(key->xr);
             t.r = std::move(key->r);
-            t.xr = std::move(key->xr);
+            if (k && xr) {
+                t.k.reset(BN_unmask_dup(k.get()));
+                t.xr.reset(BN_unmask_dup(xr.get()));
+            }
         }
         if ((!t.k || !t.r || !t.xr) && !make_triple(key, nullptr, 0, t, ctx.get())) {
             ERR_set_last_error(ERR_CLASS_SIGNING);
