@@ -226,6 +226,9 @@ int PSE_finger_print(PSE* pse) {
         return 0;
     }
     std::unique_ptr<GOSTH, GosthFree> h(GOSTH_new());
+    // Unmasking changes the record in place: no other call on the store may
+    // see it meanwhile.
+    LockGuard lock(CRYPTO_LOCK_PSE);
     Unmasked k(&pse->master_key);
     unsigned char digest[32];
     bool ok = h && k.ok() && GOSTH_init(h.get(), nullptr, pse->sbox) &&
@@ -240,12 +243,19 @@ int PSE_finger_print(PSE* pse) {
     return 1;
 }
 
+// The store's keys change only under the store lock, which the opaque reads
+// and writes hold while they use the KEK. The random draw comes before the
+// lock: the random layer's lock is taken before this one elsewhere.
 int PSE_generate_kek(PSE* pse, unsigned char* out36) {
     SecretBytes kek;
-    if (!pse || !out36 || !PSE_key32_generate(kek.data()) ||
-        !PSE_key32_load(&pse->kek, kek.data()) ||
+    if (!pse || !out36 || !PSE_key32_generate(kek.data())) {
+        pse_error(PSE_F_PSE_GENERATE_KEK, ERR_LIB_PSE);
+        return 0;
+    }
+    LockGuard lock(CRYPTO_LOCK_PSE);
+    if (!PSE_key32_load(&pse->kek, kek.data()) ||
         !PSE_encrypt32(kek.data(), out36, &pse->master_key, pse->sbox) || !PSE_finger_print(pse)) {
-        if (pse) PSE_key32_wipe(&pse->kek);
+        PSE_key32_wipe(&pse->kek);
         pse_error(PSE_F_PSE_GENERATE_KEK, ERR_LIB_PSE);
         return 0;
     }
@@ -254,9 +264,14 @@ int PSE_generate_kek(PSE* pse, unsigned char* out36) {
 
 int PSE_load_kek(PSE* pse, const unsigned char* block36) {
     SecretBytes kek;
-    if (!pse || !block36 || !PSE_decrypt32(block36, kek.data(), &pse->master_key, pse->sbox) ||
+    if (!pse || !block36) {
+        pse_error(PSE_F_PSE_LOAD_KEK, ERR_LIB_PSE);
+        return 0;
+    }
+    LockGuard lock(CRYPTO_LOCK_PSE);
+    if (!PSE_decrypt32(block36, kek.data(), &pse->master_key, pse->sbox) ||
         !PSE_key32_load(&pse->kek, kek.data()) || !PSE_finger_print(pse)) {
-        if (pse) PSE_key32_wipe(&pse->kek);
+        PSE_key32_wipe(&pse->kek);
         pse_error(PSE_F_PSE_LOAD_KEK, ERR_LIB_PSE);
         return 0;
     }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "crypto/core/err.h"
@@ -221,6 +223,45 @@ TEST_F(PseSecrets, KekGeneratedThenLoadedGivesSameKeyAndFingerprint) {
     EXPECT_EQ(std::memcmp(&again->kek, &zero, sizeof zero), 0);
     PSE_free(store);
     PSE_free(again);
+    ERR_clear_error();
+}
+
+// Reloading the KEK and recomputing the fingerprint while other threads
+// read and write opaque blocks under the same store: every call succeeds and
+// every block reads back.
+TEST_F(PseSecrets, KekReloadRacesNoReaderOrWriter) {
+    PSE* store = PSE_new();
+    ASSERT_NE(store, nullptr);
+    std::memcpy(store->sbox, sbox_, 64);
+    const Bytes master = key_bytes(10);
+    ASSERT_EQ(PSE_key32_load(&store->master_key, master.data()), 1);
+    unsigned char kek_block[36];
+    ASSERT_EQ(PSE_generate_kek(store, kek_block), 1);
+    const Bytes secret = key_bytes(55);
+    unsigned char opaque[36];
+    ASSERT_EQ(PSE_write_opaque(store, secret.data(), opaque), opaque);
+
+    constexpr int kRounds = 300;
+    std::atomic<int> failures{0};
+    std::thread reloader([&] {
+        for (int i = 0; i < kRounds; ++i)
+            if (PSE_load_kek(store, kek_block) != 1 || PSE_finger_print(store) != 1) ++failures;
+    });
+    std::vector<std::thread> users;
+    for (int t = 0; t < 3; ++t)
+        users.emplace_back([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                unsigned char back[32], block[36];
+                if (PSE_read_opaque(store, opaque, back) != back ||
+                    std::memcmp(back, secret.data(), 32) != 0 ||
+                    PSE_write_opaque(store, secret.data(), block) != block)
+                    ++failures;
+            }
+        });
+    reloader.join();
+    for (auto& u : users) u.join();
+    EXPECT_EQ(failures.load(), 0);
+    PSE_free(store);
     ERR_clear_error();
 }
 
