@@ -318,6 +318,8 @@ int i2d_ECGOSTPrivateKey(const ECGOST* key, unsigned char** out) {
         der->priv->value.d = BN_to_ASN1_INTEGER(d.get(), nullptr);
         if (!der->priv->value.d) return fail();
     }
+    const AsnSecretIntWipe wipe(der->priv->type == ECGOST_PRIV_PLAIN ? der->priv->value.d
+                                                                     : nullptr);
     const int len = asn1_encode(der.get(), out, ASN1_ITEM_rptr(ECGOST_PRIV_DER));
     return len > 0 ? len : fail();
 }
@@ -332,6 +334,8 @@ ECGOST* d2i_ECGOSTPrivateKey(ECGOST** key, const unsigned char** in, long len) {
     if (!p) return fail(ERR_R_NULL_PARAMETER);
     auto der = asn1_decode<ECGOST_PRIV_DER>(&p, len, ASN1_ITEM_rptr(ECGOST_PRIV_DER));
     if (!der || p != *in + len) return fail(ERR_R_NESTED_ASN1_ERROR_);
+    const AsnSecretIntWipe wipe(der->priv->type == ECGOST_PRIV_PLAIN ? der->priv->value.d
+                                                                     : nullptr);
     KeyTarget target(key);
     ECGOST* k = target.get();
     if (!k || !apply_params(k, der->params) || !k->curve->p) return fail(ERR_R_NESTED_ASN1_ERROR_);

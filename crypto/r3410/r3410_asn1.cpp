@@ -132,7 +132,8 @@ int i2d_R3410PrivateKey(const GOSTS* key, unsigned char** out) {
     AsnIntPtr version(ASN1_INTEGER_new());
     AsnIntPtr p = asn1_int_of(key->p.get()), q = asn1_int_of(key->q.get()),
               a = asn1_int_of(key->a.get()), y = asn1_int_of(key->y.get());
-    AsnIntPtr x, wrapped, check;
+    AsnSecretIntPtr x;
+    AsnIntPtr wrapped, check;
     R3410_WRAPPED wrapped_der{};
     R3410_PRIV_X priv{};
     if (key->has_check) {
@@ -145,7 +146,7 @@ int i2d_R3410PrivateKey(const GOSTS* key, unsigned char** out) {
         if (!wrapped || !check) version.reset();
     } else {
         BnPtr clear = gosts_private_copy(key);
-        x = asn1_int_of(clear.get());
+        x.reset(asn1_int_of(clear.get()).release());
         priv.type = R3410_PRIV_PLAIN;
         priv.value.x = x.get();
         if (!x) version.reset();
@@ -171,6 +172,7 @@ GOSTS* d2i_R3410PrivateKey(GOSTS** key, const unsigned char** in, long len) {
         CADB_ERR(ERR_LIB_R3410, R3410_F_D2I_R3410PRIVATEKEY, ERR_R_NESTED_ASN1_ERROR_);
         return nullptr;
     }
+    const AsnSecretIntWipe wipe(der->x->type == R3410_PRIV_PLAIN ? der->x->value.x : nullptr);
     Params params;
     int64_t version = 0;
     BnPtr y = bn_of_asn1_int(der->y);
