@@ -196,8 +196,15 @@ ASN1_SEQUENCE(ECGOST_PRIV_DER) = {
             c->h = bn_of_asn1_int(ec->cofactor);
             if (!c->h) return nullptr;
         }
-        if (!c->p || !c->q || !c->a || !c->b || BN_cmp(c->a.get(), c->p.get()) >= 0 ||
-            BN_cmp(c->b.get(), c->p.get()) >= 0 || BN_num_bits(c->q.get()) < 2)
+        // The sizes come from outside and the primality tests below cost the
+        // cube of them: a field far above any standard curve is refused
+        // first (libcrypto's own bound for prime-field curves), and by
+        // Hasse's bound q has at most one bit more than p.
+        constexpr int kMaxFieldBits = 661;
+        if (!c->p || !c->q || !c->a || !c->b || BN_num_bits(c->p.get()) > kMaxFieldBits ||
+            BN_num_bits(c->q.get()) > BN_num_bits(c->p.get()) + 1 ||
+            BN_cmp(c->a.get(), c->p.get()) >= 0 || BN_cmp(c->b.get(), c->p.get()) >= 0 ||
+            BN_num_bits(c->q.get()) < 2)
             return nullptr;
         BnCtxPtr ctx(BN_CTX_new());
         if (!ctx || BN_check_prime(c->p.get(), ctx.get(), nullptr) != 1 ||
