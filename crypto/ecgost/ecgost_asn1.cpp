@@ -359,6 +359,11 @@ ECGOST* d2i_ECGOSTPrivateKey(ECGOST** key, const unsigned char** in, long len) {
         check = static_cast<std::uint32_t>(v);
     } else {
         d = bn_of_asn1_int(der->priv->value.d);
+        // A clear private number lies in [1, q - 1]: zero signs with k·e
+        // alone, and a number from outside is never reduced silently.
+        const BIGNUM* q = k->curve->q.get();
+        if (d && (BN_is_zero(d.get()) || (q && !BN_is_zero(q) && BN_cmp(d.get(), q) >= 0)))
+            return fail(ERR_LIB_BN_);
     }
     if (!d || !ecgost::store_masked(k->d, d.get())) return fail(ERR_LIB_BN_);
     k->check = check;

@@ -169,6 +169,26 @@ TEST(EcgostDer, HostileParameters) {
     EXPECT_EQ(key->curve, before);
 }
 
+// A clear private number outside [1, q - 1] names no key.
+TEST(EcgostDer, PrivateNumberOutsideTheGroupIsRefused) {
+    for (int code : {ECURVE_CODE_CRYPTOPRO_A, ECURVE_CODE_TEST}) {
+        KeyPtr key = generated(code);
+        BnPtr q(BN_dup(key->curve->q.get())), zero(BN_new());
+        BN_zero(zero.get());
+        BnPtr q_plus(BN_dup(q.get()));
+        ASSERT_TRUE(BN_add_word(q_plus.get(), 5));
+        for (BIGNUM* d : {zero.get(), q.get(), q_plus.get()}) {
+            ASSERT_EQ(ECGOST_set_private(key.get(), d), 1);
+            auto der = der_of(i2d_ECGOSTPrivateKey, key.get());
+            ASSERT_FALSE(der.empty());
+            const unsigned char* p = der.data();
+            EXPECT_EQ(d2i_ECGOSTPrivateKey(nullptr, &p, static_cast<long>(der.size())), nullptr)
+                << code;
+        }
+        ERR_clear_error();
+    }
+}
+
 TEST(EcgostDer, KeyVersionKeepsItsFirstByte) {
     KeyPtr key = generated(ECURVE_CODE_CRYPTOPRO_A);
     key->version = 5;
