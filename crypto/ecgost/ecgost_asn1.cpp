@@ -3,6 +3,8 @@
 #include <openssl/objects.h>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "crypto/asn1/asn1_int.h"
@@ -345,8 +347,16 @@ ECGOST* d2i_ECGOSTPrivateKey(ECGOST** key, const unsigned char** in, long len) {
                                                                      : nullptr);
     KeyTarget target(key);
     ECGOST* k = target.get();
-    if (!k || !apply_params(k, der->params) || !k->curve->p) return fail(ERR_R_NESTED_ASN1_ERROR_);
-    EcPointPtr Q(ECPOINT_bi2point(k->curve, der->pub->data,
+    if (!k) return fail(ERR_R_MALLOC);
+    // The curve is settled on a staged key and everything read before the
+    // target changes, so that refused input leaves a caller's key as it was.
+    std::unique_ptr<ECGOST, decltype(&ECGOST_free)> staged(ECGOST_new_by_curve(k->curve),
+                                                           ECGOST_free);
+    if (!staged) return fail(ERR_R_MALLOC);
+    staged->nid = k->nid;
+    if (!apply_params(staged.get(), der->params) || !staged->curve->p)
+        return fail(ERR_R_NESTED_ASN1_ERROR_);
+    EcPointPtr Q(ECPOINT_bi2point(staged->curve, der->pub->data,
                                   static_cast<std::size_t>(der->pub->length), nullptr));
     if (!Q) return fail(ERR_R_NESTED_ASN1_ERROR_);
     BnPtr d;
@@ -361,13 +371,20 @@ ECGOST* d2i_ECGOSTPrivateKey(ECGOST** key, const unsigned char** in, long len) {
         d = bn_of_asn1_int(der->priv->value.d);
         // A clear private number lies in [1, q - 1]: zero signs with k·e
         // alone, and a number from outside is never reduced silently.
-        const BIGNUM* q = k->curve->q.get();
+        const BIGNUM* q = staged->curve->q.get();
         if (d && (BN_is_zero(d.get()) || (q && !BN_is_zero(q) && BN_cmp(d.get(), q) >= 0)))
             return fail(ERR_LIB_BN_);
     }
-    if (!d || !ecgost::store_masked(k->d, d.get())) return fail(ERR_LIB_BN_);
-    k->check = check;
+    if (!d || !ecgost::store_masked(staged->d, d.get())) return fail(ERR_LIB_BN_);
+    // The old point refers to the old curve: it goes before the curve does.
     k->Q = std::move(Q);
+    std::swap(k->curve, staged->curve);
+    std::swap(k->d, staged->d);
+    k->nid = staged->nid;
+    k->check = check;
+    // A pair prepared for the old key does not sign for this one.
+    k->k.reset();
+    k->r.reset();
     k->version = der->version->length > 0 ? der->version->data[0] : 0;
     *in = p;
     return target.release(key);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "crypto/core/err.h"
@@ -187,6 +188,48 @@ TEST(EcgostDer, PrivateNumberOutsideTheGroupIsRefused) {
         }
         ERR_clear_error();
     }
+}
+
+// Decoding into a caller's key: refused input leaves the key as it was.
+TEST(EcgostDer, RefusedPrivateKeyLeavesTheCallersKey) {
+    KeyPtr other = generated(ECURVE_CODE_CRYPTOPRO_B);
+    auto der = der_of(i2d_ECGOSTPrivateKey, other.get());
+    // Damage the public point's form byte: the parameters still read.
+    const auto pub = ECPOINT_point2bin(other->Q.get(), 0, nullptr, 0);
+    std::vector<unsigned char> point(pub);
+    ASSERT_EQ(ECPOINT_point2bin(other->Q.get(), 0, point.data(), point.size()), pub);
+    auto at = std::search(der.begin(), der.end(), point.begin(), point.end());
+    ASSERT_NE(at, der.end());
+    *at = 0x07;
+
+    KeyPtr key = generated(ECURVE_CODE_CRYPTOPRO_A);
+    ECURVE* curve = key->curve;
+    const int nid = key->nid;
+    EcPointPtr q_before(ECPOINT_dup(key->Q.get()));
+    BnPtr d_before(ECGOST_get_private(key.get()));
+    ECGOST* k = key.get();
+    const unsigned char* p = der.data();
+    EXPECT_EQ(d2i_ECGOSTPrivateKey(&k, &p, static_cast<long>(der.size())), nullptr);
+    EXPECT_EQ(p, der.data());
+    EXPECT_EQ(key->curve, curve);
+    EXPECT_EQ(key->nid, nid);
+    ASSERT_TRUE(key->Q);
+    EXPECT_EQ(ECPOINT_cmp(key->Q.get(), q_before.get()), 0);
+    BnPtr d_after(ECGOST_get_private(key.get()));
+    EXPECT_EQ(BN_cmp(d_after.get(), d_before.get()), 0);
+    ERR_clear_error();
+
+    // Sound input replaces the key whole.
+    der = der_of(i2d_ECGOSTPrivateKey, other.get());
+    p = der.data();
+    ASSERT_EQ(d2i_ECGOSTPrivateKey(&k, &p, static_cast<long>(der.size())), key.get());
+    EXPECT_EQ(ECURVE_cmp(key->curve, other->curve), 0);
+    EXPECT_EQ(ECPOINT_cmp(key->Q.get(), other->Q.get()), 0);
+    unsigned char dgst[32] = {3};
+    unsigned char sig[64];
+    std::size_t len = sizeof sig;
+    ASSERT_EQ(ECGOST_sign(ECGOST_SIG_CRYPTOPRO, dgst, 32, sig, &len, key.get()), 1);
+    EXPECT_EQ(ECGOST_verify(ECGOST_SIG_CRYPTOPRO, dgst, 32, sig, len, other.get()), 1);
 }
 
 TEST(EcgostDer, KeyVersionKeepsItsFirstByte) {
