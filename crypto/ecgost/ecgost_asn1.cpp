@@ -416,9 +416,13 @@ ECGOST* d2i_ECGOSTPublicKey(ECGOST** key, const unsigned char** in, long len) {
         CADB_ERR(ERR_LIB_ASN1_, ASN1_F_D2I_ECGOSTPUBLICKEY, ERR_R_NESTED_ASN1_ERROR_);
         return nullptr;
     }
+    std::vector<unsigned char> previous = std::move(k->encoded_pub);
     k->encoded_pub.assign(os->data, os->data + os->length);
-    if (k->curve && k->curve->p && !BN_is_zero(k->curve->p.get()) && !ECGOST_decode_pubkey(k))
+    if (k->curve && k->curve->p && !BN_is_zero(k->curve->p.get()) && !ECGOST_decode_pubkey(k)) {
+        // Refused octets must not wait in the key for a later decode.
+        k->encoded_pub = std::move(previous);
         return nullptr;
+    }
     *in = p;
     return target.release(key);
 }

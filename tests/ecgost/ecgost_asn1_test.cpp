@@ -232,6 +232,23 @@ TEST(EcgostDer, RefusedPrivateKeyLeavesTheCallersKey) {
     EXPECT_EQ(ECGOST_verify(ECGOST_SIG_CRYPTOPRO, dgst, 32, sig, len, other.get()), 1);
 }
 
+// A public key refused on the caller's curve leaves nothing behind in it.
+TEST(EcgostDer, RefusedPublicKeyLeavesTheCallersKey) {
+    KeyPtr key = generated(ECURVE_CODE_CRYPTOPRO_A);
+    EcPointPtr q_before(ECPOINT_dup(key->Q.get()));
+    // An OCTET STRING of 64 bytes that is no point of the curve.
+    std::vector<unsigned char> der = {0x04, 0x40};
+    der.resize(2 + 64, 0xFF);
+    ECGOST* k = key.get();
+    const unsigned char* p = der.data();
+    EXPECT_EQ(d2i_ECGOSTPublicKey(&k, &p, static_cast<long>(der.size())), nullptr);
+    EXPECT_TRUE(key->encoded_pub.empty());
+    ASSERT_TRUE(key->Q);
+    EXPECT_EQ(ECPOINT_cmp(key->Q.get(), q_before.get()), 0);
+    EXPECT_EQ(ECGOST_decode_pubkey(key.get()), 0);
+    ERR_clear_error();
+}
+
 TEST(EcgostDer, KeyVersionKeepsItsFirstByte) {
     KeyPtr key = generated(ECURVE_CODE_CRYPTOPRO_A);
     key->version = 5;
