@@ -1,0 +1,58 @@
+// Helpers shared by the registry, the token objects and the templates.
+#pragma once
+
+#include <exception>
+#include <vector>
+
+#include "crypto/core/err.h"
+#include "crypto/pkcs11/cryptoki.h"
+
+// Queues a failure of library 81 at this line.
+#define PKCS11_ERR(func, reason) CADB_ERR(::cadb::ERR_LIB_PKCS11, (func), (reason))
+// Keeps a failed token call's return value for the caller (the first failure
+// of an operation wins) and queues the library's own error.
+#define PKCS11_RV_ERR(func, reason, rv)                           \
+    do {                                                          \
+        ::cadb::ERR_set_last_rv((rv), ::cadb::TOKEN_CODE_PKCS11); \
+        CADB_ERR(::cadb::ERR_LIB_PKCS11, (func), (reason));       \
+    } while (0)
+
+namespace cadb::pkcs11 {
+
+// Fetches a list the PKCS#11 way: call(NULL, &n) for the size, then
+// call(array, &n). The count the module gives back is never trusted beyond
+// the array it was handed: a list that grew between the two calls is asked
+// for again, and a count past the array is refused. CKR_HOST_MEMORY when the
+// list cannot be held.
+template <class Call>
+CK_RV fetch_list(Call call, std::vector<CK_ULONG>& out) {
+    // A few rounds settle any real module; one that never settles fails.
+    constexpr int kRounds = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        CK_ULONG n = 0;
+        CK_RV rv = call(nullptr, &n);
+        if (rv != CKR_OK) return rv;
+        try {
+            out.assign(n, 0);
+        } catch (const std::exception&) {
+            return CKR_HOST_MEMORY;
+        }
+        if (n == 0) return CKR_OK;
+        CK_ULONG got = n;
+        rv = call(out.data(), &got);
+        if (rv == CKR_BUFFER_TOO_SMALL) continue;
+        if (rv != CKR_OK) return rv;
+        if (got > n) return CKR_GENERAL_ERROR;
+        out.resize(got);
+        return CKR_OK;
+    }
+    return CKR_BUFFER_TOO_SMALL;
+}
+
+// The IDs of every slot, with or without a token.
+inline CK_RV fetch_slot_list(CK_FUNCTION_LIST* f, std::vector<CK_SLOT_ID>& out) {
+    return fetch_list(
+        [f](CK_SLOT_ID* ids, CK_ULONG* n) { return f->C_GetSlotList(CK_FALSE, ids, n); }, out);
+}
+
+}  // namespace cadb::pkcs11
