@@ -51,8 +51,8 @@ class SoftHsmEnvironment : public ::testing::Environment {
 
 }  // namespace cadb::testing
 
-#define REQUIRE_SOFTHSM()                                                            \
-    do {                                                                             \
-        if (!::cadb::testing::SoftHsmEnvironment::available())                       \
+#define REQUIRE_SOFTHSM()                                                               \
+    do {                                                                                \
+        if (!::cadb::testing::SoftHsmEnvironment::available())                          \
             GTEST_SKIP() << "SoftHSM2 is not installed (scripts/install-deps adds it)"; \
     } while (0)
