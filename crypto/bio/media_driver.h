@@ -1,0 +1,96 @@
+// The registration point of the media drivers. Each medium other than the
+// disk has a driver that does the token work: a stream method the factory
+// (media_file.h) opens files with, and the helpers the file layer
+// (crypto/cadb/media_io.h) calls. A driver fills one BIO_MEDIA_DRIVER record
+// of static lifetime and registers it under its medium, typically at library
+// start-up once its vendor library has loaded:
+//
+//     static const BIO_MEDIA_DRIVER kRuToken = {"ruToken", ruToken_method, ...};
+//     BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &kRuToken);
+//
+// Until a medium has a driver, every path of that medium fails cleanly: the
+// factory returns null and the file layer reports its usual failure. Any
+// slot may be null: the operation it serves then fails (or, for the tests,
+// answers 0). Registration is safe while other threads use the layer: each
+// lookup reads the record pointer once.
+#pragma once
+
+#include <openssl/bio.h>
+
+#include <cstdint>
+
+namespace cadb {
+
+// One entry of a directory listing. The file layer builds the reported
+// name: a touch-memory entry is name (cut at its first blank) plus ".%03i"
+// unless extension is 0, extension 127 marking a directory; a token entry is
+// name as it stands.
+struct BIO_MEDIA_ENTRY {
+    const char* name;
+    int extension;
+    int is_directory;
+    long size;
+};
+
+// Returns 0 to stop the listing.
+using BIO_MEDIA_ENTRY_CB = int (*)(const BIO_MEDIA_ENTRY* entry, void* arg);
+// Returns 0 to stop the walk.
+using BIO_MEDIA_NAME_CB = int (*)(const char* full_name, void* user);
+
+struct BIO_MEDIA_DRIVER {
+    const char* name;
+    // The stream method; its ctrl 108 (BIO_C_SET_FILENAME) opens the path with
+    // the factory's mode flags (2 read, 4 write) and may read the media words
+    // (BIO_get_media_words) during that call only. Flush (ctrl 11) commits a
+    // written file and reports whether it could. Null for PKCS#11 paths,
+    // which are no streams.
+    const BIO_METHOD* (*method)();
+    // 1 when the driver can serve this path now (vendor library or module
+    // loaded).
+    int (*ready)(const char* path);
+    // 1 when the path's token or button is present.
+    int (*token_present)(const char* path);
+    // 1 when the file or directory exists on the medium.
+    int (*exists)(const char* path);
+    // 1 when the path is a directory on the medium.
+    int (*is_directory)(const char* path);
+    // The size of the file open for reading on a stream of this driver, or
+    // -1.
+    long (*open_size)(BIO* bio);
+    // Deletes the file by path (touch memory, PKCS#11).
+    int (*delete_path)(const char* path);
+    // Deletes the file open on the stream (USB tokens); the stream then
+    // writes nothing back when it is freed.
+    int (*delete_open)(BIO* bio);
+    // Lists the entries of the directory at path into cb; 1/0.
+    int (*list_dir)(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg);
+    // Walks the medium with its own flags, reporting full names (PKCS#11:
+    // the objects below the path).
+    int (*walk_dir)(const char* path, int flags, BIO_MEDIA_NAME_CB cb, void* user);
+};
+
+// Registers driver for medium (BIO_MEDIUM_IBUTTON .. BIO_MEDIUM_PKCS11);
+// null takes a registration back. Returns the record registered before, or
+// null.
+const BIO_MEDIA_DRIVER* BIO_media_register_driver(int medium, const BIO_MEDIA_DRIVER* driver);
+
+// The driver registered for a medium, or null.
+const BIO_MEDIA_DRIVER* BIO_media_driver(int medium);
+
+// The driver of a path's medium, or null (always null for disk paths).
+const BIO_MEDIA_DRIVER* BIO_media_driver_of(const char* path);
+
+// The media words handed with every file operation to the driver that opens
+// the file: a flags word and the data pointer of a credential the embedding
+// supplies (or null).
+struct BIO_MEDIA_WORDS {
+    std::uint32_t flags;
+    const void* credential;
+};
+// Set in the flags word when the key store writes its master-key file.
+inline constexpr std::uint32_t BIO_MEDIA_FLAG_MASTER_KEY = 2;
+
+// The words of the open in progress; null outside a driver's open.
+const BIO_MEDIA_WORDS* BIO_get_media_words(BIO* bio);
+
+}  // namespace cadb

@@ -1,0 +1,44 @@
+#include "crypto/bio/media_prefix.h"
+
+#include <strings.h>
+
+#include <cstring>
+#include <initializer_list>
+
+namespace cadb {
+namespace {
+
+bool begins_with_any(const char* path, std::initializer_list<const char*> prefixes) {
+    if (path == nullptr) return false;
+    for (const char* prefix : prefixes) {
+        if (strncasecmp(path, prefix, std::strlen(prefix)) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int BIO_media_is_iButton(const char* path) { return begins_with_any(path, {"iButton"}); }
+
+int BIO_media_is_eTR2(const char* path) { return begins_with_any(path, {"eTR2"}); }
+
+int BIO_media_is_eToken(const char* path) {
+    return begins_with_any(path, {"eToken", "AKS ifdh", "Aladdin Token JC"});
+}
+
+int BIO_media_is_ruToken(const char* path) {
+    return begins_with_any(path, {"ruToken", "Aktiv Co. ruToken"});
+}
+
+int BIO_media_is_pkcs11(const char* path) { return begins_with_any(path, {"pkcs11"}); }
+
+int BIO_media_kind(const char* path) {
+    if (BIO_media_is_eToken(path)) return BIO_MEDIUM_ETOKEN;
+    if (BIO_media_is_eTR2(path)) return BIO_MEDIUM_ETR2;
+    if (BIO_media_is_ruToken(path)) return BIO_MEDIUM_RUTOKEN;
+    if (BIO_media_is_iButton(path)) return BIO_MEDIUM_IBUTTON;
+    if (BIO_media_is_pkcs11(path)) return BIO_MEDIUM_PKCS11;
+    return BIO_MEDIUM_DISK;
+}
+
+}  // namespace cadb
