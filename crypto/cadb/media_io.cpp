@@ -138,6 +138,9 @@ int CADB_erase_file(const char* path, std::uint32_t flags, const void* credentia
     if (path == nullptr || !normalised_copy(path, copy))
         return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
     const char* target = copy.data();
+    // A refused path is no absent file: it is not reported erased.
+    if (!CADB_is_media_path(target) && !path_to_os(target))
+        return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
     SetMediaFileWritable(target, CADB_FILE_WRITABLE);
     if (!IsMediaPathPresent(target)) return 1;
     const int kind = BIO_media_kind(target);

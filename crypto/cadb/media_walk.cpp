@@ -119,8 +119,9 @@ bool walk_disk(const char* path, const Walk& walk) {
     std::string dir = path_normalise(std::string_view(copy.data(), len));
     std::string pattern = "*";
     const auto os = path_to_os(dir);
+    if (!os) return false;
     struct stat st {};
-    if (os && ::stat(os->path.c_str(), &st) == 0) {
+    if (::stat(os->path.c_str(), &st) == 0) {
         if (!S_ISDIR(st.st_mode)) return walk.report(dir);
     } else {
         std::array<char, kMaxPath> dir_out{};
@@ -153,7 +154,7 @@ int collect(const BIO_MEDIA_ENTRY* entry, void* arg) {
 // its bare name, which is how a path addresses it.
 std::string button_name(const Entry& e) {
     std::string name = e.name.substr(0, e.name.find(' '));
-    if (e.extension != 0 && e.extension != kDirectoryExtension) {
+    if (e.extension != 0 && !e.directory) {
         char ext[8];
         std::snprintf(ext, sizeof ext, ".%03i", e.extension & 0xFF);
         name += ext;
