@@ -8,6 +8,9 @@
 //     static const BIO_MEDIA_DRIVER kRuToken = {"ruToken", ruToken_method, ...};
 //     BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &kRuToken);
 //
+// PKCS#11 paths have no stream: their slot is filled by the PKCS#11 file
+// layer with exists, delete_path and walk_dir.
+//
 // Until a medium has a driver, every path of that medium fails cleanly: the
 // factory returns null and the file layer reports its usual failure. Any
 // slot may be null: the operation it serves then fails (or, for the tests,
@@ -45,10 +48,11 @@ struct BIO_MEDIA_DRIVER {
     // written file and reports whether it could. Null for PKCS#11 paths,
     // which are no streams.
     const BIO_METHOD* (*method)();
-    // 1 when the driver can serve this path now (vendor library or module
-    // loaded).
+    // 1 when the driver can serve this path now (vendor library loaded).
+    // PKCS#11 paths ask the module registry instead.
     int (*ready)(const char* path);
-    // 1 when the path's token or button is present.
+    // 1 when the path's token is present. PKCS#11 paths ask the module
+    // registry instead.
     int (*token_present)(const char* path);
     // 1 when the file or directory exists on the medium.
     int (*exists)(const char* path);

@@ -4,6 +4,7 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/pkcs11/pkcs11_module.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -11,11 +12,11 @@ namespace {
 
 std::atomic<CADB_INSERT_MEDIA_CB> default_insert_cb{nullptr};
 
-// The media whose presence a driver must answer for: the USB tokens and
-// PKCS#11. A touch-memory button is looked for by each operation itself.
+// The media whose presence a driver must answer for: the USB tokens. A
+// touch-memory button is looked for by each operation itself; PKCS#11 tokens
+// by the module registry.
 bool driver_answers(int kind) {
-    return kind == BIO_MEDIUM_ETR2 || kind == BIO_MEDIUM_ETOKEN || kind == BIO_MEDIUM_RUTOKEN ||
-           kind == BIO_MEDIUM_PKCS11;
+    return kind == BIO_MEDIUM_ETR2 || kind == BIO_MEDIUM_ETOKEN || kind == BIO_MEDIUM_RUTOKEN;
 }
 
 }  // namespace
@@ -28,6 +29,7 @@ CADB_INSERT_MEDIA_CB CADB_set_insert_media_cb(CADB_INSERT_MEDIA_CB cb) {
 int CADB_token_inserted(const char* path) {
     if (path == nullptr) return 0;
     const int kind = BIO_media_kind(path);
+    if (kind == BIO_MEDIUM_PKCS11) return PKCS11_token_present(path) == 1 ? 1 : 0;
     if (!driver_answers(kind)) return 1;
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
     return driver != nullptr && driver->token_present != nullptr && driver->token_present(path) == 1
@@ -38,6 +40,7 @@ int CADB_token_inserted(const char* path) {
 int CADB_media_driver_ready(const char* path) {
     if (path == nullptr) return 0;
     const int kind = BIO_media_kind(path);
+    if (kind == BIO_MEDIUM_PKCS11) return PKCS11_module_probe(path) == 1 ? 1 : 0;
     if (!driver_answers(kind)) return 1;
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
     return driver != nullptr && driver->ready != nullptr && driver->ready(path) == 1 ? 1 : 0;

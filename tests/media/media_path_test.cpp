@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "tests/media/media_env.h"
 #include "tests/media/memory_driver.h"
+#include "tests/pkcs11/softhsm.h"
 
 namespace cadb {
 namespace {
@@ -289,7 +290,23 @@ TEST_F(MediaWait, TokensWaitForTheirDriverAndToken) {
     }
     EXPECT_EQ(CADB_token_inserted(nullptr), 0);
     EXPECT_EQ(CADB_media_driver_ready(nullptr), 0);
-    EXPECT_EQ(CADB_media_driver_ready("pkcs11:\\softhsm2"), 0);
+}
+
+TEST_F(MediaWait, PkcsElevenPathsAskTheModuleRegistry) {
+    EXPECT_EQ(CADB_media_driver_ready("pkcs11:\\no-such-module\\k1"), 0);
+    EXPECT_EQ(CADB_token_inserted("pkcs11:\\no-such-module\\k1"), 0);
+    Inserter cb;
+    EXPECT_EQ(CADB_wait_media("pkcs11:\\no-such-module\\k1", Inserter::cb, &cb), 0);
+    EXPECT_EQ(cb.calls, 0);
+
+    REQUIRE_SOFTHSM();
+    EXPECT_EQ(CADB_media_driver_ready("pkcs11:\\softhsm2\\k1"), 1);
+    EXPECT_EQ(CADB_token_inserted("pkcs11:\\softhsm2\\k1"), 1);
+    EXPECT_EQ(CADB_token_inserted("PKCS11:/softhsm2"), 1);
+    EXPECT_EQ(CADB_wait_media("pkcs11:\\softhsm2\\k1", Inserter::cb, &cb), 1);
+    EXPECT_EQ(cb.calls, 0);
+    // A slot index without a token behind it.
+    EXPECT_EQ(CADB_token_inserted("pkcs11 7:\\softhsm2"), 0);
 }
 
 }  // namespace
