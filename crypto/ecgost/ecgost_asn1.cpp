@@ -142,7 +142,9 @@ ASN1_SEQUENCE(ECGOST_PRIV_DER) = {
     // The parameters record of a curve: named when it is a built-in set.
     ParamsPtr params_of(const ECURVE* c) {
         auto params = new_item<ECGOST_PARAMS_DER>(ASN1_ITEM_rptr(ECGOST_PARAMS_DER));
-        if (!params || !c || !c->p) return nullptr;
+        // A key that took implicit parameters has no curve of its own: there
+        // is nothing to write, and a curve with p = 0 decodes nowhere.
+        if (!params || !c || !c->p || BN_is_zero(c->p.get())) return nullptr;
         if (is_named_set(c->nid)) {
             const ASN1_OBJECT* obj = cadb::OBJ_nid2obj(c->nid);
             params->type = ECGOST_PARAMS_NAMED;
@@ -354,7 +356,9 @@ ECGOST* d2i_ECGOSTPrivateKey(ECGOST** key, const unsigned char** in, long len) {
                                                            ECGOST_free);
     if (!staged) return fail(ERR_R_MALLOC);
     staged->nid = k->nid;
-    if (!apply_params(staged.get(), der->params) || !staged->curve->p)
+    // Implicit parameters need a key that already has its curve.
+    if (!apply_params(staged.get(), der->params) || !staged->curve->p ||
+        BN_is_zero(staged->curve->p.get()))
         return fail(ERR_R_NESTED_ASN1_ERROR_);
     EcPointPtr Q(ECPOINT_bi2point(staged->curve, der->pub->data,
                                   static_cast<std::size_t>(der->pub->length), nullptr));

@@ -249,6 +249,25 @@ TEST(EcgostDer, RefusedPublicKeyLeavesTheCallersKey) {
     ERR_clear_error();
 }
 
+// Implicit parameters read into a new key leave it without a curve: nothing
+// may then be written as its parameters, and a private key with implicit
+// parameters is refused unless the key it is read into has its curve.
+TEST(EcgostDer, ImplicitParametersWithoutACurve) {
+    const unsigned char null_params[] = {0x05, 0x00};
+    const unsigned char* p = null_params;
+    KeyPtr bare(d2i_ECGOSTparams(nullptr, &p, sizeof null_params));
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(i2d_ECGOSTparams(bare.get(), nullptr), 0);
+
+    // SEQUENCE { 0, NULL, OCTET STRING { 00 } (infinity), INTEGER 1 }
+    const unsigned char implicit_key[] = {0x30, 0x0B, 0x02, 0x01, 0x00, 0x05, 0x00,
+                                          0x04, 0x01, 0x00, 0x02, 0x01, 0x01};
+    p = implicit_key;
+    EXPECT_EQ(d2i_ECGOSTPrivateKey(nullptr, &p, sizeof implicit_key), nullptr);
+    EXPECT_EQ(p, implicit_key);
+    ERR_clear_error();
+}
+
 TEST(EcgostDer, KeyVersionKeepsItsFirstByte) {
     KeyPtr key = generated(ECURVE_CODE_CRYPTOPRO_A);
     key->version = 5;
