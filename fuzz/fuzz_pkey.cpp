@@ -1,0 +1,92 @@
+// SubjectPublicKeyInfo and PKCS#8 through libcrypto's generic decoders with
+// the engine's GOST key types loaded: decoding, printing, re-encoding.
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "crypto/core/engine.h"
+#include "fuzz/fuzz_support.h"
+
+namespace cadb::fuzz {
+namespace {
+
+void print_all(EVP_PKEY* key) {
+    BIO* bio = BIO_new(BIO_s_null());
+    if (bio == nullptr) abort();
+    EVP_PKEY_print_public(bio, key, 2, nullptr);
+    EVP_PKEY_print_private(bio, key, 2, nullptr);
+    EVP_PKEY_print_params(bio, key, 2, nullptr);
+    BIO_free(bio);
+}
+
+void public_key(const std::vector<unsigned char>& der) {
+    const unsigned char* p = der.data();
+    EVP_PKEY* key = ::d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size()));
+    if (key == nullptr) return;
+    print_all(key);
+    unsigned char* out = nullptr;
+    const int n = ::i2d_PUBKEY(key, &out);
+    if (n > 0) {
+        const unsigned char* q = out;
+        EVP_PKEY* again = ::d2i_PUBKEY(nullptr, &q, n);
+        if (again == nullptr || EVP_PKEY_eq(again, key) != 1) abort();
+        EVP_PKEY_free(again);
+    }
+    OPENSSL_free(out);
+    EVP_PKEY_free(key);
+}
+
+void private_key(const std::vector<unsigned char>& der, bool through_info) {
+    const unsigned char* p = der.data();
+    EVP_PKEY* key = nullptr;
+    if (through_info) {
+        PKCS8_PRIV_KEY_INFO* info =
+            ::d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size()));
+        if (info == nullptr) return;
+        key = ::EVP_PKCS82PKEY(info);
+        PKCS8_PRIV_KEY_INFO_free(info);
+    } else {
+        key = ::d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(der.size()));
+    }
+    if (key == nullptr) return;
+    print_all(key);
+    PKCS8_PRIV_KEY_INFO* info = ::EVP_PKEY2PKCS8(key);
+    PKCS8_PRIV_KEY_INFO_free(info);
+    unsigned char* out = nullptr;
+    const int n = ::i2d_PUBKEY(key, &out);
+    (void)n;
+    OPENSSL_free(out);
+    EVP_PKEY_free(key);
+}
+
+}  // namespace
+}  // namespace cadb::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace cadb::fuzz;
+    static const bool loaded = [] {
+        use_kernel_random();
+        return cadb::ENGINE_load_cadb() == 1;
+    }();
+    if (!loaded) abort();
+    Input in(data, size);
+    const std::uint8_t choice = in.byte();
+    const std::vector<unsigned char> rest = in.rest();
+    switch (choice % 3) {
+        case 0:
+            public_key(rest);
+            break;
+        case 1:
+            private_key(rest, true);
+            break;
+        default:
+            private_key(rest, false);
+            break;
+    }
+    ::ERR_clear_error();
+    clear_errors();
+    return 0;
+}
