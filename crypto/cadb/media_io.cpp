@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "crypto/bio/media_driver.h"
@@ -138,32 +139,30 @@ int CADB_erase_file(const char* path, std::uint32_t flags, const void* credentia
     if (path == nullptr || !normalised_copy(path, copy))
         return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
     const char* target = copy.data();
-    // A refused path is no absent file: it is not reported erased.
-    if (!CADB_is_media_path(target) && !path_to_os(target))
-        return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
+    const int kind = BIO_media_kind(target);
+    std::optional<OsPath> os;
+    if (kind == BIO_MEDIUM_DISK) {
+        // A refused path is no absent file: it is not reported erased.
+        os = path_to_os(target);
+        if (!os) return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
+        // A link is removed; the file it points to is neither made writable
+        // nor overwritten.
+        struct stat st {};
+        if (::lstat(os->path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            return ::unlink(os->path.c_str()) == 0
+                       ? 1
+                       : fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
+    }
     SetMediaFileWritable(target, CADB_FILE_WRITABLE);
     if (!IsMediaPathPresent(target)) return 1;
-    const int kind = BIO_media_kind(target);
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
     if (kind == BIO_MEDIUM_PKCS11) {
         if (driver == nullptr || driver->delete_path == nullptr || driver->delete_path(target) != 1)
             return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
         return 1;
     }
-    std::optional<OsPath> os;
-    if (kind == BIO_MEDIUM_DISK) {
-        os = path_to_os(target);
-        struct stat st {};
-        if (!os || ::lstat(os->path.c_str(), &st) != 0)
-            return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
-        // A link is removed, never the file it points to overwritten.
-        if (S_ISLNK(st.st_mode))
-            return ::unlink(os->path.c_str()) == 0
-                       ? 1
-                       : fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
-    } else if (driver == nullptr) {
+    if (kind != BIO_MEDIUM_DISK && driver == nullptr)
         return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
-    }
     const long size = CADB_file_size_ex(target, flags, credential);
     if (size < 0) return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
     BioPtr bio(BIO_new_media_file_ex(target, "r+b", flags, credential));

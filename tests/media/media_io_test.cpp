@@ -60,6 +60,14 @@ TEST_F(MediaFiles, PosixPathRoundTripAndDefaultDrive) {
     EXPECT_EQ(slurp(root_ / "data/cadb/drives/c/pse/mk.db3"), "mk");
 }
 
+TEST_F(MediaFiles, AnEmptyFileIsWrittenAndCountsZero) {
+    ASSERT_EQ(CADB_write_file_plain("a:\\f", "old", 3), 3);
+    EXPECT_EQ(CADB_write_file_plain("a:\\f", "", 0), 0);
+    EXPECT_EQ(CADB_file_size("a:\\f"), 0);
+    char buf[4];
+    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 4), 0);
+}
+
 TEST_F(MediaFiles, ReadStopsAtTheCallersLimit) {
     ASSERT_EQ(CADB_write_file_plain("a:\\f", "0123456789", 10), 10);
     char buf[16];
@@ -212,10 +220,12 @@ TEST_F(MediaFiles, EraseOverwritesWithZerosThenDeletes) {
 
     // A link goes, the file it names is not zeroed.
     spit(root_ / "target", "precious");
+    fs::permissions(root_ / "target", fs::perms::owner_read);
     fs::create_symlink(root_ / "target", drive_a_ / "link");
     EXPECT_EQ(CADB_erase_file_plain("a:\\link"), 1);
     EXPECT_FALSE(fs::exists(fs::symlink_status(drive_a_ / "link")));
     EXPECT_EQ(slurp(root_ / "target"), "precious");
+    EXPECT_EQ(mode_of(root_ / "target"), 0400u);
 
     // A folder is not a file to erase.
     fs::create_directory(drive_a_ / "dir");
