@@ -3,6 +3,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
+#include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
@@ -90,23 +91,38 @@ int ECGOST_set_pse(ECGOST* key, PSE* pse) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_NEW, ERR_R_NULL_PARAMETER);
         return 0;
     }
-    PSE* old = key->pse;
-    key->pse = PSE_up_ref(pse);
+    PSE* fresh = PSE_up_ref(pse);
+    PSE* old;
+    {
+        // Wrapping reads the store under the key lock: it never sees a
+        // reference being swapped.
+        LockGuard lock(CRYPTO_LOCK_ECURVE);
+        old = key->pse;
+        key->pse = fresh;
+    }
     PSE_free(old);
     return 1;
 }
 
 int ECGOST_set_private(ECGOST* key, const BIGNUM* d) {
-    if (!key || !d || !ecgost::store_masked(key->d, d)) {
+    // Masked into a new record first, so that signing and wrapping, which
+    // read the number under the key lock, see the old number or the new
+    // one, never a record being rewritten.
+    BnMaskedPtr m(BN_MASKED_new());
+    if (!key || !d || !m || !BN_mask(m.get(), d)) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_NEW, ERR_R_INTERNAL);
         return 0;
     }
+    LockGuard lock(CRYPTO_LOCK_ECURVE);
+    key->d = std::move(m);
     key->check.reset();
     return 1;
 }
 
 BIGNUM* ECGOST_get_private(const ECGOST* key) {
-    return key && key->d ? BN_unmask_dup(key->d.get()) : nullptr;
+    if (!key) return nullptr;
+    LockGuard lock(CRYPTO_LOCK_ECURVE);
+    return key->d ? BN_unmask_dup(key->d.get()) : nullptr;
 }
 
 int ECGOST_set_curve_by_nid(ECGOST* key, int nid) {
@@ -151,12 +167,15 @@ int ECGOST_key_pair_generation(ECGOST* key) {
     if (!key || !key->curve || !key->curve->q || !key->curve->P) return fail();
     ECURVE* c = key->curve;
     BnPtr d = bn_new();
+    BnMaskedPtr masked(BN_MASKED_new());
     EcPointPtr Q(ECPOINT_dup(c->P.get()));
-    if (!d || !Q || !ecgost::random_key_form(d.get(), c->q.get()) ||
+    if (!d || !masked || !Q || !ecgost::random_key_form(d.get(), c->q.get()) ||
         !ECPOINT_mul_base(Q.get(), d.get()) || !ECPOINT_to_affine(Q.get()) ||
-        !ecgost::store_masked(key->d, d.get()))
+        !BN_mask(masked.get(), d.get()))
         return fail();
     Q->table.reset();
+    LockGuard lock(CRYPTO_LOCK_ECURVE);
+    key->d = std::move(masked);
     key->Q = std::move(Q);
     key->check.reset();
     return 1;
