@@ -204,6 +204,10 @@ int ECGOST_DH_generate_key(ECDH* dh, PSE* pse, const unsigned char* key36,
         OPENSSL_cleanse(clear, sizeof clear);
         if (!unwrapped) return fail(ERR_LIB_PSE);
         if (!d) return fail(ERR_R_MALLOC);
+        // A number outside [1, q) is no private key: 0 would agree on
+        // nothing, and one at or above q names the key below it.
+        if (BN_is_zero(d.get()) || BN_cmp(d.get(), dh->curve->q.get()) >= 0)
+            return fail(ECGOST_R_INVALID_PARAMETERS);
         EcPointPtr pub = ecgost::point_from_octets(dh->curve, point, point_len);
         if (!pub || !ecgost::store_masked(dh->d, d.get())) return fail(ERR_LIB_ECGOST);
         dh->pub = std::move(pub);

@@ -211,5 +211,34 @@ TEST(EcgostDh, ByteWrappersAgree) {
     EXPECT_EQ(ERR_get_error(), ERR_pack_code(75, ECGOST_F_ECGOST_DH_GENERATE_KEY, 100));
 }
 
+// A clear private number given in bytes must lie in [1, q): zero, q itself
+// and the largest 32-byte number are refused, q - 1 is taken.
+TEST(EcgostDh, ClearNumberOutsideTheOrderIsRefused) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
+    DhPtr dh(ECDH_new(c.get(), 0));
+    const std::vector<unsigned char> pub = testing::octets(c->P.get(), false);
+    BnPtr q_minus_1(BN_dup(c->q.get()));
+    ASSERT_TRUE(BN_sub_word(q_minus_1.get(), 1));
+    auto attempt = [&](const BIGNUM* d) {
+        unsigned char key36[36] = {};
+        BN_bn2binpad(d, key36, 32);
+        unsigned char out[65];
+        std::size_t len = sizeof out;
+        return ECGOST_DH_generate_key(dh.get(), nullptr, key36, pub.data(), pub.size(), out, &len,
+                                      0);
+    };
+    BnPtr zero = bn_new(), all_ones = bn_new();
+    BN_zero(zero.get());
+    ASSERT_TRUE(BN_set_bit(all_ones.get(), 256) && BN_sub_word(all_ones.get(), 1));
+    ERR_clear_error();
+    EXPECT_EQ(attempt(zero.get()), 0);
+    EXPECT_EQ(ERR_get_error(), ERR_pack_code(75, ECGOST_F_ECGOST_DH_GENERATE_KEY, 100));
+    EXPECT_EQ(attempt(c->q.get()), 0);
+    EXPECT_EQ(attempt(all_ones.get()), 0);
+    EXPECT_FALSE(dh->d) << "a refused number is not kept";
+    EXPECT_EQ(attempt(q_minus_1.get()), 1);
+    ERR_clear_error();
+}
+
 }  // namespace
 }  // namespace cadb
