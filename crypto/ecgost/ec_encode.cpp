@@ -22,28 +22,23 @@ bool in_field(const ECURVE* c, const BIGNUM* v) {
     return !BN_is_negative(v) && BN_cmp(v, c->p.get()) < 0;
 }
 
-// The point that a decoder fills: the caller's, or a new one on c.
+// The point a decoder fills: always a new one on c, handed over on success
+// to the caller's point when one is given, so that refused input leaves
+// that point as it was.
 class Target {
   public:
-    Target(ECURVE* c, ECPOINT* given) : pt_(given) {
-        if (!pt_) {
-            owned_.reset(ECPOINT_new(c));
-            pt_ = owned_.get();
-        }
-        if (pt_) {
-            pt_->curve = c;
-            pt_->table.reset();
-        }
-    }
-    ECPOINT* get() const { return pt_; }
+    Target(ECURVE* c, ECPOINT* given) : given_(given), pt_(ECPOINT_new(c)) {}
+    ECPOINT* get() const { return pt_.get(); }
+    // The decoded point: the caller's (now a copy of it) or the new one.
+    // Null when the copy fails.
     ECPOINT* release() {
-        owned_.release();
-        return pt_;
+        if (!given_) return pt_.release();
+        return ECPOINT_copy(given_, pt_.get()) ? given_ : nullptr;
     }
 
   private:
-    EcPointPtr owned_;
-    ECPOINT* pt_;
+    ECPOINT* given_;
+    EcPointPtr pt_;
 };
 
 // A finite point is given z = 1 on a projective curve.
@@ -135,11 +130,9 @@ ECPOINT* ECPOINT_bi2point(ECURVE* c, const unsigned char* in, std::size_t len, E
         default:
             ok = false;
     }
-    if (!ok) {
-        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_BI2POINT, ERR_R_INTERNAL);
-        return nullptr;
-    }
-    return t.release();
+    ECPOINT* done = ok ? t.release() : nullptr;
+    if (!done) CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_BI2POINT, ERR_R_INTERNAL);
+    return done;
 }
 
 std::size_t ECPOINT_point2le(const ECPOINT* pt, unsigned char* out, std::size_t out_len) {
@@ -174,7 +167,9 @@ ECPOINT* ECPOINT_le2point(ECURVE* c, const unsigned char* in, std::size_t len, E
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_BI2POINT, ERR_LIB_ECGOST);
         return nullptr;
     }
-    return t.release();
+    ECPOINT* done = t.release();
+    if (!done) CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_BI2POINT, ERR_R_MALLOC);
+    return done;
 }
 
 ECPOINT* ECPOINT_hex2point(ECURVE* c, const char* hex, ECPOINT* pt) {
@@ -212,11 +207,9 @@ ECPOINT* ECPOINT_hex2point(ECURVE* c, const char* hex, ECPOINT* pt) {
             ok = false;
         }
     }
-    if (!ok) {
-        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_HEX2POINT, ERR_LIB_ECGOST);
-        return nullptr;
-    }
-    return t.release();
+    ECPOINT* done = ok ? t.release() : nullptr;
+    if (!done) CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_HEX2POINT, ERR_LIB_ECGOST);
+    return done;
 }
 
 }  // namespace cadb

@@ -301,6 +301,49 @@ TEST(Curves, HostileEncodingsAreRefused) {
         EXPECT_EQ(ECPOINT_hex2point(c.get(), text, nullptr), nullptr) << text;
 }
 
+// A refused encoding leaves a caller's point as it was, in every decoder:
+// the prefix of a coordinate read before the refusal is not written.
+TEST(Curves, RefusedEncodingLeavesTheGivenPointAlone) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
+    EcPointPtr target(ECPOINT_dup(c->P.get()));
+    ASSERT_EQ(ECPOINT_normalize(target.get()), 1);
+    const auto before = octets(target.get(), false);
+    auto unchanged = [&] {
+        EXPECT_EQ(octets(target.get(), false), before);
+        EXPECT_EQ(ECPOINT_cmp(target.get(), c->P.get()), 0);
+    };
+    // x fine, y equal to p.
+    std::vector<unsigned char> bad_y(before);
+    bad_y[1] ^= 0x55;
+    BN_bn2binpad(c->p.get(), bad_y.data() + 33, 32);
+    EXPECT_EQ(ECPOINT_bi2point(c.get(), bad_y.data(), bad_y.size(), target.get()), nullptr);
+    unchanged();
+    // An x without a square root.
+    for (unsigned v = 2; v < 40; ++v) {
+        unsigned char comp[33] = {0x03};
+        comp[32] = static_cast<unsigned char>(v);
+        EcPointPtr probe(ECPOINT_bi2point(c.get(), comp, sizeof comp, nullptr));
+        if (probe) continue;
+        EXPECT_EQ(ECPOINT_bi2point(c.get(), comp, sizeof comp, target.get()), nullptr);
+        unchanged();
+        break;
+    }
+    // The little-endian form with y at p.
+    std::vector<unsigned char> le(64, 0x11);
+    BN_bn2lebinpad(c->p.get(), le.data() + 32, 32);
+    EXPECT_EQ(ECPOINT_le2point(c.get(), le.data(), le.size(), target.get()), nullptr);
+    unchanged();
+    // Hex with a bad second half.
+    const std::string hex = "04" + std::string(64, '1') + std::string(63, '2') + "Z";
+    EXPECT_EQ(ECPOINT_hex2point(c.get(), hex.c_str(), target.get()), nullptr);
+    unchanged();
+    // A good encoding still fills the given point and returns it.
+    const auto other = octets(EcPointPtr(ECPOINT_hex2point(c.get(), "00", nullptr)).get(), false);
+    EXPECT_EQ(ECPOINT_bi2point(c.get(), other.data(), other.size(), target.get()), target.get());
+    EXPECT_EQ(ECPOINT_is_infinity(target.get()), 1);
+    ERR_clear_error();
+}
+
 TEST(Curves, PubkeyValidity) {
     EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
     EXPECT_EQ(ECGOST_is_pubkey_valid(c->P.get(), 1), 1);
