@@ -1,6 +1,7 @@
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 
+#include <climits>
 #include <vector>
 
 #include "crypto/bn/bn_ptr.h"
@@ -23,8 +24,10 @@ std::size_t order_bytes(const ECURVE* c) {
     return c && c->q ? (static_cast<std::size_t>(BN_num_bits(c->q.get())) + 7) / 8 : 0;
 }
 
-// Two halves of n bytes each into (first, second).
+// Two halves of n bytes each into (first, second). A half longer than the
+// big-number reader's int length is refused rather than cut short.
 bool read_halves(const unsigned char* in, std::size_t n, BIGNUM* first, BIGNUM* second) {
+    if (n > static_cast<std::size_t>(INT_MAX)) return false;
     return BN_bin2bn(in, static_cast<int>(n), first) &&
            BN_bin2bn(in + n, static_cast<int>(n), second);
 }
@@ -109,6 +112,10 @@ ECGOST_SIG* ECGOST_SIG_from_bytes(int type, const unsigned char* in, std::size_t
         return nullptr;
     }
     if (type != ECGOST_SIG_RAW && type != ECGOST_SIG_CRYPTOPRO) {
+        if (len > static_cast<std::size_t>(LONG_MAX)) {
+            CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_D2I_ECGOST_SIG, ERR_R_ASN1_LENGTH_MISMATCH_);
+            return nullptr;
+        }
         const unsigned char* p = in;
         ECGOST_SIG* sig = d2i_ECGOST_SIG(nullptr, &p, static_cast<long>(len));
         // Trailing bytes after the SEQUENCE make it another message.

@@ -1,5 +1,7 @@
 #include <openssl/bn.h>
 
+#include <climits>
+
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
@@ -11,9 +13,11 @@
 namespace cadb {
 namespace {
 
-// e := digest read big-endian, mod q; 0 becomes 1.
+// e := digest read big-endian, mod q; 0 becomes 1. A length the big-number
+// reader cannot take whole is refused.
 bool digest_number(BIGNUM* e, const unsigned char* dgst, std::size_t len, const BIGNUM* q,
                    BN_CTX* ctx) {
+    if (len > static_cast<std::size_t>(INT_MAX)) return false;
     if (!BN_bin2bn(dgst, static_cast<int>(len), e) || !BN_nnmod(e, e, q, ctx)) return false;
     return !BN_is_zero(e) || BN_one(e);
 }

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "crypto/core/err.h"
 #include "crypto/r3410/r3410.h"
@@ -21,8 +22,10 @@ int write_halves(const BIGNUM* first, const BIGNUM* second, int n, unsigned char
     return BN_bn2binpad(first, out, n) == n && BN_bn2binpad(second, out + n, n) == n;
 }
 
-// Reads two halves of len / 2 bytes each.
+// Reads two halves of len / 2 bytes each; a half longer than the
+// big-number reader's int length is refused rather than cut short.
 int read_halves(R3410_SIG* sig, const unsigned char* in, long len, bool s_first) {
+    if (len <= 0 || len / 2 > INT_MAX) return 0;
     const int n = static_cast<int>(len / 2);
     BIGNUM* first = s_first ? sig->s.get() : sig->r.get();
     BIGNUM* second = s_first ? sig->r.get() : sig->s.get();

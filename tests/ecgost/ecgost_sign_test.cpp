@@ -2,6 +2,8 @@
 #include <openssl/bn.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <string>
@@ -271,6 +273,21 @@ TEST(EcgostSigForms, LayoutAndLengths) {
 }
 
 // One key signs and verifies on several threads at once.
+// Lengths beyond what the big-number reader takes are refused before any
+// byte is read: the buffers here are far shorter than the lengths claimed.
+TEST(EcgostSigForms, LengthsBeyondIntAreRefused) {
+    const unsigned char small[64] = {1};
+    const std::size_t huge_even = 2 * (static_cast<std::size_t>(INT_MAX) + 1);
+    EXPECT_EQ(ECGOST_SIG_from_bytes(ECGOST_SIG_RAW, small, huge_even), nullptr);
+    EXPECT_EQ(ECGOST_SIG_from_bytes(ECGOST_SIG_RAW, small, SIZE_MAX - 1), nullptr);
+    EXPECT_EQ(ECGOST_SIG_from_bytes(999, small, SIZE_MAX), nullptr);
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
+    std::unique_ptr<ECGOST, decltype(&ECGOST_free)> key(ECGOST_new_by_curve(c.get()), ECGOST_free);
+    ASSERT_EQ(ECGOST_key_pair_generation(key.get()), 1);
+    EXPECT_EQ(ECGOST_do_sign(small, static_cast<std::size_t>(INT_MAX) + 1, key.get()), nullptr);
+    ERR_clear_error();
+}
+
 TEST(EcgostSign, ConcurrentUseOfOneKey) {
     KeyPtr key = new_key(ECURVE_CODE_CRYPTOPRO_A);
     std::atomic<int> failures{0};
