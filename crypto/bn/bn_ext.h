@@ -11,6 +11,7 @@ enum BnFunc : int {
     BN_F_BN_SQRT = 119,
     BN_F_BN_MOD_BINARY_INVERSE = 120,
     BN_F_BN_RAND_BYTES = 121,
+    BN_F_BN_RAND_BELOW = 122,
 };
 
 // r := a square root of a modulo the odd prime p whose lowest bit equals
@@ -26,5 +27,12 @@ int BN_mod_binary_inverse(BIGNUM* r, const BIGNUM* a, const BIGNUM* m);
 // r := n bytes of the library's random source read big-endian. 1 on success,
 // 0 when the generator fails (r unchanged).
 int BN_rand_bytes(BIGNUM* r, int n);
+
+// r := a uniformly random number in [1, q) from the library's random
+// source, for private keys and per-signature numbers. 64 bits more than q
+// has are drawn and reduced, which leaves a bias below 2^-64 and takes the
+// same time whatever the draw; r is marked for constant-time arithmetic. 1
+// on success, 0 when the generator fails or q < 2.
+int BN_rand_below(BIGNUM* r, const BIGNUM* q);
 
 }  // namespace cadb

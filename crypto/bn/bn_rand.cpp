@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "crypto/bn/bn_ext.h"
+#include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
 #include "crypto/rand/rand.h"
 
@@ -26,6 +27,35 @@ int BN_rand_bytes(BIGNUM* r, int n) {
         CADB_ERR(ERR_LIB_BN_, BN_F_BN_RAND_BYTES, drawn ? int{ERR_R_MALLOC} : int{ERR_LIB_RAND_});
         return 0;
     }
+    return 1;
+}
+
+int BN_rand_below(BIGNUM* r, const BIGNUM* q) {
+    if (!r || !q || BN_is_negative(q) || BN_cmp(q, BN_value_one()) <= 0) {
+        CADB_ERR(ERR_LIB_BN_, BN_F_BN_RAND_BELOW, ERR_R_NULL_PARAMETER);
+        return 0;
+    }
+    // Reducing a number of exactly q's length would favour the residues
+    // below 2^bits mod q by up to twice; with 64 extra bits no residue is
+    // measurably more likely than another.
+    constexpr int kExtraBytes = 8;
+    const int n = BN_num_bytes(q) + kExtraBytes;
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr wide = bn_new();
+    if (!ctx || !wide) {
+        CADB_ERR(ERR_LIB_BN_, BN_F_BN_RAND_BELOW, ERR_R_MALLOC);
+        return 0;
+    }
+    BN_set_flags(wide.get(), BN_FLG_CONSTTIME);
+    BN_set_flags(r, BN_FLG_CONSTTIME);
+    // Zero is drawn again; that happens about once in q draws.
+    do {
+        if (!BN_rand_bytes(wide.get(), n)) return 0;
+        if (!BN_nnmod(r, wide.get(), q, ctx.get())) {
+            CADB_ERR(ERR_LIB_BN_, BN_F_BN_RAND_BELOW, ERR_R_MALLOC);
+            return 0;
+        }
+    } while (BN_is_zero(r));
     return 1;
 }
 

@@ -24,18 +24,6 @@ bool random_key_form(BIGNUM* out, const BIGNUM* q) {
     return true;
 }
 
-bool random_sign_form(BIGNUM* out, const BIGNUM* q) {
-    const int bytes = (BN_num_bits(q) + 7) / 8;
-    BnCtxPtr ctx(BN_CTX_new());
-    if (!ctx) return false;
-    do {
-        // Reducing is the same as subtracting q while the number is at least
-        // q, without a loop whose length the draw decides.
-        if (!BN_rand_bytes(out, bytes) || !BN_nnmod(out, out, q, ctx.get())) return false;
-    } while (BN_is_zero(out));
-    return true;
-}
-
 bool store_masked(BnMaskedPtr& m, const BIGNUM* v) {
     if (!m) m.reset(BN_MASKED_new());
     return m && BN_mask(m.get(), v);

@@ -11,8 +11,6 @@ namespace cadb::ecgost {
 // Key form: bits(q) random bits with the top one set, reduced below q,
 // never 0 (private keys and ephemeral agreement keys).
 bool random_key_form(BIGNUM* out, const BIGNUM* q);
-// Signing form: (bits(q) + 7) / 8 random bytes, reduced below q, never 0.
-bool random_sign_form(BIGNUM* out, const BIGNUM* q);
 
 // A clear copy of a masked number (wiped when released); null when m holds
 // nothing or fails its check.

@@ -45,7 +45,7 @@ bool setup_pair(const ECGOST* key, const unsigned char* kbytes, std::size_t klen
                 CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ECGOST_R_K_IS_ZERO);
                 return false;
             }
-        } else if (!ecgost::random_sign_form(k, c->q.get())) {
+        } else if (!BN_rand_below(k, c->q.get())) {
             return false;
         }
         BN_set_flags(k, BN_FLG_CONSTTIME);

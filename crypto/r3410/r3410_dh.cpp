@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "crypto/bn/bn_ext.h"
 #include "crypto/check/self_test.h"
 #include "crypto/core/err.h"
 #include "crypto/r3410/r3410_local.h"
@@ -147,7 +148,7 @@ int R3410_DH_generate_key(R3410_DH* dh, unsigned char* out) {
     }
     if (!dh->priv) {
         BnPtr x = bn_new();
-        if (!x || !gosts_rand_below(x.get(), dh->q.get())) {
+        if (!x || !BN_rand_below(x.get(), dh->q.get())) {
             ERR_set_last_error(ERR_CLASS_KEY_AGREEMENT);
             CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_R3410_DH_GENERATE_KEY, ERR_LIB_RAND_);
             return 0;

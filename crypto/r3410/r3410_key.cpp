@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "crypto/bn/bn_ext.h"
 #include "crypto/core/err.h"
 #include "crypto/r3410/r3410.h"
 #include "crypto/r3410/r3410_local.h"
@@ -43,7 +44,7 @@ int GOSTS_generate_pubkey(GOSTS* key, const unsigned char* xbytes, int len) {
             CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_GOSTS_GENERATE_PUBKEY, R3410_R_INVALID_PRIVATE_KEY);
             return 0;
         }
-    } else if (!gosts_rand_below(x.get(), key->q.get())) {
+    } else if (!BN_rand_below(x.get(), key->q.get())) {
         CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_GOSTS_GENERATE_PUBKEY, ERR_LIB_RAND_);
         return 0;
     }

@@ -171,17 +171,6 @@ int gosts_wrapped_store(GOSTS* key, BnPtr wrapped, BnPtr check) {
     return 1;
 }
 
-int gosts_rand_below(BIGNUM* out, const BIGNUM* q) {
-    const int n = BN_num_bytes(q);
-    do {
-        if (!BN_rand_bytes(out, n)) return 0;
-        while (BN_cmp(out, q) >= 0) {
-            if (!BN_sub(out, out, q)) return 0;
-        }
-    } while (BN_is_zero(out));
-    return 1;
-}
-
 int gosts_exp_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* e, const BIGNUM* p, BN_CTX* ctx) {
     return BN_mod_exp_mont_consttime(out, a, e, p, ctx, nullptr);
 }

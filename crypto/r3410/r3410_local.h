@@ -34,10 +34,6 @@ int gosts_private_store(GOSTS* key, BnPtr x);
 BnPtr gosts_wrapped_copy(const GOSTS* key);
 int gosts_wrapped_store(GOSTS* key, BnPtr wrapped, BnPtr check);
 
-// out := a number in [1, q - 1] from (bits(q) + 7) / 8 random bytes, reduced
-// by subtracting q.
-int gosts_rand_below(BIGNUM* out, const BIGNUM* q);
-
 // h := the digest read big-endian, reduced mod q, 1 when that is 0.
 int gosts_digest_number(BIGNUM* h, const unsigned char* dgst, int dlen, const BIGNUM* q,
                         BN_CTX* ctx);

@@ -1,5 +1,6 @@
 #include <openssl/bn.h>
 
+#include "crypto/bn/bn_ext.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "crypto/r3410/r3410.h"
@@ -33,7 +34,7 @@ int make_triple(const GOSTS* key, const unsigned char* kbytes, int klen, Triple&
                 CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_GOSTS_SIGN_SETUP, GOSTS_R_INVALID_K);
                 return 0;
             }
-        } else if (!gosts_rand_below(t.k.get(), q)) {
+        } else if (!BN_rand_below(t.k.get(), q)) {
             CADB_ERR(ERR_LIB_GOSTS, GOSTS_F_GOSTS_SIGN_SETUP, ERR_LIB_RAND_);
             return 0;
         }
