@@ -16,10 +16,16 @@ namespace ecgost {
 
 bool random_key_form(BIGNUM* out, const BIGNUM* q) {
     const int bits = BN_num_bits(q);
+    BnCtxPtr ctx(BN_CTX_new());
+    if (!ctx) return false;
+    BN_set_flags(out, BN_FLG_CONSTTIME);
     do {
-        if (!BN_rand(out, bits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY)) return false;
-        while (BN_cmp(out, q) >= 0)
-            if (!BN_sub(out, out, q)) return false;
+        // The reduction takes the place of subtracting q while the number is
+        // at least q (once at most, with the top bit set): the same number,
+        // without a branch on the private value.
+        if (!BN_rand(out, bits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) ||
+            !BN_nnmod(out, out, q, ctx.get()))
+            return false;
     } while (BN_is_zero(out));
     return true;
 }
