@@ -24,18 +24,24 @@ enum ErrLib : int {
     ERR_LIB_PKCS7_ = 33,
     ERR_LIB_R3410 = 65,
     ERR_LIB_CADB = 66,
+    ERR_LIB_GREAVE = 67,
+    ERR_LIB_COUTER = 68,
     ERR_LIB_RAND_ = 69,
     ERR_LIB_ETOKEN = 70,
+    ERR_LIB_FORM = 71,
     ERR_LIB_GOSTE = 72,
     ERR_LIB_GOSTH = 73,
     ERR_LIB_PSE = 74,
     ERR_LIB_ECGOST = 75,
     ERR_LIB_SHAMIR = 76,
+    ERR_LIB_CRMF_ = 77,
     ERR_LIB_GOSTS = 78,
     ERR_LIB_TSP_ = 80,
     ERR_LIB_PKCS11 = 81,
     ERR_LIB_IKSDK = 82,
+    ERR_LIB_GNIVC = 83,
     ERR_LIB_RUTOKEN = 84,
+    ERR_LIB_KEYCHAIN = 87,
     // Errors moved over from libcrypto's own queue keep their text only.
     ERR_LIB_OPENSSL = 127,
 };
@@ -126,4 +132,5 @@ void ERR_move_openssl_errors(int lib, int func);
 }  // namespace cadb
 
 // Reports a failure at this source line.
-#define CADB_ERR(lib, func, reason) ::cadb::ERR_put_error((lib), (func), (reason), __FILE__, __LINE__)
+#define CADB_ERR(lib, func, reason) \
+    ::cadb::ERR_put_error((lib), (func), (reason), __FILE__, __LINE__)

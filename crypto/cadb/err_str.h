@@ -1,0 +1,30 @@
+// Loaders of the error-string tables: one per library, each loading its
+// library's function names and reasons once per start of the library.
+// ERR_load_cadb_strings runs them all in the order start-up uses; a later
+// entry for the same code replaces an earlier one.
+#pragma once
+
+namespace cadb {
+
+// Every table below, in start-up order.
+void ERR_load_cadb_strings();
+
+// Library names ("... routines") and the common reasons of every library.
+void ERR_load_ERR_strings();
+
+// The system's own libraries.
+void ERR_load_R3410_strings();
+void ERR_load_GOSTS_strings();
+void ERR_load_ECGOST_strings();
+void ERR_load_GOSTE_strings();
+void ERR_load_PSE_strings();
+void ERR_load_RAND_strings();
+void ERR_load_SHAMIR_strings();
+
+// The system's own functions and reasons inside libcrypto's libraries.
+void ERR_load_ASN1_strings();
+void ERR_load_BN_strings();
+void ERR_load_EVP_strings();
+void ERR_load_X509_strings();
+
+}  // namespace cadb

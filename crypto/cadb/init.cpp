@@ -1,0 +1,94 @@
+#include "crypto/cadb/init.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "crypto/cadb/err_str.h"
+#include "crypto/check/self_test.h"
+#include "crypto/core/engine.h"
+#include "crypto/core/err.h"
+#include "crypto/core/err_str.h"
+#include "crypto/core/lock.h"
+#include "crypto/rand/pse_rand.h"
+#include "crypto/rand/rand.h"
+
+namespace cadb {
+namespace {
+
+// Guarded by CRYPTO_LOCK_INIT_COUNT.
+std::int32_t g_users = 0;
+// The one-time part has run since the last stop; guarded by CRYPTO_LOCK_PSE.
+bool g_started = false;
+
+// The part that runs once per start. The flag alone is taken under the
+// key-store lock: the random layer's lock is taken after it elsewhere, so
+// holding it across the method change below could deadlock.
+void start_once() {
+    {
+        LockGuard g(CRYPTO_LOCK_PSE);
+        if (g_started) return;
+        g_started = true;
+    }
+    // No source until a board or a key store seeds the generator.
+    RAND_set_rand_method(nullptr);
+}
+
+bool start() {
+    start_once();
+    ERR_load_cadb_strings();
+    if (!ENGINE_load_cadb()) return false;
+    RAND_set_operational_check(0);
+    // Without a board the generator stays unseeded until a key store or the
+    // user seeds it; that leaves nothing to report.
+    const int error_class = ERR_get_last_error();
+    if (!PSE_rand_init_device(nullptr)) ERR_set_last_error(error_class);
+    return GOST_startup_check() == 1;
+}
+
+// Undoes what start set up, apart from the error strings and this thread's
+// error state.
+void release() {
+    PSE_rand_cleanup();
+    LockGuard g(CRYPTO_LOCK_PSE);
+    g_started = false;
+}
+
+}  // namespace
+
+int CADB_init() {
+    // Held for the whole start, so that a second caller returns only once the
+    // library runs.
+    LockGuard g(CRYPTO_LOCK_INIT_COUNT);
+    if (g_users > 0) {
+        ++g_users;
+        return 1;
+    }
+    if (!start()) {
+        // The reasons and their texts stay for the caller to print.
+        release();
+        return 0;
+    }
+    g_users = 1;
+    return 1;
+}
+
+void CADB_cleanup() {
+    LockGuard g(CRYPTO_LOCK_INIT_COUNT);
+    if (g_users == 0) return;
+    if (--g_users != 0) return;
+    ERR_remove_state();
+    ERR_free_strings();
+    release();
+}
+
+int CADB_use_count() {
+    LockGuard g(CRYPTO_LOCK_INIT_COUNT);
+    return g_users;
+}
+
+unsigned char* bytes_reverse(unsigned char* buf, int len) {
+    if (buf != nullptr && len > 0) std::reverse(buf, buf + len);
+    return buf;
+}
+
+}  // namespace cadb
