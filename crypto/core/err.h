@@ -17,6 +17,7 @@ namespace cadb {
 // Library numbers.
 enum ErrLib : int {
     ERR_LIB_BN_ = 3,
+    ERR_LIB_BUF_ = 7,
     ERR_LIB_EVP_ = 6,
     ERR_LIB_X509_ = 11,
     ERR_LIB_ASN1_ = 13,

@@ -1,0 +1,113 @@
+#include "crypto/cadb/buffer_zlib.h"
+
+#include <openssl/crypto.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "crypto/core/err.h"
+
+namespace cadb {
+namespace {
+
+// Work room holding plain bytes: wiped before release.
+class Room {
+  public:
+    explicit Room(std::size_t n) : bytes_(n) {}
+    ~Room() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+    Room(const Room&) = delete;
+    Room& operator=(const Room&) = delete;
+    unsigned char* data() { return bytes_.data(); }
+    std::size_t size() const { return bytes_.size(); }
+    // Grows to n bytes keeping the first keep; the old block is wiped.
+    void grow(std::size_t n, std::size_t keep) {
+        std::vector<unsigned char> bigger(n);
+        std::memcpy(bigger.data(), bytes_.data(), keep);
+        OPENSSL_cleanse(bytes_.data(), bytes_.size());
+        bytes_.swap(bigger);
+    }
+
+  private:
+    std::vector<unsigned char> bytes_;
+};
+
+}  // namespace
+
+BUFFER* BUFFER_compress(const void* bytes, int len, int level) {
+    if (bytes == nullptr || len < 0) {
+        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_COMPRESS, ERR_R_NULL_PARAMETER);
+        return nullptr;
+    }
+    if (level < 0 || level > 9) level = Z_DEFAULT_COMPRESSION;
+    std::int64_t room = (static_cast<std::int64_t>(len) + 99) / 100 + len + 12;
+    for (;;) {
+        if (room >= INT_MAX) {
+            CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_COMPRESS, ERR_R_INTERNAL);
+            return nullptr;
+        }
+        Room out(static_cast<std::size_t>(room));
+        uLongf out_len = static_cast<uLongf>(room);
+        const int r = compress2(out.data(), &out_len, static_cast<const Bytef*>(bytes),
+                                static_cast<uLong>(len), level);
+        if (r == Z_OK) {
+            BUFFER* result = BUFFER_fill(out.data(), static_cast<int>(out_len));
+            if (result == nullptr) CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_COMPRESS, ERR_R_MALLOC);
+            return result;
+        }
+        if (r != Z_BUF_ERROR) {
+            CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_COMPRESS, ERR_R_INTERNAL);
+            return nullptr;
+        }
+        room += len;
+    }
+}
+
+BUFFER* BUFFER_uncompress(const void* bytes, int len, int hint, int max_len) {
+    if (bytes == nullptr || len <= 0) {
+        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_NULL_PARAMETER);
+        return nullptr;
+    }
+    const std::int64_t limit = max_len > 0 ? max_len : INT_MAX - 1;
+    std::int64_t multiplier = hint > 0 ? hint : 4;
+    std::int64_t room = std::min<std::int64_t>(std::max<std::int64_t>(multiplier * len, 64), limit);
+    Room out(static_cast<std::size_t>(room));
+
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_MALLOC);
+        return nullptr;
+    }
+    z.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
+    z.avail_in = static_cast<uInt>(len);
+    int r = Z_OK;
+    for (;;) {
+        z.next_out = out.data() + z.total_out;
+        z.avail_out = static_cast<uInt>(out.size() - z.total_out);
+        r = inflate(&z, Z_FINISH);
+        if (r == Z_STREAM_END) break;
+        // More output room is the only thing that can help: input that ran
+        // out before the end of the stream is a damaged stream.
+        if ((r != Z_BUF_ERROR && r != Z_OK) || z.avail_out != 0 ||
+            static_cast<std::int64_t>(out.size()) >= limit)
+            break;
+        multiplier *= 2;
+        room = std::min<std::int64_t>(multiplier * len, limit);
+        if (room <= static_cast<std::int64_t>(out.size())) room = limit;
+        out.grow(static_cast<std::size_t>(room), z.total_out);
+    }
+    const std::size_t produced = z.total_out;
+    inflateEnd(&z);
+    if (r != Z_STREAM_END) {
+        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_INTERNAL);
+        return nullptr;
+    }
+    BUFFER* result = BUFFER_fill(out.data(), static_cast<int>(produced));
+    if (result == nullptr) CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_MALLOC);
+    return result;
+}
+
+}  // namespace cadb
