@@ -41,6 +41,27 @@ void BM_FixedBaseMul(benchmark::State& state) {
 }
 BENCHMARK(BM_FixedBaseMul);
 
+// The same products for a secret scalar, in constant time.
+void BM_SecretVariableBaseMul(benchmark::State& state) {
+    Fixture f;
+    EcPointPtr pt(ECPOINT_new(f.curve.get()));
+    for (auto _ : state) {
+        ECPOINT_copy(pt.get(), f.point.get());
+        benchmark::DoNotOptimize(ECPOINT_mul_secret(pt.get(), f.k.get()));
+    }
+}
+BENCHMARK(BM_SecretVariableBaseMul);
+
+void BM_SecretFixedBaseMul(benchmark::State& state) {
+    Fixture f;
+    EcPointPtr pt(ECPOINT_new(f.curve.get()));
+    for (auto _ : state) {
+        ECPOINT_copy(pt.get(), f.curve->P.get());
+        benchmark::DoNotOptimize(ECPOINT_mul_secret(pt.get(), f.k.get()));
+    }
+}
+BENCHMARK(BM_SecretFixedBaseMul);
+
 void BM_CurveByCode(benchmark::State& state) {
     for (auto _ : state) {
         EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));

@@ -172,6 +172,11 @@ int ECPOINT_double(ECPOINT* r);
 int ECPOINT_add(ECPOINT* r, const ECPOINT* q);
 int ECPOINT_mul(ECPOINT* pt, const BIGNUM* k);
 int ECPOINT_mul_base(ECPOINT* pt, const BIGNUM* k);
+// pt := k·pt for a secret k (a signing number, a private key): the same
+// point as ECPOINT_mul, in time and memory access that do not depend on k.
+// The curve's base point goes through a table kept for the process. Points
+// with a component of even order leave this path for ECPOINT_mul's.
+int ECPOINT_mul_secret(ECPOINT* pt, const BIGNUM* k);
 
 // Encodings. The encoders return the length written, or with a null out the
 // length needed; 0 on failure, a buffer too small included. The decoders

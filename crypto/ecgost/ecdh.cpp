@@ -99,7 +99,7 @@ int ECDH_generate_key(ECDH* dh) {
     }
     if (!dh->pub) {
         EcPointPtr pub(ECPOINT_dup(dh->curve->P.get()));
-        if (!pub || !ECPOINT_mul_base(pub.get(), d.get()) || !ECPOINT_to_affine(pub.get()))
+        if (!pub || !ECPOINT_mul_secret(pub.get(), d.get()) || !ECPOINT_to_affine(pub.get()))
             return fail();
         pub->table.reset();
         dh->pub = std::move(pub);
@@ -150,7 +150,7 @@ int ECDH_compute_key(const ECPOINT* peer, ECDH* dh) {
     }
     d.reset();
     BN_set_flags(k.get(), BN_FLG_CONSTTIME);
-    if (!ECPOINT_mul(point.get(), k.get()) || ECPOINT_is_infinity(point.get()) ||
+    if (!ECPOINT_mul_secret(point.get(), k.get()) || ECPOINT_is_infinity(point.get()) ||
         !ECPOINT_get_x(point.get(), x.get()) || !ecgost::store_masked(dh->result, x.get()))
         return fail(ERR_LIB_ECGOST);
     return 1;
@@ -173,7 +173,7 @@ ECPOINT* ECDH_compute_vko(const ECPOINT* peer, const BIGNUM* ukm, ECDH* dh) {
     if (!K || !d || !ctx) return fail();
     if (ukm && !BN_mod_mul(d.get(), d.get(), ukm, dh->curve->q.get(), ctx.get())) return fail();
     // A UKM that is a multiple of q would give infinity: no key comes of it.
-    if (!ECPOINT_mul(K.get(), d.get()) || ECPOINT_is_infinity(K.get()) ||
+    if (!ECPOINT_mul_secret(K.get(), d.get()) || ECPOINT_is_infinity(K.get()) ||
         !ECPOINT_to_affine(K.get()))
         return fail();
     return K.release();

@@ -164,7 +164,7 @@ int ECGOST_key_pair_generation(ECGOST* key) {
     BnMaskedPtr masked(BN_MASKED_new());
     EcPointPtr Q(ECPOINT_dup(c->P.get()));
     if (!d || !masked || !Q || !ecgost::random_key_form(d.get(), c->q.get()) ||
-        !ECPOINT_mul_base(Q.get(), d.get()) || !ECPOINT_to_affine(Q.get()) ||
+        !ECPOINT_mul_secret(Q.get(), d.get()) || !ECPOINT_to_affine(Q.get()) ||
         !BN_mask(masked.get(), d.get()))
         return fail();
     Q->table.reset();
@@ -184,7 +184,7 @@ int ECGOST_generate_pubkey(ECGOST* key) {
         return 0;
     }
     EcPointPtr Q(ECPOINT_dup(key->curve->P.get()));
-    if (!Q || !ECPOINT_mul(Q.get(), d.get()) || !ECPOINT_to_affine(Q.get())) {
+    if (!Q || !ECPOINT_mul_secret(Q.get(), d.get()) || !ECPOINT_to_affine(Q.get())) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_GENERATE_PUBKEY, ERR_LIB_ECGOST);
         return 0;
     }

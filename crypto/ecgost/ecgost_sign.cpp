@@ -25,7 +25,7 @@ bool digest_number(BIGNUM* e, const unsigned char* dgst, std::size_t len, const 
 // r := x(k·P) mod q for the given k.
 bool r_for_k(BIGNUM* r, const BIGNUM* k, const ECURVE* c, BN_CTX* ctx) {
     EcPointPtr W(ECPOINT_dup(c->P.get()));
-    return W && ECPOINT_mul_base(W.get(), k) && ECPOINT_get_x(W.get(), r) &&
+    return W && ECPOINT_mul_secret(W.get(), k) && ECPOINT_get_x(W.get(), r) &&
            BN_nnmod(r, r, c->q.get(), ctx);
 }
 

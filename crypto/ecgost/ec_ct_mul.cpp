@@ -1,0 +1,380 @@
+// Multiplication of points by secret scalars (signing numbers, private keys)
+// in time and memory access that do not depend on the scalar: fixed 4-bit
+// windows over a fixed number of digits, table entries chosen by reading
+// the whole table under masks, and complete addition formulas in homogeneous
+// coordinates (Renes, Costello and Batina, 2016), which add, double and meet
+// the point at infinity with the same instructions. The base point goes
+// through a table of j·16^i·P built once per curve and shared by every curve
+// with the same parameters.
+#include <openssl/bn.h>
+#include <openssl/crypto.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crypto/bn/bn_ptr.h"
+#include "crypto/core/err.h"
+#include "crypto/core/lock.h"
+#include "crypto/ecgost/ec.h"
+#include "crypto/ecgost/ec_ct_field.h"
+#include "crypto/ecgost/ec_local.h"
+
+namespace cadb {
+namespace {
+
+using ec::ct::Fe;
+using ec::ct::u64;
+namespace ct = ec::ct;
+
+constexpr int kWindow = 4;
+constexpr int kEntries = (1 << kWindow) - 1;  // multiples 1..15; 0 is infinity
+
+// Outcome of a multiplication.
+enum class Mul { kDone, kFailed, kExceptional };
+
+class SecretMul {
+  public:
+    virtual ~SecretMul() = default;
+    virtual Mul mul(ECPOINT* pt, const BIGNUM* k, BN_CTX* ctx) const = 0;
+};
+
+template <int N>
+class SecretMulN final : public SecretMul {
+    using F = Fe<N>;
+    struct Pt {
+        F X, Y, Z;
+    };
+
+  public:
+    bool init(const ECURVE* c, BN_CTX* ctx) {
+        F a, b;
+        if (!f_.init(c->p.get(), ctx) || !ct::fe_from_bn(a, c->a.get()) ||
+            !ct::fe_from_bn(b, c->b.get()))
+            return false;
+        f_.to_mont(a_, a);
+        f_.to_mont(b, b);
+        f_.add(b3_, b, b);
+        f_.add(b3_, b3_, b);
+        a_minus_3_ = (c->flags & ECURVE_FLAG_A_IS_MINUS_3) != 0;
+        order_bits_ = c->q ? BN_num_bits(c->q.get()) : 0;
+        if (c->h && !BN_is_zero(c->h.get()) && !BN_is_one(c->h.get()))
+            order_bits_ += BN_num_bits(c->h.get());
+        // Without a base point and its order there is no table; a table
+        // that cannot be built (a base of small order) leaves the base
+        // point to the general multiply.
+        if (c->P && c->q && !BN_is_zero(c->q.get()) && !ECPOINT_is_infinity(c->P.get())) {
+            base_x_ = bn_new();
+            base_y_ = bn_new();
+            EcPointPtr base(ECPOINT_dup(c->P.get()));
+            if (!base_x_ || !base_y_ || !base || !ECPOINT_to_affine(base.get()) ||
+                !BN_copy(base_x_.get(), base->x.get()) || !BN_copy(base_y_.get(), base->y.get()))
+                return false;
+            Pt P;
+            if (load(P, c->P.get(), ctx)) build_comb(P, BN_num_bits(c->q.get()));
+        }
+        return true;
+    }
+
+    Mul mul(ECPOINT* pt, const BIGNUM* k, BN_CTX* ctx) const override {
+        Pt r, P;
+        if (!load(P, pt, ctx)) return Mul::kFailed;
+        const int kbits = BN_num_bits(k);
+        const bool base = comb_windows_ > 0 && kbits <= kWindow * comb_windows_ && is_base(pt);
+        // A fixed number of digits, from public sizes only: a scalar longer
+        // than the curve's order (or order times cofactor) is not secret in
+        // its length.
+        const int bits = base ? kWindow * comb_windows_ : std::max(order_bits_, kbits);
+        const int windows = (bits + kWindow - 1) / kWindow;
+        std::vector<unsigned char> digits(static_cast<std::size_t>(windows + 1) / 2);
+        if (BN_bn2lebinpad(k, digits.data(), static_cast<int>(digits.size())) < 0)
+            return Mul::kFailed;
+        if (base)
+            mul_comb(r, digits.data());
+        else
+            mul_window(r, P, digits.data(), windows);
+        OPENSSL_cleanse(digits.data(), digits.size());
+        // Complete formulas fail only where the difference of two points
+        // has order 2, which no point of odd order meets: the point had a
+        // component of even order, and the general method takes over.
+        if (ct::is_zero_mask(r.X) & ct::is_zero_mask(r.Y) & ct::is_zero_mask(r.Z))
+            return Mul::kExceptional;
+        if (BN_is_negative(k)) f_.sub(r.Y, F{}, r.Y);
+        return store(pt, r, ctx) ? Mul::kDone : Mul::kFailed;
+    }
+
+  private:
+    Pt infinity() const { return Pt{F{}, f_.one(), F{}}; }
+
+    void mul_a(F& r, const F& t) const {
+        if (!a_minus_3_) return f_.mul(r, t, a_);
+        F t3;
+        f_.add(t3, t, t);
+        f_.add(t3, t3, t);
+        f_.sub(r, F{}, t3);
+    }
+
+    // r := p + q for any two points, equal or at infinity included.
+    void add(Pt& r, const Pt& p, const Pt& q) const {
+        F t0, t1, t2, t3, t4, t5, x3, y3, z3;
+        f_.mul(t0, p.X, q.X);
+        f_.mul(t1, p.Y, q.Y);
+        f_.mul(t2, p.Z, q.Z);
+        f_.add(t3, p.X, p.Y);
+        f_.add(t4, q.X, q.Y);
+        f_.mul(t3, t3, t4);
+        f_.add(t4, t0, t1);
+        f_.sub(t3, t3, t4);  // X1·Y2 + X2·Y1
+        f_.add(t4, p.X, p.Z);
+        f_.add(t5, q.X, q.Z);
+        f_.mul(t4, t4, t5);
+        f_.add(t5, t0, t2);
+        f_.sub(t4, t4, t5);  // X1·Z2 + X2·Z1
+        f_.add(t5, p.Y, p.Z);
+        f_.add(x3, q.Y, q.Z);
+        f_.mul(t5, t5, x3);
+        f_.add(x3, t1, t2);
+        f_.sub(t5, t5, x3);  // Y1·Z2 + Y2·Z1
+        mul_a(z3, t4);
+        f_.mul(x3, b3_, t2);
+        f_.add(z3, x3, z3);
+        f_.sub(x3, t1, z3);
+        f_.add(z3, t1, z3);
+        f_.mul(y3, x3, z3);
+        f_.add(t1, t0, t0);
+        f_.add(t1, t1, t0);
+        mul_a(t2, t2);
+        f_.mul(t4, b3_, t4);
+        f_.add(t1, t1, t2);
+        f_.sub(t2, t0, t2);
+        mul_a(t2, t2);
+        f_.add(t4, t4, t2);
+        f_.mul(t0, t1, t4);
+        f_.add(y3, y3, t0);
+        f_.mul(t0, t5, t4);
+        f_.mul(x3, t3, x3);
+        f_.sub(x3, x3, t0);
+        f_.mul(t0, t3, t1);
+        f_.mul(z3, t5, z3);
+        f_.add(z3, z3, t0);
+        r.X = x3;
+        r.Y = y3;
+        r.Z = z3;
+    }
+
+    static unsigned digit(const unsigned char* digits, int i) {
+        return (digits[i / 2] >> (4 * (i % 2))) & 0xF;
+    }
+
+    void mul_comb(Pt& r, const unsigned char* digits) const {
+        r = infinity();
+        for (int i = 0; i < comb_windows_; ++i) {
+            const u64 d = digit(digits, i);
+            Pt s = infinity();
+            for (int j = 1; j <= kEntries; ++j) {
+                const u64 m = ct::eq_mask(d, static_cast<u64>(j));
+                const std::size_t at = static_cast<std::size_t>(i) * kEntries + (j - 1);
+                ct::cmov(s.X, comb_x_[at], m);
+                ct::cmov(s.Y, comb_y_[at], m);
+                ct::cmov(s.Z, f_.one(), m);
+            }
+            add(r, r, s);
+        }
+    }
+
+    void mul_window(Pt& r, const Pt& P, const unsigned char* digits, int windows) const {
+        Pt table[kEntries + 1];
+        table[0] = infinity();
+        table[1] = P;
+        for (int j = 2; j <= kEntries; ++j) add(table[j], table[j - 1], P);
+        r = infinity();
+        for (int i = windows - 1; i >= 0; --i) {
+            for (int s = 0; s < kWindow && i != windows - 1; ++s) add(r, r, r);
+            const u64 d = digit(digits, i);
+            Pt s = infinity();
+            for (int j = 1; j <= kEntries; ++j) {
+                const u64 m = ct::eq_mask(d, static_cast<u64>(j));
+                ct::cmov(s.X, table[j].X, m);
+                ct::cmov(s.Y, table[j].Y, m);
+                ct::cmov(s.Z, table[j].Z, m);
+            }
+            add(r, r, s);
+        }
+        OPENSSL_cleanse(table, sizeof table);
+    }
+
+    // The table of j·16^i·P, i < windows, j = 1..15, made affine with one
+    // inversion for all its points.
+    void build_comb(const Pt& P, int bits) {
+        const int windows = (bits + kWindow - 1) / kWindow;
+        const std::size_t n = static_cast<std::size_t>(windows) * kEntries;
+        std::vector<Pt> pts(n);
+        Pt b = P;
+        for (int i = 0; i < windows; ++i) {
+            Pt acc = b;
+            for (int j = 0; j < kEntries; ++j) {
+                pts[static_cast<std::size_t>(i) * kEntries + j] = acc;
+                add(acc, acc, b);
+            }
+            b = acc;
+        }
+        std::vector<F> prefix(n);
+        F run = f_.one();
+        for (std::size_t i = 0; i < n; ++i) {
+            f_.mul(run, run, pts[i].Z);
+            prefix[i] = run;
+        }
+        // A point at infinity in the table (a base of small order) zeroes
+        // every product: no table then.
+        if (ct::is_zero_mask(run)) return;
+        F inv;
+        f_.inv(inv, run);
+        comb_x_.resize(n);
+        comb_y_.resize(n);
+        for (std::size_t i = n; i-- > 0;) {
+            F zi = inv;
+            if (i > 0) {
+                f_.mul(zi, inv, prefix[i - 1]);
+                f_.mul(inv, inv, pts[i].Z);
+            }
+            f_.mul(comb_x_[i], pts[i].X, zi);
+            f_.mul(comb_y_[i], pts[i].Y, zi);
+        }
+        comb_windows_ = windows;
+    }
+
+    bool is_base(const ECPOINT* pt) const {
+        const bool unit_z = pt->form != EC_FORM_PROJECTIVE || BN_is_one(pt->z.get());
+        return unit_z && !ECPOINT_is_infinity(pt) && BN_cmp(pt->x.get(), base_x_.get()) == 0 &&
+               BN_cmp(pt->y.get(), base_y_.get()) == 0;
+    }
+
+    // A record (affine, or Jacobian (X, Y, Z) = (X/Z^2, Y/Z^3)) in
+    // homogeneous form: (X·Z : Y : Z^3).
+    bool load(Pt& out, const ECPOINT* pt, BN_CTX* ctx) const {
+        if (ECPOINT_is_infinity(pt)) {
+            out = infinity();
+            return true;
+        }
+        const ECURVE* c = pt->curve;
+        BnCtxFrame fr(ctx);
+        BIGNUM* t = fr.get();
+        F x, y, z;
+        auto read = [&](F& r, const BIGNUM* v) {
+            return BN_nnmod(t, v, c->p.get(), ctx) && ct::fe_from_bn(r, t);
+        };
+        if (!t || !read(x, pt->x.get()) || !read(y, pt->y.get())) return false;
+        f_.to_mont(out.X, x);
+        f_.to_mont(out.Y, y);
+        if (pt->form != EC_FORM_PROJECTIVE) {
+            out.Z = f_.one();
+            return true;
+        }
+        if (!read(z, pt->z.get())) return false;
+        F zm, z2;
+        f_.to_mont(zm, z);
+        f_.mul(out.X, out.X, zm);
+        f_.sqr(z2, zm);
+        f_.mul(out.Z, z2, zm);
+        return true;
+    }
+
+    bool store(ECPOINT* pt, const Pt& r, BN_CTX*) const {
+        pt->table.reset();
+        pt->form = pt->curve->form;
+        if (ct::is_zero_mask(r.Z)) return ECPOINT_set_infinity(pt) != 0;
+        F zi, x, y;
+        f_.inv(zi, r.Z);
+        f_.mul(x, r.X, zi);
+        f_.mul(y, r.Y, zi);
+        f_.from_mont(x, x);
+        f_.from_mont(y, y);
+        const bool ok = ct::fe_to_bn(pt->x.get(), x) && ct::fe_to_bn(pt->y.get(), y);
+        OPENSSL_cleanse(&x, sizeof x);
+        OPENSSL_cleanse(&y, sizeof y);
+        if (!ok) return false;
+        if (pt->form == EC_FORM_PROJECTIVE) return BN_one(pt->z.get());
+        BN_zero(pt->z.get());
+        return true;
+    }
+
+    ct::Field<N> f_;
+    F a_{}, b3_{};
+    bool a_minus_3_ = false;
+    int order_bits_ = 0;
+    BnPtr base_x_, base_y_;
+    int comb_windows_ = 0;
+    std::vector<F> comb_x_, comb_y_;
+};
+
+template <int N>
+std::shared_ptr<const SecretMul> build(const ECURVE* c, BN_CTX* ctx) {
+    auto m = std::make_shared<SecretMulN<N>>();
+    if (!m->init(c, ctx)) return nullptr;
+    return m;
+}
+
+std::shared_ptr<const SecretMul> build_for(const ECURVE* c, BN_CTX* ctx) {
+    const int limbs = (BN_num_bits(c->p.get()) + 63) / 64;
+    if (limbs <= 4) return build<4>(c, ctx);
+    if (limbs <= 6) return build<6>(c, ctx);
+    if (limbs <= 8) return build<8>(c, ctx);
+    if (limbs <= 11) return build<11>(c, ctx);
+    return nullptr;
+}
+
+// The curve's parameters as one byte string: equal strings, equal tables.
+bool curve_key(const ECURVE* c, std::string& key) {
+    for (const BIGNUM* v : {c->p.get(), c->a.get(), c->b.get(), c->q.get(), c->h.get(),
+                            c->P ? c->P->x.get() : nullptr, c->P ? c->P->y.get() : nullptr,
+                            c->P ? c->P->z.get() : nullptr}) {
+        const int n = v ? BN_num_bytes(v) : 0;
+        std::string bytes(static_cast<std::size_t>(n), '\0');
+        if (v && BN_bn2bin(v, reinterpret_cast<unsigned char*>(bytes.data())) != n) return false;
+        key += std::to_string(n) + ':' + bytes;
+    }
+    key += static_cast<char>('0' + (c->P ? c->P->form : 0));
+    key += static_cast<char>('0' + static_cast<int>(c->flags & ECURVE_FLAG_A_IS_MINUS_3));
+    return true;
+}
+
+// One table per distinct curve, kept for the process; a bounded number of
+// them, so that curves from outside cannot grow the cache without end.
+std::shared_ptr<const SecretMul> for_curve(const ECURVE* c, BN_CTX* ctx) {
+    constexpr std::size_t kMaxCached = 32;
+    static std::map<std::string, std::shared_ptr<const SecretMul>> cache;
+    std::string key;
+    if (!curve_key(c, key)) return nullptr;
+    {
+        LockGuard lock(CRYPTO_LOCK_ECURVE);
+        auto it = cache.find(key);
+        if (it != cache.end()) return it->second;
+    }
+    auto built = build_for(c, ctx);
+    if (!built) return nullptr;
+    LockGuard lock(CRYPTO_LOCK_ECURVE);
+    if (cache.size() < kMaxCached) cache.emplace(key, built);
+    return built;
+}
+
+}  // namespace
+
+int ECPOINT_mul_secret(ECPOINT* pt, const BIGNUM* k) {
+    ECURVE* c = pt ? pt->curve : nullptr;
+    if (!c || !k || !c->p || !c->mont) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_R_NULL_PARAMETER);
+        return 0;
+    }
+    BnCtxPtr ctx(BN_CTX_new());
+    auto m = ctx ? for_curve(c, ctx.get()) : nullptr;
+    const Mul done = m ? m->mul(pt, k, ctx.get()) : Mul::kFailed;
+    if (done == Mul::kExceptional) return ec::record_mul(pt, k);
+    if (done != Mul::kDone) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_LIB_ECGOST);
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace cadb
