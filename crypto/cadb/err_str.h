@@ -13,6 +13,7 @@ void ERR_load_cadb_strings();
 void ERR_load_ERR_strings();
 
 // The system's own libraries.
+void ERR_load_CADB_strings();
 void ERR_load_R3410_strings();
 void ERR_load_GOSTS_strings();
 void ERR_load_ECGOST_strings();

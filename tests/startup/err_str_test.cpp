@@ -125,6 +125,7 @@ TEST_F(ErrorStrings, FunctionNamesAsTheLibrariesReportThem) {
     EXPECT_EQ(func_text(ERR_LIB_EVP_, 122), "EVP_PKEY_load_private");
     EXPECT_EQ(func_text(ERR_LIB_X509_, 119), "X509_PUBKEY_get");
     EXPECT_EQ(func_text(ERR_LIB_ASN1_, 171), "D2I_ECGOSTPRIVATEKEY");
+    EXPECT_EQ(func_text(ERR_LIB_CADB, 319), "CADB_read_file");
     // A function code is named only under its own library.
     EXPECT_EQ(func_text(ERR_LIB_CADB, 100), "(null)");
 }
