@@ -26,6 +26,7 @@ constexpr ERR_STRING_DATA kBnFunctions[] = {
     {ERR_FUNC(BN_F_BN_SQRT), "BN_sqrt"},
     {ERR_FUNC(BN_F_BN_MOD_BINARY_INVERSE), "BN_mod_binary_inverse"},
     {ERR_FUNC(BN_F_BN_RAND_BYTES), "BN_rand_bytes"},
+    {ERR_FUNC(BN_F_BN_RAND_BELOW), "BN_rand_below"},
 };
 // The additions report these two of libcrypto's own big-number reasons.
 constexpr ERR_STRING_DATA kBnReasons[] = {
