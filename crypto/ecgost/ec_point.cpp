@@ -91,10 +91,20 @@ int ECPOINT_to_affine(ECPOINT* pt) {
         return 0;
     }
     if (pt->form != EC_FORM_PROJECTIVE || BN_is_zero(pt->z.get())) return 1;
-    const BIGNUM* p = pt->curve->p.get();
+    // Products by secret scalars come back with Z = 1 already.
+    if (BN_is_one(pt->z.get())) {
+        BN_zero(pt->z.get());
+        pt->form = EC_FORM_AFFINE;
+        return 1;
+    }
+    ECURVE* c = pt->curve;
+    const BIGNUM* p = c->p.get();
     BnCtxPtr ctx(BN_CTX_new());
-    BnPtr zi = bn_new(), zi2 = bn_new();
-    if (!ctx || !zi || !zi2 || !BN_mod_binary_inverse(zi.get(), pt->z.get(), p) ||
+    BnPtr zi = bn_new(), zi2 = bn_new(), e = bn_new();
+    // Z may come of a secret multiple: z^(p-2) takes the same steps for
+    // every z, where the binary inverse would branch on its bits.
+    if (!ctx || !zi || !zi2 || !e || !BN_copy(e.get(), p) || !BN_sub_word(e.get(), 2) ||
+        !BN_mod_exp_mont_consttime(zi.get(), pt->z.get(), e.get(), p, ctx.get(), c->mont.get()) ||
         !BN_mod_sqr(zi2.get(), zi.get(), p, ctx.get()) ||
         !BN_mod_mul(pt->x.get(), pt->x.get(), zi2.get(), p, ctx.get()) ||
         !BN_mod_mul(zi2.get(), zi2.get(), zi.get(), p, ctx.get()) ||
