@@ -55,6 +55,29 @@ bool setup_pair(const ECGOST* key, const unsigned char* kbytes, std::size_t klen
     }
 }
 
+// 1 when the affine x of W, reduced mod q, is r; 0 when not (W at infinity
+// has no x: no signature verifies to it); -1 on failure. The affine x is
+// one of r, r + q, ... below p, so each candidate t is compared as t·Z^2
+// with W's Jacobian X: no inversion needed.
+int x_reduces_to(const ECPOINT* W, const BIGNUM* r, const BIGNUM* q, BN_CTX* ctx) {
+    if (ECPOINT_is_infinity(W)) return 0;
+    const BIGNUM* p = W->curve->p.get();
+    BnCtxFrame fr(ctx);
+    BIGNUM* x = fr.get();
+    BIGNUM* z2 = fr.get();
+    BIGNUM* t = fr.get();
+    BIGNUM* tz = fr.get();
+    if (!tz || !BN_nnmod(x, W->x.get(), p, ctx) || !BN_copy(t, r)) return -1;
+    if (W->form == EC_FORM_PROJECTIVE ? !BN_mod_sqr(z2, W->z.get(), p, ctx) : !BN_one(z2))
+        return -1;
+    while (BN_cmp(t, p) < 0) {
+        if (!BN_mod_mul(tz, t, z2, p, ctx)) return -1;
+        if (BN_cmp(tz, x) == 0) return 1;
+        if (!BN_add(t, t, q)) return -1;
+    }
+    return 0;
+}
+
 bool usable(const ECGOST* key) {
     return key && key->curve && key->curve->q && key->curve->P && !BN_is_zero(key->curve->q.get());
 }
@@ -166,10 +189,10 @@ int ECGOST_do_verify(const unsigned char* dgst, std::size_t len, const ECGOST_SI
     if (BN_cmp(s, q) >= 0) return reject(ECGOST_R_S_TOO_BIG);
 
     BnCtxPtr ctx(BN_CTX_new());
-    BnPtr e = bn_new(), v = bn_new(), z1 = bn_new(), z2 = bn_new(), R = bn_new();
+    BnPtr e = bn_new(), v = bn_new(), z1 = bn_new(), z2 = bn_new();
     EcPointPtr W(ECPOINT_dup(key->curve->P.get())), W2(ECPOINT_dup(key->Q.get()));
-    // v := e^-1; z1 := s·v; z2 := -r·v; W := z1·P + z2·Q; R := x(W) mod q.
-    if (!ctx || !e || !v || !z1 || !z2 || !R || !W || !W2 ||
+    // v := e^-1; z1 := s·v; z2 := -r·v; W := z1·P + z2·Q; x(W) mod q = r?
+    if (!ctx || !e || !v || !z1 || !z2 || !W || !W2 ||
         !digest_number(e.get(), dgst, len, q, ctx.get()) ||
         !BN_mod_binary_inverse(v.get(), e.get(), q) ||
         !BN_mod_mul(z1.get(), s, v.get(), q, ctx.get()) ||
@@ -177,11 +200,9 @@ int ECGOST_do_verify(const unsigned char* dgst, std::size_t len, const ECGOST_SI
         !ECPOINT_mul_base(W.get(), z1.get()) || !ECPOINT_mul(W2.get(), z2.get()) ||
         !ECPOINT_add(W.get(), W2.get()))
         return error();
-    // W at infinity has no x: no signature verifies to it.
-    if (!ECPOINT_is_infinity(W.get()) &&
-        (!ECPOINT_get_x(W.get(), R.get()) || !BN_nnmod(R.get(), R.get(), q, ctx.get())))
-        return error();
-    if (!ECPOINT_is_infinity(W.get()) && BN_cmp(R.get(), r) == 0) return 1;
+    const int match = x_reduces_to(W.get(), r, q, ctx.get());
+    if (match < 0) return error();
+    if (match == 1) return 1;
     ERR_set_last_error(ERR_CLASS_SIGNATURE_MISMATCH);
     return reject(ECGOST_R_SIGNATURE_FAILURE);
 }
