@@ -192,53 +192,100 @@ struct CK_C_INITIALIZE_ARGS {
 
 struct CK_FUNCTION_LIST;
 
-// The entries of the function list, in the standard's order. Entries this
-// library never calls keep an untyped slot so that the layout stays exact.
 extern "C" {
 using CK_C_GetFunctionList = CK_RV (*)(CK_FUNCTION_LIST** list);
 using CK_UNUSED_ENTRY = void (*)();
 }
 
+// The entries of the function list this library calls.
+extern "C" {
+using CK_C_Initialize = CK_RV (*)(CK_VOID_PTR init_args);
+using CK_C_Finalize = CK_RV (*)(CK_VOID_PTR reserved);
+using CK_C_GetInfo = CK_RV (*)(CK_INFO* info);
+using CK_C_GetSlotList = CK_RV (*)(CK_BBOOL token_present, CK_SLOT_ID* slots, CK_ULONG* count);
+using CK_C_GetSlotInfo = CK_RV (*)(CK_SLOT_ID slot, CK_SLOT_INFO* info);
+using CK_C_GetTokenInfo = CK_RV (*)(CK_SLOT_ID slot, CK_TOKEN_INFO* info);
+using CK_C_GetMechanismList = CK_RV (*)(CK_SLOT_ID slot, CK_MECHANISM_TYPE* list, CK_ULONG* count);
+using CK_C_GetMechanismInfo = CK_RV (*)(CK_SLOT_ID slot, CK_MECHANISM_TYPE type,
+                                        CK_MECHANISM_INFO* info);
+using CK_C_InitToken = CK_RV (*)(CK_SLOT_ID slot, CK_UTF8CHAR* pin, CK_ULONG pin_len,
+                                 CK_UTF8CHAR* label);
+using CK_C_InitPIN = CK_RV (*)(CK_SESSION_HANDLE session, CK_UTF8CHAR* pin, CK_ULONG pin_len);
+using CK_C_CloseSession = CK_RV (*)(CK_SESSION_HANDLE session);
+using CK_C_CloseAllSessions = CK_RV (*)(CK_SLOT_ID slot);
+using CK_C_GetSessionInfo = CK_RV (*)(CK_SESSION_HANDLE session, CK_SESSION_INFO* info);
+using CK_C_Logout = CK_RV (*)(CK_SESSION_HANDLE session);
+using CK_C_DestroyObject = CK_RV (*)(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
+using CK_C_FindObjectsInit = CK_RV (*)(CK_SESSION_HANDLE session, CK_ATTRIBUTE* templ,
+                                       CK_ULONG count);
+using CK_C_FindObjectsFinal = CK_RV (*)(CK_SESSION_HANDLE session);
+using CK_C_DigestInit = CK_RV (*)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism);
+using CK_C_SignInit = CK_RV (*)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism,
+                                CK_OBJECT_HANDLE key);
+using CK_C_SetPIN = CK_RV (*)(CK_SESSION_HANDLE session, CK_UTF8CHAR* old_pin, CK_ULONG old_len,
+                              CK_UTF8CHAR* new_pin, CK_ULONG new_len);
+using CK_C_OpenSession = CK_RV (*)(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application,
+                                   CK_NOTIFY notify, CK_SESSION_HANDLE* session);
+using CK_C_Login = CK_RV (*)(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR* pin,
+                             CK_ULONG pin_len);
+using CK_C_CreateObject = CK_RV (*)(CK_SESSION_HANDLE session, CK_ATTRIBUTE* templ, CK_ULONG count,
+                                    CK_OBJECT_HANDLE* object);
+using CK_C_GetAttributeValue = CK_RV (*)(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                         CK_ATTRIBUTE* templ, CK_ULONG count);
+using CK_C_SetAttributeValue = CK_RV (*)(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                         CK_ATTRIBUTE* templ, CK_ULONG count);
+using CK_C_FindObjects = CK_RV (*)(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE* objects,
+                                   CK_ULONG max, CK_ULONG* count);
+using CK_C_Digest = CK_RV (*)(CK_SESSION_HANDLE session, CK_BYTE* data, CK_ULONG len,
+                              CK_BYTE* digest, CK_ULONG* digest_len);
+using CK_C_Sign = CK_RV (*)(CK_SESSION_HANDLE session, CK_BYTE* data, CK_ULONG len,
+                            CK_BYTE* signature, CK_ULONG* signature_len);
+using CK_C_GenerateKeyPair = CK_RV (*)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism,
+                                       CK_ATTRIBUTE* public_templ, CK_ULONG public_count,
+                                       CK_ATTRIBUTE* private_templ, CK_ULONG private_count,
+                                       CK_OBJECT_HANDLE* public_key, CK_OBJECT_HANDLE* private_key);
+using CK_C_UnwrapKey = CK_RV (*)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism,
+                                 CK_OBJECT_HANDLE unwrapping_key, CK_BYTE* wrapped,
+                                 CK_ULONG wrapped_len, CK_ATTRIBUTE* templ, CK_ULONG count,
+                                 CK_OBJECT_HANDLE* key);
+using CK_C_DeriveKey = CK_RV (*)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism,
+                                 CK_OBJECT_HANDLE base_key, CK_ATTRIBUTE* templ, CK_ULONG count,
+                                 CK_OBJECT_HANDLE* key);
+}
+
+// The function list, entries in the standard's order. Entries this library
+// never calls keep an untyped slot so that the layout stays exact.
 struct CK_FUNCTION_LIST {
     CK_VERSION version;
-    CK_RV (*C_Initialize)(CK_VOID_PTR init_args);
-    CK_RV (*C_Finalize)(CK_VOID_PTR reserved);
-    CK_RV (*C_GetInfo)(CK_INFO* info);
+    CK_C_Initialize C_Initialize;
+    CK_C_Finalize C_Finalize;
+    CK_C_GetInfo C_GetInfo;
     CK_C_GetFunctionList C_GetFunctionList;
-    CK_RV (*C_GetSlotList)(CK_BBOOL token_present, CK_SLOT_ID* slots, CK_ULONG* count);
-    CK_RV (*C_GetSlotInfo)(CK_SLOT_ID slot, CK_SLOT_INFO* info);
-    CK_RV (*C_GetTokenInfo)(CK_SLOT_ID slot, CK_TOKEN_INFO* info);
-    CK_RV (*C_GetMechanismList)(CK_SLOT_ID slot, CK_MECHANISM_TYPE* list, CK_ULONG* count);
-    CK_RV (*C_GetMechanismInfo)(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info);
-    CK_RV (*C_InitToken)(CK_SLOT_ID slot, CK_UTF8CHAR* pin, CK_ULONG pin_len, CK_UTF8CHAR* label);
-    CK_RV (*C_InitPIN)(CK_SESSION_HANDLE session, CK_UTF8CHAR* pin, CK_ULONG pin_len);
-    CK_RV (*C_SetPIN)
-    (CK_SESSION_HANDLE session, CK_UTF8CHAR* old_pin, CK_ULONG old_len, CK_UTF8CHAR* new_pin,
-     CK_ULONG new_len);
-    CK_RV (*C_OpenSession)
-    (CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application, CK_NOTIFY notify,
-     CK_SESSION_HANDLE* session);
-    CK_RV (*C_CloseSession)(CK_SESSION_HANDLE session);
-    CK_RV (*C_CloseAllSessions)(CK_SLOT_ID slot);
-    CK_RV (*C_GetSessionInfo)(CK_SESSION_HANDLE session, CK_SESSION_INFO* info);
+    CK_C_GetSlotList C_GetSlotList;
+    CK_C_GetSlotInfo C_GetSlotInfo;
+    CK_C_GetTokenInfo C_GetTokenInfo;
+    CK_C_GetMechanismList C_GetMechanismList;
+    CK_C_GetMechanismInfo C_GetMechanismInfo;
+    CK_C_InitToken C_InitToken;
+    CK_C_InitPIN C_InitPIN;
+    CK_C_SetPIN C_SetPIN;
+    CK_C_OpenSession C_OpenSession;
+    CK_C_CloseSession C_CloseSession;
+    CK_C_CloseAllSessions C_CloseAllSessions;
+    CK_C_GetSessionInfo C_GetSessionInfo;
     CK_UNUSED_ENTRY C_GetOperationState;
     CK_UNUSED_ENTRY C_SetOperationState;
-    CK_RV (*C_Login)
-    (CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_ULONG pin_len);
-    CK_RV (*C_Logout)(CK_SESSION_HANDLE session);
-    CK_RV (*C_CreateObject)
-    (CK_SESSION_HANDLE session, CK_ATTRIBUTE* templ, CK_ULONG count, CK_OBJECT_HANDLE* object);
+    CK_C_Login C_Login;
+    CK_C_Logout C_Logout;
+    CK_C_CreateObject C_CreateObject;
     CK_UNUSED_ENTRY C_CopyObject;
-    CK_RV (*C_DestroyObject)(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
+    CK_C_DestroyObject C_DestroyObject;
     CK_UNUSED_ENTRY C_GetObjectSize;
-    CK_RV (*C_GetAttributeValue)
-    (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* templ, CK_ULONG count);
-    CK_RV (*C_SetAttributeValue)
-    (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* templ, CK_ULONG count);
-    CK_RV (*C_FindObjectsInit)(CK_SESSION_HANDLE session, CK_ATTRIBUTE* templ, CK_ULONG count);
-    CK_RV (*C_FindObjects)
-    (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE* objects, CK_ULONG max, CK_ULONG* count);
-    CK_RV (*C_FindObjectsFinal)(CK_SESSION_HANDLE session);
+    CK_C_GetAttributeValue C_GetAttributeValue;
+    CK_C_SetAttributeValue C_SetAttributeValue;
+    CK_C_FindObjectsInit C_FindObjectsInit;
+    CK_C_FindObjects C_FindObjects;
+    CK_C_FindObjectsFinal C_FindObjectsFinal;
     CK_UNUSED_ENTRY C_EncryptInit;
     CK_UNUSED_ENTRY C_Encrypt;
     CK_UNUSED_ENTRY C_EncryptUpdate;
@@ -247,16 +294,13 @@ struct CK_FUNCTION_LIST {
     CK_UNUSED_ENTRY C_Decrypt;
     CK_UNUSED_ENTRY C_DecryptUpdate;
     CK_UNUSED_ENTRY C_DecryptFinal;
-    CK_RV (*C_DigestInit)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism);
-    CK_RV (*C_Digest)
-    (CK_SESSION_HANDLE session, CK_BYTE* data, CK_ULONG len, CK_BYTE* digest, CK_ULONG* digest_len);
+    CK_C_DigestInit C_DigestInit;
+    CK_C_Digest C_Digest;
     CK_UNUSED_ENTRY C_DigestUpdate;
     CK_UNUSED_ENTRY C_DigestKey;
     CK_UNUSED_ENTRY C_DigestFinal;
-    CK_RV (*C_SignInit)(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key);
-    CK_RV (*C_Sign)
-    (CK_SESSION_HANDLE session, CK_BYTE* data, CK_ULONG len, CK_BYTE* signature,
-     CK_ULONG* signature_len);
+    CK_C_SignInit C_SignInit;
+    CK_C_Sign C_Sign;
     CK_UNUSED_ENTRY C_SignUpdate;
     CK_UNUSED_ENTRY C_SignFinal;
     CK_UNUSED_ENTRY C_SignRecoverInit;
@@ -272,18 +316,10 @@ struct CK_FUNCTION_LIST {
     CK_UNUSED_ENTRY C_SignEncryptUpdate;
     CK_UNUSED_ENTRY C_DecryptVerifyUpdate;
     CK_UNUSED_ENTRY C_GenerateKey;
-    CK_RV (*C_GenerateKeyPair)
-    (CK_SESSION_HANDLE session, CK_MECHANISM* mechanism, CK_ATTRIBUTE* public_templ,
-     CK_ULONG public_count, CK_ATTRIBUTE* private_templ, CK_ULONG private_count,
-     CK_OBJECT_HANDLE* public_key, CK_OBJECT_HANDLE* private_key);
+    CK_C_GenerateKeyPair C_GenerateKeyPair;
     CK_UNUSED_ENTRY C_WrapKey;
-    CK_RV (*C_UnwrapKey)
-    (CK_SESSION_HANDLE session, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE unwrapping_key,
-     CK_BYTE* wrapped, CK_ULONG wrapped_len, CK_ATTRIBUTE* templ, CK_ULONG count,
-     CK_OBJECT_HANDLE* key);
-    CK_RV (*C_DeriveKey)
-    (CK_SESSION_HANDLE session, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE base_key,
-     CK_ATTRIBUTE* templ, CK_ULONG count, CK_OBJECT_HANDLE* key);
+    CK_C_UnwrapKey C_UnwrapKey;
+    CK_C_DeriveKey C_DeriveKey;
     CK_UNUSED_ENTRY C_SeedRandom;
     CK_UNUSED_ENTRY C_GenerateRandom;
     CK_UNUSED_ENTRY C_GetFunctionStatus;
