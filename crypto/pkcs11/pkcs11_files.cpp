@@ -99,13 +99,18 @@ bool collect_ids(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<std::string>* 
     bool ok = true;
     std::vector<CK_OBJECT_HANDLE> seen;
     try {
-        while (PKCS11_OBJ_find_next(ctx)) {
+        int status = 0;
+        while ((status = pkcs11::find_next_status(ctx)) > 0) {
             // A module that gives a handle twice is looping.
-            if (std::find(seen.begin(), seen.end(), ctx->object) != seen.end()) break;
+            if (std::find(seen.begin(), seen.end(), ctx->object) != seen.end()) {
+                status = 0;
+                break;
+            }
             seen.push_back(ctx->object);
             std::string id;
             if (read_id(ctx, &id)) ids->push_back(std::move(id));
         }
+        ok = status == 0;
     } catch (const std::exception&) {
         ok = false;
     }
@@ -275,9 +280,17 @@ int PKCS11_file_erase(const char* path) {
         return 0;
     }
     int ok = 1;
-    if (PKCS11_OBJ_find_private_key(ctx.get(), name.c_str(), nullptr)) {
+    const int key =
+        pkcs11::find_by_status(ctx.get(), PKCS11_TEMPLATE_private_keys, name.c_str(), nullptr, F);
+    const int certificate = key != 0
+                                ? 0
+                                : pkcs11::find_by_status(ctx.get(), PKCS11_TEMPLATE_certificates,
+                                                         name.c_str(), nullptr, F);
+    if (key < 0 || certificate < 0) {
+        ok = 0;
+    } else if (key > 0) {
         ok = PKCS11_OBJ_destroy_keys(ctx.get(), name.c_str());
-    } else if (PKCS11_OBJ_find(ctx.get(), name.c_str(), nullptr)) {
+    } else if (certificate > 0) {
         ok = PKCS11_OBJ_destroy_certificates(ctx.get(), name.c_str());
     }
     if (!ok) PKCS11_ERR(F, ERR_R_INTERNAL);

@@ -17,7 +17,21 @@
         CADB_ERR(::cadb::ERR_LIB_PKCS11, (func), (reason));       \
     } while (0)
 
+namespace cadb {
+struct PKCS11_OBJ;
+struct PKCS11_TEMPLATE;
+}  // namespace cadb
+
 namespace cadb::pkcs11 {
+
+// Searches that tell a failed token call from an empty result: 1 with the
+// match as the current object, 0 when nothing matched, -1 on failure (queued).
+int find_next_status(PKCS11_OBJ* ctx);
+int find_first_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t);
+// The same with a class template narrowed by CKA_ID and CKA_LABEL, each only
+// when given.
+int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, const char* label,
+                   int func);
 
 // Fetches a list the PKCS#11 way: call(NULL, &n) for the size, then
 // call(array, &n). The count the module gives back is never trusted beyond

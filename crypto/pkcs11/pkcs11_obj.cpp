@@ -51,21 +51,7 @@ struct TemplateFree {
 };
 using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
 
-// A search template of one class narrowed by CKA_ID and CKA_LABEL.
-int find_by(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, const char* label,
-            int func) {
-    if (ctx == nullptr) {
-        PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
-        return 0;
-    }
-    TemplatePtr t(base());
-    if (!t || (id != nullptr && !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id)) ||
-        (label != nullptr && !PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label))) {
-        PKCS11_ERR(func, ERR_R_MALLOC);
-        return 0;
-    }
-    return PKCS11_OBJ_find_first(ctx, t.get());
-}
+int found(int status) { return status > 0 ? 1 : 0; }
 
 // Destroys every object matching the class template with CKA_ID = id. The
 // matches are collected first and destroyed after the search, so a module
@@ -115,7 +101,7 @@ int destroy_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, int
             return 0;
         }
     }
-    if (PKCS11_OBJ_find_first(ctx, t.get())) {
+    if (pkcs11::find_first_status(ctx, t.get()) != 0) {
         ctx->object = 0;
         PKCS11_ERR(func, ERR_R_INTERNAL);
         return 0;
@@ -261,25 +247,7 @@ int PKCS11_OBJ_find_init(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t) {
     return 1;
 }
 
-int PKCS11_OBJ_find_next(PKCS11_OBJ* ctx) {
-    constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_NEXT;
-    if (ctx == nullptr) {
-        PKCS11_ERR(F, ERR_R_NULL_PARAMETER);
-        return 0;
-    }
-    Lock lock(ctx->mutex);
-    if (!ready(ctx, F, false)) return 0;
-    CK_OBJECT_HANDLE h = 0;
-    CK_ULONG count = 0;
-    const CK_RV rv = ctx->module->functions->C_FindObjects(ctx->session, &h, 1, &count);
-    if (rv != CKR_OK) {
-        PKCS11_RV_ERR(F, ERR_R_INTERNAL, rv);
-        return 0;
-    }
-    if (count == 0) return 0;
-    ctx->object = h;
-    return 1;
-}
+int PKCS11_OBJ_find_next(PKCS11_OBJ* ctx) { return found(pkcs11::find_next_status(ctx)); }
 
 int PKCS11_OBJ_find_final(PKCS11_OBJ* ctx) {
     constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_FINAL;
@@ -297,39 +265,83 @@ int PKCS11_OBJ_find_final(PKCS11_OBJ* ctx) {
     return 1;
 }
 
-int PKCS11_OBJ_find_first(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t) {
+namespace pkcs11 {
+
+int find_next_status(PKCS11_OBJ* ctx) {
+    constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_NEXT;
+    if (ctx == nullptr) {
+        PKCS11_ERR(F, ERR_R_NULL_PARAMETER);
+        return -1;
+    }
+    Lock lock(ctx->mutex);
+    if (!ready(ctx, F, false)) return -1;
+    CK_OBJECT_HANDLE h = 0;
+    CK_ULONG count = 0;
+    const CK_RV rv = ctx->module->functions->C_FindObjects(ctx->session, &h, 1, &count);
+    if (rv != CKR_OK) {
+        PKCS11_RV_ERR(F, ERR_R_INTERNAL, rv);
+        return -1;
+    }
+    if (count == 0) return 0;
+    ctx->object = h;
+    return 1;
+}
+
+int find_first_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t) {
     constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_FIRST;
     if (ctx == nullptr || t == nullptr) {
         PKCS11_ERR(F, ERR_R_NULL_PARAMETER);
-        return 0;
+        return -1;
     }
     Lock lock(ctx->mutex);
     if (!PKCS11_OBJ_find_init(ctx, t)) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
-        return 0;
+        return -1;
     }
     // The search is ended whatever the first step gave, so that the session
     // is free for the next operation.
-    const int found = PKCS11_OBJ_find_next(ctx);
-    if (!PKCS11_OBJ_find_final(ctx)) {
+    const int status = find_next_status(ctx);
+    if (!PKCS11_OBJ_find_final(ctx) || status < 0) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
-        return 0;
+        return -1;
     }
-    return found;
+    return status;
+}
+
+int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, const char* label,
+                   int func) {
+    if (ctx == nullptr) {
+        PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
+        return -1;
+    }
+    TemplatePtr t(base());
+    if (!t || (id != nullptr && !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id)) ||
+        (label != nullptr && !PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label))) {
+        PKCS11_ERR(func, ERR_R_MALLOC);
+        return -1;
+    }
+    return find_first_status(ctx, t.get());
+}
+
+}  // namespace pkcs11
+
+int PKCS11_OBJ_find_first(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t) {
+    return found(pkcs11::find_first_status(ctx, t));
 }
 
 int PKCS11_OBJ_find_private_key(PKCS11_OBJ* ctx, const char* id, const char* label) {
-    return find_by(ctx, PKCS11_TEMPLATE_private_keys, id, label,
-                   PKCS11_F_PKCS11_OBJ_FIND_PRIVATE_KEY);
+    return found(pkcs11::find_by_status(ctx, PKCS11_TEMPLATE_private_keys, id, label,
+                                        PKCS11_F_PKCS11_OBJ_FIND_PRIVATE_KEY));
 }
 
 int PKCS11_OBJ_find_public_key(PKCS11_OBJ* ctx, const char* id, const char* label) {
-    return find_by(ctx, PKCS11_TEMPLATE_public_keys, id, label,
-                   PKCS11_F_PKCS11_OBJ_FIND_PUBLIC_KEY);
+    return found(pkcs11::find_by_status(ctx, PKCS11_TEMPLATE_public_keys, id, label,
+                                        PKCS11_F_PKCS11_OBJ_FIND_PUBLIC_KEY));
 }
 
 int PKCS11_OBJ_find(PKCS11_OBJ* ctx, const char* id, const char* label) {
-    return find_by(ctx, PKCS11_TEMPLATE_certificates, id, label, PKCS11_F_PKCS11_OBJ_FIND);
+    return found(pkcs11::find_by_status(ctx, PKCS11_TEMPLATE_certificates, id, label,
+                                        PKCS11_F_PKCS11_OBJ_FIND));
 }
 
 int PKCS11_OBJ_get_attribute(PKCS11_OBJ* ctx, CK_ATTRIBUTE_TYPE type, void* buf, CK_ULONG* len) {

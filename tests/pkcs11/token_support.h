@@ -60,7 +60,9 @@ inline ObjPtr make_context(const char* path, PinSource* pins, bool open = true) 
 inline ObjPtr logged_in(const char* path = kToken) {
     static PinSource pins;
     ObjPtr ctx = make_context(path, &pins);
-    if (ctx) EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 0), 1);
+    if (ctx) {
+        EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 0), 1);
+    }
     return ctx;
 }
 
