@@ -51,8 +51,12 @@ inline ObjPtr make_context(const char* path, PinSource* pins, bool open = true) 
     EXPECT_TRUE(ctx);
     if (!ctx) return ctx;
     EXPECT_EQ(PKCS11_OBJ_set_path(ctx.get(), path), 1);
-    if (pins != nullptr) EXPECT_EQ(PKCS11_OBJ_set_pin_arg(ctx.get(), pins), 1);
-    if (open) EXPECT_EQ(PKCS11_OBJ_open(ctx.get()), 1);
+    if (pins != nullptr) {
+        EXPECT_EQ(PKCS11_OBJ_set_pin_arg(ctx.get(), pins), 1);
+    }
+    if (open) {
+        EXPECT_EQ(PKCS11_OBJ_open(ctx.get()), 1);
+    }
     return ctx;
 }
 
