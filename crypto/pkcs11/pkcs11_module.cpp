@@ -1,11 +1,14 @@
 #include "crypto/pkcs11/pkcs11_module.h"
 
+#include <pthread.h>
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "crypto/core/lock.h"
@@ -24,20 +27,31 @@ struct Registry {
     std::uint32_t use_count = 0;
 };
 
+// Never destroyed: modules may still be held while static destructors run.
 Registry& registry() {
-    static Registry r;
-    return r;
+    static Registry* r = new Registry;
+    return *r;
 }
 
-// The mutexes the module uses for its own locking.
+// The mutexes the module uses for its own locking. They live in malloc'd
+// memory: SoftHSM2, for one, releases with free() handles still alive when
+// the process exits, which is sound only for memory malloc gave out (a
+// std::mutex needs no destructor on this platform).
+static_assert(std::is_trivially_destructible_v<std::mutex> ||
+              sizeof(std::mutex) == sizeof(pthread_mutex_t));
+
 CK_RV create_mutex(CK_VOID_PTR* out) {
     if (out == nullptr) return CKR_GENERAL_ERROR;
-    *out = new (std::nothrow) std::mutex;
-    return *out != nullptr ? CKR_OK : CKR_GENERAL_ERROR;
+    void* memory = std::malloc(sizeof(std::mutex));
+    if (memory == nullptr) return CKR_GENERAL_ERROR;
+    *out = new (memory) std::mutex;
+    return CKR_OK;
 }
 
 CK_RV destroy_mutex(CK_VOID_PTR m) {
-    delete static_cast<std::mutex*>(m);
+    if (m == nullptr) return CKR_GENERAL_ERROR;
+    static_cast<std::mutex*>(m)->~mutex();
+    std::free(m);
     return CKR_OK;
 }
 
