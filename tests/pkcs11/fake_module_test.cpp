@@ -75,6 +75,24 @@ TEST_F(FakeModule, InitialisedElsewhereIsAcceptedAndLeftRunning) {
     EXPECT_EQ(counters().finalize, 1);
 }
 
+TEST_F(FakeModule, OneModuleUnderTwoNames) {
+    // "libcadbfakep11" reaches the same file as "cadbfakep11": one record,
+    // started once, finalised once.
+    ModulePtr first(PKCS11_MODULE_get_by_name("cadbfakep11"));
+    ModulePtr second(PKCS11_MODULE_get_by_name("libcadbfakep11"));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(second.get(), first.get());
+    EXPECT_EQ(first->references, 3);
+    EXPECT_EQ(counters().initialize, 1);
+    ModulePtr third(PKCS11_MODULE_get_by_name("libcadbfakep11"));
+    EXPECT_EQ(third.get(), first.get());
+    first.reset();
+    second.reset();
+    third.reset();
+    PKCS11_registry_free_all();
+    EXPECT_EQ(counters().finalize, 1);
+}
+
 TEST_F(FakeModule, RefusedInitialisation) {
     FakeConfig config;
     config.initialize_rv = CKR_GENERAL_ERROR;
