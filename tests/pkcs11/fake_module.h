@@ -17,6 +17,7 @@ struct FakeConfig {
     int overstate_attribute = 0;  // an attribute read reports more bytes than the room given
     int unavailable_attribute = 0;
     int repeat_find = 0;  // C_FindObjects keeps giving the same handle
+    int refuse_find = 0;  // C_FindObjectsInit fails
 };
 
 struct FakeCounters {

@@ -206,6 +206,24 @@ TEST_F(FakeModule, LoopingSearchEnds) {
     EXPECT_EQ(names, std::vector<std::string>{"pkcs11:\\cadbfakep11\\fake value"});
 }
 
+TEST_F(FakeModule, FailedSearchIsNotNothingFound) {
+    FakeConfig config;
+    config.refuse_find = 1;
+    configure(config);
+    ObjPtr ctx = make_context(kFakePath, nullptr);
+    EXPECT_EQ(PKCS11_OBJ_find_private_key(ctx.get(), "x", nullptr), 0);
+    EXPECT_EQ(ERR_get_last_rv(), CKR_DEVICE_REMOVED);
+    ERR_clear_error();
+    EXPECT_EQ(PKCS11_OBJ_destroy_certificates(ctx.get(), "x"), 0);
+    EXPECT_NE(ERR_peek_error(), 0UL);
+    EXPECT_EQ(PKCS11_file_erase("pkcs11:\\cadbfakep11\\x"), 0);
+    EXPECT_EQ(ERR_code_func(ERR_peek_last_error()), PKCS11_F_PKCS11_FILE_ERASE);
+    EXPECT_EQ(PKCS11_walk_dir(
+                  "pkcs11:\\cadbfakep11", PKCS11_WALK_CERTIFICATES,
+                  [](const char*, void*) { return 1; }, nullptr),
+              0);
+}
+
 TEST_F(FakeModule, SessionsAreClosed) {
     {
         ObjPtr ctx = make_context(kFakePath, nullptr);

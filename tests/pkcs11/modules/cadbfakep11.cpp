@@ -108,6 +108,7 @@ CK_RV get_attribute_value(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE* t, 
     return CKR_OK;
 }
 CK_RV find_init(CK_SESSION_HANDLE, CK_ATTRIBUTE*, CK_ULONG) {
+    if (g_config.refuse_find) return CKR_DEVICE_REMOVED;
     g_find_done = false;
     return CKR_OK;
 }
