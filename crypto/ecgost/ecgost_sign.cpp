@@ -100,7 +100,8 @@ void ECGOST_SIG_free(ECGOST_SIG* sig) { delete sig; }
 int ECGOST_sign_setup(ECGOST* key, const unsigned char* kbytes, std::size_t klen, BIGNUM** k_out,
                       BIGNUM** r_out) {
     BnPtr k = bn_new(), r = bn_new();
-    if (!usable(key) || !k || !r || (kbytes && klen == 0) ||
+    if (!usable(key) || !k || !r ||
+        (kbytes && (klen == 0 || klen > static_cast<std::size_t>(INT_MAX))) ||
         !setup_pair(key, kbytes, klen, k.get(), r.get())) {
         ERR_set_last_error(ERR_CLASS_SIGNING);
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ERR_LIB_ECGOST);

@@ -285,6 +285,11 @@ TEST(EcgostSigForms, LengthsBeyondIntAreRefused) {
     std::unique_ptr<ECGOST, decltype(&ECGOST_free)> key(ECGOST_new_by_curve(c.get()), ECGOST_free);
     ASSERT_EQ(ECGOST_key_pair_generation(key.get()), 1);
     EXPECT_EQ(ECGOST_do_sign(small, static_cast<std::size_t>(INT_MAX) + 1, key.get()), nullptr);
+    BIGNUM* k = nullptr;
+    BIGNUM* r = nullptr;
+    EXPECT_EQ(ECGOST_sign_setup(key.get(), small, static_cast<std::size_t>(INT_MAX) + 1, &k, &r),
+              0);
+    EXPECT_EQ(k, nullptr);
     ERR_clear_error();
 }
 
