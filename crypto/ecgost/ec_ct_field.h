@@ -167,15 +167,21 @@ class Field {
         mul(r, a, plain_one);
     }
 
-    // r := a^(p-2) = a^-1 (0 for a = 0). The exponent is public: its bits
-    // may steer the loop.
+    // r := a^(p-2) = a^-1 (0 for a = 0), by 4-bit windows of the exponent.
+    // The exponent is public: its digits may steer the loop and index the
+    // table of powers.
     void inv(Fe<N>& r, const Fe<N>& a) const {
+        Fe<N> pow[16];
+        pow[0] = one_;
+        for (int j = 1; j < 16; ++j) mul(pow[j], pow[j - 1], a);
         Fe<N> acc = one_;
-        for (int i = 64 * N - 1; i >= 0; --i) {
-            sqr(acc, acc);
-            if ((pm2_.v[i / 64] >> (i % 64)) & 1) mul(acc, acc, a);
+        for (int i = 16 * N - 1; i >= 0; --i) {
+            for (int s = 0; s < 4; ++s) sqr(acc, acc);
+            const unsigned d = (pm2_.v[i / 16] >> (4 * (i % 16))) & 0xF;
+            if (d) mul(acc, acc, pow[d]);
         }
         r = acc;
+        OPENSSL_cleanse(pow, sizeof pow);
     }
 
   private:

@@ -101,7 +101,10 @@ class SecretMulN final : public SecretMul {
         if (ct::is_zero_mask(r.X) & ct::is_zero_mask(r.Y) & ct::is_zero_mask(r.Z))
             return Mul::kExceptional;
         if (BN_is_negative(k)) f_.sub(r.Y, F{}, r.Y);
-        return store(pt, r, ctx) ? Mul::kDone : Mul::kFailed;
+        const bool stored = store(pt, r, ctx);
+        // An agreement's product is its shared secret.
+        OPENSSL_cleanse(&r, sizeof r);
+        return stored ? Mul::kDone : Mul::kFailed;
     }
 
   private:
