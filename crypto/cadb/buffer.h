@@ -69,6 +69,21 @@ BUFFER* BUFFER_cat(BUFFER* a, BUFFER* b);
 // 0 on failure or when nothing was to be appended, the buffer unchanged.
 int BUFFER_append(BUFFER* b, const void* bytes, int len);
 
+// Password callback: (buffer, size, rwflag, argument) -> characters written.
+using BUFFER_PASSWD_CB = int (*)(char* buf, int size, int rwflag, void* arg);
+
+// The whole content of a file on any medium (a path of 260 bytes or more is
+// refused before any medium is touched). Token media that need a PIN ask
+// through the process-wide callback: the stream factory's media words carry
+// no callback, so cb and arg are not handed down.
+BUFFER* BUFFER_read_file(const char* path, BUFFER_PASSWD_CB cb, void* arg);
+BUFFER* BUFFER_load_file(const char* path);
+
+// Writes the whole buffer as the file (CADB_write_file): -1 when path or b is
+// null, else that write's result (the length, or 0 on failure).
+int BUFFER_write_file(const char* path, const BUFFER* b, BUFFER_PASSWD_CB cb, void* arg);
+int BUFFER_save_file(const char* path, const BUFFER* b);
+
 // Replaces the contents by their base64 encoding (RFC 4648 alphabet, '='
 // padding, no line breaks). Returns b, or null with b unchanged.
 BUFFER* BUFFER_to_base64(BUFFER* b);
