@@ -141,6 +141,7 @@ constexpr ObjRow kRows[] = {
     {NID_CMC_PKI_DATA, "id-cct-PKIData", "id-cct-PKIData", "1.3.6.1.5.5.7.12.2"},
     {NID_CMC_RESPONSE_BODY, "id-cct-PKIResponse", "id-cct-PKIResponse", "1.3.6.1.5.5.7.12.3"},
     {NID_EXTENSION_REQUEST, "extReq", "Extension Request", "1.2.840.113549.1.9.14"},
+    {NID_MS_EXT_REQ, "msExtReq", "Microsoft Extension Request", "1.3.6.1.4.1.311.2.1.14"},
     {NID_COMPRESSED_DATA, "id-smime-ct-compressedData", "id-smime-ct-compressedData", "1.2.840.113549.1.9.16.1.9"},
     {NID_ZLIB_COMPRESS, "ZLIB", "zlib compression", "1.2.840.113549.1.9.16.3.8"},
     {NID_AUTHORITY_KEYID_3670, "authorityKeyIdentifier-3670", "Authority Key Identifier 1.3.6.1.4.1.3670.4.15", "1.3.6.1.4.1.3670.4.15"},

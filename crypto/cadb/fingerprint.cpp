@@ -1,0 +1,55 @@
+#include "crypto/cadb/fingerprint.h"
+
+#include <openssl/crypto.h>
+
+#include <memory>
+
+#include "crypto/core/err.h"
+#include "crypto/rus/evp_gost.h"
+
+namespace cadb {
+namespace {
+
+BUFFER* hash(const unsigned char* bytes, std::size_t len) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (!EVP_Digest(bytes, len, md, &n, EVP_rus_hash(), nullptr) || n != kFingerprintSize) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_FINGER_PRINT_GET, ERR_R_INTERNAL);
+        return nullptr;
+    }
+    return BUFFER_fill(md, kFingerprintSize);
+}
+
+}  // namespace
+
+BUFFER* FINGER_PRINT_get(EVP_PKEY* key) {
+    if (key == nullptr) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_FINGER_PRINT_GET, ERR_R_NULL_PARAMETER);
+        return nullptr;
+    }
+    X509_PUBKEY* raw = nullptr;
+    if (!X509_PUBKEY_set(&raw, key)) {
+        ERR_move_openssl_errors(ERR_LIB_CADB, CADB_F_FINGER_PRINT_GET);
+        return nullptr;
+    }
+    std::unique_ptr<X509_PUBKEY, decltype(&X509_PUBKEY_free)> spki(raw, X509_PUBKEY_free);
+    const unsigned char* bits = nullptr;
+    int len = 0;
+    if (!X509_PUBKEY_get0_param(nullptr, &bits, &len, nullptr, spki.get()) || len < 0) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_FINGER_PRINT_GET, ERR_R_INTERNAL);
+        return nullptr;
+    }
+    return hash(bits, static_cast<std::size_t>(len));
+}
+
+BUFFER* NAME_FINGER_PRINT_get(const X509_NAME* name) {
+    const unsigned char* der = nullptr;
+    std::size_t len = 0;
+    if (name == nullptr || !X509_NAME_get0_der(name, &der, &len)) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_FINGER_PRINT_GET, ERR_R_NULL_PARAMETER);
+        return nullptr;
+    }
+    return hash(der, len);
+}
+
+}  // namespace cadb

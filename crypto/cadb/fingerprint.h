@@ -1,0 +1,21 @@
+// Fingerprints by which keys and names are matched: GOST R 34.11-94 (default
+// hash parameters) over the key bytes of a SubjectPublicKeyInfo, or over the
+// DER of a name.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include "crypto/cadb/buffer.h"
+
+namespace cadb {
+
+inline constexpr int kFingerprintSize = 32;
+
+// Over the subjectPublicKey BIT STRING contents (without the unused-bits
+// octet) of the key's SubjectPublicKeyInfo.
+BUFFER* FINGER_PRINT_get(EVP_PKEY* key);
+// Over the DER of the name.
+BUFFER* NAME_FINGER_PRINT_get(const X509_NAME* name);
+
+}  // namespace cadb
