@@ -113,8 +113,6 @@ int destroy_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, int
 
 void PKCS11_set_passwd_cb(PKCS11_PASSWD_CB cb) { g_passwd_cb.store(cb); }
 
-PKCS11_PASSWD_CB PKCS11_get_passwd_cb() { return g_passwd_cb.load(); }
-
 PKCS11_OBJ* PKCS11_OBJ_new() {
     auto* ctx = new (std::nothrow) PKCS11_OBJ;
     if (ctx == nullptr) {

@@ -48,7 +48,6 @@ using PKCS11_PASSWD_CB = int (*)(char* buffer, int size, int rwflag, void* arg);
 
 // The process-wide PIN callback, copied into every context created after.
 void PKCS11_set_passwd_cb(PKCS11_PASSWD_CB cb);
-PKCS11_PASSWD_CB PKCS11_get_passwd_cb();
 
 // A maximum PIN length of 0 in the token's information stands for this.
 inline constexpr CK_ULONG PKCS11_DEFAULT_MAX_PIN = 16;
