@@ -20,16 +20,6 @@ namespace {
 // CKA_ID values are read into this many bytes; longer ones are skipped.
 constexpr CK_ULONG kIdRoom = 260;
 
-struct ObjFree {
-    void operator()(PKCS11_OBJ* ctx) const { PKCS11_OBJ_free(ctx); }
-};
-using ObjPtr = std::unique_ptr<PKCS11_OBJ, ObjFree>;
-
-struct TemplateFree {
-    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
-};
-using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
-
 std::string with_backslashes(const char* path) {
     std::string p(path);
     std::replace(p.begin(), p.end(), '/', '\\');
@@ -52,8 +42,8 @@ bool split_path(const char* path, std::string* module_part, std::string* name, b
 }
 
 // An open context on a token path; null with the error queued.
-ObjPtr open_on(const std::string& path, void* pin_arg) {
-    ObjPtr ctx(PKCS11_OBJ_new());
+PKCS11_OBJ_ptr open_on(const std::string& path, void* pin_arg) {
+    PKCS11_OBJ_ptr ctx(PKCS11_OBJ_new());
     if (!ctx || !PKCS11_OBJ_set_path(ctx.get(), path.c_str()) ||
         (pin_arg != nullptr && !PKCS11_OBJ_set_pin_arg(ctx.get(), pin_arg)) ||
         !PKCS11_OBJ_open(ctx.get())) {
@@ -126,7 +116,7 @@ PKCS11_TEMPLATE* walk_template(int flags) {
                               : (flags & PKCS11_WALK_CA_CERTS) ? 2
                                                                : 0;
     if (category == 0) return nullptr;
-    TemplatePtr t(PKCS11_TEMPLATE_certificates());
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_certificates());
     if (!t || !PKCS11_TEMPLATE_add_ulong(t.get(), CKA_CERTIFICATE_CATEGORY, category)) {
         return nullptr;
     }
@@ -199,8 +189,8 @@ int PKCS11_walk_dir(const char* path, int flags, PKCS11_WALK_CB cb, void* user) 
     try {
         const std::string dir = with_backslashes(path);
         std::string prefix;
-        ObjPtr ctx = open_on(dir, (flags & PKCS11_WALK_USER_IS_PIN_ARG) ? user : nullptr);
-        TemplatePtr t(walk_template(flags));
+        PKCS11_OBJ_ptr ctx = open_on(dir, (flags & PKCS11_WALK_USER_IS_PIN_ARG) ? user : nullptr);
+        PKCS11_TEMPLATE_ptr t(walk_template(flags));
         if (!ctx || !t || !PKCS11_path_get_prefix(dir.c_str(), &prefix) ||
             ((flags & PKCS11_WALK_PRIVATE_KEYS) && !PKCS11_OBJ_login(ctx.get(), 0))) {
             PKCS11_ERR(F, ERR_R_INTERNAL);
@@ -244,10 +234,10 @@ int PKCS11_file_exists(const char* path) {
     if (label != nullptr) {
         const std::string name(label);
         OPENSSL_free(label);
-        ObjPtr ctx = open_on(module_part, nullptr);
+        PKCS11_OBJ_ptr ctx = open_on(module_part, nullptr);
         for (auto base : {PKCS11_TEMPLATE_public_keys, PKCS11_TEMPLATE_certificates}) {
             if (!ctx || found) break;
-            TemplatePtr t(base());
+            PKCS11_TEMPLATE_ptr t(base());
             std::vector<std::string> ids;
             if (!t || !collect_ids(ctx.get(), t.get(), &ids)) break;
             found = std::any_of(ids.begin(), ids.end(),
@@ -274,7 +264,7 @@ int PKCS11_file_erase(const char* path) {
     }
     const std::string name(label);
     OPENSSL_free(label);
-    ObjPtr ctx = open_on(module_part, nullptr);
+    PKCS11_OBJ_ptr ctx = open_on(module_part, nullptr);
     if (!ctx || !PKCS11_OBJ_login(ctx.get(), 0)) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;

@@ -81,11 +81,6 @@ PKCS11_MODULE* find_functions(const CK_FUNCTION_LIST* f) {
     return nullptr;
 }
 
-struct ModuleFree {
-    void operator()(PKCS11_MODULE* m) const { PKCS11_MODULE_free(m); }
-};
-using ModulePtr = std::unique_ptr<PKCS11_MODULE, ModuleFree>;
-
 // Steps 3-7 of loading: library, function list, initialisation, information
 // and slot table. On failure the record still holds what was done, which its
 // release undoes.
@@ -183,7 +178,7 @@ PKCS11_MODULE* PKCS11_MODULE_get_by_name(const char* name) {
         ++m->references;
         return m;
     }
-    ModulePtr m(PKCS11_MODULE_new());
+    PKCS11_MODULE_ptr m(PKCS11_MODULE_new());
     if (!m) {
         PKCS11_ERR(F, ERR_R_MALLOC);
         return nullptr;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,10 @@ PKCS11_MODULE* PKCS11_MODULE_new();
 // Drops one reference; the last finalises and unloads the module. Null is
 // ignored.
 void PKCS11_MODULE_free(PKCS11_MODULE* module);
+struct PKCS11_MODULE_deleter {
+    void operator()(PKCS11_MODULE* m) const { PKCS11_MODULE_free(m); }
+};
+using PKCS11_MODULE_ptr = std::unique_ptr<PKCS11_MODULE, PKCS11_MODULE_deleter>;
 // Fills the slot table with every slot, with or without a token.
 int PKCS11_MODULE_load_slots(PKCS11_MODULE* module);
 // Index of the slot ID in the slot table, -1 when absent or module is null.

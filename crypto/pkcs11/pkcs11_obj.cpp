@@ -46,11 +46,6 @@ bool ready(const PKCS11_OBJ* ctx, int func, bool needs_object) {
     return true;
 }
 
-struct TemplateFree {
-    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
-};
-using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
-
 int found(int status) { return status > 0 ? 1 : 0; }
 
 // Destroys every object matching the class template with CKA_ID = id. The
@@ -63,7 +58,7 @@ int destroy_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, int
         return 0;
     }
     Lock lock(ctx->mutex);
-    TemplatePtr t(base());
+    PKCS11_TEMPLATE_ptr t(base());
     if (!t || !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id)) {
         PKCS11_ERR(func, ERR_R_MALLOC);
         return 0;
@@ -312,7 +307,7 @@ int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, 
         PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
         return -1;
     }
-    TemplatePtr t(base());
+    PKCS11_TEMPLATE_ptr t(base());
     if (!t || (id != nullptr && !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id)) ||
         (label != nullptr && !PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label))) {
         PKCS11_ERR(func, ERR_R_MALLOC);

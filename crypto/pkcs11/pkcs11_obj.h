@@ -52,14 +52,10 @@ void PKCS11_set_passwd_cb(PKCS11_PASSWD_CB cb);
 // A maximum PIN length of 0 in the token's information stands for this.
 inline constexpr CK_ULONG PKCS11_DEFAULT_MAX_PIN = 16;
 
-struct PKCS11_MODULE_FREE {
-    void operator()(PKCS11_MODULE* m) const { PKCS11_MODULE_free(m); }
-};
-
 struct PKCS11_OBJ {
-    std::string path;       // a PKCS#11 path
-    std::string object_id;  // CKA_ID of the key this context stands for
-    std::unique_ptr<PKCS11_MODULE, PKCS11_MODULE_FREE> module;  // taken at the first open
+    std::string path;          // a PKCS#11 path
+    std::string object_id;     // CKA_ID of the key this context stands for
+    PKCS11_MODULE_ptr module;  // taken at the first open
     CK_SLOT_ID slot = 0;
     CK_TOKEN_INFO token_info{};
     CK_SESSION_HANDLE session = 0;  // the context's own read-write session
@@ -72,6 +68,10 @@ struct PKCS11_OBJ {
 PKCS11_OBJ* PKCS11_OBJ_new();
 // Closes the session, releases the module. Null is ignored.
 void PKCS11_OBJ_free(PKCS11_OBJ* ctx);
+struct PKCS11_OBJ_deleter {
+    void operator()(PKCS11_OBJ* ctx) const { PKCS11_OBJ_free(ctx); }
+};
+using PKCS11_OBJ_ptr = std::unique_ptr<PKCS11_OBJ, PKCS11_OBJ_deleter>;
 int PKCS11_OBJ_set_path(PKCS11_OBJ* ctx, const char* path);
 int PKCS11_OBJ_set_id(PKCS11_OBJ* ctx, const char* id);
 int PKCS11_OBJ_set_pin_arg(PKCS11_OBJ* ctx, void* arg);

@@ -22,10 +22,6 @@ int parse_index(const std::string& text) {
     return static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX));
 }
 
-struct ModuleFree {
-    void operator()(PKCS11_MODULE* m) const { PKCS11_MODULE_free(m); }
-};
-
 }  // namespace
 
 int PKCS11_path_parse(const char* path, std::string* module_out, int* index_out) {
@@ -71,8 +67,7 @@ int PKCS11_get_slot(const char* path, CK_SLOT_ID* slot_out) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
-    const std::unique_ptr<PKCS11_MODULE, ModuleFree> module(
-        PKCS11_MODULE_get_by_name(name.c_str()));
+    const PKCS11_MODULE_ptr module(PKCS11_MODULE_get_by_name(name.c_str()));
     if (!module) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;

@@ -40,11 +40,6 @@ const Oid& gost_params(int nid) {
     }
 }
 
-struct TemplateFree {
-    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
-};
-using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
-
 // One attribute of a fixed template.
 struct Entry {
     enum Kind { ULONG, BOOL, TEXT, OID } kind;
@@ -60,7 +55,7 @@ Entry text_of(CK_ATTRIBUTE_TYPE type, const char* s) { return {Entry::TEXT, type
 Entry oid_of(CK_ATTRIBUTE_TYPE type, const Oid& o) { return {Entry::OID, type, 0, nullptr, &o}; }
 
 PKCS11_TEMPLATE* build(int func, std::initializer_list<Entry> entries) {
-    TemplatePtr t(PKCS11_TEMPLATE_new());
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
     if (!t) {
         PKCS11_ERR(func, ERR_R_MALLOC);
         return nullptr;

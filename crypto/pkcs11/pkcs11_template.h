@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "crypto/pkcs11/cryptoki.h"
@@ -55,6 +56,10 @@ int PKCS11_TEMPLATE_add_text(PKCS11_TEMPLATE* t, CK_ATTRIBUTE_TYPE type, const c
 CK_ATTRIBUTE* PKCS11_TEMPLATE_find(PKCS11_TEMPLATE* t, CK_ATTRIBUTE_TYPE type);
 // Wipes every value, then frees them and the template. Null is ignored.
 void PKCS11_TEMPLATE_free(PKCS11_TEMPLATE* t);
+struct PKCS11_TEMPLATE_deleter {
+    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
+};
+using PKCS11_TEMPLATE_ptr = std::unique_ptr<PKCS11_TEMPLATE, PKCS11_TEMPLATE_deleter>;
 // Sets CKA_GOSTR3410_PARAMS to the DER identifier of a GOST R 34.10-2001
 // parameter set; an unknown NID gives the default set (CryptoPro A).
 int PKCS11_TEMPLATE_add_gost_params(PKCS11_TEMPLATE* t, int nid);

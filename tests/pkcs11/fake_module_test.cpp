@@ -17,16 +17,9 @@ namespace {
 
 using testing::FakeConfig;
 using testing::make_context;
-using testing::ObjPtr;
 using testing::PinSource;
-using testing::TemplatePtr;
 
 constexpr const char* kFakePath = "pkcs11:\\cadbfakep11";
-
-struct ModuleFree {
-    void operator()(PKCS11_MODULE* m) const { PKCS11_MODULE_free(m); }
-};
-using ModulePtr = std::unique_ptr<PKCS11_MODULE, ModuleFree>;
 
 // Each test starts the module afresh with its own answers.
 class FakeModule : public ::testing::Test {
@@ -59,7 +52,7 @@ TEST_F(FakeModule, InitialisedElsewhereIsAcceptedAndLeftRunning) {
     FakeConfig config;
     config.initialize_rv = CKR_CRYPTOKI_ALREADY_INITIALIZED;
     configure(config);
-    ModulePtr m(PKCS11_MODULE_get_by_name("cadbfakep11"));
+    PKCS11_MODULE_ptr m(PKCS11_MODULE_get_by_name("cadbfakep11"));
     ASSERT_TRUE(m);
     m.reset();
     PKCS11_registry_free_all();
@@ -78,13 +71,13 @@ TEST_F(FakeModule, InitialisedElsewhereIsAcceptedAndLeftRunning) {
 TEST_F(FakeModule, OneModuleUnderTwoNames) {
     // "libcadbfakep11" reaches the same file as "cadbfakep11": one record,
     // started once, finalised once.
-    ModulePtr first(PKCS11_MODULE_get_by_name("cadbfakep11"));
-    ModulePtr second(PKCS11_MODULE_get_by_name("libcadbfakep11"));
+    PKCS11_MODULE_ptr first(PKCS11_MODULE_get_by_name("cadbfakep11"));
+    PKCS11_MODULE_ptr second(PKCS11_MODULE_get_by_name("libcadbfakep11"));
     ASSERT_TRUE(first);
     EXPECT_EQ(second.get(), first.get());
     EXPECT_EQ(first->references, 3);
     EXPECT_EQ(counters().initialize, 1);
-    ModulePtr third(PKCS11_MODULE_get_by_name("libcadbfakep11"));
+    PKCS11_MODULE_ptr third(PKCS11_MODULE_get_by_name("libcadbfakep11"));
     EXPECT_EQ(third.get(), first.get());
     first.reset();
     second.reset();
@@ -117,7 +110,7 @@ TEST_F(FakeModule, SlotCounts) {
     config.slot_count = 2;
     config.grow_slots_once = 1;
     configure(config);
-    ModulePtr m(PKCS11_MODULE_get_by_name("cadbfakep11"));
+    PKCS11_MODULE_ptr m(PKCS11_MODULE_get_by_name("cadbfakep11"));
     ASSERT_TRUE(m);  // asked again after the list changed under it
     EXPECT_EQ(m->slots.size(), 2U);
     CK_SLOT_ID slot = 0;
@@ -138,8 +131,8 @@ TEST_F(FakeModule, AttributeLengthsAreNotTrusted) {
     FakeConfig config;
     config.overstate_attribute = 1;
     configure(config);
-    ObjPtr ctx = make_context(kFakePath, nullptr);
-    TemplatePtr search(PKCS11_TEMPLATE_data());
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, nullptr);
+    PKCS11_TEMPLATE_ptr search(PKCS11_TEMPLATE_data());
     ASSERT_EQ(PKCS11_OBJ_find_first(ctx.get(), search.get()), 1);
     std::array<unsigned char, 16> buf;
     buf.fill(0xEE);
@@ -160,7 +153,7 @@ TEST_F(FakeModule, AttributeLengthsAreNotTrusted) {
 
 TEST_F(FakeModule, TokenWithoutLoginAsksNoPin) {
     PinSource pins;
-    ObjPtr ctx = make_context(kFakePath, &pins);
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, &pins);
     EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 1), 1);
     EXPECT_EQ(pins.calls, 0);
     EXPECT_EQ(counters().login, 0);
@@ -172,7 +165,7 @@ TEST_F(FakeModule, MaximumPinLengthZeroMeansSixteen) {
     config.max_pin_len = 0;
     configure(config);
     PinSource pins;
-    ObjPtr ctx = make_context(kFakePath, &pins);
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, &pins);
     EXPECT_EQ(ctx->token_info.ulMaxPinLen, PKCS11_DEFAULT_MAX_PIN);
     ASSERT_EQ(PKCS11_OBJ_login(ctx.get(), 0), 1);
     EXPECT_EQ(pins.last_size, 16);
@@ -181,7 +174,7 @@ TEST_F(FakeModule, MaximumPinLengthZeroMeansSixteen) {
     // A token claiming an absurd maximum still gets a bounded buffer.
     config.max_pin_len = ~0UL >> 1;
     configure(config);
-    ObjPtr huge = make_context(kFakePath, &pins);
+    PKCS11_OBJ_ptr huge = make_context(kFakePath, &pins);
     ASSERT_EQ(PKCS11_OBJ_login(huge.get(), 1), 1);
     EXPECT_GT(pins.last_size, 16);
     EXPECT_LE(pins.last_size, 4096);
@@ -191,7 +184,7 @@ TEST_F(FakeModule, LoopingSearchEnds) {
     FakeConfig config;
     config.repeat_find = 1;
     configure(config);
-    ObjPtr ctx = make_context(kFakePath, nullptr);
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, nullptr);
     // The object never goes away: the destroy loop ends and says so.
     EXPECT_EQ(PKCS11_OBJ_destroy_keys(ctx.get(), "x"), 0);
     std::vector<std::string> names;
@@ -210,7 +203,7 @@ TEST_F(FakeModule, FailedSearchIsNotNothingFound) {
     FakeConfig config;
     config.refuse_find = 1;
     configure(config);
-    ObjPtr ctx = make_context(kFakePath, nullptr);
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, nullptr);
     EXPECT_EQ(PKCS11_OBJ_find_private_key(ctx.get(), "x", nullptr), 0);
     EXPECT_EQ(ERR_get_last_rv(), CKR_DEVICE_REMOVED);
     ERR_clear_error();
@@ -226,7 +219,7 @@ TEST_F(FakeModule, FailedSearchIsNotNothingFound) {
 
 TEST_F(FakeModule, SessionsAreClosed) {
     {
-        ObjPtr ctx = make_context(kFakePath, nullptr);
+        PKCS11_OBJ_ptr ctx = make_context(kFakePath, nullptr);
         EXPECT_EQ(counters().open_sessions, 1);
         ASSERT_EQ(PKCS11_OBJ_open(ctx.get()), 1);  // the earlier session is closed
         EXPECT_EQ(counters().open_sessions, 1);
@@ -238,7 +231,7 @@ TEST_F(FakeModule, SessionsAreClosed) {
 }
 
 TEST_F(FakeModule, MechanismList) {
-    ObjPtr ctx = make_context(kFakePath, nullptr);
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, nullptr);
     EXPECT_EQ(PKCS11_OBJ_has_mechanism(ctx.get(), CKM_GOSTR3410), 1);
     EXPECT_EQ(PKCS11_OBJ_has_mechanism(ctx.get(), CKM_GOSTR3411), 0);
 }

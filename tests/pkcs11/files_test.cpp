@@ -14,8 +14,6 @@ namespace cadb {
 namespace {
 
 using testing::logged_in;
-using testing::ObjPtr;
-using testing::TemplatePtr;
 
 // RSA objects stand in for keys: SoftHSM2 has no GOST R 34.10 keys, and the
 // file view looks only at class and CKA_ID.
@@ -37,11 +35,11 @@ void add_rsa_numbers(PKCS11_TEMPLATE* t, bool with_private) {
 }
 
 void create_key_pair(PKCS11_OBJ* ctx, const std::string& id) {
-    TemplatePtr pub(PKCS11_TEMPLATE_public_keys());
+    PKCS11_TEMPLATE_ptr pub(PKCS11_TEMPLATE_public_keys());
     add_rsa_numbers(pub.get(), false);
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(pub.get(), CKA_ID, id.c_str()), 1);
     ASSERT_EQ(PKCS11_OBJ_create(ctx, pub.get()), 1) << std::hex << ERR_get_last_rv();
-    TemplatePtr priv(PKCS11_TEMPLATE_private_keys());
+    PKCS11_TEMPLATE_ptr priv(PKCS11_TEMPLATE_private_keys());
     add_rsa_numbers(priv.get(), true);
     ASSERT_EQ(PKCS11_TEMPLATE_add_bool(priv.get(), CKA_PRIVATE, true), 1);
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(priv.get(), CKA_ID, id.c_str()), 1);
@@ -49,7 +47,7 @@ void create_key_pair(PKCS11_OBJ* ctx, const std::string& id) {
 }
 
 void create_certificate(PKCS11_OBJ* ctx, const std::string& id, CK_ULONG category) {
-    TemplatePtr t(PKCS11_TEMPLATE_certificates());
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_certificates());
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id.c_str()), 1);
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(t.get(), CKA_SUBJECT, "\x30\x00"), 1);
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(t.get(), CKA_VALUE, "certificate bytes"), 1);
@@ -110,7 +108,7 @@ TEST(TokenPaths, LabelsAndPrefixes) {
 
 TEST(TokenFiles, ExistsWalkAndErase) {
     REQUIRE_SOFTHSM();
-    ObjPtr ctx = logged_in();
+    PKCS11_OBJ_ptr ctx = logged_in();
     create_key_pair(ctx.get(), "store\\key1");
     create_key_pair(ctx.get(), "store\\sub\\key2");
     create_certificate(ctx.get(), "store\\cert1", 1);
@@ -170,7 +168,7 @@ TEST(TokenFiles, ExistsWalkAndErase) {
 
 TEST(TokenFiles, DestroyEveryMatch) {
     REQUIRE_SOFTHSM();
-    ObjPtr ctx = logged_in();
+    PKCS11_OBJ_ptr ctx = logged_in();
     for (int i = 0; i < 3; ++i) create_key_pair(ctx.get(), "twin");
     create_certificate(ctx.get(), "twin", 0);
     create_certificate(ctx.get(), "twin", 0);

@@ -16,9 +16,7 @@ namespace {
 using testing::kToken;
 using testing::logged_in;
 using testing::make_context;
-using testing::ObjPtr;
 using testing::PinSource;
-using testing::TemplatePtr;
 
 int last_reason() {
     unsigned long e = 0;
@@ -28,8 +26,8 @@ int last_reason() {
 }
 
 // A data object of this library labelled label holding value.
-TemplatePtr data_template(const std::string& label, const std::string& value) {
-    TemplatePtr t(PKCS11_TEMPLATE_data());
+PKCS11_TEMPLATE_ptr data_template(const std::string& label, const std::string& value) {
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_data());
     EXPECT_EQ(PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label.c_str()), 1);
     if (!value.empty()) {
         EXPECT_EQ(PKCS11_TEMPLATE_add(t.get(), CKA_VALUE, value.data(), value.size()), 1);
@@ -49,7 +47,7 @@ std::string read_value(PKCS11_OBJ* ctx) {
 TEST(TokenObject, OpenReadsTheToken) {
     REQUIRE_SOFTHSM();
     PinSource pins;
-    ObjPtr ctx = make_context(kToken, &pins, false);
+    PKCS11_OBJ_ptr ctx = make_context(kToken, &pins, false);
     ERR_reset_last_rv(0x123, TOKEN_CODE_PKCS11);
     ASSERT_EQ(PKCS11_OBJ_open(ctx.get()), 1);
     EXPECT_EQ(ERR_get_last_rv(), 0UL);  // every open starts a fresh account
@@ -67,15 +65,15 @@ TEST(TokenObject, OpenFailures) {
     ERR_clear_error();
     EXPECT_EQ(PKCS11_OBJ_open(nullptr), 0);
     EXPECT_EQ(last_reason(), ERR_R_NULL_PARAMETER);
-    ObjPtr no_path(PKCS11_OBJ_new());
+    PKCS11_OBJ_ptr no_path(PKCS11_OBJ_new());
     EXPECT_EQ(PKCS11_OBJ_open(no_path.get()), 0);
     EXPECT_EQ(last_reason(), ERR_R_NULL_PARAMETER);
 
-    ObjPtr no_module = make_context("pkcs11:\\cadb-no-such-module", nullptr, false);
+    PKCS11_OBJ_ptr no_module = make_context("pkcs11:\\cadb-no-such-module", nullptr, false);
     EXPECT_EQ(PKCS11_OBJ_open(no_module.get()), 0);
     EXPECT_EQ(last_reason(), ERR_R_INTERNAL);
 
-    ObjPtr empty_slot = make_context("pkcs119:\\softhsm2", nullptr, false);
+    PKCS11_OBJ_ptr empty_slot = make_context("pkcs119:\\softhsm2", nullptr, false);
     EXPECT_EQ(PKCS11_OBJ_open(empty_slot.get()), 0);
     EXPECT_EQ(last_reason(), PKCS11_R_TOKEN_NOT_PRESENT);
     EXPECT_EQ(ERR_get_last_rv(), CKR_TOKEN_NOT_PRESENT);
@@ -91,7 +89,7 @@ TEST(TokenObject, LoginWrongThenRightPin) {
     REQUIRE_SOFTHSM();
     PinSource wrong;
     wrong.pin = "9999";
-    ObjPtr ctx = make_context(kToken, &wrong);
+    PKCS11_OBJ_ptr ctx = make_context(kToken, &wrong);
     ERR_clear_error();
     // Forced, so that a login left by an earlier test is undone first.
     EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 1), 0);
@@ -110,7 +108,7 @@ TEST(TokenObject, LoginWrongThenRightPin) {
     // The login lives in the slot's shared session: another context asks
     // nothing, and a forced login asks again.
     PinSource later;
-    ObjPtr other = make_context(kToken, &later);
+    PKCS11_OBJ_ptr other = make_context(kToken, &later);
     EXPECT_EQ(PKCS11_OBJ_login(other.get(), 0), 1);
     EXPECT_EQ(later.calls, 0);
     EXPECT_EQ(PKCS11_OBJ_login(other.get(), 1), 1);
@@ -120,7 +118,7 @@ TEST(TokenObject, LoginWrongThenRightPin) {
 TEST(TokenObject, PinCallbackOutOfRange) {
     REQUIRE_SOFTHSM();
     PinSource pins;
-    ObjPtr ctx = make_context(kToken, &pins);
+    PKCS11_OBJ_ptr ctx = make_context(kToken, &pins);
     for (int result : {-1, static_cast<int>(ctx->token_info.ulMaxPinLen) + 1}) {
         pins.forced_result = result;
         ERR_clear_error();
@@ -130,7 +128,7 @@ TEST(TokenObject, PinCallbackOutOfRange) {
         EXPECT_EQ(ERR_get_last_rv(), 0UL);  // no C_Login was made
     }
     // No callback at all.
-    ObjPtr bare = make_context(kToken, nullptr);
+    PKCS11_OBJ_ptr bare = make_context(kToken, nullptr);
     bare->pin_cb = nullptr;
     EXPECT_EQ(PKCS11_OBJ_login(bare.get(), 1), 0);
     EXPECT_EQ(last_reason(), ERR_R_NULL_PARAMETER);
@@ -138,7 +136,7 @@ TEST(TokenObject, PinCallbackOutOfRange) {
     PKCS11_set_passwd_cb(+[](char*, int, int, void* arg) {
         return std::string(static_cast<const char*>(arg)) == kToken ? -1 : -2;
     });
-    ObjPtr by_path(PKCS11_OBJ_new());
+    PKCS11_OBJ_ptr by_path(PKCS11_OBJ_new());
     ASSERT_EQ(PKCS11_OBJ_set_path(by_path.get(), kToken), 1);
     ASSERT_EQ(PKCS11_OBJ_open(by_path.get()), 1);
     EXPECT_EQ(PKCS11_OBJ_login(by_path.get(), 1), 0);
@@ -147,9 +145,9 @@ TEST(TokenObject, PinCallbackOutOfRange) {
 
 TEST(TokenObject, DataObjectRoundTrip) {
     REQUIRE_SOFTHSM();
-    ObjPtr ctx = logged_in();
+    PKCS11_OBJ_ptr ctx = logged_in();
     const std::string value("key store\0bytes\xff", 16);
-    TemplatePtr t = data_template("cadb round trip", value);
+    PKCS11_TEMPLATE_ptr t = data_template("cadb round trip", value);
     ASSERT_EQ(PKCS11_OBJ_create(ctx.get(), t.get()), 1);
     EXPECT_NE(ctx->object, 0UL);
     EXPECT_EQ(read_value(ctx.get()), value);
@@ -165,18 +163,18 @@ TEST(TokenObject, DataObjectRoundTrip) {
     for (char c : small) EXPECT_EQ(c, '#');
 
     ERR_reset_last_rv(0, TOKEN_CODE_PKCS11);
-    TemplatePtr update(PKCS11_TEMPLATE_new());
+    PKCS11_TEMPLATE_ptr update(PKCS11_TEMPLATE_new());
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(update.get(), CKA_LABEL, "cadb relabelled"), 1);
     ASSERT_EQ(PKCS11_OBJ_set_attributes(ctx.get(), update.get()), 1);
     // A value the token keeps read-only is refused with the token's reason.
-    TemplatePtr read_only(PKCS11_TEMPLATE_new());
+    PKCS11_TEMPLATE_ptr read_only(PKCS11_TEMPLATE_new());
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(read_only.get(), CKA_VALUE, "replaced"), 1);
     EXPECT_EQ(PKCS11_OBJ_set_attributes(ctx.get(), read_only.get()), 0);
     EXPECT_EQ(ERR_get_last_rv(), 0x10UL);  // CKR_ATTRIBUTE_READ_ONLY
 
     // Found again from another context by its label.
-    ObjPtr reader = logged_in();
-    TemplatePtr search = data_template("cadb relabelled", "");
+    PKCS11_OBJ_ptr reader = logged_in();
+    PKCS11_TEMPLATE_ptr search = data_template("cadb relabelled", "");
     ASSERT_EQ(PKCS11_OBJ_find_first(reader.get(), search.get()), 1);
     EXPECT_EQ(read_value(reader.get()), value);
     std::array<char, 64> label{};
@@ -196,12 +194,12 @@ TEST(TokenObject, DataObjectRoundTrip) {
 
 TEST(TokenObject, SearchWalksEveryMatch) {
     REQUIRE_SOFTHSM();
-    ObjPtr ctx = logged_in();
+    PKCS11_OBJ_ptr ctx = logged_in();
     for (int i = 0; i < 3; ++i) {
-        TemplatePtr t = data_template("cadb walk", std::to_string(i));
+        PKCS11_TEMPLATE_ptr t = data_template("cadb walk", std::to_string(i));
         ASSERT_EQ(PKCS11_OBJ_create(ctx.get(), t.get()), 1);
     }
-    TemplatePtr search = data_template("cadb walk", "");
+    PKCS11_TEMPLATE_ptr search = data_template("cadb walk", "");
     ASSERT_EQ(PKCS11_OBJ_find_init(ctx.get(), search.get()), 1);
     std::vector<std::string> seen;
     while (PKCS11_OBJ_find_next(ctx.get())) seen.push_back(read_value(ctx.get()));
@@ -212,7 +210,7 @@ TEST(TokenObject, SearchWalksEveryMatch) {
 
 TEST(TokenObject, Mechanisms) {
     REQUIRE_SOFTHSM();
-    ObjPtr ctx = logged_in();
+    PKCS11_OBJ_ptr ctx = logged_in();
     constexpr CK_MECHANISM_TYPE kSha256 = 0x250;
     EXPECT_EQ(PKCS11_OBJ_has_mechanism(ctx.get(), kSha256), 1);
     EXPECT_EQ(PKCS11_OBJ_has_mechanism(ctx.get(), 0x8000FEED), 0);
@@ -223,8 +221,8 @@ TEST(TokenObject, Mechanisms) {
 TEST(TokenObject, ManyThreadsLogInAndRead) {
     REQUIRE_SOFTHSM();
     {
-        ObjPtr ctx = logged_in();
-        TemplatePtr t = data_template("cadb shared", "shared value");
+        PKCS11_OBJ_ptr ctx = logged_in();
+        PKCS11_TEMPLATE_ptr t = data_template("cadb shared", "shared value");
         ASSERT_EQ(PKCS11_OBJ_create(ctx.get(), t.get()), 1);
         // Logged out again, so that the threads race for the one login
         // every other thread then finds done.
@@ -240,7 +238,7 @@ TEST(TokenObject, ManyThreadsLogInAndRead) {
         threads.emplace_back([&failures, &pins_asked] {
             for (int round = 0; round < 10; ++round) {
                 PinSource pins;
-                ObjPtr ctx(PKCS11_OBJ_new());
+                PKCS11_OBJ_ptr ctx(PKCS11_OBJ_new());
                 ctx->pin_cb = testing::pin_from_source;
                 if (!PKCS11_OBJ_set_path(ctx.get(), kToken) ||
                     !PKCS11_OBJ_set_pin_arg(ctx.get(), &pins) || !PKCS11_OBJ_open(ctx.get()) ||
@@ -249,7 +247,7 @@ TEST(TokenObject, ManyThreadsLogInAndRead) {
                     continue;
                 }
                 pins_asked += pins.calls;
-                TemplatePtr search = data_template("cadb shared", "");
+                PKCS11_TEMPLATE_ptr search = data_template("cadb shared", "");
                 if (PKCS11_OBJ_find_first(ctx.get(), search.get()) != 1) ++failures;
             }
         });

@@ -26,11 +26,6 @@ static_assert(sizeof(CK_FUNCTION_LIST) == 8 + 68 * sizeof(void*));
 static_assert(offsetof(CK_FUNCTION_LIST, C_WaitForSlotEvent) == 8 + 67 * sizeof(void*));
 #endif
 
-struct ModuleFree {
-    void operator()(PKCS11_MODULE* m) const { PKCS11_MODULE_free(m); }
-};
-using ModulePtr = std::unique_ptr<PKCS11_MODULE, ModuleFree>;
-
 struct Parsed {
     int ok;
     std::string module;
@@ -141,15 +136,15 @@ TEST(Registry, NullArguments) {
 
 TEST(Registry, LoadsOnceAndCounts) {
     REQUIRE_SOFTHSM();
-    ModulePtr first(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr first(PKCS11_MODULE_get_by_name("softhsm2"));
     ASSERT_TRUE(first);
     EXPECT_EQ(first->references, 2);  // the registry's and ours
-    ModulePtr second(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr second(PKCS11_MODULE_get_by_name("softhsm2"));
     EXPECT_EQ(second.get(), first.get());
     EXPECT_EQ(first->references, 3);
     // Another spelling of the same name is the same module, not a second
     // initialisation that would finalise the first one's sessions.
-    ModulePtr other_case(PKCS11_MODULE_get_by_name("SoftHSM2"));
+    PKCS11_MODULE_ptr other_case(PKCS11_MODULE_get_by_name("SoftHSM2"));
     EXPECT_EQ(other_case.get(), first.get());
     EXPECT_EQ(first->references, 4);
     other_case.reset();
@@ -171,10 +166,10 @@ TEST(Registry, CleanupReleasesWhenTheLastUserStops) {
     REQUIRE_SOFTHSM();
     PKCS11_registry_init();
     PKCS11_registry_init();
-    ModulePtr held(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr held(PKCS11_MODULE_get_by_name("softhsm2"));
     ASSERT_TRUE(held);
     PKCS11_registry_cleanup();
-    ModulePtr again(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr again(PKCS11_MODULE_get_by_name("softhsm2"));
     EXPECT_EQ(again.get(), held.get());  // still registered
     again.reset();
     PKCS11_registry_cleanup();  // the registry lets go; our reference keeps it
@@ -182,7 +177,7 @@ TEST(Registry, CleanupReleasesWhenTheLastUserStops) {
     EXPECT_FALSE(held->registered);
     // Asked for again, the module still running is taken back into the
     // registry rather than started a second time beside it.
-    ModulePtr back(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr back(PKCS11_MODULE_get_by_name("softhsm2"));
     EXPECT_EQ(back.get(), held.get());
     EXPECT_EQ(held->references, 3);
     PKCS11_registry_cleanup();  // a cleanup without a start changes nothing
@@ -191,7 +186,7 @@ TEST(Registry, CleanupReleasesWhenTheLastUserStops) {
     held.reset();
     PKCS11_registry_free_all();
     // After a full release the module starts afresh.
-    ModulePtr fresh(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr fresh(PKCS11_MODULE_get_by_name("softhsm2"));
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->references, 2);
     EXPECT_EQ(PKCS11_token_present(kToken), 1);
@@ -199,7 +194,7 @@ TEST(Registry, CleanupReleasesWhenTheLastUserStops) {
 
 TEST(Slots, TokenAndIndex) {
     REQUIRE_SOFTHSM();
-    ModulePtr m(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr m(PKCS11_MODULE_get_by_name("softhsm2"));
     ASSERT_TRUE(m);
     CK_SLOT_ID slot = 0xFFFF;
     ERR_reset_last_rv(0, TOKEN_CODE_PKCS11);
@@ -242,7 +237,7 @@ TEST(Registry, ManyThreadsShareOneModule) {
     std::set<PKCS11_MODULE*> distinct(seen.begin(), seen.end());
     EXPECT_EQ(distinct.size(), 1U);
     for (int f : failures) EXPECT_EQ(f, 0);
-    ModulePtr m(PKCS11_MODULE_get_by_name("softhsm2"));
+    PKCS11_MODULE_ptr m(PKCS11_MODULE_get_by_name("softhsm2"));
     EXPECT_EQ(m.get(), *distinct.begin());
     EXPECT_EQ(m->references, 2);
 }

@@ -15,11 +15,6 @@
 namespace cadb {
 namespace {
 
-struct TemplateFree {
-    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
-};
-using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
-
 std::string value_text(const CK_ATTRIBUTE& a) {
     return std::string(static_cast<const char*>(a.pValue), a.ulValueLen);
 }
@@ -51,7 +46,7 @@ std::vector<CK_ATTRIBUTE_TYPE> types(const PKCS11_TEMPLATE* t) {
 }
 
 TEST(Template, AddReplacesAndGrows) {
-    TemplatePtr t(PKCS11_TEMPLATE_new());
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
     ASSERT_TRUE(t);
     ASSERT_EQ(PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, "first"), 1);
     ASSERT_EQ(PKCS11_TEMPLATE_add_ulong(t.get(), CKA_CLASS, CKO_DATA), 1);
@@ -74,7 +69,7 @@ TEST(Template, AddReplacesAndGrows) {
 }
 
 TEST(Template, ZeroFilledRoomAndEmptyValues) {
-    TemplatePtr t(PKCS11_TEMPLATE_new());
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
     ASSERT_EQ(PKCS11_TEMPLATE_add(t.get(), CKA_VALUE, nullptr, 37), 1);
     const CK_ATTRIBUTE* a = PKCS11_TEMPLATE_find(t.get(), CKA_VALUE);
     ASSERT_NE(a->pValue, nullptr);
@@ -94,7 +89,7 @@ TEST(Template, NullArguments) {
     ERR_clear_error();
     EXPECT_EQ(PKCS11_TEMPLATE_add(nullptr, CKA_ID, "x", 1), 0);
     EXPECT_EQ(ERR_code_reason(ERR_get_error()), ERR_R_NULL_PARAMETER);
-    TemplatePtr t(PKCS11_TEMPLATE_new());
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
     EXPECT_EQ(PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, nullptr), 0);
     EXPECT_EQ(PKCS11_TEMPLATE_add_gost_params(nullptr, NID_R3410_2001_A_PARAMSET), 0);
     PKCS11_TEMPLATE_free(nullptr);
@@ -112,7 +107,7 @@ TEST(Template, GostParameterSets) {
         {999, "1.2.643.2.2.35.1"},
     };
     for (const auto& [nid, oid] : sets) {
-        TemplatePtr t(PKCS11_TEMPLATE_new());
+        PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
         ASSERT_EQ(PKCS11_TEMPLATE_add_gost_params(t.get(), nid), 1);
         ASSERT_EQ(t->count(), 1U);
         EXPECT_EQ(t->attributes[0].type, CKA_GOSTR3410_PARAMS);
@@ -122,14 +117,14 @@ TEST(Template, GostParameterSets) {
 }
 
 TEST(Template, SearchTemplates) {
-    TemplatePtr priv(PKCS11_TEMPLATE_private_keys());
+    PKCS11_TEMPLATE_ptr priv(PKCS11_TEMPLATE_private_keys());
     EXPECT_EQ(types(priv.get()), (std::vector<CK_ATTRIBUTE_TYPE>{CKA_CLASS, CKA_TOKEN}));
     EXPECT_EQ(value_ulong(priv->attributes[0]), CKO_PRIVATE_KEY);
     EXPECT_EQ(value_bool(priv->attributes[1]), 1);
-    TemplatePtr pub(PKCS11_TEMPLATE_public_keys());
+    PKCS11_TEMPLATE_ptr pub(PKCS11_TEMPLATE_public_keys());
     EXPECT_EQ(value_ulong(pub->attributes[0]), CKO_PUBLIC_KEY);
     EXPECT_EQ(value_bool(pub->attributes[1]), 1);
-    TemplatePtr certs(PKCS11_TEMPLATE_certificates());
+    PKCS11_TEMPLATE_ptr certs(PKCS11_TEMPLATE_certificates());
     EXPECT_EQ(types(certs.get()),
               (std::vector<CK_ATTRIBUTE_TYPE>{CKA_CLASS, CKA_CERTIFICATE_TYPE, CKA_TOKEN}));
     EXPECT_EQ(value_ulong(certs->attributes[0]), CKO_CERTIFICATE);
@@ -137,13 +132,13 @@ TEST(Template, SearchTemplates) {
 }
 
 TEST(Template, StoredAndGeneratedKeys) {
-    TemplatePtr pub(PKCS11_TEMPLATE_public_key(PKCS11_KEY_STORED));
+    PKCS11_TEMPLATE_ptr pub(PKCS11_TEMPLATE_public_key(PKCS11_KEY_STORED));
     EXPECT_EQ(types(pub.get()), (std::vector<CK_ATTRIBUTE_TYPE>{CKA_CLASS, CKA_KEY_TYPE, CKA_TOKEN,
                                                                 CKA_VERIFY, CKA_LABEL}));
     EXPECT_EQ(value_ulong(pub->attributes[1]), CKK_GOSTR3410);
     EXPECT_EQ(value_text(pub->attributes[4]), "Halberd public key object");
 
-    TemplatePtr gen_pub(PKCS11_TEMPLATE_public_key(PKCS11_KEY_GENERATION));
+    PKCS11_TEMPLATE_ptr gen_pub(PKCS11_TEMPLATE_public_key(PKCS11_KEY_GENERATION));
     EXPECT_EQ(types(gen_pub.get()), (std::vector<CK_ATTRIBUTE_TYPE>{
                                         CKA_TOKEN, CKA_VERIFY, CKA_GOSTR3410_PARAMS,
                                         CKA_GOSTR3411_PARAMS, CKA_GOST28147_PARAMS, CKA_LABEL}));
@@ -152,7 +147,7 @@ TEST(Template, StoredAndGeneratedKeys) {
     EXPECT_EQ(oid_text(gen_pub->attributes[4]), "1.2.643.2.2.31.1");
     EXPECT_EQ(value_text(gen_pub->attributes[5]), "Temporary public key object");
 
-    TemplatePtr priv(PKCS11_TEMPLATE_private_key(PKCS11_KEY_STORED));
+    PKCS11_TEMPLATE_ptr priv(PKCS11_TEMPLATE_private_key(PKCS11_KEY_STORED));
     EXPECT_EQ(types(priv.get()), (std::vector<CK_ATTRIBUTE_TYPE>{
                                      CKA_CLASS, CKA_KEY_TYPE, CKA_TOKEN, CKA_PRIVATE, CKA_SENSITIVE,
                                      CKA_EXTRACTABLE, CKA_SIGN, CKA_LABEL}));
@@ -160,7 +155,7 @@ TEST(Template, StoredAndGeneratedKeys) {
     EXPECT_EQ(value_bool(priv->attributes[5]), 0);
     EXPECT_EQ(value_text(priv->attributes[7]), "Halberd private key object");
 
-    TemplatePtr gen_priv(PKCS11_TEMPLATE_private_key(PKCS11_KEY_GENERATION));
+    PKCS11_TEMPLATE_ptr gen_priv(PKCS11_TEMPLATE_private_key(PKCS11_KEY_GENERATION));
     EXPECT_EQ(types(gen_priv.get()),
               (std::vector<CK_ATTRIBUTE_TYPE>{CKA_TOKEN, CKA_PRIVATE, CKA_SENSITIVE,
                                               CKA_EXTRACTABLE, CKA_SIGN, CKA_LABEL}));
@@ -169,7 +164,7 @@ TEST(Template, StoredAndGeneratedKeys) {
 
 TEST(Template, SecretAndDataObjects) {
     for (auto make : {PKCS11_TEMPLATE_derived_key, PKCS11_TEMPLATE_unwrapped_key}) {
-        TemplatePtr t(make());
+        PKCS11_TEMPLATE_ptr t(make());
         EXPECT_EQ(types(t.get()),
                   (std::vector<CK_ATTRIBUTE_TYPE>{CKA_CLASS, CKA_KEY_TYPE, CKA_TOKEN, CKA_SENSITIVE,
                                                   CKA_EXTRACTABLE, CKA_GOST28147_PARAMS}));
@@ -180,7 +175,7 @@ TEST(Template, SecretAndDataObjects) {
         EXPECT_EQ(value_bool(t->attributes[4]), 1);
         EXPECT_EQ(oid_text(t->attributes[5]), "1.2.643.2.2.31.1");
     }
-    TemplatePtr data(PKCS11_TEMPLATE_data());
+    PKCS11_TEMPLATE_ptr data(PKCS11_TEMPLATE_data());
     EXPECT_EQ(types(data.get()),
               (std::vector<CK_ATTRIBUTE_TYPE>{CKA_CLASS, CKA_TOKEN, CKA_APPLICATION}));
     EXPECT_EQ(value_ulong(data->attributes[0]), CKO_DATA);

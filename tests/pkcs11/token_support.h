@@ -14,16 +14,6 @@
 
 namespace cadb::testing {
 
-struct ObjFree {
-    void operator()(PKCS11_OBJ* ctx) const { PKCS11_OBJ_free(ctx); }
-};
-using ObjPtr = std::unique_ptr<PKCS11_OBJ, ObjFree>;
-
-struct TemplateFree {
-    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
-};
-using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
-
 // What the PIN callback answers: the PIN, or a forced result.
 struct PinSource {
     std::string pin = kUserPin;
@@ -45,9 +35,9 @@ inline int pin_from_source(char* buffer, int size, int /*rwflag*/, void* arg) {
 }
 
 // A context on path with the source's PIN; opened when open is set.
-inline ObjPtr make_context(const char* path, PinSource* pins, bool open = true) {
+inline PKCS11_OBJ_ptr make_context(const char* path, PinSource* pins, bool open = true) {
     PKCS11_set_passwd_cb(pin_from_source);
-    ObjPtr ctx(PKCS11_OBJ_new());
+    PKCS11_OBJ_ptr ctx(PKCS11_OBJ_new());
     EXPECT_TRUE(ctx);
     if (!ctx) return ctx;
     EXPECT_EQ(PKCS11_OBJ_set_path(ctx.get(), path), 1);
@@ -61,9 +51,9 @@ inline ObjPtr make_context(const char* path, PinSource* pins, bool open = true) 
 }
 
 // Opened and logged in with the right PIN.
-inline ObjPtr logged_in(const char* path = kToken) {
+inline PKCS11_OBJ_ptr logged_in(const char* path = kToken) {
     static PinSource pins;
-    ObjPtr ctx = make_context(path, &pins);
+    PKCS11_OBJ_ptr ctx = make_context(path, &pins);
     if (ctx) {
         EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 0), 1);
     }
