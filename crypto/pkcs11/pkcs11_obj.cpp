@@ -69,27 +69,26 @@ int destroy_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, int
     }
     // A module that answers with a handle it already gave is looping: the
     // search ends there.
-    std::vector<CK_OBJECT_HANDLE> found;
-    CK_RV rv = CKR_OK;
+    std::vector<CK_OBJECT_HANDLE> matches;
+    int status = 0;
     try {
-        for (;;) {
-            CK_OBJECT_HANDLE h = 0;
-            CK_ULONG count = 0;
-            rv = ctx->module->functions->C_FindObjects(ctx->session, &h, 1, &count);
-            if (rv != CKR_OK || count == 0) break;
-            if (std::find(found.begin(), found.end(), h) != found.end()) break;
-            found.push_back(h);
+        while ((status = pkcs11::find_next_status(ctx)) > 0) {
+            if (std::find(matches.begin(), matches.end(), ctx->object) != matches.end()) {
+                status = 0;
+                break;
+            }
+            matches.push_back(ctx->object);
         }
     } catch (const std::exception&) {
         PKCS11_OBJ_find_final(ctx);
         PKCS11_ERR(func, ERR_R_MALLOC);
         return 0;
     }
-    if (!PKCS11_OBJ_find_final(ctx) || rv != CKR_OK) {
-        PKCS11_RV_ERR(func, ERR_R_INTERNAL, rv);
+    if (!PKCS11_OBJ_find_final(ctx) || status < 0) {
+        PKCS11_ERR(func, ERR_R_INTERNAL);
         return 0;
     }
-    for (CK_OBJECT_HANDLE h : found) {
+    for (CK_OBJECT_HANDLE h : matches) {
         ctx->object = h;
         if (!PKCS11_OBJ_destroy(ctx)) {
             PKCS11_ERR(func, ERR_R_INTERNAL);
