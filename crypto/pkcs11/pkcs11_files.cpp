@@ -54,13 +54,16 @@ PKCS11_OBJ_ptr open_on(const std::string& path, void* pin_arg) {
 
 // The current object's CKA_ID, when it has one that fits kIdRoom bytes. A
 // missing or oversized identifier is not an error of the caller's
-// operation, so what it queued is dropped.
+// operation, so neither what it queued nor the token's code stays behind.
 bool read_id(PKCS11_OBJ* ctx, std::string* id) {
     std::array<char, kIdRoom> buf{};
     CK_ULONG len = buf.size();
+    const unsigned long last_rv = ERR_get_last_rv();
+    const int last_rv_kind = ERR_get_last_rv_kind();
     ERR_set_mark();
     const bool ok = PKCS11_OBJ_get_attribute(ctx, CKA_ID, buf.data(), &len) != 0;
     ERR_pop_to_mark();
+    ERR_reset_last_rv(last_rv, last_rv_kind);
     if (ok) id->assign(buf.data(), len);
     return ok;
 }
