@@ -177,6 +177,10 @@ int ECPOINT_mul_base(ECPOINT* pt, const BIGNUM* k);
 // The curve's base point goes through a table kept for the process. Points
 // with a component of even order leave this path for ECPOINT_mul's.
 int ECPOINT_mul_secret(ECPOINT* pt, const BIGNUM* k);
+// out := z1·P + z2·Q for public scalars (verification), P the base point of
+// out's curve and Q a point on it; the same point as ECPOINT_mul_base,
+// ECPOINT_mul and ECPOINT_add give, in variable time.
+int ECPOINT_mul2_public(ECPOINT* out, const BIGNUM* z1, const ECPOINT* Q, const BIGNUM* z2);
 
 // Encodings. The encoders return the length written, or with a null out the
 // length needed; 0 on failure, a buffer too small included. The decoders

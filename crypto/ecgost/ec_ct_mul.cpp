@@ -38,6 +38,9 @@ class SecretMul {
   public:
     virtual ~SecretMul() = default;
     virtual Mul mul(ECPOINT* pt, const BIGNUM* k, BN_CTX* ctx) const = 0;
+    // out := z1·P + z2·Q for public scalars, in variable time.
+    virtual Mul mul2(ECPOINT* out, const BIGNUM* z1, const ECPOINT* Q, const BIGNUM* z2,
+                     BN_CTX* ctx) const = 0;
 };
 
 template <int N>
@@ -107,8 +110,243 @@ class SecretMulN final : public SecretMul {
         return stored ? Mul::kDone : Mul::kFailed;
     }
 
+    Mul mul2(ECPOINT* out, const BIGNUM* z1, const ECPOINT* Q, const BIGNUM* z2,
+             BN_CTX* ctx) const override {
+        if (comb_windows_ == 0 || BN_is_negative(z1) || BN_is_negative(z2) ||
+            BN_num_bits(z1) > kWindow * comb_windows_)
+            return Mul::kFailed;
+        Jp q;
+        if (!load_jacobian(q, Q, ctx)) return Mul::kFailed;
+        // z2·Q by width-5 NAF over the odd multiples Q, 3Q, ..., 15Q.
+        Jp odd[8];
+        odd[0] = q;
+        Jp q2 = q;
+        jdbl(q2);
+        for (int j = 1; j < 8; ++j) {
+            odd[j] = odd[j - 1];
+            jadd(odd[j], q2);
+        }
+        const std::vector<int> naf = wnaf(z2);
+        Jp acc;
+        for (std::size_t i = naf.size(); i-- > 0;) {
+            jdbl(acc);
+            const int d = naf[i];
+            if (d == 0) continue;
+            Jp t = odd[(d > 0 ? d : -d) / 2];
+            if (d < 0 && !t.inf) f_.sub(t.Y, F{}, t.Y);
+            jadd(acc, t);
+        }
+        // z1·P from the table: one mixed addition per nonzero digit.
+        std::vector<unsigned char> digits(static_cast<std::size_t>(comb_windows_ + 1) / 2);
+        if (BN_bn2lebinpad(z1, digits.data(), static_cast<int>(digits.size())) < 0)
+            return Mul::kFailed;
+        for (int i = 0; i < comb_windows_; ++i) {
+            const unsigned d = digit(digits.data(), i);
+            if (d == 0) continue;
+            const std::size_t at = static_cast<std::size_t>(i) * kEntries + (d - 1);
+            jadd_affine(acc, comb_x_[at], comb_y_[at]);
+        }
+        return store_jacobian(out, acc) ? Mul::kDone : Mul::kFailed;
+    }
+
   private:
+    // Jacobian points (X/Z^2, Y/Z^3) for the variable-time public path.
+    struct Jp {
+        F X{}, Y{}, Z{};
+        bool inf = true;
+    };
+
     Pt infinity() const { return Pt{F{}, f_.one(), F{}}; }
+
+    void jdbl(Jp& r) const {
+        if (r.inf) return;
+        if (ct::is_zero_mask(r.Y)) {
+            r.inf = true;
+            return;
+        }
+        F yy, yyyy, zz, s, m, t;
+        f_.sqr(yy, r.Y);
+        f_.sqr(zz, r.Z);
+        // M := 3·X^2 + a·Z^4, as 3·(X - Z^2)·(X + Z^2) when a = -3.
+        if (a_minus_3_) {
+            f_.sub(s, r.X, zz);
+            f_.add(t, r.X, zz);
+            f_.mul(s, s, t);
+            f_.add(m, s, s);
+            f_.add(m, m, s);
+        } else {
+            f_.sqr(s, r.X);
+            f_.add(m, s, s);
+            f_.add(m, m, s);
+            f_.sqr(t, zz);
+            f_.mul(t, t, a_);
+            f_.add(m, m, t);
+        }
+        // S := 4·X·Y^2; X3 := M^2 - 2·S; Y3 := M·(S - X3) - 8·Y^4; Z3 := 2·Y·Z.
+        f_.mul(s, r.X, yy);
+        f_.add(s, s, s);
+        f_.add(s, s, s);
+        f_.sqr(yyyy, yy);
+        f_.mul(r.Z, r.Y, r.Z);
+        f_.add(r.Z, r.Z, r.Z);
+        f_.sqr(t, m);
+        f_.sub(t, t, s);
+        f_.sub(r.X, t, s);
+        f_.sub(t, s, r.X);
+        f_.mul(t, m, t);
+        f_.add(yyyy, yyyy, yyyy);
+        f_.add(yyyy, yyyy, yyyy);
+        f_.add(yyyy, yyyy, yyyy);
+        f_.sub(r.Y, t, yyyy);
+    }
+
+    // r := r + q, given both points' X and Y brought to a common scale:
+    // U1, S1 for r and U2, S2 for q; zq is q's Z.
+    void jadd_scaled(Jp& r, const Jp& q, const F& u1, const F& s1, const F& u2, const F& s2,
+                     const F& zq) const {
+        F h, rr, hh, hhh, v, t;
+        f_.sub(h, u2, u1);
+        f_.sub(rr, s2, s1);
+        if (ct::is_zero_mask(h)) {
+            if (ct::is_zero_mask(rr)) {
+                r = q;
+                jdbl(r);
+            } else {
+                r.inf = true;
+            }
+            return;
+        }
+        f_.sqr(hh, h);
+        f_.mul(hhh, h, hh);
+        f_.mul(v, u1, hh);
+        // X3 := R^2 - H^3 - 2·V; Y3 := R·(V - X3) - S1·H^3; Z3 := Z1·Z2·H.
+        f_.sqr(t, rr);
+        f_.sub(t, t, hhh);
+        f_.sub(t, t, v);
+        f_.sub(r.X, t, v);
+        f_.sub(t, v, r.X);
+        f_.mul(t, rr, t);
+        f_.mul(hhh, s1, hhh);
+        f_.sub(r.Y, t, hhh);
+        f_.mul(r.Z, r.Z, zq);
+        f_.mul(r.Z, r.Z, h);
+    }
+
+    void jadd(Jp& r, const Jp& q) const {
+        if (q.inf) return;
+        if (r.inf) {
+            r = q;
+            return;
+        }
+        F z1z1, z2z2, u1, u2, s1, s2;
+        f_.sqr(z1z1, r.Z);
+        f_.sqr(z2z2, q.Z);
+        f_.mul(u1, r.X, z2z2);
+        f_.mul(u2, q.X, z1z1);
+        f_.mul(s1, r.Y, q.Z);
+        f_.mul(s1, s1, z2z2);
+        f_.mul(s2, q.Y, r.Z);
+        f_.mul(s2, s2, z1z1);
+        jadd_scaled(r, q, u1, s1, u2, s2, q.Z);
+    }
+
+    void jadd_affine(Jp& r, const F& x, const F& y) const {
+        const Jp q{x, y, f_.one(), false};
+        if (r.inf) {
+            r = q;
+            return;
+        }
+        F z1z1, u2, s2;
+        f_.sqr(z1z1, r.Z);
+        f_.mul(u2, x, z1z1);
+        f_.mul(s2, y, r.Z);
+        f_.mul(s2, s2, z1z1);
+        jadd_scaled(r, q, r.X, r.Y, u2, s2, f_.one());
+    }
+
+    // Width-5 NAF digits of a non-negative k, least significant first.
+    static std::vector<int> wnaf(const BIGNUM* k) {
+        const int bytes = BN_num_bytes(k) + 1;
+        std::vector<unsigned char> le(static_cast<std::size_t>(bytes));
+        BN_bn2lebinpad(k, le.data(), bytes);
+        std::vector<u64> w((le.size() + 7) / 8 + 1, 0);
+        for (std::size_t i = 0; i < le.size(); ++i)
+            w[i / 8] |= static_cast<u64>(le[i]) << (8 * (i % 8));
+        auto zero = [&] {
+            for (u64 v : w)
+                if (v) return false;
+            return true;
+        };
+        std::vector<int> out;
+        while (!zero()) {
+            int d = 0;
+            if (w[0] & 1) {
+                d = static_cast<int>(w[0] & 31);
+                if (d >= 16) d -= 32;
+                if (d > 0) {
+                    w[0] -= static_cast<u64>(d);
+                } else {
+                    // Adding -d carries upward.
+                    u64 add = static_cast<u64>(-d);
+                    for (std::size_t i = 0; i < w.size() && add; ++i) {
+                        w[i] += add;
+                        add = w[i] < add ? 1 : 0;
+                    }
+                }
+            }
+            out.push_back(d);
+            for (std::size_t i = 0; i < w.size(); ++i)
+                w[i] = (w[i] >> 1) | (i + 1 < w.size() ? w[i + 1] << 63 : 0);
+        }
+        return out;
+    }
+
+    bool load_jacobian(Jp& out, const ECPOINT* pt, BN_CTX* ctx) const {
+        if (ECPOINT_is_infinity(pt)) {
+            out.inf = true;
+            return true;
+        }
+        const ECURVE* c = pt->curve;
+        BnCtxFrame fr(ctx);
+        BIGNUM* t = fr.get();
+        F v;
+        auto read = [&](F& r, const BIGNUM* b) {
+            if (!BN_nnmod(t, b, c->p.get(), ctx) || !ct::fe_from_bn(v, t)) return false;
+            f_.to_mont(r, v);
+            return true;
+        };
+        out.inf = false;
+        if (!t || !read(out.X, pt->x.get()) || !read(out.Y, pt->y.get())) return false;
+        if (pt->form != EC_FORM_PROJECTIVE) {
+            out.Z = f_.one();
+            return true;
+        }
+        return read(out.Z, pt->z.get());
+    }
+
+    // Jacobian coordinates on a projective curve, affine ones otherwise.
+    bool store_jacobian(ECPOINT* pt, Jp& r) const {
+        pt->table.reset();
+        pt->form = pt->curve->form;
+        if (r.inf || ct::is_zero_mask(r.Z)) return ECPOINT_set_infinity(pt) != 0;
+        if (pt->form != EC_FORM_PROJECTIVE) {
+            F zi, zi2;
+            f_.inv(zi, r.Z);
+            f_.sqr(zi2, zi);
+            f_.mul(r.X, r.X, zi2);
+            f_.mul(zi2, zi2, zi);
+            f_.mul(r.Y, r.Y, zi2);
+            r.Z = f_.one();
+        }
+        F x, y, z;
+        f_.from_mont(x, r.X);
+        f_.from_mont(y, r.Y);
+        f_.from_mont(z, r.Z);
+        if (!ct::fe_to_bn(pt->x.get(), x) || !ct::fe_to_bn(pt->y.get(), y)) return false;
+        if (pt->form == EC_FORM_PROJECTIVE) return ct::fe_to_bn(pt->z.get(), z);
+        BN_zero(pt->z.get());
+        return true;
+    }
 
     void mul_a(F& r, const F& t) const {
         if (!a_minus_3_) return f_.mul(r, t, a_);
@@ -362,6 +600,26 @@ std::shared_ptr<const SecretMul> for_curve(const ECURVE* c, BN_CTX* ctx) {
 }
 
 }  // namespace
+
+int ECPOINT_mul2_public(ECPOINT* out, const BIGNUM* z1, const ECPOINT* Q, const BIGNUM* z2) {
+    ECURVE* c = out ? out->curve : nullptr;
+    if (!c || !z1 || !Q || !z2 || !c->p || !c->mont) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_R_NULL_PARAMETER);
+        return 0;
+    }
+    BnCtxPtr ctx(BN_CTX_new());
+    auto m = ctx && Q->curve == c ? for_curve(c, ctx.get()) : nullptr;
+    if (m && m->mul2(out, z1, Q, z2, ctx.get()) == Mul::kDone) return 1;
+    // No table for this curve, or Q on another curve record: the curves'
+    // own methods.
+    EcPointPtr second(ECPOINT_dup(Q));
+    if (!c->P || !second || !ECPOINT_copy(out, c->P.get()) || !ECPOINT_mul_base(out, z1) ||
+        !ECPOINT_mul(second.get(), z2) || !ECPOINT_add(out, second.get())) {
+        CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_LIB_ECGOST);
+        return 0;
+    }
+    return 1;
+}
 
 int ECPOINT_mul_secret(ECPOINT* pt, const BIGNUM* k) {
     ECURVE* c = pt ? pt->curve : nullptr;

@@ -191,15 +191,13 @@ int ECGOST_do_verify(const unsigned char* dgst, std::size_t len, const ECGOST_SI
 
     BnCtxPtr ctx(BN_CTX_new());
     BnPtr e = bn_new(), v = bn_new(), z1 = bn_new(), z2 = bn_new();
-    EcPointPtr W(ECPOINT_dup(key->curve->P.get())), W2(ECPOINT_dup(key->Q.get()));
+    EcPointPtr W(ECPOINT_new(key->curve));
     // v := e^-1; z1 := s·v; z2 := -r·v; W := z1·P + z2·Q; x(W) mod q = r?
-    if (!ctx || !e || !v || !z1 || !z2 || !W || !W2 ||
-        !digest_number(e.get(), dgst, len, q, ctx.get()) ||
+    if (!ctx || !e || !v || !z1 || !z2 || !W || !digest_number(e.get(), dgst, len, q, ctx.get()) ||
         !BN_mod_binary_inverse(v.get(), e.get(), q) ||
         !BN_mod_mul(z1.get(), s, v.get(), q, ctx.get()) ||
         !BN_mod_mul(z2.get(), r, v.get(), q, ctx.get()) || !BN_sub(z2.get(), q, z2.get()) ||
-        !ECPOINT_mul_base(W.get(), z1.get()) || !ECPOINT_mul(W2.get(), z2.get()) ||
-        !ECPOINT_add(W.get(), W2.get()))
+        !ECPOINT_mul2_public(W.get(), z1.get(), key->Q.get(), z2.get()))
         return error();
     const int match = x_reduces_to(W.get(), r, q, ctx.get());
     if (match < 0) return error();

@@ -79,6 +79,36 @@ INSTANTIATE_TEST_SUITE_P(BuiltIn, EveryCurveAndForm,
                          ::testing::Combine(::testing::ValuesIn(testing::kAllCodes),
                                             ::testing::Values(EC_FORM_PROJECTIVE, EC_FORM_AFFINE)));
 
+// The verification product z1·P + z2·Q equals the sum of the two general
+// multiplies, equal and opposite terms and infinity included.
+TEST_P(EveryCurveAndForm, PublicDoubleProductAgrees) {
+    const auto [code, form] = GetParam();
+    EcCurvePtr c(ECURVE_init(ECURVE_params_by_code(code), form));
+    ASSERT_TRUE(c);
+    EcPointPtr other = base_copy(c.get());
+    ASSERT_EQ(ECPOINT_mul(other.get(), random_below(c->q.get()).get()), 1);
+    EcPointPtr inf(ECPOINT_new(c.get()));
+    ASSERT_EQ(ECPOINT_set_infinity(inf.get()), 1);
+    BnPtr zero = bn_new(), one = bn_new(), qm1(BN_dup(c->q.get()));
+    BN_one(one.get());
+    BN_sub_word(qm1.get(), 1);
+    auto check = [&](const BIGNUM* z1, const ECPOINT* Q, const BIGNUM* z2) {
+        EcPointPtr want = base_copy(c.get()), second(ECPOINT_dup(Q));
+        ASSERT_EQ(ECPOINT_mul_base(want.get(), z1), 1);
+        ASSERT_EQ(ECPOINT_mul(second.get(), z2), 1);
+        ASSERT_EQ(ECPOINT_add(want.get(), second.get()), 1);
+        EcPointPtr got(ECPOINT_new(c.get()));
+        ASSERT_EQ(ECPOINT_mul2_public(got.get(), z1, Q, z2), 1);
+        EXPECT_EQ(octets(got.get(), false), octets(want.get(), false));
+    };
+    for (const ECPOINT* Q : {c->P.get(), other.get(), inf.get()}) {
+        for (const BIGNUM* z1 : {zero.get(), one.get(), qm1.get()})
+            for (const BIGNUM* z2 : {zero.get(), one.get(), qm1.get()}) check(z1, Q, z2);
+        for (int i = 0; i < 6; ++i)
+            check(random_below(c->q.get()).get(), Q, random_below(c->q.get()).get());
+    }
+}
+
 // A point with a component of order 2 or 4 on a curve with cofactor 4: the
 // complete formulas do not hold for it, and the result still matches.
 TEST(SecretMul, PointsOutsideTheOddSubgroupStillMultiplyRight) {
