@@ -128,21 +128,24 @@ int ECDH_compute_key(const ECPOINT* peer, ECDH* dh) {
     BnPtr k = bn_new(), x = bn_new();
     if (!d || !ctx || !k || !x) return fail(ERR_LIB_ECGOST);
     const BIGNUM* q = c->q.get();
+    // The cofactor modes multiply the peer's point by h first: a public
+    // product that leaves a point of odd order, on which the secret
+    // multiply runs without exceptional cases. The secret factor is then d
+    // (mode 1, k = h·d) or (h^-1 mod q)·d mod q (mode 2).
     switch (dh->mode) {
         case ECDH_COFACTOR_NONE:
             if (!BN_copy(k.get(), d.get())) return fail(ERR_R_MALLOC);
             break;
         case ECDH_COFACTOR_MULTIPLY:
             if (!has_cofactor(c)) return fail(ERR_R_INTERNAL);
-            if (!BN_mul(k.get(), c->h.get(), d.get(), ctx.get())) return fail(ERR_R_MALLOC);
+            if (!ECPOINT_mul(point.get(), c->h.get()) || !BN_copy(k.get(), d.get()))
+                return fail(ERR_LIB_ECGOST);
             break;
         case ECDH_COFACTOR_COMPATIBLE:
-            // k := h·((h^-1 mod q)·d mod q), the product with h left unreduced:
-            // reducing it too would give back d and undo the cofactor.
             if (!has_cofactor(c)) return fail(ERR_R_INTERNAL);
-            if (!BN_mod_binary_inverse(k.get(), c->h.get(), q) ||
-                !BN_mod_mul(k.get(), k.get(), d.get(), q, ctx.get()) ||
-                !BN_mul(k.get(), k.get(), c->h.get(), ctx.get()))
+            if (!ECPOINT_mul(point.get(), c->h.get()) ||
+                !BN_mod_binary_inverse(k.get(), c->h.get(), q) ||
+                !BN_mod_mul(k.get(), k.get(), d.get(), q, ctx.get()))
                 return fail(ERR_LIB_ECGOST);
             break;
         default:
@@ -150,8 +153,9 @@ int ECDH_compute_key(const ECPOINT* peer, ECDH* dh) {
     }
     d.reset();
     BN_set_flags(k.get(), BN_FLG_CONSTTIME);
-    if (!ECPOINT_mul_secret(point.get(), k.get()) || ECPOINT_is_infinity(point.get()) ||
-        !ECPOINT_get_x(point.get(), x.get()) || !ecgost::store_masked(dh->result, x.get()))
+    if (ECPOINT_is_infinity(point.get()) || !ECPOINT_mul_secret(point.get(), k.get()) ||
+        ECPOINT_is_infinity(point.get()) || !ECPOINT_get_x(point.get(), x.get()) ||
+        !ecgost::store_masked(dh->result, x.get()))
         return fail(ERR_LIB_ECGOST);
     return 1;
 }
