@@ -10,15 +10,17 @@ namespace {
 
 std::array<std::atomic<const BIO_MEDIA_DRIVER*>, BIO_MEDIUM_COUNT> drivers{};
 
+bool has_driver(int medium) { return medium >= BIO_MEDIUM_IBUTTON && medium <= BIO_MEDIUM_RUTOKEN; }
+
 }  // namespace
 
 const BIO_MEDIA_DRIVER* BIO_media_register_driver(int medium, const BIO_MEDIA_DRIVER* driver) {
-    if (medium <= BIO_MEDIUM_DISK || medium >= BIO_MEDIUM_COUNT) return nullptr;
+    if (!has_driver(medium)) return nullptr;
     return drivers[static_cast<std::size_t>(medium)].exchange(driver);
 }
 
 const BIO_MEDIA_DRIVER* BIO_media_driver(int medium) {
-    if (medium <= BIO_MEDIUM_DISK || medium >= BIO_MEDIUM_COUNT) return nullptr;
+    if (!has_driver(medium)) return nullptr;
     return drivers[static_cast<std::size_t>(medium)].load();
 }
 

@@ -8,8 +8,8 @@
 //     static const BIO_MEDIA_DRIVER kRuToken = {"ruToken", ruToken_method, ...};
 //     BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &kRuToken);
 //
-// PKCS#11 paths have no stream: their slot is filled by the PKCS#11 file
-// layer with exists, delete_path and walk_dir.
+// PKCS#11 paths have no driver here: they name token objects, which the
+// file layer reaches through the PKCS#11 file view (crypto/pkcs11).
 //
 // Until a medium has a driver, every path of that medium fails cleanly: the
 // factory returns null and the file layer reports its usual failure. Any
@@ -37,22 +37,17 @@ struct BIO_MEDIA_ENTRY {
 
 // Returns 0 to stop the listing.
 using BIO_MEDIA_ENTRY_CB = int (*)(const BIO_MEDIA_ENTRY* entry, void* arg);
-// Returns 0 to stop the walk.
-using BIO_MEDIA_NAME_CB = int (*)(const char* full_name, void* user);
 
 struct BIO_MEDIA_DRIVER {
     const char* name;
     // The stream method; its ctrl 108 (BIO_C_SET_FILENAME) opens the path with
     // the factory's mode flags (2 read, 4 write) and may read the media words
     // (BIO_get_media_words) during that call only. Flush (ctrl 11) commits a
-    // written file and reports whether it could. Null for PKCS#11 paths,
-    // which are no streams.
+    // written file and reports whether it could.
     const BIO_METHOD* (*method)();
     // 1 when the driver can serve this path now (vendor library loaded).
-    // PKCS#11 paths ask the module registry instead.
     int (*ready)(const char* path);
-    // 1 when the path's token is present. PKCS#11 paths ask the module
-    // registry instead.
+    // 1 when the path's token is present.
     int (*token_present)(const char* path);
     // 1 when the file or directory exists on the medium.
     int (*exists)(const char* path);
@@ -61,19 +56,16 @@ struct BIO_MEDIA_DRIVER {
     // The size of the file open for reading on a stream of this driver, or
     // -1.
     long (*open_size)(BIO* bio);
-    // Deletes the file by path (touch memory, PKCS#11).
+    // Deletes the file by path (touch memory).
     int (*delete_path)(const char* path);
     // Deletes the file open on the stream (USB tokens); the stream then
     // writes nothing back when it is freed.
     int (*delete_open)(BIO* bio);
     // Lists the entries of the directory at path into cb; 1/0.
     int (*list_dir)(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg);
-    // Walks the medium with its own flags, reporting full names (PKCS#11:
-    // the objects below the path).
-    int (*walk_dir)(const char* path, int flags, BIO_MEDIA_NAME_CB cb, void* user);
 };
 
-// Registers driver for medium (BIO_MEDIUM_IBUTTON .. BIO_MEDIUM_PKCS11);
+// Registers driver for medium (BIO_MEDIUM_IBUTTON .. BIO_MEDIUM_RUTOKEN);
 // null takes a registration back. Returns the record registered before, or
 // null.
 const BIO_MEDIA_DRIVER* BIO_media_register_driver(int medium, const BIO_MEDIA_DRIVER* driver);
@@ -81,7 +73,8 @@ const BIO_MEDIA_DRIVER* BIO_media_register_driver(int medium, const BIO_MEDIA_DR
 // The driver registered for a medium, or null.
 const BIO_MEDIA_DRIVER* BIO_media_driver(int medium);
 
-// The driver of a path's medium, or null (always null for disk paths).
+// The driver of a path's medium, or null (always null for disk and PKCS#11
+// paths).
 const BIO_MEDIA_DRIVER* BIO_media_driver_of(const char* path);
 
 // The media words handed with every file operation to the driver that opens

@@ -17,6 +17,7 @@
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
+#include "crypto/pkcs11/pkcs11_files.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -155,12 +156,10 @@ int CADB_erase_file(const char* path, std::uint32_t flags, const void* credentia
     }
     SetMediaFileWritable(target, CADB_FILE_WRITABLE);
     if (!IsMediaPathPresent(target)) return 1;
+    if (kind == BIO_MEDIUM_PKCS11)
+        return PKCS11_file_erase(target) == 1 ? 1
+                                              : fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
-    if (kind == BIO_MEDIUM_PKCS11) {
-        if (driver == nullptr || driver->delete_path == nullptr || driver->delete_path(target) != 1)
-            return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
-        return 1;
-    }
     if (kind != BIO_MEDIUM_DISK && driver == nullptr)
         return fail(CADB_F_CADB_ERASE_FILE, ERR_CLASS_FILE_IO, 0);
     const long size = CADB_file_size_ex(target, flags, credential);

@@ -14,6 +14,7 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/pkcs11/pkcs11_files.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -104,6 +105,7 @@ int CADB_paths_overlap(const char* a, const char* b) {
 
 int IsMediaPathPresent(const char* path) {
     if (path == nullptr) return 0;
+    if (BIO_media_is_pkcs11(path)) return PKCS11_file_exists(path) == 1 ? 1 : 0;
     if (CADB_is_media_path(path)) {
         const BIO_MEDIA_DRIVER* driver = BIO_media_driver_of(path);
         return driver != nullptr && driver->exists != nullptr && driver->exists(path) == 1 ? 1 : 0;

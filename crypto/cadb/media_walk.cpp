@@ -15,6 +15,7 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/pkcs11/pkcs11_files.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -191,10 +192,10 @@ int CADB_walk_dir(const char* path, int flags, CADB_WALK_CB cb, void* user) {
     const Walk walk{flags, cb, user};
     const int kind = BIO_media_kind(path);
     if (kind == BIO_MEDIUM_DISK) return walk_disk(path, walk) ? 1 : 0;
+    // A token's objects, with the flags of the PKCS#11 file view.
+    if (kind == BIO_MEDIUM_PKCS11) return PKCS11_walk_dir(path, flags, cb, user) == 1 ? 1 : 0;
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
     if (driver == nullptr) return 0;
-    if (kind == BIO_MEDIUM_PKCS11)
-        return driver->walk_dir != nullptr && driver->walk_dir(path, flags, cb, user) == 1 ? 1 : 0;
     std::string dir = path_normalise(path);
     while (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
     return walk_token(*driver, kind == BIO_MEDIUM_IBUTTON, dir, walk) ? 1 : 0;

@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "tests/media/media_env.h"
 #include "tests/media/memory_driver.h"
+#include "tests/media/token_objects.h"
 
 namespace cadb {
 namespace {
@@ -251,7 +252,7 @@ TEST_F(MediaFiles, MkdirMakesEveryFolderOfTheDirectoryPart) {
 TEST_F(MediaFiles, TokenPathsFailCleanlyWithoutADriver) {
     char buf[4];
     for (const char* p : {"eToken:\\3f00\\0001", "ruToken:\\0001", "iButton:\\keys\\key .001",
-                          "eTR2:\\0001", "pkcs11:\\softhsm2\\key"}) {
+                          "eTR2:\\0001", "pkcs11:\\cadb-no-such-module\\key"}) {
         SCOPED_TRACE(p);
         ERR_clear_error();
         EXPECT_EQ(CADB_write_file_plain(p, "x", 1), 0);
@@ -304,14 +305,19 @@ TEST_F(MediaFiles, TouchMemoryErasesByPathAfterClosing) {
     EXPECT_EQ(m.deleted[0], "iButton:\\keys\\key .001");
 }
 
-TEST_F(MediaFiles, PkcsElevenErasesThroughItsFileLayer) {
-    MemoryDriverGuard guard(BIO_MEDIUM_PKCS11);
-    auto& m = MemoryMedium::get();
-    m.files["pkcs11:\\softhsm2\\k1"] = "object";
-    EXPECT_EQ(CADB_erase_file_plain("pkcs11:/softhsm2/k1"), 1);
-    ASSERT_EQ(m.deleted.size(), 1u);
-    EXPECT_EQ(m.deleted[0], "pkcs11:\\softhsm2\\k1");
-    EXPECT_TRUE(m.opens.empty());  // no stream, no zeros
+TEST_F(MediaFiles, PkcsElevenObjectsAreTestedAndErasedOnTheToken) {
+    REQUIRE_SOFTHSM();
+    testing::create_certificate(testing::logged_in().get(), "media\\erase\\cert1");
+    EXPECT_EQ(IsMediaPathPresent("pkcs11:\\softhsm2\\media\\erase\\cert1"), 1);
+    EXPECT_EQ(IsMediaPathPresent("pkcs11:\\softhsm2\\media\\erase\\other"), 0);
+    EXPECT_EQ(IsMediaDirectory("pkcs11:\\softhsm2\\media\\erase"), 0);
+    EXPECT_EQ(CADB_erase_file_plain("pkcs11:/softhsm2/media/erase/cert1"), 1);
+    EXPECT_EQ(IsMediaPathPresent("pkcs11:\\softhsm2\\media\\erase\\cert1"), 0);
+    // Token objects are no files: not read, written or sized as such.
+    char buf[4];
+    EXPECT_EQ(CADB_write_file_plain("pkcs11:\\softhsm2\\media\\x", "x", 1), 0);
+    EXPECT_EQ(CADB_read_file_plain("pkcs11:\\softhsm2\\media\\x", buf, 4), -1);
+    EXPECT_EQ(CADB_file_size("pkcs11:\\softhsm2\\media\\x"), -1);
 }
 
 }  // namespace

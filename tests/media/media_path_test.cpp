@@ -7,10 +7,11 @@
 
 #include "crypto/bio/media_prefix.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/pkcs11/pkcs11_files.h"
 #include "platform/paths.h"
 #include "tests/media/media_env.h"
 #include "tests/media/memory_driver.h"
-#include "tests/pkcs11/softhsm.h"
+#include "tests/media/token_objects.h"
 
 namespace cadb {
 namespace {
@@ -197,26 +198,16 @@ TEST_F(MediaWalk, TouchMemoryNamesCarryTheirExtension) {
               (V{"iButton:\\keys\\key.001", "iButton:\\keys\\rand.005"}));
 }
 
-TEST_F(MediaWalk, PkcsElevenWalksWithItsOwnFlags) {
-    static const BIO_MEDIA_DRIVER kPkcs11 = {
-        "pkcs11 files",
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        [](const char* path, int flags, BIO_MEDIA_NAME_CB cb, void* user) {
-            const std::string name = std::string(path) + "\\" + std::to_string(flags);
-            return cb(name.c_str(), user);
-        },
-    };
-    const BIO_MEDIA_DRIVER* before = BIO_media_register_driver(BIO_MEDIUM_PKCS11, &kPkcs11);
-    EXPECT_EQ(walk("pkcs11:\\softhsm2", 133), std::vector<std::string>{"pkcs11:\\softhsm2\\133"});
-    BIO_media_register_driver(BIO_MEDIUM_PKCS11, before);
+TEST_F(MediaWalk, PkcsElevenWalksTheTokensObjects) {
+    REQUIRE_SOFTHSM();
+    PKCS11_OBJ_ptr ctx = testing::logged_in();
+    testing::create_certificate(ctx.get(), "media\\walk\\c1");
+    testing::create_certificate(ctx.get(), "media\\walk\\deeper\\c2");
+    EXPECT_EQ(walk("pkcs11:\\softhsm2\\media\\walk", PKCS11_WALK_CERTIFICATES),
+              std::vector<std::string>{"pkcs11:\\softhsm2\\media\\walk\\c1"});
+    EXPECT_EQ(
+        walk("pkcs11:\\softhsm2\\media\\walk", PKCS11_WALK_CERTIFICATES | PKCS11_WALK_ALL).size(),
+        2u);
 }
 
 using MediaWait = MediaTest;

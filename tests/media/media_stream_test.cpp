@@ -122,8 +122,9 @@ TEST_F(MediaFactory, PkcsElevenPathsGoToTheDiskAndFail) {
     ERR_clear_error();
     EXPECT_EQ(BIO_new_media_file("pkcs11:\\module\\key", "rb"), nullptr);
     EXPECT_EQ(ERR_code_lib(ERR_peek_error()), ERR_LIB_BIO_);
-    // Even with a PKCS#11 driver registered: such paths are not streams.
+    // No driver takes them: such paths are token objects, not streams.
     MemoryDriverGuard guard(BIO_MEDIUM_PKCS11);
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_PKCS11), nullptr);
     EXPECT_EQ(BIO_new_media_file("pkcs11:\\module\\key", "wb"), nullptr);
     EXPECT_TRUE(MemoryMedium::get().opens.empty());
 }
