@@ -30,7 +30,9 @@ TEST(Zlib, RoundTripsAtEveryLevelAndHint) {
                 BufferPtr back(BUFFER_uncompress(z->data, z->length, hint));
                 ASSERT_TRUE(back) << n << " " << hint;
                 ASSERT_EQ(back->length, static_cast<int>(n));
-                EXPECT_EQ(std::memcmp(back->data, data.data(), n), 0);
+                if (n > 0) {
+                    EXPECT_EQ(std::memcmp(back->data, data.data(), n), 0);
+                }
                 EXPECT_EQ(back->data[n], 0);
             }
         }
