@@ -1,5 +1,7 @@
 // Error strings of the certificate-database library (CADB): file input and
-// output over the media.
+// output over the media, and the buffer and encoding utilities (the buffer
+// functions themselves report under the buffer library, 7).
+#include "crypto/cadb/buffer.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/media_io.h"
 #include "crypto/core/err_str.h"
@@ -12,6 +14,36 @@ constexpr ERR_STRING_DATA kCadbFunctions[] = {
     {ERR_FUNC(CADB_F_CADB_WRITE_FILE), "CADB_write_file"},
     {ERR_FUNC(CADB_F_CADB_ERASE_FILE), "CADB_erase_file"},
     {ERR_FUNC(CADB_F_CADB_MKDIR), "CADB_mkdir"},
+    {ERR_FUNC(CADB_F_BUFFER_ENCRYPT), "BUFFER_encrypt"},
+    {ERR_FUNC(CADB_F_BUFFER_DECRYPT), "BUFFER_decrypt"},
+    {ERR_FUNC(CADB_F_X2TEXT), "x2text"},
+    {ERR_FUNC(CADB_F_X2PEM), "x2pem"},
+    {ERR_FUNC(CADB_F_X2DER), "x2der"},
+    {ERR_FUNC(CADB_F_X509_NAME_SPLIT), "X509_NAME_split"},
+    {ERR_FUNC(CADB_F_X509_ATTRIBUTES_SPLIT), "X509_ATTRIBUTES_split"},
+    {ERR_FUNC(CADB_F_ATTRIBUTE_NEW), "ATTRIBUTE_new"},
+    {ERR_FUNC(CADB_F_ATTRIBUTE_ADD), "ATTRIBUTE_add"},
+    {ERR_FUNC(CADB_F_CADB_OID_NEW), "CADB_OID_new"},
+    {ERR_FUNC(CADB_F_FINGER_PRINT_GET), "FINGER_PRINT_get"},
+};
+
+constexpr ERR_STRING_DATA kCadbReasons[] = {
+    {ERR_REASON(CADB_R_ERROR_ADD_ATTRIBUTE), "error add attribute"},
+    {ERR_REASON(CADB_R_INTEGRITY_CHECK_FAILURE), "integrity check value failure"},
+    {ERR_REASON(CADB_R_ENCRYPTED_DATA_EXPECTED), "encrypted data expected"},
+    {ERR_REASON(CADB_R_DIGESTED_DATA_EXPECTED), "digested data expected"},
+    {ERR_REASON(CADB_R_DATA_EXPECTED), "data expected"},
+};
+
+constexpr ERR_STRING_DATA kBufferFunctions[] = {
+    {ERR_FUNC(BUF_F_BUFFER_NEW), "BUFFER_new"},
+    {ERR_FUNC(BUF_F_BUFFER_FILL), "BUFFER_fill"},
+    {ERR_FUNC(BUF_F_BUFFER_CAT), "BUFFER_cat"},
+    {ERR_FUNC(BUF_F_BUFFER_APPEND), "BUFFER_append"},
+    {ERR_FUNC(BUF_F_BUFFER_READ_FILE), "BUFFER_read_file"},
+    {ERR_FUNC(BUF_F_BUFFER_RAND), "BUFFER_rand"},
+    {ERR_FUNC(BUF_F_BUFFER_COMPRESS), "BUFFER_compress"},
+    {ERR_FUNC(BUF_F_BUFFER_UNCOMPRESS), "BUFFER_uncompress"},
 };
 
 ERR_LOAD_FLAG g_cadb_loaded;
@@ -19,7 +51,9 @@ ERR_LOAD_FLAG g_cadb_loaded;
 }  // namespace
 
 void ERR_load_CADB_strings() {
-    ERR_load_strings_once(g_cadb_loaded, {{ERR_LIB_CADB, kCadbFunctions}});
+    ERR_load_strings_once(g_cadb_loaded, {{ERR_LIB_CADB, kCadbFunctions},
+                                          {ERR_LIB_CADB, kCadbReasons},
+                                          {ERR_LIB_BUF_, kBufferFunctions}});
 }
 
 }  // namespace cadb

@@ -13,7 +13,9 @@
 
 #include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_zlib.h"
+#include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
+#include "crypto/core/err_str.h"
 #include "crypto/core/hmac.h"
 #include "crypto/core/objects.h"
 #include "crypto/core/pbkdf2.h"
@@ -306,6 +308,20 @@ TEST_F(Crypt, OtherMessagesAndDamage) {
     const unsigned char junk[] = {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_FALSE(BufferPtr(BUFFER_decrypt(junk, sizeof junk, "pw", -1, -1, 0)));
     EXPECT_FALSE(BufferPtr(BUFFER_decrypt("plain text", -1, "pw", -1, -1, 0)));
+}
+
+TEST_F(Crypt, FailuresPrintWithTheirNames) {
+    ERR_load_cadb_strings();
+    const unsigned char signed_data[] = {0x30, 0x0F, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                         0x0D, 0x01, 0x07, 0x02, 0xA0, 0x02, 0x30, 0x00};
+    ERR_clear_error();
+    EXPECT_FALSE(BufferPtr(BUFFER_decrypt(signed_data, sizeof signed_data, "pw", -1, -1, 0)));
+    const unsigned long e = ERR_get_error();
+    EXPECT_STREQ(ERR_func_error_string(e), "BUFFER_decrypt");
+    EXPECT_STREQ(ERR_reason_error_string(e), "encrypted data expected");
+    EXPECT_STREQ(ERR_reason_error_string(ERR_get_error()), "CADB lib");
+    EXPECT_FALSE(BufferPtr(BUFFER_fill(nullptr, -1)));
+    EXPECT_STREQ(ERR_func_error_string(ERR_get_error()), "BUFFER_fill");
 }
 
 TEST_F(Crypt, PemAndBareBase64Input) {
