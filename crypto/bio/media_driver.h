@@ -13,7 +13,7 @@
 //
 // Until a medium has a driver, every path of that medium fails cleanly: the
 // factory returns null and the file layer reports its usual failure. Any
-// slot may be null: the operation it serves then fails (or, for the tests,
+// slot may be null: the operation it serves then fails (a yes/no question
 // answers 0). Registration is safe while other threads use the layer: each
 // lookup reads the record pointer once.
 #pragma once
@@ -25,9 +25,9 @@
 namespace cadb {
 
 // One entry of a directory listing. The file layer builds the reported
-// name: a touch-memory entry is name (cut at its first blank) plus ".%03i"
-// unless extension is 0, extension 127 marking a directory; a token entry is
-// name as it stands.
+// name: a touch-memory file is name (cut at its first blank) plus ".%03i"
+// unless extension is 0, a touch-memory directory (extension 127) its bare
+// name; a token entry is name as it stands.
 struct BIO_MEDIA_ENTRY {
     const char* name;
     int extension;
@@ -43,7 +43,8 @@ struct BIO_MEDIA_DRIVER {
     // The stream method; its ctrl 108 (BIO_C_SET_FILENAME) opens the path with
     // the factory's mode flags (2 read, 4 write) and may read the media words
     // (BIO_get_media_words) during that call only. Flush (ctrl 11) commits a
-    // written file and reports whether it could.
+    // written file and reports whether it could: freeing a stream reports
+    // nothing, so a whole-file write learns of a failed commit only here.
     const BIO_METHOD* (*method)();
     // 1 when the driver can serve this path now (vendor library loaded).
     int (*ready)(const char* path);
