@@ -1,5 +1,6 @@
 #include "crypto/cadb/buffer_encode.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
@@ -29,6 +30,9 @@ BUFFER* collect(BIO* mem, int func) {
     }
     BUFFER* b = BUFFER_fill(bytes, static_cast<int>(n));
     if (b == nullptr) CADB_ERR(ERR_LIB_CADB, func, ERR_R_MALLOC);
+    // The stream may have held a private key in the clear; it grows with
+    // cleansing reallocations, so wiping its last block leaves no copy.
+    if (n > 0) OPENSSL_cleanse(bytes, static_cast<std::size_t>(n));
     return b;
 }
 
