@@ -280,6 +280,58 @@ TEST_F(Crypt, InnerCompressedLayout) {
     EXPECT_EQ(cadb::OBJ_obj2nid(d->type), 25);
 }
 
+// A message assembled by libcrypto's own PKCS#7 encoder, key derivation and
+// cipher, as an older writer of these files would have made it.
+TEST_F(Crypt, ReadsAMessageLibcryptoAssembled) {
+    const std::string data = "masks written elsewhere";
+    P7Ptr inner_data(PKCS7_new(), PKCS7_free);
+    ASSERT_EQ(PKCS7_set_type(inner_data.get(), NID_pkcs7_data), 1);
+    ASN1_OCTET_STRING_set(inner_data->d.data, reinterpret_cast<const unsigned char*>(data.data()),
+                          static_cast<int>(data.size()));
+    P7Ptr digested(PKCS7_new(), PKCS7_free);
+    ASSERT_EQ(PKCS7_set_type(digested.get(), NID_pkcs7_digest), 1);
+    ASSERT_EQ(PKCS7_set_digest(digested.get(), EVP_rus_hash()), 1);
+    ASSERT_EQ(PKCS7_set_content(digested.get(), inner_data.release()), 1);
+    unsigned char md[32];
+    unsigned int md_len = 0;
+    ASSERT_EQ(EVP_Digest(data.data(), data.size(), md, &md_len, EVP_rus_hash(), nullptr), 1);
+    ASN1_OCTET_STRING_set(digested->d.digest->digest, md, static_cast<int>(md_len));
+    unsigned char* inner = nullptr;
+    const int inner_len = i2d_PKCS7(digested.get(), &inner);
+    ASSERT_GT(inner_len, 0);
+
+    const unsigned char salt[8] = {};
+    unsigned char key[24];
+    unsigned char iv[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(PKCS5_PBKDF2_HMAC_SHA1("pw", 2, salt, 8, 2048, 24, key), 1);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                        EVP_CIPHER_CTX_free);
+    Bytes ct(static_cast<std::size_t>(inner_len) + 8);
+    int n = 0, tail = 0;
+    ASSERT_EQ(EVP_EncryptInit_ex(ctx.get(), EVP_des_ede3_cbc(), nullptr, key, iv), 1);
+    ASSERT_EQ(EVP_EncryptUpdate(ctx.get(), ct.data(), &n, inner, inner_len), 1);
+    ASSERT_EQ(EVP_EncryptFinal_ex(ctx.get(), ct.data() + n, &tail), 1);
+    OPENSSL_free(inner);
+
+    P7Ptr outer(PKCS7_new(), PKCS7_free);
+    ASSERT_EQ(PKCS7_set_type(outer.get(), NID_pkcs7_encrypted), 1);
+    ASN1_INTEGER_set(outer->d.encrypted->version, 1);
+    PKCS7_ENC_CONTENT* ec = outer->d.encrypted->enc_data;
+    ec->content_type = ::OBJ_nid2obj(NID_pkcs7_digest);
+    ASN1_OCTET_STRING* iv_str = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(iv_str, iv, 8);
+    X509_ALGOR_set0(ec->algorithm, ::OBJ_nid2obj(NID_des_ede3_cbc), V_ASN1_OCTET_STRING, iv_str);
+    ec->enc_data = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(ec->enc_data, ct.data(), n + tail);
+    unsigned char* der = nullptr;
+    const int der_len = i2d_PKCS7(outer.get(), &der);
+    ASSERT_GT(der_len, 0);
+    BufferPtr back(BUFFER_decrypt(der, der_len, "pw", -1, -1, 1));
+    OPENSSL_free(der);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(text(back.get()), data);
+}
+
 TEST_F(Crypt, OtherMessagesAndDamage) {
     // A signedData message: type 22 with an empty body.
     const unsigned char signed_data[] = {0x30, 0x0F, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7,
