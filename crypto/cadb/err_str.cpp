@@ -100,6 +100,7 @@ void ERR_load_cadb_strings() {
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     ERR_load_ASN1_strings();
     ERR_load_BN_strings();
+    ERR_load_BUF_strings();
     ERR_load_R3410_strings();
     ERR_load_GOSTS_strings();
     ERR_load_ECGOST_strings();

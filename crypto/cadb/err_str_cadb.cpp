@@ -1,6 +1,6 @@
 // Error strings of the certificate-database library (CADB): file input and
-// output over the media, and the buffer and encoding utilities (the buffer
-// functions themselves report under the buffer library, 7).
+// output over the media and the encoding utilities; and the byte-buffer
+// operations, which report under the buffer library.
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/media_io.h"
@@ -10,10 +10,6 @@ namespace cadb {
 namespace {
 
 constexpr ERR_STRING_DATA kCadbFunctions[] = {
-    {ERR_FUNC(CADB_F_CADB_READ_FILE), "CADB_read_file"},
-    {ERR_FUNC(CADB_F_CADB_WRITE_FILE), "CADB_write_file"},
-    {ERR_FUNC(CADB_F_CADB_ERASE_FILE), "CADB_erase_file"},
-    {ERR_FUNC(CADB_F_CADB_MKDIR), "CADB_mkdir"},
     {ERR_FUNC(CADB_F_BUFFER_ENCRYPT), "BUFFER_encrypt"},
     {ERR_FUNC(CADB_F_BUFFER_DECRYPT), "BUFFER_decrypt"},
     {ERR_FUNC(CADB_F_X2TEXT), "x2text"},
@@ -25,8 +21,11 @@ constexpr ERR_STRING_DATA kCadbFunctions[] = {
     {ERR_FUNC(CADB_F_ATTRIBUTE_ADD), "ATTRIBUTE_add"},
     {ERR_FUNC(CADB_F_CADB_OID_NEW), "CADB_OID_new"},
     {ERR_FUNC(CADB_F_FINGER_PRINT_GET), "FINGER_PRINT_get"},
+    {ERR_FUNC(CADB_F_CADB_READ_FILE), "CADB_read_file"},
+    {ERR_FUNC(CADB_F_CADB_WRITE_FILE), "CADB_write_file"},
+    {ERR_FUNC(CADB_F_CADB_ERASE_FILE), "CADB_erase_file"},
+    {ERR_FUNC(CADB_F_CADB_MKDIR), "CADB_mkdir"},
 };
-
 constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ERROR_ADD_ATTRIBUTE), "error add attribute"},
     {ERR_REASON(CADB_R_INTEGRITY_CHECK_FAILURE), "integrity check value failure"},
@@ -35,7 +34,7 @@ constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_DATA_EXPECTED), "data expected"},
 };
 
-constexpr ERR_STRING_DATA kBufferFunctions[] = {
+constexpr ERR_STRING_DATA kBufFunctions[] = {
     {ERR_FUNC(BUF_F_BUFFER_NEW), "BUFFER_new"},
     {ERR_FUNC(BUF_F_BUFFER_FILL), "BUFFER_fill"},
     {ERR_FUNC(BUF_F_BUFFER_CAT), "BUFFER_cat"},
@@ -47,13 +46,17 @@ constexpr ERR_STRING_DATA kBufferFunctions[] = {
 };
 
 ERR_LOAD_FLAG g_cadb_loaded;
+ERR_LOAD_FLAG g_buf_loaded;
 
 }  // namespace
 
 void ERR_load_CADB_strings() {
-    ERR_load_strings_once(g_cadb_loaded, {{ERR_LIB_CADB, kCadbFunctions},
-                                          {ERR_LIB_CADB, kCadbReasons},
-                                          {ERR_LIB_BUF_, kBufferFunctions}});
+    ERR_load_strings_once(g_cadb_loaded,
+                          {{ERR_LIB_CADB, kCadbFunctions}, {ERR_LIB_CADB, kCadbReasons}});
+}
+
+void ERR_load_BUF_strings() {
+    ERR_load_strings_once(g_buf_loaded, {{ERR_LIB_BUF_, kBufFunctions}});
 }
 
 }  // namespace cadb

@@ -43,8 +43,10 @@ enum ErrLib : int {
     ERR_LIB_GNIVC = 83,
     ERR_LIB_RUTOKEN = 84,
     ERR_LIB_KEYCHAIN = 87,
-    // Errors moved over from libcrypto's own queue keep their text only.
-    ERR_LIB_OPENSSL = 127,
+    // Errors moved over from libcrypto's own queue keep their text only. The
+    // number also closes such a chain as a reason, so it lies above every
+    // library's own reasons (127 is one of CADB's).
+    ERR_LIB_OPENSSL = 255,
 };
 
 // Reasons shared by every library.

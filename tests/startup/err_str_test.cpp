@@ -97,6 +97,7 @@ TEST_F(ErrorStrings, ALibrarysOwnReasonComesBeforeTheCommonOne) {
     EXPECT_EQ(reason_text(ERR_LIB_RAND_, 100), "method not set");
     EXPECT_EQ(reason_text(ERR_LIB_R3410, 100), "invalid length of 'p' and/or 'q'");
     EXPECT_EQ(reason_text(ERR_LIB_CADB, 100), "error add attribute");
+    EXPECT_EQ(reason_text(ERR_LIB_SHAMIR, 100), "(null)");
     // Both GOST R 34.10-94 libraries share their texts; 106-108 are GOSTS's.
     EXPECT_EQ(reason_text(ERR_LIB_GOSTS, 103), "'s' is greater or equal to 'q'");
     EXPECT_EQ(reason_text(ERR_LIB_R3410, 104), "'r' is greater or equal to 'q'");
@@ -126,6 +127,9 @@ TEST_F(ErrorStrings, FunctionNamesAsTheLibrariesReportThem) {
     EXPECT_EQ(func_text(ERR_LIB_X509_, 119), "X509_PUBKEY_get");
     EXPECT_EQ(func_text(ERR_LIB_ASN1_, 171), "D2I_ECGOSTPRIVATEKEY");
     EXPECT_EQ(func_text(ERR_LIB_CADB, 319), "CADB_read_file");
+    EXPECT_EQ(func_text(ERR_LIB_CADB, 242), "x2text");
+    EXPECT_EQ(reason_text(ERR_LIB_CADB, 127), "encrypted data expected");
+    EXPECT_EQ(func_text(7, 134), "BUFFER_read_file");
     // A function code is named only under its own library.
     EXPECT_EQ(func_text(ERR_LIB_CADB, 100), "(null)");
 }
@@ -235,6 +239,27 @@ TEST_F(ErrorStrings, ErrorsMovedFromLibcryptoKeepLibcryptosTexts) {
     while (unsigned long e = ERR_get_error()) last = e;
     EXPECT_EQ(last, ERR_pack_code(ERR_LIB_GOSTE, 5, ERR_LIB_OPENSSL));
     EXPECT_EQ(text_or_null(ERR_reason_error_string(last)), "OpenSSL lib");
+
+    // The closing reason is above every library's own reasons: under CADB,
+    // whose reason 127 has a text, it still reads as the move.
+    ERR_put_error(ERR_LIB_CADB, 5, ERR_LIB_OPENSSL, __FILE__, __LINE__);
+    EXPECT_EQ(text_or_null(ERR_reason_error_string(ERR_get_error())), "OpenSSL lib");
+}
+
+TEST(ErrorStringTables, PkcsElevenTextsOnlyWhenAskedFor) {
+    ERR_free_strings();
+    ERR_load_cadb_strings();
+    EXPECT_EQ(lib_text(ERR_LIB_PKCS11), "PKCS11 routines");
+    EXPECT_EQ(reason_text(ERR_LIB_PKCS11, 106), "(null)");
+    EXPECT_EQ(func_text(ERR_LIB_PKCS11, 100), "(null)");
+    ERR_load_PKCS11_strings();
+    EXPECT_EQ(reason_text(ERR_LIB_PKCS11, 106), "login failed");
+    EXPECT_EQ(reason_text(ERR_LIB_PKCS11, 107), "token not present in its slot");
+    EXPECT_EQ(func_text(ERR_LIB_PKCS11, 101), "PKCS11_MODULE_get_by_name");
+    EXPECT_EQ(func_text(ERR_LIB_PKCS11, 103), "(null)");
+    EXPECT_EQ(func_text(ERR_LIB_PKCS11, 163), "PKCS11_TEMPLATE_certificates");
+    ERR_free_strings();
+    ERR_load_cadb_strings();
 }
 
 TEST(ErrorStringTables, LaterEntriesReplaceAndFreeingMakesLoadersDueAgain) {
