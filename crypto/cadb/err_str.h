@@ -22,11 +22,6 @@ void ERR_load_PSE_strings();
 void ERR_load_RAND_strings();
 void ERR_load_SHAMIR_strings();
 
-// The PKCS#11 library's function names and reasons. Start-up leaves them out
-// (the library's name is enough there); the token administration program
-// loads them.
-void ERR_load_PKCS11_strings();
-
 // The system's own functions and reasons inside libcrypto's libraries.
 void ERR_load_ASN1_strings();
 void ERR_load_BUF_strings();
