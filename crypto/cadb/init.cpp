@@ -15,26 +15,14 @@
 namespace cadb {
 namespace {
 
-// Guarded by CRYPTO_LOCK_INIT_COUNT.
+// Guarded by CRYPTO_LOCK_INIT_COUNT, which is held across every start and
+// stop: that lock alone orders them, so the one-time part needs no flag of
+// its own.
 std::int32_t g_users = 0;
-// The one-time part has run since the last stop; guarded by CRYPTO_LOCK_PSE.
-bool g_started = false;
-
-// The part that runs once per start. The flag alone is taken under the
-// key-store lock: the random layer's lock is taken after it elsewhere, so
-// holding it across the method change below could deadlock.
-void start_once() {
-    {
-        LockGuard g(CRYPTO_LOCK_PSE);
-        if (g_started) return;
-        g_started = true;
-    }
-    // No source until a board or a key store seeds the generator.
-    RAND_set_rand_method(nullptr);
-}
 
 bool start() {
-    start_once();
+    // No source until a board or a key store seeds the generator.
+    RAND_set_rand_method(nullptr);
     ERR_load_cadb_strings();
     if (!ENGINE_load_cadb()) return false;
     RAND_set_operational_check(0);
@@ -43,14 +31,6 @@ bool start() {
     const int error_class = ERR_get_last_error();
     if (!PSE_rand_init_device(nullptr)) ERR_set_last_error(error_class);
     return GOST_startup_check() == 1;
-}
-
-// Undoes what start set up, apart from the error strings and this thread's
-// error state.
-void release() {
-    PSE_rand_cleanup();
-    LockGuard g(CRYPTO_LOCK_PSE);
-    g_started = false;
 }
 
 }  // namespace
@@ -65,7 +45,7 @@ int CADB_init() {
     }
     if (!start()) {
         // The reasons and their texts stay for the caller to print.
-        release();
+        PSE_rand_cleanup();
         return 0;
     }
     g_users = 1;
@@ -78,7 +58,7 @@ void CADB_cleanup() {
     if (--g_users != 0) return;
     ERR_remove_state();
     ERR_free_strings();
-    release();
+    PSE_rand_cleanup();
 }
 
 int CADB_use_count() {
