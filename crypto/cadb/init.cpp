@@ -16,7 +16,7 @@ namespace cadb {
 namespace {
 
 // Guarded by CRYPTO_LOCK_INIT_COUNT, which is held across every start and
-// stop: that lock alone orders them, so the one-time part needs no flag of
+// stop: that lock alone orders them, so the one-time steps need no flag of
 // its own.
 std::int32_t g_users = 0;
 
