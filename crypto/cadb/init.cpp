@@ -17,7 +17,7 @@ namespace {
 
 // Guarded by CRYPTO_LOCK_INIT_COUNT, which is held across every start and
 // stop: that lock alone orders them, so the one-time steps need no flag of
-// its own.
+// their own.
 std::int32_t g_users = 0;
 
 bool start() {
