@@ -25,6 +25,18 @@ Bytes encode(const ECGOST* key, Encoder i2d) {
     return out;
 }
 
+// A decoded key is put to work: hostile curves and numbers must be refused
+// or give an answer, never crash or hang.
+void use(ECGOST* key) {
+    const unsigned char digest[32] = {7, 6, 5, 4, 3, 2, 1};
+    unsigned char sig[256] = {};
+    std::size_t len = sizeof sig;
+    if (!key->check) ECGOST_sign(ECGOST_SIG_CRYPTOPRO, digest, sizeof digest, sig, &len, key);
+    sig[0] = 1;
+    sig[40] = 1;
+    ECGOST_verify(ECGOST_SIG_CRYPTOPRO, digest, sizeof digest, sig, 64, key);
+}
+
 void key_form(const Bytes& der, Decoder d2i, Encoder i2d, bool onto_curve) {
     ECGOST* key = nullptr;
     if (onto_curve) {
@@ -39,6 +51,7 @@ void key_form(const Bytes& der, Decoder d2i, Encoder i2d, bool onto_curve) {
     }
     if (onto_curve && got != key) abort();
     if (p < der.data() || p > der.data() + der.size()) abort();
+    use(got);
     const Bytes first = encode(got, i2d);
     if (!first.empty()) {
         // A bare public key needs a curve to become a point again.

@@ -1,5 +1,6 @@
 // SubjectPublicKeyInfo and PKCS#8 through libcrypto's generic decoders with
-// the engine's GOST key types loaded: decoding, printing, re-encoding.
+// the engine's GOST key types loaded: decoding, printing, re-encoding, and
+// signing and verifying with what was decoded.
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -22,11 +23,28 @@ void print_all(EVP_PKEY* key) {
     BIO_free(bio);
 }
 
+// A decoded key is put to work through the generic layer: sign when it is
+// private, verify a made-up signature either way.
+void use(EVP_PKEY* key, bool is_private) {
+    const unsigned char digest[32] = {7, 6, 5, 4, 3, 2, 1};
+    unsigned char sig[512] = {};
+    std::size_t len = sizeof sig;
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    if (ctx == nullptr) return;
+    if (is_private && EVP_PKEY_sign_init(ctx) == 1)
+        EVP_PKEY_sign(ctx, sig, &len, digest, sizeof digest);
+    sig[0] = 1;
+    sig[40] = 1;
+    if (EVP_PKEY_verify_init(ctx) == 1) EVP_PKEY_verify(ctx, sig, 64, digest, sizeof digest);
+    EVP_PKEY_CTX_free(ctx);
+}
+
 void public_key(const std::vector<unsigned char>& der) {
     const unsigned char* p = der.data();
     EVP_PKEY* key = ::d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size()));
     if (key == nullptr) return;
     print_all(key);
+    use(key, false);
     unsigned char* out = nullptr;
     const int n = ::i2d_PUBKEY(key, &out);
     if (n > 0) {
@@ -53,6 +71,7 @@ void private_key(const std::vector<unsigned char>& der, bool through_info) {
     }
     if (key == nullptr) return;
     print_all(key);
+    use(key, true);
     PKCS8_PRIV_KEY_INFO* info = ::EVP_PKEY2PKCS8(key);
     PKCS8_PRIV_KEY_INFO_free(info);
     unsigned char* out = nullptr;

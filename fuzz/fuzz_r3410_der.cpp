@@ -26,6 +26,19 @@ Bytes encode(const GOSTS* key, Encoder i2d) {
     return out;
 }
 
+// A decoded key is put to work: hostile numbers must be refused or give
+// an answer, never crash or hang.
+void use(GOSTS* key) {
+    const unsigned char digest[32] = {7, 6, 5, 4, 3, 2, 1};
+    unsigned char sig[256] = {};
+    unsigned int len = sizeof sig;
+    if (key->x && GOSTS_signature_size(key) <= static_cast<int>(sizeof sig))
+        GOSTS_sign(0, digest, sizeof digest, sig, &len, key);
+    sig[0] = 1;
+    sig[40] = 1;
+    GOSTS_verify(0, digest, sizeof digest, sig, 64, key);
+}
+
 void key_form(const Bytes& der, Decoder d2i, Encoder i2d, bool reuse) {
     GOSTS* key = reuse ? GOSTS_new() : nullptr;
     if (reuse && (key == nullptr || R3410_set_default_params(key) != 1)) abort();
@@ -36,6 +49,7 @@ void key_form(const Bytes& der, Decoder d2i, Encoder i2d, bool reuse) {
         return;
     }
     if (p < der.data() || p > der.data() + der.size()) abort();
+    use(got);
     const Bytes first = encode(got, i2d);
     if (!first.empty()) {
         const unsigned char* q = first.data();
