@@ -9,6 +9,7 @@
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
 #include "crypto/core/lock.h"
+#include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
 
@@ -23,6 +24,7 @@ std::int32_t g_users = 0;
 bool start() {
     // No source until a board or a key store seeds the generator.
     RAND_set_rand_method(nullptr);
+    PKCS11_registry_init();
     ERR_load_cadb_strings();
     if (!ENGINE_load_cadb()) return false;
     RAND_set_operational_check(0);
@@ -46,6 +48,7 @@ int CADB_init() {
     if (!start()) {
         // The reasons and their texts stay for the caller to print.
         PSE_rand_cleanup();
+        PKCS11_registry_cleanup();
         return 0;
     }
     g_users = 1;
@@ -59,6 +62,7 @@ void CADB_cleanup() {
     ERR_remove_state();
     ERR_free_strings();
     PSE_rand_cleanup();
+    PKCS11_registry_cleanup();
 }
 
 int CADB_use_count() {

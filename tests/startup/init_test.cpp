@@ -12,6 +12,7 @@
 
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
+#include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/rand/boards.h"
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
@@ -184,6 +185,20 @@ TEST(BytesReverse, ReversesInPlaceAndIgnoresEmptyInput) {
     EXPECT_EQ(one[0], 9);
     EXPECT_EQ(one[1], 8);
     EXPECT_EQ(bytes_reverse(nullptr, 4), nullptr);
+}
+
+TEST_F(Startup, LastCleanupReleasesTheTokenModulesLoadedMeanwhile) {
+    setenv("CADB_MODULE_PATH", CADB_TEST_MODULES_DIR, 1);
+    ASSERT_EQ(CADB_init(), 1);
+    PKCS11_MODULE_ptr held(PKCS11_MODULE_get_by_name("cadbfakep11"));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(held->references, 2);  // the registry's and ours
+    ASSERT_EQ(CADB_init(), 1);
+    CADB_cleanup();
+    EXPECT_EQ(held->references, 2);  // one user still runs the library
+    CADB_cleanup();
+    EXPECT_EQ(held->references, 1);  // the registry let go; ours stays valid
+    unsetenv("CADB_MODULE_PATH");
 }
 
 }  // namespace
