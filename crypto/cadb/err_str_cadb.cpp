@@ -1,15 +1,23 @@
-// Error strings of the certificate-database library (CADB): file input and
-// output over the media and the encoding utilities; and the byte-buffer
-// operations, which report under the buffer library.
+// Error strings of the certificate-database library (CADB): the shared-secret
+// front end, file input and output over the media and the encoding
+// utilities; and the byte-buffer operations, which report under the buffer
+// library.
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/cadb/shared_secret.h"
 #include "crypto/core/err_str.h"
 
 namespace cadb {
 namespace {
 
 constexpr ERR_STRING_DATA kCadbFunctions[] = {
+    {ERR_FUNC(CADB_F_SHARED_SECRET_GENERATE), "SHARED_SECRET_generate"},
+    {ERR_FUNC(CADB_F_SHARED_SECRET_GET_PARAMS), "SHARED_SECRET_get_params"},
+    {ERR_FUNC(CADB_F_SHARED_SECRET_READ_PARAMS), "SHARED_SECRET_read_params"},
+    {ERR_FUNC(CADB_F_SHARED_SECRET_GET_POINT), "SHARED_SECRET_get_point"},
+    {ERR_FUNC(CADB_F_SHARED_SECRET_ADD_POINT), "SHARED_SECRET_add_point"},
+    {ERR_FUNC(CADB_F_SHARED_SECRET_GET_SECRET), "SHARED_SECRET_get_secret"},
     {ERR_FUNC(CADB_F_BUFFER_ENCRYPT), "BUFFER_encrypt"},
     {ERR_FUNC(CADB_F_BUFFER_DECRYPT), "BUFFER_decrypt"},
     {ERR_FUNC(CADB_F_X2TEXT), "x2text"},
