@@ -28,6 +28,18 @@ bool random_nonzero_below(BIGNUM* r, const BIGNUM* p, BN_CTX* ctx) {
     return false;  // a source that keeps giving zero is broken
 }
 
+// Grows v to n entries; false when memory runs out. The arrays follow what
+// is actually known or held, so a threshold read from a medium costs
+// nothing until as many shares are there.
+bool grow(std::vector<BnPtr>& v, int n) {
+    try {
+        if (v.size() < static_cast<std::size_t>(n)) v.resize(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 void forget_shares(SHAMIR_SHARED_SECRET* s) {
     for (auto& v : s->x) v.reset();
     for (auto& v : s->y) v.reset();
@@ -80,6 +92,7 @@ bool solve_coefficients(SHAMIR_SHARED_SECRET* s, BN_CTX* ctx) {
                     return false;
         }
     }
+    if (!grow(s->a, t)) return false;
     for (int i = 0; i < t; ++i) s->a[i] = std::move(m[i][t]);
     s->flags |= SHAMIR_HAS_COEFFICIENTS;
     return true;
@@ -96,9 +109,6 @@ SHAMIR_SHARED_SECRET* SHAMIR_SHARED_SECRET_new(const BIGNUM* prime, int t) {
     if (s) {
         s->threshold = t;
         s->p = bn_dup(prime);
-        s->a.resize(t);
-        s->x.resize(t);
-        s->y.resize(t);
     }
     if (!s || !s->p) {
         delete s;
@@ -118,6 +128,7 @@ int SHAMIR_SHARED_SECRET_init(SHAMIR_SHARED_SECRET* s, const BIGNUM* secret) {
     if (!s || !secret || BN_is_negative(secret) || BN_cmp(secret, s->p.get()) >= 0)
         return fail(SHAMIR_F_SHAMIR_SHARED_SECRET_INIT);
     BnCtxPtr ctx(BN_CTX_new());
+    if (!grow(s->a, s->threshold)) return fail(SHAMIR_F_SHAMIR_SHARED_SECRET_INIT);
     s->secret = bn_dup(secret);
     s->a[0] = bn_dup(secret);
     if (!ctx || !s->secret || !s->a[0]) return fail(SHAMIR_F_SHAMIR_SHARED_SECRET_INIT);
@@ -155,7 +166,7 @@ int SHAMIR_SHARED_SECRET_add_point(SHAMIR_SHARED_SECRET* s, const BIGNUM* x, con
     for (int i = 0; i < s->held; ++i)
         if (BN_cmp(s->x[i].get(), x) == 0) return refuse();
     BnPtr xs = bn_dup(x), ys = bn_dup(y);
-    if (!xs || !ys) return refuse();
+    if (!xs || !ys || !grow(s->x, s->held + 1) || !grow(s->y, s->held + 1)) return refuse();
     s->x[s->held] = std::move(xs);
     s->y[s->held] = std::move(ys);
     ++s->held;

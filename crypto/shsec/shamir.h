@@ -37,7 +37,9 @@ struct SHAMIR_SHARED_SECRET {
     std::int32_t secret_bits = 0;  // length of the secret for its check value
     int check_nid = 0;             // NID_hmacWithSHA1 (163) or hmacWithR3411 (180)
     std::vector<unsigned char> check;
-    std::vector<BnPtr> a, x, y;  // coefficients a0..a(t-1); held shares
+    // Coefficients a0..a(t-1) once known; held shares. Sized as they come,
+    // never from t alone.
+    std::vector<BnPtr> a, x, y;
     BnPtr p;
     BnPtr secret;
     std::uint32_t flags = 0;

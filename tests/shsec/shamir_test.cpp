@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/hmac.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -139,6 +140,22 @@ TEST_F(Shamir, SecretMustLieBelowThePrimeAndThresholdAtLeastTwo) {
     EXPECT_EQ(SHAMIR_SHARED_SECRET_init(s.get(), above.get()), 0);
     EXPECT_EQ(SHAMIR_SHARED_SECRET_new(prime_.get(), 1), nullptr);
     EXPECT_EQ(SHAMIR_SHARED_SECRET_new(nullptr, 2), nullptr);
+    ERR_clear_error();
+}
+
+// The threshold of a parameters record comes from a medium: the largest one
+// makes a sharing that holds shares as they come and waits for the rest,
+// without setting aside room for all of them first.
+TEST_F(Shamir, LargestThresholdCostsNothingUpFront) {
+    SharingPtr s(SHAMIR_SHARED_SECRET_new(prime_.get(), INT32_MAX));
+    ASSERT_TRUE(s);
+    const std::vector<Share> held = shares(sharing(3).get(), 3);
+    for (const Share& sh : held)
+        EXPECT_EQ(SHAMIR_SHARED_SECRET_add_point(s.get(), sh.x.get(), sh.y.get()), 1);
+    BnPtr out = bn_new();
+    EXPECT_EQ(SHAMIR_SHARED_SECRET_get_secret(s.get(), out.get()), 0);
+    BnPtr x = bn_new(), y = bn_new();
+    EXPECT_EQ(SHAMIR_SHARED_SECRET_get_point(s.get(), x.get(), y.get()), 0);
     ERR_clear_error();
 }
 
