@@ -45,7 +45,6 @@ class Input {
         return out;
     }
     std::vector<unsigned char> rest() { return bytes(n_); }
-    std::size_t left() const { return n_; }
 
   private:
     const std::uint8_t* p_;
