@@ -5,6 +5,7 @@
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/cadb/pse_ctx.h"
 #include "crypto/cadb/shared_secret.h"
 #include "crypto/core/err_str.h"
 
@@ -33,6 +34,12 @@ constexpr ERR_STRING_DATA kCadbFunctions[] = {
     {ERR_FUNC(CADB_F_CADB_WRITE_FILE), "CADB_write_file"},
     {ERR_FUNC(CADB_F_CADB_ERASE_FILE), "CADB_erase_file"},
     {ERR_FUNC(CADB_F_CADB_MKDIR), "CADB_mkdir"},
+    {ERR_FUNC(CADB_F_PSE_CTX_NEW), "PSE_CTX_new"},
+    {ERR_FUNC(CADB_F_PSE_CTX_SET), "PSE_CTX_set"},
+    {ERR_FUNC(CADB_F_PSE_CTX_READ), "PSE_CTX_read"},
+    {ERR_FUNC(CADB_F_PSE_CTX_WRITE), "PSE_CTX_write"},
+    {ERR_FUNC(CADB_F_PSE_CTX_CREATE), "PSE_CTX_create"},
+    {ERR_FUNC(CADB_F_PSE_CTX_ERASE), "PSE_CTX_erase"},
 };
 constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ERROR_ADD_ATTRIBUTE), "error add attribute"},

@@ -1,0 +1,377 @@
+// The default storage method: the store's files on any medium through the
+// file layer. The master key is split in two files (all shares but the last,
+// and the last share protected by the password), the KEK and the generator
+// state are 36-byte blocks.
+//
+// A write replaces every file atomically through the file layer and keeps
+// the previous contents of the files it has already replaced; when a later
+// file fails, those are put back (or removed when they were new), so a
+// failed write leaves the old store as it was.
+#include <openssl/crypto.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crypto/cadb/buffer_crypt.h"
+#include "crypto/cadb/pse_ctx_local.h"
+#include "crypto/core/err.h"
+#include "crypto/pse/pse_secrets.h"
+#include "crypto/rand/pse_rand.h"
+#include "crypto/rand/rand.h"
+#include "crypto/rus/sbox.h"
+
+namespace cadb {
+namespace {
+
+constexpr int kMasksCipherNid = 174;
+constexpr int kMasksSize = 32;
+// No store file comes near this; a longer one is not read at all.
+constexpr long kMaxStoreFile = 16 * 1024;
+// The master-key file is written with this media flag.
+constexpr std::uint32_t kMediaFlagMasterKey = 2;
+
+struct PseDeleter {
+    void operator()(PSE* p) const { PSE_free(p); }
+};
+using PsePtr = std::unique_ptr<PSE, PseDeleter>;
+
+int fail(int func, int reason, int error_class) {
+    CADB_ERR(ERR_LIB_CADB, func, reason);
+    ERR_set_last_error(error_class);
+    return 0;
+}
+
+const void* credential(const PSE_CTX* ctx) {
+    return ctx->media_credential ? ctx->media_credential->data : nullptr;
+}
+
+// The path of a file kind: its override, else the store path plus its name.
+bool kind_path(const PSE_CTX* ctx, int kind, char out[260]) {
+    static constexpr BufferPtr PSE_CTX::*kOverrides[] = {&PSE_CTX::mkey_path, &PSE_CTX::masks_path,
+                                                         &PSE_CTX::kek_path, &PSE_CTX::rand_path};
+    const BufferPtr& over = ctx->*kOverrides[kind];
+    if (over && over->data != nullptr) {
+        if (over->length >= 260) return false;
+        std::memcpy(out, over->data, static_cast<std::size_t>(over->length) + 1);
+        return true;
+    }
+    if (!ctx->path) return false;
+    return PSE_CTX_file_path(out, pse_ctx_text(ctx->path), kind) != nullptr;
+}
+
+// The whole file, or null when it is absent, unreadable or larger than any
+// store file.
+BufferPtr read_store_file(const PSE_CTX* ctx, const char* path) {
+    const long size = CADB_file_size_ex(path, ctx->media_flags, credential(ctx));
+    if (size < 0 || size > kMaxStoreFile) return nullptr;
+    BufferPtr b(BUFFER_fill(nullptr, static_cast<int>(size) + 1));
+    if (!b) return nullptr;
+    const int got = CADB_read_file(path, b->data, static_cast<int>(size) + 1, ctx->media_flags,
+                                   credential(ctx));
+    // A file that changed size under us is not trusted either.
+    if (got != size) return nullptr;
+    OPENSSL_cleanse(b->data + got, 1);
+    b->length = got;
+    return b;
+}
+
+// The cached content of kind, read from its file when none is cached.
+BUFFER* content(PSE_CTX* ctx, BufferPtr PSE_CTX::*cache, int kind) {
+    if (ctx->*cache) return (ctx->*cache).get();
+    char path[260];
+    if (!kind_path(ctx, kind, path)) return nullptr;
+    ctx->*cache = read_store_file(ctx, path);
+    return (ctx->*cache).get();
+}
+
+// The password from the context, or asked through its callback.
+BufferPtr masks_password(PSE_CTX* ctx) {
+    if (ctx->password) return BufferPtr(BUFFER_fill(ctx->password->data, ctx->password->length));
+    if (ctx->passwd_cb == nullptr) return nullptr;
+    std::array<char, PSE_CTX_PASSWD_MAX> buf{};
+    const int n = ctx->passwd_cb(buf.data(), PSE_CTX_PASSWD_MAX, 0, ctx->passwd_arg);
+    BufferPtr out;
+    if (n >= 0 && n <= PSE_CTX_PASSWD_MAX) out.reset(BUFFER_fill(buf.data(), n));
+    OPENSSL_cleanse(buf.data(), buf.size());
+    return out;
+}
+
+// Clear masks are exactly 32 bytes; an encrypted message is always longer
+// (its IV and digest alone exceed that), so anything else must decrypt.
+int decrypt_masks(PSE_CTX* ctx) {
+    BUFFER* stored = ctx->masks.get();
+    if (stored->length == kMasksSize) return 1;
+    BufferPtr pw = masks_password(ctx);
+    if (!pw) return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    const char* pw_text = pw->data != nullptr ? reinterpret_cast<const char*>(pw->data) : "";
+    BufferPtr clear(BUFFER_decrypt(stored->data, stored->length, pw_text, pw->length, -1, 0));
+    if (!clear || clear->length != kMasksSize)
+        return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    ctx->masks = std::move(clear);
+    return 1;
+}
+
+// Finds the store's S-box by the check value of the master key.
+int load_master_key(PSE* pse, const BUFFER* record) {
+    for (int code = kPseSboxCodeFirst; code <= kPseSboxCodeLast; ++code) {
+        const unsigned char* sbox = GOSTE_get_sbox_by_code(code);
+        if (sbox == nullptr) continue;
+        std::memcpy(pse->sbox, sbox, sizeof pse->sbox);
+        ERR_set_mark();
+        if (PSE_load_mkey(&pse->master_key, record->data, static_cast<std::size_t>(record->length),
+                          pse->sbox)) {
+            ERR_clear_last_mark();
+            return 1;
+        }
+        ERR_pop_to_mark();
+    }
+    return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+}
+
+void notify(const PSE_CTX* ctx, int event) {
+    if (ctx->notify_cb != nullptr) ctx->notify_cb(event);
+}
+
+// Starts the store's generator from its saved state (or the seed callback)
+// and saves the next state, so that a state starts the generator only once.
+int start_generator(PSE_CTX* ctx, PSE* pse) {
+    if ((ctx->flags & PSE_CTX_FLAG_NO_RAND_INIT) != 0 || RAND_status()) return 1;
+    std::array<unsigned char, PSE_RAND_STATE_SIZE> state{};
+    bool have_state = false;
+    bool from_file = !ctx->rand_state;
+    char path[260] = {};
+    if (ctx->rand_state) {
+        if (ctx->rand_state->length != PSE_RAND_STATE_SIZE)
+            return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
+        std::memcpy(state.data(), ctx->rand_state->data, state.size());
+        have_state = true;
+    } else {
+        if (!kind_path(ctx, PSE_FILE_RAND, path))
+            return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
+        BufferPtr file = read_store_file(ctx, path);
+        notify(ctx, PSE_CTX_EVENT_RAND_END);
+        if (file) {
+            if (file->length != PSE_RAND_STATE_SIZE)
+                return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
+            std::memcpy(state.data(), file->data, state.size());
+            have_state = true;
+        }
+    }
+    int ok =
+        CADB_rand_init_pse(pse, have_state ? state.data() : nullptr, ctx->seed_cb, ctx->seed_arg);
+    if (ok && from_file) {
+        ok = CADB_rand_save_state(pse, state.data());
+        if (ok) {
+            notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
+            ok = CADB_write_file(path, state.data(), PSE_RAND_STATE_SIZE, ctx->media_flags,
+                                 credential(ctx)) == PSE_RAND_STATE_SIZE;
+            notify(ctx, PSE_CTX_EVENT_RAND_END);
+        }
+    }
+    OPENSSL_cleanse(state.data(), state.size());
+    if (ok) return 1;
+    PSE_rand_cleanup();
+    return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
+}
+
+PSE* read_failed() {
+    CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_READ, ERR_LIB_CADB);
+    if (ERR_get_last_error() == ERR_CLASS_NONE) ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+    return nullptr;
+}
+
+// One file of a write, with what it replaced.
+struct StagedFile {
+    char path[260];
+    BufferPtr data;
+    std::uint32_t flags;
+    BufferPtr previous;  // null when the file did not exist
+    bool written = false;
+};
+
+void roll_back(const PSE_CTX* ctx, std::vector<StagedFile>& files) {
+    for (auto it = files.rbegin(); it != files.rend(); ++it) {
+        if (!it->written) continue;
+        if (it->previous)
+            CADB_write_file(it->path, it->previous->data, it->previous->length, it->flags,
+                            credential(ctx));
+        else
+            CADB_erase_file(it->path, ctx->media_flags, credential(ctx));
+    }
+}
+
+}  // namespace
+
+BufferPtr pse_ctx_stored_masks(PSE_CTX* ctx, int func) {
+    if (!ctx->masks || ctx->masks->data == nullptr) {
+        fail(func, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
+        return nullptr;
+    }
+    BufferPtr out;
+    if (ctx->password) {
+        const char* pw = ctx->password->data != nullptr
+                             ? reinterpret_cast<const char*>(ctx->password->data)
+                             : "";
+        out.reset(BUFFER_encrypt(ctx->masks->data, ctx->masks->length, kMasksCipherNid, pw,
+                                 ctx->password->length, -1, 0, 1, 0));
+    } else {
+        out.reset(BUFFER_fill(ctx->masks->data, ctx->masks->length));
+    }
+    if (!out) fail(func, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    return out;
+}
+
+int PSE_CTX_default_create(PSE_CTX* ctx) {
+    if (ctx == nullptr) return fail(CADB_F_PSE_CTX_CREATE, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
+    std::lock_guard g(ctx->mutex);
+    if (RAND_get_rand_method() == nullptr) {
+        if (ctx->seed_cb == nullptr ||
+            !PSE_rand_init(nullptr, nullptr, nullptr, ctx->seed_cb, ctx->seed_arg))
+            return fail(CADB_F_PSE_CTX_CREATE, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
+    }
+    const unsigned char* sbox = GOSTE_get_sbox_by_code(ctx->sbox_code);
+    if (sbox == nullptr) return fail(CADB_F_PSE_CTX_CREATE, ERR_R_INTERNAL, ERR_CLASS_INTERNAL);
+
+    std::array<unsigned char, 32> key{};
+    std::array<unsigned char, PSE_MKEY_HEADER + 32 * PSE_MKEY_MAX_SHARES> record{};
+    std::array<unsigned char, PSE_BLOCK_SIZE> kek{};
+    int len = 0;
+    int ok = 0;
+    PsePtr pse;
+    do {
+        if (RAND_bytes(key.data(), 32) != 32) {
+            fail(CADB_F_PSE_CTX_CREATE, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
+            break;
+        }
+        if (!PSE_save_mkey(key.data(), ctx->shares, record.data(), &len, sbox)) {
+            fail(CADB_F_PSE_CTX_CREATE, ERR_R_INTERNAL, ERR_CLASS_INTERNAL);
+            break;
+        }
+        pse.reset(PSE_new());
+        if (!pse) {
+            fail(CADB_F_PSE_CTX_CREATE, ERR_R_MALLOC, ERR_CLASS_OUT_OF_MEMORY);
+            break;
+        }
+        std::memcpy(pse->sbox, sbox, sizeof pse->sbox);
+        if (!PSE_key32_load(&pse->master_key, key.data()) ||
+            !PSE_generate_kek(pse.get(), kek.data())) {
+            fail(CADB_F_PSE_CTX_CREATE, ERR_R_INTERNAL, ERR_CLASS_INTERNAL);
+            break;
+        }
+        BufferPtr mkey(BUFFER_fill(record.data(), len - kMasksSize));
+        BufferPtr masks(BUFFER_fill(record.data() + len - kMasksSize, kMasksSize));
+        BufferPtr kek_buf(BUFFER_fill(kek.data(), PSE_BLOCK_SIZE));
+        if (!mkey || !masks || !kek_buf) {
+            fail(CADB_F_PSE_CTX_CREATE, ERR_R_MALLOC, ERR_CLASS_OUT_OF_MEMORY);
+            break;
+        }
+        ctx->mkey = std::move(mkey);
+        ctx->masks = std::move(masks);
+        ctx->kek = std::move(kek_buf);
+        ctx->rand_state.reset();
+        PSE_free(ctx->pse);
+        ctx->pse = pse.release();
+        ok = 1;
+    } while (false);
+    OPENSSL_cleanse(key.data(), key.size());
+    OPENSSL_cleanse(record.data(), record.size());
+    OPENSSL_cleanse(kek.data(), kek.size());
+    return ok;
+}
+
+PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
+    if (ctx == nullptr) {
+        fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
+        return read_failed();
+    }
+    std::lock_guard g(ctx->mutex);
+    if (content(ctx, &PSE_CTX::mkey, PSE_FILE_MKEY) == nullptr ||
+        content(ctx, &PSE_CTX::masks, PSE_FILE_MASKS) == nullptr) {
+        fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        return read_failed();
+    }
+    if (!decrypt_masks(ctx)) return read_failed();
+    const BUFFER* kek = content(ctx, &PSE_CTX::kek, PSE_FILE_KEK);
+    if (kek == nullptr || kek->length != static_cast<int>(PSE_BLOCK_SIZE)) {
+        fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        return read_failed();
+    }
+    // The joined record is checked against its own share count by the
+    // loader, so a short or padded master-key file is refused before any
+    // share is combined.
+    BufferPtr record(BUFFER_fill(ctx->mkey->data, ctx->mkey->length));
+    if (!record || BUFFER_append(record.get(), ctx->masks->data, kMasksSize) != kMasksSize) {
+        fail(CADB_F_PSE_CTX_READ, ERR_R_MALLOC, ERR_CLASS_OUT_OF_MEMORY);
+        return read_failed();
+    }
+    PsePtr pse(PSE_new());
+    if (!pse) return read_failed();
+    if (!load_master_key(pse.get(), record.get())) return read_failed();
+    if (!PSE_load_kek(pse.get(), kek->data)) {
+        fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        return read_failed();
+    }
+    pse->path = pse_ctx_text(ctx->path);
+    if (!start_generator(ctx, pse.get())) return read_failed();
+    return pse.release();
+}
+
+int PSE_CTX_default_write(PSE_CTX* ctx) {
+    if (ctx == nullptr || ctx->pse == nullptr || !ctx->mkey || !ctx->masks || !ctx->kek)
+        return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
+    std::lock_guard g(ctx->mutex);
+
+    // Everything is prepared before the first file is touched.
+    std::vector<StagedFile> files(RAND_status() ? 4 : 3);
+    files[0].data.reset(BUFFER_fill(ctx->mkey->data, ctx->mkey->length));
+    files[0].flags = ctx->media_flags | kMediaFlagMasterKey;
+    files[1].data = pse_ctx_stored_masks(ctx, CADB_F_PSE_CTX_WRITE);
+    files[2].data.reset(BUFFER_fill(ctx->kek->data, ctx->kek->length));
+    if (files.size() == 4) {
+        files[3].data.reset(BUFFER_fill(nullptr, PSE_RAND_STATE_SIZE));
+        if (files[3].data && !CADB_rand_save_state(ctx->pse, files[3].data->data))
+            files[3].data.reset();
+    }
+    for (std::size_t kind = 0; kind < files.size(); ++kind) {
+        if (kind != 0) files[kind].flags = ctx->media_flags;
+        if (!files[kind].data || !kind_path(ctx, static_cast<int>(kind), files[kind].path))
+            return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    }
+    for (auto& f : files) {
+        f.previous = read_store_file(ctx, f.path);
+        f.written = true;  // a failed write may still have touched the medium
+        if (CADB_write_file(f.path, f.data->data, f.data->length, f.flags, credential(ctx)) !=
+            f.data->length) {
+            roll_back(ctx, files);
+            return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        }
+    }
+    return 1;
+}
+
+int PSE_CTX_default_erase(PSE_CTX* ctx) {
+    if (ctx == nullptr || !ctx->path) {
+        fail(CADB_F_PSE_CTX_ERASE, ERR_R_INTERNAL,
+             ctx == nullptr ? ERR_CLASS_BAD_ARGUMENT : ERR_CLASS_KEY_STORE_IO);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
+        return 0;
+    }
+    std::lock_guard g(ctx->mutex);
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        char path[260];
+        if (kind_path(ctx, kind, path)) CADB_erase_file(path, ctx->media_flags, credential(ctx));
+    }
+    return 1;
+}
+
+const PSE_CTX_METHOD* PSE_get_default_method() {
+    static const PSE_CTX_METHOD kDefault = {"PSE_CTX default method", PSE_CTX_default_create,
+                                            PSE_CTX_default_read, PSE_CTX_default_write,
+                                            PSE_CTX_default_erase};
+    return &kDefault;
+}
+
+}  // namespace cadb
