@@ -232,7 +232,11 @@ int PSE_CTX_get_rand_state(PSE_CTX* ctx, unsigned char* out, int* len) {
     std::lock_guard g(ctx->mutex);
     const int room = *len;
     *len = PSE_RAND_STATE_SIZE;
-    if (!CADB_rand_status() || ctx->pse == nullptr) return bad_argument();
+    if (ctx->pse == nullptr) return bad_argument();
+    if (!CADB_rand_status()) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_SET, ERR_R_INTERNAL);
+        return 0;  // error class 4 stays
+    }
     if (out == nullptr) return 1;
     if (room < PSE_RAND_STATE_SIZE) return 0;
     return CADB_rand_save_state(ctx->pse, out);
@@ -261,11 +265,14 @@ int PSE_CTX_read(PSE_CTX* ctx) {
     PSE_free(ctx->pse);
     ctx->pse = nullptr;
     if (ctx->method->read == nullptr) return 1;
+    if (!wait_medium(ctx)) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_READ, ERR_R_INTERNAL);
+        ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+        return 0;
+    }
     const RAND_METHOD* before = RAND_get_rand_method();
-    if (wait_medium(ctx)) ctx->pse = ctx->method->read(ctx);
+    ctx->pse = ctx->method->read(ctx);
     if (ctx->pse != nullptr) return 1;
-    CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_READ, ERR_R_INTERNAL);
-    if (ERR_get_last_error() == ERR_CLASS_NONE) ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
     // A failed start of the store's generator leaves no method; the one the
     // caller had goes back.
     if (RAND_get_rand_method() == nullptr && before != nullptr) RAND_set_rand_method(before);

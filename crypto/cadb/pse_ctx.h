@@ -100,7 +100,8 @@ int PSE_CTX_set_kek_path(PSE_CTX* ctx, const char* path, int len);
 int PSE_CTX_set_rand_path(PSE_CTX* ctx, const char* path, int len);
 int PSE_CTX_set_password(PSE_CTX* ctx, const char* password, int len);
 // Contents given directly are used instead of reading their files; null
-// data is an error. Masks are given clear.
+// data is an error. Masks are given clear (32 bytes) or in their stored
+// form, which a read decrypts.
 int PSE_CTX_set_mkey(PSE_CTX* ctx, const unsigned char* data, int len);
 int PSE_CTX_set_masks(PSE_CTX* ctx, const unsigned char* data, int len);
 int PSE_CTX_set_kek(PSE_CTX* ctx, const unsigned char* data, int len);

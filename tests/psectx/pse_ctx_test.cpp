@@ -116,6 +116,7 @@ TEST_F(PseCtx, WrongOrMissingPasswordFailsCleanly) {
     const unsigned long last = ERR_peek_last_error();
     EXPECT_EQ(ERR_code_lib(last), ERR_LIB_CADB);
     EXPECT_EQ(ERR_code_func(last), CADB_F_PSE_CTX_READ);
+    EXPECT_EQ(ERR_code_reason(last), ERR_LIB_CADB);  // "CADB lib" closes a failed read
     ERR_clear_error();
     EXPECT_FALSE(open(nullptr));
     EXPECT_TRUE(open("secret"));
@@ -356,6 +357,44 @@ TEST_F(PseCtx, RandomStateGetter) {
     ASSERT_EQ(PSE_CTX_get_rand_state(ctx.get(), state, &len), 1);
     unsigned char clear[32];
     EXPECT_NE(PSE_read_opaque(PSE_CTX_get_pse(ctx.get()), state, clear), nullptr);
+}
+
+struct InsertCall {
+    fs::path drive;
+    bool insert;
+    int calls = 0;
+};
+int insert_medium(const char* path, void* arg) {
+    auto* call = static_cast<InsertCall*>(arg);
+    ++call->calls;
+    EXPECT_STREQ(path, "a:\\store");
+    if (call->insert) fs::create_directories(call->drive);
+    return call->insert ? 1 : 0;
+}
+
+TEST_F(PseCtx, ReadWaitsForTheMedium) {
+    make_store("pw");
+    const fs::path away = root_.string() + "-away";
+    fs::rename(root_, away);
+    for (bool insert : {false, true}) {
+        InsertCall call{root_, insert};
+        CtxPtr ctx(PSE_CTX_new());
+        PSE_CTX_set_path(ctx.get(), kPath, 0);
+        PSE_CTX_set_password(ctx.get(), "pw", 0);
+        PSE_CTX_set_insert_media_cb(ctx.get(), insert_medium, &call);
+        EXPECT_EQ(PSE_CTX_read(ctx.get()), 0);  // the medium came back empty, or not at all
+        EXPECT_GE(call.calls, 1);
+        ERR_clear_error();
+    }
+    fs::remove_all(root_);
+    fs::rename(away, root_);
+    InsertCall call{root_, false};
+    CtxPtr ctx(PSE_CTX_new());
+    PSE_CTX_set_path(ctx.get(), kPath, 0);
+    PSE_CTX_set_password(ctx.get(), "pw", 0);
+    PSE_CTX_set_insert_media_cb(ctx.get(), insert_medium, &call);
+    EXPECT_EQ(PSE_CTX_read(ctx.get()), 1);
+    EXPECT_EQ(call.calls, 0);
 }
 
 TEST_F(PseCtx, OneContextSharedByThreads) {
