@@ -4,6 +4,8 @@
 // shares, checked against the HMAC value kept in the parameters.
 #pragma once
 
+#include <memory>
+
 #include "crypto/cadb/buffer.h"
 #include "crypto/shsec/shamir.h"
 
