@@ -280,12 +280,17 @@ int PSE_CTX_read(PSE_CTX* ctx) {
 }
 
 int PSE_CTX_write(PSE_CTX* ctx) {
-    if (ctx == nullptr || ctx->pse == nullptr) {
+    if (ctx == nullptr) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL);
         ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
         return 0;
     }
     std::lock_guard g(ctx->mutex);
+    if (ctx->pse == nullptr) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL);
+        ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
+        return 0;
+    }
     if (ctx->method->write == nullptr) return 1;
     if (!wait_medium(ctx)) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL);

@@ -320,9 +320,10 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
 }
 
 int PSE_CTX_default_write(PSE_CTX* ctx) {
-    if (ctx == nullptr || ctx->pse == nullptr || !ctx->mkey || !ctx->masks || !ctx->kek)
-        return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
+    if (ctx == nullptr) return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
     std::lock_guard g(ctx->mutex);
+    if (ctx->pse == nullptr || !ctx->mkey || !ctx->masks || !ctx->kek)
+        return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
 
     // Everything is prepared before the first file is touched.
     std::vector<StagedFile> files(RAND_status() ? 4 : 3);
@@ -353,13 +354,19 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
 }
 
 int PSE_CTX_default_erase(PSE_CTX* ctx) {
-    if (ctx == nullptr || !ctx->path) {
-        fail(CADB_F_PSE_CTX_ERASE, ERR_R_INTERNAL,
-             ctx == nullptr ? ERR_CLASS_BAD_ARGUMENT : ERR_CLASS_KEY_STORE_IO);
+    if (ctx == nullptr) {
+        fail(CADB_F_PSE_CTX_ERASE, ERR_R_INTERNAL, ERR_CLASS_BAD_ARGUMENT);
         CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
         return 0;
     }
     std::lock_guard g(ctx->mutex);
+    if (!ctx->path) {
+        fail(CADB_F_PSE_CTX_ERASE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
+        return 0;
+    }
+    // Each file is wiped and removed on its own; one that cannot be does
+    // not keep the others.
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
         char path[260];
         if (kind_path(ctx, kind, path)) CADB_erase_file(path, ctx->media_flags, credential(ctx));

@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
+#include "crypto/core/err_str.h"
 #include "crypto/core/objects.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/pse_rand.h"
@@ -330,6 +332,32 @@ TEST_F(PseCtx, BadArguments) {
     EXPECT_EQ(PSE_CTX_read(nullptr), 0);
     EXPECT_EQ(PSE_CTX_create(nullptr), 0);
     PSE_CTX_free(nullptr);
+}
+
+TEST(PseCtxErrors, FunctionNamesAreKnown) {
+    ERR_load_CADB_strings();
+    EXPECT_STREQ(ERR_func_error_string(ERR_pack_code(ERR_LIB_CADB, CADB_F_PSE_CTX_READ, 0)),
+                 "PSE_CTX_read");
+    EXPECT_STREQ(ERR_func_error_string(ERR_pack_code(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, 0)),
+                 "PSE_CTX_erase");
+}
+
+TEST_F(PseCtx, SuppliedContentsAreCheckedLikeFiles) {
+    make_store(nullptr);
+    const Bytes kek = load(file("kek.opq"));
+    for (std::size_t size : {35u, 37u}) {
+        Bytes bad = kek;
+        bad.resize(size);
+        CtxPtr ctx(PSE_CTX_new());
+        PSE_CTX_set_path(ctx.get(), kPath, 0);
+        ASSERT_EQ(PSE_CTX_set_kek(ctx.get(), bad.data(), static_cast<int>(bad.size())), 1);
+        EXPECT_EQ(PSE_CTX_read(ctx.get()), 0) << size;
+        ERR_clear_error();
+    }
+    CtxPtr ctx(PSE_CTX_new());
+    PSE_CTX_set_path(ctx.get(), kPath, 0);
+    ASSERT_EQ(PSE_CTX_set_kek(ctx.get(), kek.data(), static_cast<int>(kek.size())), 1);
+    EXPECT_EQ(PSE_CTX_read(ctx.get()), 1);
 }
 
 TEST_F(PseCtx, OneShareStoreKeepsOnlyTheHeaderInTheMasterKeyFile) {
