@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "crypto/bio/etoken.h"
+#include "crypto/bio/rutoken.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/check/self_test.h"
 #include "crypto/core/engine.h"
@@ -24,6 +26,12 @@ std::int32_t g_users = 0;
 bool start() {
     // No source until a board or a key store seeds the generator.
     RAND_set_rand_method(nullptr);
+    // The token drivers whose vendor library is installed; a missing one
+    // leaves its driver off, which is no failure.
+    ERR_set_mark();
+    ETOKEN_load();
+    RUTOKEN_load();
+    ERR_pop_to_mark();
     PKCS11_registry_init();
     ERR_load_cadb_strings();
     if (!ENGINE_load_cadb()) return false;
@@ -33,6 +41,11 @@ bool start() {
     const int error_class = ERR_get_last_error();
     if (!PSE_rand_init_device(nullptr)) ERR_set_last_error(error_class);
     return GOST_startup_check() == 1;
+}
+
+void unload_token_drivers() {
+    RUTOKEN_unload();
+    ETOKEN_unload();
 }
 
 }  // namespace
@@ -49,6 +62,7 @@ int CADB_init() {
         // The reasons and their texts stay for the caller to print.
         PSE_rand_cleanup();
         PKCS11_registry_cleanup();
+        unload_token_drivers();
         return 0;
     }
     g_users = 1;
@@ -63,6 +77,7 @@ void CADB_cleanup() {
     ERR_free_strings();
     PSE_rand_cleanup();
     PKCS11_registry_cleanup();
+    unload_token_drivers();
 }
 
 int CADB_use_count() {

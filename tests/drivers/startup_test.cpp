@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include "crypto/bio/etoken.h"
+#include "crypto/bio/media_driver.h"
+#include "crypto/bio/media_prefix.h"
+#include "crypto/bio/rutoken.h"
+#include "crypto/cadb/init.h"
+#include "crypto/core/err.h"
+#include "tests/drivers/token_fixture.h"
+
+namespace cadb {
+namespace {
+
+TEST(TokenStartup, StartUpLoadsTheInstalledVendorLibrariesAndTheLastStopFreesThem) {
+    {
+        test::ScopedModulePath path(CADB_TEST_MODULES_DIR);
+        ASSERT_EQ(CADB_init(), 1);
+    }
+    EXPECT_NE(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
+    EXPECT_NE(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
+    CADB_cleanup();
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
+    EXPECT_EQ(RUTOKEN_loaded(), 0);
+}
+
+TEST(TokenStartup, MissingVendorLibrariesLeaveNoErrorBehind) {
+    test::TempDir empty;
+    test::ScopedModulePath path(empty.path().string());
+    ERR_clear_error();
+    ASSERT_EQ(CADB_init(), 1);
+    EXPECT_EQ(ERR_peek_error(), 0u);
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
+    CADB_cleanup();
+}
+
+}  // namespace
+}  // namespace cadb
