@@ -112,6 +112,8 @@ void ERR_load_cadb_strings() {
     ERR_load_PSE_strings();
     ERR_load_RAND_strings();
     ERR_load_SHAMIR_strings();
+    ERR_load_ETOKEN_strings();
+    ERR_load_RUTOKEN_strings();
 }
 
 }  // namespace cadb

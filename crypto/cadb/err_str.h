@@ -21,6 +21,8 @@ void ERR_load_GOSTE_strings();
 void ERR_load_PSE_strings();
 void ERR_load_RAND_strings();
 void ERR_load_SHAMIR_strings();
+void ERR_load_ETOKEN_strings();
+void ERR_load_RUTOKEN_strings();
 
 // The system's own functions and reasons inside libcrypto's libraries.
 void ERR_load_ASN1_strings();

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken.h"
 #include "crypto/cadb/init.h"
 #include "crypto/core/err.h"
+#include "crypto/core/err_str.h"
 #include "tests/drivers/token_fixture.h"
 
 namespace cadb {
@@ -18,6 +21,16 @@ TEST(TokenStartup, StartUpLoadsTheInstalledVendorLibrariesAndTheLastStopFreesThe
     }
     EXPECT_NE(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
     EXPECT_NE(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
+    // The drivers' errors print with their names.
+    EXPECT_EQ(std::string(ERR_func_error_string(
+                  ERR_pack_code(ERR_LIB_BIO_, RUTOKEN_F_BIND, TOKEN_R_NO_TOKEN))),
+              "RUTOKEN_bind");
+    EXPECT_EQ(std::string(ERR_reason_error_string(
+                  ERR_pack_code(ERR_LIB_ETOKEN, ETOKEN_F_LOGIN, TOKEN_R_PIN_TOO_LONG))),
+              "PIN too long");
+    EXPECT_EQ(std::string(ERR_func_error_string(
+                  ERR_pack_code(ERR_LIB_RUTOKEN, RUTOKEN_F_FILE_INFO_NEW, 33))),
+              "RUTOKEN_FILE_INFO_new");
     CADB_cleanup();
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
