@@ -297,8 +297,13 @@ int open_parent(TokenSession& s, const TokenFsPath& path, bool create) {
         TokenRv rv = vendor_call(
             s, [&] { return api.OpenDir(s.dir, id, &child); },
             create ? vendor::kTokenNotFound : vendor::kTokenNoMoreItems);
-        if (rv == vendor::kTokenNotFound && create)
-            rv = vendor_call(s, [&] { return api.CreateDir(s.dir, id, &child); });
+        if (rv == vendor::kTokenNotFound && create) {
+            rv = vendor_call(
+                s, [&] { return api.CreateDir(s.dir, id, &child); }, vendor::kTokenExists);
+            // Another stream made it meanwhile.
+            if (rv == vendor::kTokenExists)
+                rv = vendor_call(s, [&] { return api.OpenDir(s.dir, id, &child); });
+        }
         if (token_failed(rv)) return fail(s, func, TOKEN_R_VENDOR_CALL_FAILED), 0;
         api.CloseDir(s.dir);
         s.dir = child;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/bio/media_driver.h"
@@ -217,6 +218,30 @@ TEST_F(RuTokenTest, FilesAreLimitedTo16BitSizes) {
     EXPECT_EQ(BIO_write(w.get(), "b", 1), -1);
     EXPECT_EQ(BIO_flush(w.get()), 1);
     EXPECT_EQ(file_bytes(token_ / "6000").size(), 0xFFFFu);
+}
+
+TEST_F(RuTokenTest, ThreadsWriteAndReadTheirOwnFiles) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 25;
+    std::vector<int> good(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &good] {
+            const std::string path = "ruToken:0700\\000" + std::to_string(t);
+            for (int r = 0; r < kRounds; ++r) {
+                const std::string text(static_cast<std::size_t>(100 + 37 * r + t),
+                                       static_cast<char>('a' + t));
+                const int n = static_cast<int>(text.size());
+                if (CADB_write_file_plain(path.c_str(), text.data(), n) != n) continue;
+                std::vector<char> back(4096);
+                const int got =
+                    CADB_read_file_plain(path.c_str(), back.data(), static_cast<int>(back.size()));
+                if (got == n && std::string(back.data(), text.size()) == text)
+                    ++good[static_cast<std::size_t>(t)];
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(good, std::vector<int>(kThreads, kRounds));
 }
 
 int collect(const BIO_MEDIA_ENTRY* e, void* arg) {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -37,6 +38,12 @@ struct SimState {
     std::vector<unsigned char> deleted_contents;
 };
 SimState sim;
+
+// The stand-in serves every thread: one call at a time.
+std::recursive_mutex sim_mutex;
+struct SimLock {
+    std::lock_guard<std::recursive_mutex> guard{sim_mutex};
+};
 
 struct SimToken {
     fs::path dir;
@@ -101,6 +108,7 @@ SimItems* list(const fs::path& dir, bool directories) {
 extern "C" {
 
 TokenRv sim_OpenReadersEnum(void** readers) {
+    const SimLock lock;
     if (readers == nullptr) return cadb::vendor::kTokenBadArgument;
     auto* r = new SimReaders;
     std::error_code ec;
@@ -112,6 +120,7 @@ TokenRv sim_OpenReadersEnum(void** readers) {
 }
 
 TokenRv sim_GetNextReader(void* readers, char* name, std::uint32_t size, int* has_token) {
+    const SimLock lock;
     auto* r = static_cast<SimReaders*>(readers);
     if (r->next >= r->names.size()) return cadb::vendor::kTokenNoMoreItems;
     const std::string& n = r->names[r->next++];
@@ -122,11 +131,13 @@ TokenRv sim_GetNextReader(void* readers, char* name, std::uint32_t size, int* ha
 }
 
 TokenRv sim_CloseReadersEnum(void* readers) {
+    const SimLock lock;
     delete static_cast<SimReaders*>(readers);
     return 0;
 }
 
 TokenRv sim_BindToken(const char* reader, void** token) {
+    const SimLock lock;
     const fs::path dir = fs::path(sim.root) / reader / "token";
     if (!fs::is_directory(dir)) return cadb::vendor::kTokenNotFound;
     *token = new SimToken{dir};
@@ -134,11 +145,13 @@ TokenRv sim_BindToken(const char* reader, void** token) {
 }
 
 TokenRv sim_UnbindToken(void* token) {
+    const SimLock lock;
     delete static_cast<SimToken*>(token);
     return 0;
 }
 
 TokenRv sim_LoginToken(void* token, const char* pin) {
+    const SimLock lock;
     ++sim.logins;
     if (pin == nullptr || sim.pin != pin) {
         ++sim.refused_logins;
@@ -149,11 +162,13 @@ TokenRv sim_LoginToken(void* token, const char* pin) {
 }
 
 TokenRv sim_LogoutToken(void* token) {
+    const SimLock lock;
     static_cast<SimToken*>(token)->logged_in = false;
     return 0;
 }
 
 TokenRv sim_ChangeTokenPin(void* token, const char* old_pin, const char* new_pin) {
+    const SimLock lock;
     if (sim.pin != old_pin) return cadb::vendor::kTokenPinRefused;
     (void)token;
     sim.pin = new_pin;
@@ -164,19 +179,23 @@ TokenRv sim_GetPinMaxLength(void*, std::uint32_t* length) { return *length = 32,
 TokenRv sim_GetPinMinLength(void*, std::uint32_t* length) { return *length = 1, 0; }
 
 TokenRv sim_GetTokenLabel(void*, char* text, std::uint32_t size) {
+    const SimLock lock;
     return std::snprintf(text, size, "sim") >= 0 ? 0 : cadb::vendor::kTokenGeneral;
 }
 TokenRv sim_GetTokenId(void*, char* text, std::uint32_t size) {
+    const SimLock lock;
     return std::snprintf(text, size, "0001") >= 0 ? 0 : cadb::vendor::kTokenGeneral;
 }
 
 TokenRv sim_OpenRootDir(void* token, void** dir) {
+    const SimLock lock;
     auto* t = static_cast<SimToken*>(token);
     *dir = new SimDir{t, t->dir};
     return 0;
 }
 
 TokenRv sim_OpenDir(void* dir, std::uint16_t id, void** child) {
+    const SimLock lock;
     auto* d = static_cast<SimDir*>(dir);
     const fs::path p = d->path / id_name(id);
     if (!fs::is_directory(p)) return cadb::vendor::kTokenNotFound;
@@ -185,6 +204,7 @@ TokenRv sim_OpenDir(void* dir, std::uint16_t id, void** child) {
 }
 
 TokenRv sim_CreateDir(void* dir, std::uint16_t id, void** child) {
+    const SimLock lock;
     auto* d = static_cast<SimDir*>(dir);
     const fs::path p = d->path / id_name(id);
     if (fs::exists(p)) return cadb::vendor::kTokenExists;
@@ -194,6 +214,7 @@ TokenRv sim_CreateDir(void* dir, std::uint16_t id, void** child) {
 }
 
 TokenRv sim_GetDirInfo(void* dir, TokenFsInfo* info) {
+    const SimLock lock;
     std::uint16_t id = 0;
     parse_id(static_cast<SimDir*>(dir)->path.filename().string(), id);
     *info = TokenFsInfo{id, 1, 0, 0};
@@ -201,6 +222,7 @@ TokenRv sim_GetDirInfo(void* dir, TokenFsInfo* info) {
 }
 
 TokenRv sim_DeleteDir(void* dir, std::uint16_t id) {
+    const SimLock lock;
     std::error_code ec;
     return fs::remove(static_cast<SimDir*>(dir)->path / id_name(id), ec)
                ? 0
@@ -208,15 +230,18 @@ TokenRv sim_DeleteDir(void* dir, std::uint16_t id) {
 }
 
 TokenRv sim_CloseDir(void* dir) {
+    const SimLock lock;
     delete static_cast<SimDir*>(dir);
     return 0;
 }
 
 TokenRv sim_OpenDirEnum(void* dir, void** items) {
+    const SimLock lock;
     *items = list(static_cast<SimDir*>(dir)->path, true);
     return 0;
 }
 TokenRv sim_OpenFilesEnum(void* dir, void** items) {
+    const SimLock lock;
     *items = list(static_cast<SimDir*>(dir)->path, false);
     return 0;
 }
@@ -229,12 +254,14 @@ TokenRv next_item(void* items, TokenFsInfo* info) {
 TokenRv sim_GetNextDir(void* items, TokenFsInfo* info) { return next_item(items, info); }
 TokenRv sim_GetNextFile(void* items, TokenFsInfo* info) { return next_item(items, info); }
 TokenRv sim_CloseDirEnum(void* items) {
+    const SimLock lock;
     delete static_cast<SimItems*>(items);
     return 0;
 }
 TokenRv sim_CloseFilesEnum(void* items) { return sim_CloseDirEnum(items); }
 
 TokenRv sim_OpenFile(void* dir, std::uint16_t id, void** file) {
+    const SimLock lock;
     auto* d = static_cast<SimDir*>(dir);
     const fs::path p = d->path / id_name(id);
     if (!fs::is_regular_file(p)) return cadb::vendor::kTokenNotFound;
@@ -244,6 +271,7 @@ TokenRv sim_OpenFile(void* dir, std::uint16_t id, void** file) {
 
 TokenRv sim_CreateFile(void* dir, std::uint16_t id, std::uint32_t size, std::uint32_t,
                        void** file) {
+    const SimLock lock;
     auto* d = static_cast<SimDir*>(dir);
     if (!d->token->logged_in) return SIM_LOGIN_NEEDED;
     if (size > 0xFFFF) return cadb::vendor::kTokenNoSpace;
@@ -256,6 +284,7 @@ TokenRv sim_CreateFile(void* dir, std::uint16_t id, std::uint32_t size, std::uin
 
 TokenRv sim_ReadFile(void* file, std::uint32_t offset, void* buffer, std::uint32_t length,
                      std::uint32_t* done) {
+    const SimLock lock;
     auto* f = static_cast<SimFile*>(file);
     if (!f->token->logged_in) return SIM_LOGIN_NEEDED;
     const auto bytes = slurp(f->path);
@@ -267,6 +296,7 @@ TokenRv sim_ReadFile(void* file, std::uint32_t offset, void* buffer, std::uint32
 }
 
 TokenRv sim_WriteFile(void* file, std::uint32_t offset, const void* buffer, std::uint32_t length) {
+    const SimLock lock;
     auto* f = static_cast<SimFile*>(file);
     if (!f->token->logged_in) return SIM_LOGIN_NEEDED;
     auto bytes = slurp(f->path);
@@ -280,6 +310,7 @@ TokenRv sim_WriteFile(void* file, std::uint32_t offset, const void* buffer, std:
 }
 
 TokenRv sim_DeleteFile(void* file) {
+    const SimLock lock;
     auto* f = static_cast<SimFile*>(file);
     if (!f->token->logged_in) return SIM_LOGIN_NEEDED;
     sim.deleted_contents = slurp(f->path);
@@ -288,6 +319,7 @@ TokenRv sim_DeleteFile(void* file) {
 }
 
 TokenRv sim_GetFileInfo(void* file, TokenFsInfo* info) {
+    const SimLock lock;
     auto* f = static_cast<SimFile*>(file);
     std::uint16_t id = 0;
     parse_id(f->path.filename().string(), id);
@@ -297,6 +329,7 @@ TokenRv sim_GetFileInfo(void* file, TokenFsInfo* info) {
 }
 
 TokenRv sim_CloseFile(void* file) {
+    const SimLock lock;
     delete static_cast<SimFile*>(file);
     return 0;
 }
