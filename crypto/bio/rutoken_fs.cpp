@@ -245,6 +245,8 @@ TokenRv vendor_call(TokenSession& s, Call&& call, TokenRv expected = vendor::kTo
     return rv;
 }
 
+constexpr int kMaxReaders = 256;
+
 int bind_token(TokenSession& s, const TokenFsPath& path) {
     const TokenFsApi& api = s.api();
     const int func = s.profile().func.bind;
@@ -256,7 +258,8 @@ int bind_token(TokenSession& s, const TokenFsPath& path) {
     }
     int seen = 0;
     std::array<char, 256> name{};
-    for (;;) {
+    // A library that never ends the enumeration is not followed forever.
+    for (int left = kMaxReaders; left > 0; --left) {
         int has_token = 0;
         name.fill('\0');
         rv = api.GetNextReader(readers, name.data(), name.size() - 1, &has_token);
@@ -557,7 +560,9 @@ int token_fs_create(BIO* bio, TokenFsDriver& driver) {
 
 namespace {
 
-// A session of a helper: no stream, the process-wide password callback.
+// The path a helper works on, when the driver is loaded. Helpers run a
+// session of their own without a stream: logins use the process-wide
+// password callback.
 std::optional<TokenFsPath> helper_path(TokenFsDriver& driver, const char* path) {
     if (!driver.loaded()) return std::nullopt;
     return token_fs_parse_path(driver.profile(), path);
@@ -662,7 +667,8 @@ bool list_items(TokenSession& s, bool directories, BIO_MEDIA_ENTRY_CB cb, void* 
     });
     if (token_failed(opened)) return fail(s, func, TOKEN_R_VENDOR_CALL_FAILED), false;
     bool ok = true;
-    for (;;) {
+    // At most one entry per 16-bit identifier, whatever the library says.
+    for (long left = 0x10000; left > 0; --left) {
         TokenFsInfo found{};
         const TokenRv rv = vendor_call(s, [&] {
             return directories ? api.GetNextDir(items, &found) : api.GetNextFile(items, &found);
