@@ -188,6 +188,9 @@ int ECGOST_do_verify(const unsigned char* dgst, std::size_t len, const ECGOST_SI
     if (BN_cmp(r, q) >= 0) return reject(ECGOST_R_R_TOO_BIG);
     if (BN_is_zero(s) || BN_is_negative(s)) return reject(ECGOST_R_ZERO_S);
     if (BN_cmp(s, q) >= 0) return reject(ECGOST_R_S_TOO_BIG);
+    // A public point at infinity or off the curve would let anyone sign for
+    // the key: with Q at infinity, W no longer depends on it.
+    if (!ECGOST_is_pubkey_valid(key->Q.get(), 0)) return reject(ECGOST_R_INVALID_PARAMETERS);
 
     BnCtxPtr ctx(BN_CTX_new());
     BnPtr e = bn_new(), v = bn_new(), z1 = bn_new(), z2 = bn_new();

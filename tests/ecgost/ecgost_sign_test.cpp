@@ -334,5 +334,24 @@ TEST(EcgostKeys, GeneratedKeyIsConsistent) {
     EXPECT_EQ(ECGOST_set_curve_by_nid(key.get(), 282), 0);
 }
 
+TEST(EcgostVerify, KeyWithoutAValidPointAcceptsNothing) {
+    KeyPtr key = new_key(ECURVE_CODE_CRYPTOPRO_A);
+    ASSERT_EQ(ECGOST_key_pair_generation(key.get()), 1);
+    // With Q at infinity, W = s * e^-1 * P: a zero digest (e = 1) and s = 1
+    // give W = P, so r = x(P) mod q would pass for anyone's signature.
+    const unsigned char digest[32] = {};
+    SigPtr forged(ECGOST_SIG_new());
+    forged->r.reset(ECPOINT_get_x(key->curve->P.get(), nullptr));
+    ASSERT_TRUE(forged->r);
+    BN_CTX* ctx = BN_CTX_new();
+    ASSERT_EQ(BN_nnmod(forged->r.get(), forged->r.get(), key->curve->q.get(), ctx), 1);
+    BN_CTX_free(ctx);
+    forged->s.reset(BN_new());
+    BN_one(forged->s.get());
+    ASSERT_EQ(ECPOINT_set_infinity(key->Q.get()), 1);
+    EXPECT_NE(ECGOST_do_verify(digest, sizeof digest, forged.get(), key.get()), 1);
+    ERR_clear_error();
+}
+
 }  // namespace
 }  // namespace cadb
