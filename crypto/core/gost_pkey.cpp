@@ -125,4 +125,18 @@ int GOST_item_sign(EVP_MD_CTX* ctx, const ASN1_ITEM*, const void*, X509_ALGOR* a
     return 3;
 }
 
+EVP_PKEY_METHOD* GOST_pkey_meth_new(int openssl_nid, GostPkeySign sign, GostPkeyVerify verify,
+                                    GostPkeyKeygen keygen) {
+    EVP_PKEY_METHOD* m = EVP_PKEY_meth_new(openssl_nid, 0);
+    if (m == nullptr) return nullptr;
+    EVP_PKEY_meth_set_init(m, GOST_pkey_init);
+    EVP_PKEY_meth_set_copy(m, GOST_pkey_copy);
+    EVP_PKEY_meth_set_cleanup(m, GOST_pkey_cleanup);
+    EVP_PKEY_meth_set_ctrl(m, GOST_pkey_ctrl, GOST_pkey_ctrl_str);
+    EVP_PKEY_meth_set_sign(m, nullptr, sign);
+    EVP_PKEY_meth_set_verify(m, nullptr, verify);
+    EVP_PKEY_meth_set_keygen(m, nullptr, keygen);
+    return m;
+}
+
 }  // namespace cadb

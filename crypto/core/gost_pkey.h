@@ -42,6 +42,14 @@ void GOST_pkey_cleanup(EVP_PKEY_CTX* ctx);
 // with a name or OID).
 int GOST_pkey_ctrl(EVP_PKEY_CTX* ctx, int type, int p1, void* p2);
 int GOST_pkey_ctrl_str(EVP_PKEY_CTX* ctx, const char* type, const char* value);
+// A key method of the given libcrypto type over the shared context functions
+// above and the key family's own signing, verification and key generation.
+using GostPkeySign = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
+using GostPkeyVerify = int (*)(EVP_PKEY_CTX*, const unsigned char*, size_t, const unsigned char*,
+                               size_t);
+using GostPkeyKeygen = int (*)(EVP_PKEY_CTX*, EVP_PKEY*);
+EVP_PKEY_METHOD* GOST_pkey_meth_new(int openssl_nid, GostPkeySign sign, GostPkeyVerify verify,
+                                    GostPkeyKeygen keygen);
 GostPkeyCtx* GOST_pkey_data(EVP_PKEY_CTX* ctx);
 
 // Sets the parameter set (the library's number) for the next key generation.

@@ -57,16 +57,7 @@ int keygen(EVP_PKEY_CTX* ctx, EVP_PKEY* pkey) {
 
 template <int Nid>
 EVP_PKEY_METHOD* make() {
-    EVP_PKEY_METHOD* m = EVP_PKEY_meth_new(OBJ_nid2openssl(Nid), 0);
-    if (m == nullptr) return nullptr;
-    EVP_PKEY_meth_set_init(m, GOST_pkey_init);
-    EVP_PKEY_meth_set_copy(m, GOST_pkey_copy);
-    EVP_PKEY_meth_set_cleanup(m, GOST_pkey_cleanup);
-    EVP_PKEY_meth_set_ctrl(m, GOST_pkey_ctrl, GOST_pkey_ctrl_str);
-    EVP_PKEY_meth_set_sign(m, nullptr, sign);
-    EVP_PKEY_meth_set_verify(m, nullptr, verify);
-    EVP_PKEY_meth_set_keygen(m, nullptr, keygen<Nid>);
-    return m;
+    return GOST_pkey_meth_new(OBJ_nid2openssl(Nid), sign, verify, keygen<Nid>);
 }
 
 }  // namespace
