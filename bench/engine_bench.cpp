@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/core/objects.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/evp_gost.h"

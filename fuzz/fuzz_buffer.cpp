@@ -12,7 +12,7 @@
 #include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/buffer_zlib.h"
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "fuzz/fuzz_support.h"
 
 namespace cadb::fuzz {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/rus/evp_gost.h"
 #include "fuzz/fuzz_support.h"
 

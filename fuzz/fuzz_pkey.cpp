@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "fuzz/fuzz_support.h"
 
 namespace cadb::fuzz {

@@ -6,7 +6,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/core/err_str.h"
-#include "crypto/core/evp_pkey.h"
+#include "crypto/engine/evp_pkey.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/shsec/shamir.h"

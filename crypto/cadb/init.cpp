@@ -7,7 +7,7 @@
 #include "crypto/bio/rutoken.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/check/self_test.h"
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
 #include "crypto/core/lock.h"

@@ -28,6 +28,13 @@ int GOST_reported(Args... args) {
     return ok;
 }
 
+// One key type as libcrypto sees it: what an algorithm folder hands the
+// engine to publish.
+struct EngineKeyType {
+    EVP_PKEY_ASN1_METHOD* ameth;
+    EVP_PKEY_METHOD* pmeth;
+};
+
 // Per-operation state of a GOST key method.
 struct GostPkeyCtx {
     const EVP_MD* md = nullptr;  // digest named by the signing operation

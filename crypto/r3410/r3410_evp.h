@@ -7,7 +7,7 @@
 
 #include <span>
 
-#include "crypto/core/engine.h"
+#include "crypto/core/gost_pkey.h"
 
 namespace cadb {
 

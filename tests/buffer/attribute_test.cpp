@@ -15,7 +15,7 @@
 
 #include "crypto/cadb/cadb_oid.h"
 #include "crypto/cadb/fingerprint.h"
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/rus/evp_gost.h"

@@ -1,4 +1,4 @@
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 
 #include <gtest/gtest.h>
 #include <openssl/engine.h>

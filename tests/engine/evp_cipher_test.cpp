@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/core/objects.h"
 #include "crypto/rus/evp_cipher_params.h"
 #include "crypto/rus/evp_gost.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/rus/evp_gost.h"

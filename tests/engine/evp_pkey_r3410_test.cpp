@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "crypto/core/evp_pkey.h"
+#include "crypto/engine/evp_pkey.h"
 #include "crypto/pse/pse.h"
 #include "crypto/r3410/r3410.h"
 #include "tests/engine/pkey_util.h"

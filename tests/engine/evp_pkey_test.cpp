@@ -1,4 +1,4 @@
-#include "crypto/core/evp_pkey.h"
+#include "crypto/engine/evp_pkey.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bio.h>

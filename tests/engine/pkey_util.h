@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/pse/pse.h"

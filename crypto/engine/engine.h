@@ -9,13 +9,9 @@
 
 #include <span>
 
-namespace cadb {
+#include "crypto/core/gost_pkey.h"
 
-// One key type as libcrypto sees it.
-struct EngineKeyType {
-    EVP_PKEY_ASN1_METHOD* ameth;
-    EVP_PKEY_METHOD* pmeth;
-};
+namespace cadb {
 
 // Builds the engine once, registers the object numbers, the records and
 // their names, and makes the engine the default. Safe from any thread;

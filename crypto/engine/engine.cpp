@@ -1,4 +1,4 @@
-#include "crypto/core/engine.h"
+#include "crypto/engine/engine.h"
 
 #include <openssl/engine.h>
 #include <openssl/err.h>
