@@ -1,0 +1,144 @@
+// A dialog as a model that knows no toolkit: its controls keyed by their ids,
+// their values and enabling, the rules that tie them together, and the result
+// it closes with. Renderers (the scripted driver, the GTK windows) only show
+// a model and feed it the user's actions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gorget {
+
+// Button ids and message-box results of the system's dialogs.
+enum : int { IDOK = 1, IDCANCEL = 2, IDRETRY = 4, IDYES = 6, IDNO = 7 };
+
+// Message-box types: buttons in the low nibble, icon in the next, default
+// button above.
+enum : unsigned {
+    MB_OK = 0x0,
+    MB_RETRYCANCEL = 0x5,
+    MB_YESNO = 0x4,
+    MB_ICONSTOP = 0x10,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONEXCLAMATION = 0x30,
+    MB_ICONINFORMATION = 0x40,
+    MB_DEFBUTTON2 = 0x100,
+};
+
+// The result a box gives when nobody can answer it: the refusing button.
+int message_box_cancel_result(unsigned type);
+
+enum class Kind {
+    label,        // static text
+    edit,         // one-line text entry
+    password,     // one-line entry that hides what is typed
+    button,
+    list,         // choice among items
+    spin,         // number within [min, max]
+    progress,     // bar: value within [0, max]
+    text,         // read-only multi-line text
+    key_catcher,  // a field that takes keys and mouse events as events
+    tabs,         // page selector: items are the page titles
+};
+
+struct Control {
+    int id = 0;
+    Kind kind = Kind::label;
+    std::string text;   // UTF-8
+    std::string label;  // shown before the control, UTF-8
+    int row = 0;        // layout row; buttons with row -1 form the button bar
+    bool enabled = true;
+    std::size_t max_chars = 0;  // entry limit in characters, 0 for none
+    int min = 0, max = 0, value = 0;
+    std::vector<std::string> items;
+    int selected = -1;
+};
+
+// What a dialog asks of the place it is shown in.
+class Host {
+  public:
+    virtual ~Host() = default;
+    virtual int message_box(const std::string& text, const std::string& caption,
+                            unsigned type) = 0;
+    // A folder chosen by the user (a Linux path), or nothing.
+    virtual std::optional<std::string> browse_folder(const std::string& title,
+                                                     const std::string& start) = 0;
+    // A file to save to, or nothing.
+    struct SaveRequest {
+        std::string title, filter, default_extension, proposed_name;
+    };
+    virtual std::optional<std::string> save_file(const SaveRequest& request) = 0;
+};
+
+class Dialog {
+  public:
+    Dialog(int template_id, std::string caption);
+    virtual ~Dialog() = default;
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    int template_id() const { return template_id_; }
+    const std::string& caption() const { return caption_; }
+    // False while the whole dialog is disabled (waiting for something).
+    bool active() const { return active_; }
+    const std::vector<Control>& controls() const { return controls_; }
+    const Control* find(int id) const;
+    // Milliseconds between timer ticks, 0 for no timer.
+    virtual int timer_interval_ms() const { return 0; }
+
+    // The user's actions. Each refuses what the control or its enabling does
+    // not allow, and reports whether it was taken.
+    bool type(int id, std::string_view utf8);  // characters appended one by one
+    bool replace_text(int id, std::string_view utf8);
+    bool press(int id);
+    bool select(int id, int index);
+    bool set_value(int id, int value);
+    void close();  // the window's close box: Cancel
+    virtual void key(unsigned ch, std::uint32_t time_ms);
+    virtual void mouse_move(std::uint32_t time_ms);
+    virtual void mouse_button(std::uint32_t time_ms);
+    virtual void tick() {}
+
+    // Whether a character may be added to an entry holding text: the limit
+    // and the caller's code page decide.
+    bool accepts(int id, std::string_view text, std::string_view ch) const;
+
+    bool finished() const { return finished_; }
+    int result() const { return result_; }
+    void attach(Host* host) { host_ = host; }
+    // Wipes what was typed into the entries (passwords, PINs).
+    void wipe_entries();
+    // Counts every change, so a renderer knows when to show the model again.
+    std::uint64_t revision() const { return revision_; }
+
+  protected:
+    Control& add(Control c);
+    Control& at(int id);
+    void set_caption(std::string caption);
+    void set_active(bool on);
+    void enable(int id, bool on);
+    void set_text(int id, std::string utf8);
+    void finish(int result);
+    void touch() { ++revision_; }
+    Host& host();
+    // Rules: a control's value changed; a button was pressed; the dialog is
+    // being closed without a button (by default: Cancel).
+    virtual void changed(int /*id*/) {}
+    virtual void command(int id) = 0;
+    virtual void closing() { finish(IDCANCEL); }
+
+  private:
+    int template_id_;
+    std::string caption_;
+    std::vector<Control> controls_;
+    bool active_ = true;
+    bool finished_ = false;
+    int result_ = 0;
+    std::uint64_t revision_ = 0;
+    Host* host_ = nullptr;
+};
+
+}  // namespace gorget
