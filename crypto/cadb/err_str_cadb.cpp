@@ -4,7 +4,9 @@
 // library.
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/err_str.h"
+#include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/cadb/pkey.h"
 #include "crypto/cadb/pse_ctx.h"
 #include "crypto/cadb/shared_secret.h"
 #include "crypto/core/err_str.h"
@@ -40,6 +42,12 @@ constexpr ERR_STRING_DATA kCadbFunctions[] = {
     {ERR_FUNC(CADB_F_PSE_CTX_WRITE), "PSE_CTX_write"},
     {ERR_FUNC(CADB_F_PSE_CTX_CREATE), "PSE_CTX_create"},
     {ERR_FUNC(CADB_F_PSE_CTX_ERASE), "PSE_CTX_erase"},
+    {ERR_FUNC(CADB_F_PKEY_PARAMS_NEW), "PKEY_PARAMS_new"},
+    {ERR_FUNC(CADB_F_PKEY_PARAMS_GENERATE), "PKEY_PARAMS_generate"},
+    {ERR_FUNC(CADB_F_PKEY_NEW), "PKEY_new"},
+    {ERR_FUNC(CADB_F_PKEY_GENERATE), "PKEY_generate"},
+    {ERR_FUNC(CADB_F_PKEY_SPLIT), "PKEY_split"},
+    {ERR_FUNC(CADB_F_PKEY_READ_BUFFER), "PKEY_read_buffer"},
 };
 constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ERROR_ADD_ATTRIBUTE), "error add attribute"},
@@ -47,6 +55,13 @@ constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ENCRYPTED_DATA_EXPECTED), "encrypted data expected"},
     {ERR_REASON(CADB_R_DIGESTED_DATA_EXPECTED), "digested data expected"},
     {ERR_REASON(CADB_R_DATA_EXPECTED), "data expected"},
+    {ERR_REASON(CADB_R_UNKNOWN_ALGORITHM), "unknown algorithm"},
+    {ERR_REASON(CADB_R_INVALID_ENCODE_TYPE), "invalid encode type"},
+    {ERR_REASON(CADB_R_INVALID_PKCS10_VERSION), "invalid PKCS10 version"},
+    {ERR_REASON(CADB_R_SUBJECT_IS_EMPTY), "subject is empty"},
+    {ERR_REASON(CADB_R_INVALID_DATA), "invalid data"},
+    {ERR_REASON(CADB_R_UNABLE_TO_GET_PUBLIC_KEY), "unable to get public key"},
+    {ERR_REASON(CADB_R_INVALID_KEY_SIZE), "invalid key size"},
 };
 
 constexpr ERR_STRING_DATA kBufFunctions[] = {

@@ -16,12 +16,20 @@
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ecgost_evp.h"
+#include "crypto/engine/pkcs8_pbes2.h"
+#include "crypto/r3410/r3410.h"
 #include "crypto/r3410/r3410_evp.h"
 
 namespace cadb {
 namespace {
 
 constexpr int kPasswordSize = 1024;
+constexpr int kR3410MinQBits = 254;
+constexpr int kR3410MaxQBits = 256;
+
+// Without a callback of the caller's, nothing may fall back to libcrypto's
+// own, which would ask on the terminal.
+int no_password(char*, int, int, void*) { return -1; }
 
 bool is_dsa(int type) {
     return type == EVP_PKEY_DSA || type == EVP_PKEY_DSA2 || type == EVP_PKEY_DSA3 ||
@@ -89,7 +97,7 @@ int read_encrypted(const unsigned char* der, long len, pem_password_cb* cb, void
     std::array<char, kPasswordSize> pass{};
     const int n = cb(pass.data(), kPasswordSize, 0, arg);
     PKCS8_PRIV_KEY_INFO* p8 =
-        n >= 0 && n <= kPasswordSize ? PKCS8_decrypt(sig, pass.data(), n) : nullptr;
+        n >= 0 && n <= kPasswordSize ? PKCS8_decrypt_pbes2(sig, pass.data(), n) : nullptr;
     OPENSSL_cleanse(pass.data(), pass.size());
     *out = from_pkcs8(p8);
     return *out != nullptr ? 1 : -1;
@@ -97,7 +105,14 @@ int read_encrypted(const unsigned char* der, long len, pem_password_cb* cb, void
 
 EVP_PKEY* read_bare(const unsigned char* der, long len) {
     if (EVP_PKEY* k = ECGOST_pkey_from_private_der(der, len)) return k;
-    if (EVP_PKEY* k = R3410_pkey_from_private_der(der, len)) return k;
+    // A DSA private key has the same shape as a GOST R 34.10-94 one; the
+    // standard's q of 254 to 256 bits tells them apart.
+    if (EVP_PKEY* k = R3410_pkey_from_private_der(der, len)) {
+        const auto* key = static_cast<const GOSTS*>(EVP_PKEY_get0(k));
+        const int q_bits = key != nullptr && key->q ? BN_num_bits(key->q.get()) : 0;
+        if (q_bits >= kR3410MinQBits && q_bits <= kR3410MaxQBits) return k;
+        EVP_PKEY_free(k);
+    }
     if (RSA* rsa = exactly<RSA, d2i_RSAPrivateKey, RSA_free>(der, len)) {
         EVP_PKEY* k = EVP_PKEY_new();
         if (k != nullptr && EVP_PKEY_assign_RSA(k, rsa)) return k;
@@ -140,7 +155,8 @@ EVP_PKEY* read_pem(const unsigned char* text, long len, pem_password_cb* cb, voi
     if (!bio || !PEM_read_bio(bio.get(), &name, &header, &data, &n)) return nullptr;
     EVP_PKEY* pkey = nullptr;
     EVP_CIPHER_INFO cipher;
-    if (PEM_get_EVP_CIPHER_INFO(header, &cipher) && PEM_do_header(&cipher, data, &n, cb, arg)) {
+    if (PEM_get_EVP_CIPHER_INFO(header, &cipher) &&
+        PEM_do_header(&cipher, data, &n, cb != nullptr ? cb : no_password, arg)) {
         bool refused = false;
         pkey = read_der(data, n, cb, arg, &refused);
     }
