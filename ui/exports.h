@@ -50,3 +50,7 @@ GORGET_EXPORT std::int32_t devReqReady(const char* path, std::int32_t unused);
 // Copies string id into buffer (at most size - 1 bytes and a zero, in code
 // page 1251) and returns the bytes copied; 0 when there is no such string.
 GORGET_EXPORT std::int32_t GorgetLoadString(std::uint32_t id, char* buffer, std::int32_t size);
+GORGET_EXPORT std::int32_t dirOperationCBK(const char* caption, gorget::MediumRecord* record);
+GORGET_EXPORT std::int32_t Init();
+GORGET_EXPORT std::int32_t Free();
+GORGET_EXPORT std::int32_t getProgressCBK(std::int32_t, std::int32_t, std::int32_t);

@@ -480,6 +480,8 @@ void screenshot(Window& w, const std::string& name) {
     const std::string dir = driver::screenshot_dir();
     if (dir.empty() || w.win == nullptr) return;
     while (gtk_events_pending()) gtk_main_iteration();
+    // A text change leaves a resize waiting for the next frame: lay out now.
+    gtk_container_check_resize(GTK_CONTAINER(w.win));
     const int width = gtk_widget_get_allocated_width(w.win);
     const int height = gtk_widget_get_allocated_height(w.win);
     if (width <= 1 || height <= 1) return;

@@ -9,6 +9,7 @@
 
 #include "tests/ui/scripts.h"
 #include "ui/exports.h"
+#include "ui/progress.h"
 #include "ui/renderer.h"
 
 namespace gorget::test {
@@ -80,6 +81,41 @@ TEST_F(Windows, ShareParameters) {
 TEST_F(Windows, InsertTheMedium) {
     driver::answer_box(IDYES);
     EXPECT_EQ(devReqReady("a:\\", 0), 1);
+}
+
+TEST_F(Windows, Chooser) {
+    driver::expect([](DialogHandle& h) {
+        EXPECT_EQ(h.selected(1551), 3);
+        h.screenshot("chooser-rutoken");
+        h.select(1551, 4);
+        EXPECT_EQ(h.text(1549), "pkcs11:");
+        EXPECT_FALSE(h.enabled(1550));
+        h.replace(1549, "");
+        EXPECT_FALSE(h.enabled(IDOK));
+        h.select(1551, 0);
+        EXPECT_TRUE(h.enabled(1550));
+        h.press(IDOK);
+    });
+    MediumRecord r{};
+    std::memcpy(r.path, "rutoken:\\0", 11);
+    EXPECT_EQ(dirOperationCBK("x", &r), 2);
+    EXPECT_EQ(std::string(r.path, 2), "a:");
+    EXPECT_EQ(r.medium_type, 0);
+    EXPECT_TRUE(shot("dialog-1000"));
+}
+
+TEST_F(Windows, ProgressWindowFollowsTheCalls) {
+    ASSERT_EQ(Init(), 0);
+    for (int i = 0; i < 130; ++i) getProgressCBK(0, 0, 0);
+    current_progress()->settle();
+    DialogHandle* w = driver::modeless();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->text(1626), "Шаг 2");
+    EXPECT_EQ(w->value(1625), 30);
+    w->screenshot("progress-step-2");
+    EXPECT_EQ(Free(), 0);
+    EXPECT_EQ(driver::modeless(), nullptr);
+    EXPECT_TRUE(shot("progress-step-2"));
 }
 
 }  // namespace
