@@ -117,16 +117,7 @@ int R3410_set_params_by_code(GOSTS* key, int code) {
 
 int R3410_set_params_by_nid(GOSTS* key, int nid) {
     const R3410_PARAM_SET* set = R3410_param_set_by_nid(nid);
-    if (set == nullptr) {
-        if (nid == NID_CRYPTOPRO_R3410_94_C) {
-            // A known set that this library cannot offer: falling back to
-            // another set would make keys the peer does not expect.
-            ERR_set_last_error(ERR_CLASS_UNKNOWN_CODE);
-            CADB_ERR(ERR_LIB_R3410, R3410_F_R3410_SET_PARAMS, GOSTS_R_INVALID_DOMAIN_PARAMETERS);
-            return 0;
-        }
-        set = R3410_param_set_by_nid(NID_CRYPTOPRO_R3410_94_A);
-    }
+    if (set == nullptr) set = R3410_param_set_by_nid(NID_CRYPTOPRO_R3410_94_A);
     return set_params(key, *set);
 }
 

@@ -1,5 +1,10 @@
 #include <openssl/bn.h>
 
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "crypto/core/objects.h"
 #include "crypto/r3410/dsa_default.h"
 #include "crypto/r3410/r3410_params.h"
 #include "tests/r3410/test_support.h"
@@ -34,6 +39,55 @@ TEST_F(Params, EveryBuiltInSetIsAGroupOfPrimeOrder) {
     }
 }
 
+// The published sets, one "name = value" record per set.
+std::vector<std::map<std::string, std::string>> published_sets() {
+    std::ifstream in(std::string(CADB_VECTORS_DIR) + "/gost3410-94-paramsets.txt");
+    std::vector<std::map<std::string, std::string>> sets(1);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty()) {
+            if (!sets.back().empty()) sets.emplace_back();
+            continue;
+        }
+        if (line[0] == '#') continue;
+        const auto eq = line.find(" = ");
+        if (eq != std::string::npos) sets.back()[line.substr(0, eq)] = line.substr(eq + 3);
+    }
+    if (sets.back().empty()) sets.pop_back();
+    return sets;
+}
+
+std::string hex_of(std::span<const unsigned char> bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
+}
+
+// Every set with a parameter-set object matches the published one byte for
+// byte, found by its OID; and every published set is built in.
+TEST_F(Params, BuiltInSetsAreThePublishedOnes) {
+    const auto published = published_sets();
+    ASSERT_EQ(published.size(), 7u);
+    int matched = 0;
+    for (const auto& rec : published) {
+        SCOPED_TRACE(rec.at("name"));
+        const R3410_PARAM_SET* set =
+            R3410_param_set_by_nid(cadb::OBJ_txt2nid(rec.at("oid").c_str()));
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(hex_of(set->p), rec.at("p"));
+        EXPECT_EQ(hex_of(set->q), rec.at("q"));
+        EXPECT_EQ(hex_of(set->a), rec.at("a"));
+        ++matched;
+    }
+    int with_nid = 0;
+    for (const auto& set : R3410_param_sets()) with_nid += set.nid != 0;
+    EXPECT_EQ(with_nid, matched);
+}
+
 TEST_F(Params, SelectionByNidAndCode) {
     KeyPtr a(GOSTS_new()), unknown(GOSTS_new()), by_code(GOSTS_new());
     ASSERT_EQ(R3410_set_params_by_nid(a.get(), NID_CRYPTOPRO_R3410_94_A), 1);
@@ -46,7 +100,6 @@ TEST_F(Params, SelectionByNidAndCode) {
     EXPECT_EQ(a->bits_q, 256);
 
     for (int nid = NID_CRYPTOPRO_R3410_94_B; nid <= NID_CRYPTOPRO_R3410_94_XCHC; ++nid) {
-        if (nid == NID_CRYPTOPRO_R3410_94_C) continue;
         KeyPtr k(GOSTS_new());
         ASSERT_EQ(R3410_set_params_by_nid(k.get(), nid), 1);
         EXPECT_EQ(k->param_nid, nid);
@@ -61,8 +114,6 @@ TEST_F(Params, UnknownCodeAndMissingSetFail) {
         EXPECT_EQ(R3410_set_params_by_code(key.get(), code), 0);
         EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_UNKNOWN_CODE);
     }
-    EXPECT_EQ(R3410_set_params_by_code(key.get(), R3410_PARAMS_CRYPTOPRO_C), 0);
-    EXPECT_EQ(R3410_set_params_by_nid(key.get(), NID_CRYPTOPRO_R3410_94_C), 0);
     EXPECT_FALSE(key->p);
     EXPECT_EQ(R3410_set_params_by_code(nullptr, R3410_PARAMS_DEFAULT), 0);
 }

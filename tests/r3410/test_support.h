@@ -54,7 +54,8 @@ inline KeyPtr key_on_code(int code) {
 // Codes of every set the library offers.
 inline const std::vector<int>& offered_codes() {
     static const std::vector<int> codes = {R3410_PARAMS_DEFAULT,        R3410_PARAMS_CRYPTOPRO_A,
-                                           R3410_PARAMS_CRYPTOPRO_B,    R3410_PARAMS_CRYPTOPRO_D,
+                                           R3410_PARAMS_CRYPTOPRO_B,    R3410_PARAMS_CRYPTOPRO_C,
+                                           R3410_PARAMS_CRYPTOPRO_D,
                                            R3410_PARAMS_CRYPTOPRO_XCHA, R3410_PARAMS_CRYPTOPRO_XCHB,
                                            R3410_PARAMS_CRYPTOPRO_XCHC, R3410_PARAMS_SECOND};
     return codes;
