@@ -3,6 +3,7 @@
 // utilities; and the byte-buffer operations, which report under the buffer
 // library.
 #include "crypto/cadb/buffer.h"
+#include "crypto/cadb/cert_codes.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/media_io.h"
@@ -48,6 +49,19 @@ constexpr ERR_STRING_DATA kCadbFunctions[] = {
     {ERR_FUNC(CADB_F_PKEY_GENERATE), "PKEY_generate"},
     {ERR_FUNC(CADB_F_PKEY_SPLIT), "PKEY_split"},
     {ERR_FUNC(CADB_F_PKEY_READ_BUFFER), "PKEY_read_buffer"},
+    {ERR_FUNC(CADB_F_CERT_NEW), "CERT_new"},
+    {ERR_FUNC(CADB_F_CERT_READ_BIO), "CERT_read_bio"},
+    {ERR_FUNC(CADB_F_CERT_READ_BUFFER), "CERT_read_buffer"},
+    {ERR_FUNC(CADB_F_CERT_SPLIT), "CERT_split"},
+    {ERR_FUNC(CADB_F_CERT_GET), "CERT_get"},
+    {ERR_FUNC(CADB_F_CRL_NEW), "CRL_new"},
+    {ERR_FUNC(CADB_F_CRL_READ_BIO), "CRL_read_bio"},
+    {ERR_FUNC(CADB_F_CRL_READ_BUFFER), "CRL_read_buffer"},
+    {ERR_FUNC(CADB_F_CRL_SPLIT), "CRL_split"},
+    {ERR_FUNC(CADB_F_CRL_GET), "CRL_get"},
+    {ERR_FUNC(CADB_F_REVOKED_NEW), "REVOKED_new"},
+    {ERR_FUNC(CADB_F_X509_VERIFY_ERROR_NEW), "X509_VERIFY_ERROR_new"},
+    {ERR_FUNC(CADB_F_CERT_VERIFY), "CERT_verify"},
 };
 constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ERROR_ADD_ATTRIBUTE), "error add attribute"},

@@ -33,9 +33,14 @@ BUFFER* FINGER_PRINT_get(EVP_PKEY* key) {
         return nullptr;
     }
     std::unique_ptr<X509_PUBKEY, decltype(&X509_PUBKEY_free)> spki(raw, X509_PUBKEY_free);
+    return X509_PUBKEY_FINGER_PRINT_get(spki.get());
+}
+
+BUFFER* X509_PUBKEY_FINGER_PRINT_get(const X509_PUBKEY* spki) {
     const unsigned char* bits = nullptr;
     int len = 0;
-    if (!X509_PUBKEY_get0_param(nullptr, &bits, &len, nullptr, spki.get()) || len < 0) {
+    if (spki == nullptr || !X509_PUBKEY_get0_param(nullptr, &bits, &len, nullptr, spki) ||
+        len < 0) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_FINGER_PRINT_GET, ERR_R_INTERNAL);
         return nullptr;
     }

@@ -15,6 +15,10 @@ inline constexpr int kFingerprintSize = 32;
 // Over the subjectPublicKey BIT STRING contents (without the unused-bits
 // octet) of the key's SubjectPublicKeyInfo.
 BUFFER* FINGER_PRINT_get(EVP_PKEY* key);
+// The same over an encoded SubjectPublicKeyInfo as it stands: a key whose
+// domain parameters are inherited cannot be encoded again, but its
+// certificate still carries its bits.
+BUFFER* X509_PUBKEY_FINGER_PRINT_get(const X509_PUBKEY* spki);
 // Over the DER of the name.
 BUFFER* NAME_FINGER_PRINT_get(const X509_NAME* name);
 

@@ -273,7 +273,8 @@ int security_bits(const EVP_PKEY* pkey) { return order_bits(pkey) / 2; }
 
 int params_missing(const EVP_PKEY* pkey) {
     const ECGOST* k = key_of(pkey);
-    return k == nullptr || k->curve == nullptr || !k->curve->p;
+    // A curve record always holds its numbers; an implicit curve leaves p 0.
+    return k == nullptr || k->curve == nullptr || !k->curve->p || BN_is_zero(k->curve->p.get());
 }
 
 int params_cmp(const EVP_PKEY* a, const EVP_PKEY* b) {

@@ -1,0 +1,86 @@
+// Certificates and CRLs made by the independent peer read here, and what is
+// made here reads there.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "crypto/cadb/buffer_encode.h"
+#include "crypto/core/err.h"
+#include "tests/cert/cert_util.h"
+#include "tests/cert/peer_util.h"
+
+namespace cadb {
+namespace {
+
+using test::Bytes;
+using test::CertPtr;
+using test::CrlPtr;
+
+class PeerInterop : public test::KeyTest {
+  protected:
+    static void SetUpTestSuite() {
+        test::KeyTest::SetUpTestSuite();
+        peer_ = new test::PeerPki;
+    }
+    static void TearDownTestSuite() {
+        delete peer_;
+        peer_ = nullptr;
+        test::KeyTest::TearDownTestSuite();
+    }
+    void SetUp() override {
+        if (!peer_->ok()) GTEST_SKIP() << "the GOST engine of the openssl command is missing";
+    }
+    static CertPtr cert(const std::string& name) {
+        const Bytes b = peer_->file(name);
+        return CertPtr(CERT_read_buffer(FORM_ANY, b.data(), static_cast<int>(b.size())));
+    }
+    static CrlPtr crl(const std::string& name) {
+        const Bytes b = peer_->file(name);
+        return CrlPtr(CRL_read_buffer(FORM_ANY, b.data(), static_cast<int>(b.size())));
+    }
+    static test::PeerPki* peer_;
+};
+
+test::PeerPki* PeerInterop::peer_ = nullptr;
+
+TEST_F(PeerInterop, PeerCertificatesAndListsReadAndVerifyHere) {
+    CertPtr ca = cert("ca.pem");
+    CertPtr leaf = cert("leaf.pem");
+    CrlPtr list = crl("ca.crl");
+    ASSERT_TRUE(ca && leaf && list);
+    EXPECT_EQ(ca->self_issued, 1);
+    EXPECT_EQ(leaf->self_issued, -1);
+    EXPECT_EQ(leaf->key_algorithm, NID_ECR3410_CP);
+    EXPECT_EQ(leaf->signature_algorithm, NID_R3411_WITH_ECR3410_CP);
+    EXPECT_EQ(test::bytes_of(leaf->serial), Bytes({5}));
+    EXPECT_EQ(test::text_of(leaf->issuer_text), "CN=Peer CA");
+    EXPECT_EQ(X509_verify(leaf->x509, X509_get0_pubkey(ca->x509)), 1);
+
+    EXPECT_EQ(list->signature_algorithm, NID_R3411_WITH_ECR3410_CP);
+    EXPECT_EQ(list->revoked_count, 1);
+    EXPECT_EQ(test::bytes_of(sk_REVOKED_value(list->revoked, 0)->serial), Bytes({5}));
+    EXPECT_EQ(list->has_next_update, 1);
+    EXPECT_EQ(X509_CRL_verify(list->crl, X509_get0_pubkey(ca->x509)), 1);
+}
+
+TEST_F(PeerInterop, CertificatesMadeHereVerifyThere) {
+    const std::time_t now = std::time(nullptr);
+    test::PkeyPtr key = test::new_key();
+    test::X509Ptr root =
+        test::make_cert("Here", key.get(), nullptr, nullptr, 11, now - 60, now + 3600, true);
+    test::X509CrlPtr list = test::make_crl(root.get(), key.get(), now - 30, now + 600, {12});
+    CertPtr c = test::split(root.get());
+    CrlPtr l(CRL_split(list.get()));
+    ASSERT_TRUE(c && l);
+    BufferPtr pem(CERT_get(c.get(), FORM_PEM));
+    BufferPtr crl_pem(CRL_get(l.get(), FORM_PEM));
+    std::ofstream(peer_->dir() + "/here.pem") << test::text_of(pem.get());
+    std::ofstream(peer_->dir() + "/here.crl") << test::text_of(crl_pem.get());
+    EXPECT_TRUE(peer_->run("openssl verify -engine gost -CAfile here.pem here.pem"));
+    EXPECT_TRUE(peer_->run(
+        "openssl verify -engine gost -crl_check -CRLfile here.crl -CAfile here.pem here.pem"));
+    EXPECT_FALSE(peer_->run("openssl verify -engine gost -CAfile ca.pem here.pem"));
+}
+
+}  // namespace
+}  // namespace cadb
