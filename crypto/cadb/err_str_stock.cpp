@@ -5,6 +5,7 @@
 
 #include "crypto/bn/bn_ext.h"
 #include "crypto/cadb/err_str.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/core/err_str.h"
 #include "crypto/engine/evp_pkey.h"
 #include "crypto/core/gost_pkey.h"
@@ -46,6 +47,9 @@ constexpr ERR_STRING_DATA kEvpFunctions[] = {
 
 constexpr ERR_STRING_DATA kX509Functions[] = {
     {ERR_FUNC(GOST_F_X509_PUBKEY_GET), "X509_PUBKEY_get"},
+    {ERR_FUNC(X509_F_ASN1_TIME_TO_TM), "ASN1_TIME_to_tm"},
+    {ERR_FUNC(X509_F_TIME_TO_GENERALIZED), "TIME_to_generalized"},
+    {ERR_FUNC(X509_F_ASN1_TIME_PARSE), "ASN1_TIME_parse"},
 };
 
 ERR_LOAD_FLAG g_asn1_loaded;
