@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+#include "crypto/pse/pse.h"
+#include "crypto/rand/grand.h"
+
 #define GORGET_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace gorget {
@@ -18,19 +21,16 @@ struct MediumRecord {
     std::int32_t medium_type;
 };
 
-// (character, keys done, total keys, unused) -> the character typed, 0 when
-// the user cancelled.
-using KeyCallback = int (*)(int ch, int done, int total, void* unused);
-// A seeding routine asking for particular keys: (0, 0, keyCallback, 0).
-using KeySeedFn = int (*)(void* store, unsigned char* state, KeyCallback cb, void* arg);
-// The generator's per-event callback.
-using EventFn = int (*)(void* user_data);
-// A seeding routine of timed events, as the generator calls it.
-using EventRoutine = int (*)(void* user_data, int events_needed, KeyCallback unused_cb,
-                             void* unused_arg, EventFn event_fn);
-using RegisterFn = void (*)(EventRoutine routine);
-using EventSeedFn = int (*)(void* store, unsigned char* state, int* out_len, KeyCallback cb,
-                            void* arg);
+// The seeding routines the two seed exports drive are the generator's:
+// rndInitCBK_Vambrace32(GRAND_set_seed_routine, PSE_rand_init) registers the
+// event dialog as the seeding routine and starts seeding;
+// rndInitCBK(CADB_rand_init_pse) runs a routine that asks for particular
+// keys through the key callback.
+using KeySeedFn = int (*)(cadb::PSE* store, unsigned char* state36, cadb::GRAND_CHAR_CB key_cb,
+                          void* arg);
+using RegisterFn = void (*)(cadb::GRAND_SEED_ROUTINE routine);
+using EventSeedFn = int (*)(cadb::PSE* store, unsigned char* state36, int* out_len,
+                            cadb::GRAND_CHAR_CB key_cb, void* arg);
 
 }  // namespace gorget
 
@@ -54,3 +54,6 @@ GORGET_EXPORT std::int32_t dirOperationCBK(const char* caption, gorget::MediumRe
 GORGET_EXPORT std::int32_t Init();
 GORGET_EXPORT std::int32_t Free();
 GORGET_EXPORT std::int32_t getProgressCBK(std::int32_t, std::int32_t, std::int32_t);
+GORGET_EXPORT std::int32_t rndInitCBK(gorget::KeySeedFn seed);
+GORGET_EXPORT std::int32_t rndInitCBK_Vambrace32(gorget::RegisterFn register_routine,
+                                                 gorget::EventSeedFn seed);

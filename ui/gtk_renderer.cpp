@@ -70,6 +70,10 @@ class UiThread {
         // The host's locale is not ours to change.
         gtk_disable_setlocale();
         const bool ok = gtk_init_check(nullptr, nullptr);
+        // Scripted windows are pictured at once: no state change may still
+        // be fading in.
+        if (ok && driver::mode() == driver::Mode::windows)
+            g_object_set(gtk_settings_get_default(), "gtk-enable-animations", FALSE, nullptr);
         {
             const std::lock_guard guard(lock_);
             state_ = ok ? State::running : State::failed;
@@ -207,10 +211,22 @@ void set_entry_text(GtkWidget* e, const std::string& text) {
     if (text != gtk_entry_get_text(GTK_ENTRY(e))) gtk_entry_set_text(GTK_ENTRY(e), text.c_str());
 }
 
+// The first field that takes typing, for the keyboard focus.
+void focus_first_field(Window& w) {
+    for (const Control& c : w.d.controls()) {
+        GtkWidget* g = widget(w, c.id);
+        if (g != nullptr && GTK_IS_ENTRY(g) && c.enabled) {
+            gtk_widget_grab_focus(g);
+            return;
+        }
+    }
+}
+
 // Shows the model again when it changed.
 void sync(Window& w) {
     if (w.d.revision() == w.shown) return;
     w.syncing = true;
+    const bool woke = w.d.active() && !gtk_widget_get_sensitive(w.body);
     gtk_window_set_title(GTK_WINDOW(w.win), w.d.caption().c_str());
     gtk_header_bar_set_title(GTK_HEADER_BAR(w.header), w.d.caption().c_str());
     gtk_widget_set_sensitive(w.body, w.d.active());
@@ -246,6 +262,7 @@ void sync(Window& w) {
             case Kind::key_catcher: break;
         }
     }
+    if (woke) focus_first_field(w);
     w.shown = w.d.revision();
     w.syncing = false;
 }
@@ -444,12 +461,17 @@ void build(Window& w, bool modal) {
         }
         GtkWidget*& row = rows[c.row];
         if (row == nullptr) {
-            row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+            row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
             gtk_box_pack_start(GTK_BOX(w.body), row, c.kind == Kind::text, TRUE, 0);
         }
+        // Texts in one row read as one line; other controls keep apart.
+        GList* in_row = gtk_container_get_children(GTK_CONTAINER(row));
+        const bool first = in_row == nullptr;
+        g_list_free(in_row);
         if (!c.label.empty()) {
             GtkWidget* l = gtk_label_new(c.label.c_str());
             gtk_label_set_xalign(GTK_LABEL(l), 0);
+            gtk_widget_set_margin_end(l, 6);
             gtk_box_pack_start(GTK_BOX(row), l, FALSE, FALSE, 0);
         }
         if (c.kind == Kind::text) {
@@ -458,6 +480,7 @@ void build(Window& w, bool modal) {
             gtk_container_add(GTK_CONTAINER(scroll), g);
             g = scroll;
         }
+        if (!first && c.kind != Kind::label) gtk_widget_set_margin_start(g, 6);
         const bool grow = c.kind != Kind::button && c.kind != Kind::label;
         gtk_box_pack_start(GTK_BOX(row), g, grow, grow, 0);
     }
@@ -465,6 +488,7 @@ void build(Window& w, bool modal) {
     if (const int ms = w.d.timer_interval_ms(); ms > 0) w.timer = g_timeout_add(ms, on_tick, &w);
     sync(w);
     gtk_widget_show_all(w.win);
+    focus_first_field(w);
     while (gtk_events_pending()) gtk_main_iteration();
 }
 

@@ -15,6 +15,7 @@ namespace {
 
 class RefusingRenderer : public Renderer {
   public:
+    bool shows() const override { return false; }
     void run(Dialog& d) override {
         log_line("dialog " + std::to_string(d.template_id()) + " cancelled: " + why_.load());
         d.close();

@@ -13,6 +13,8 @@ namespace gorget {
 class Renderer {
   public:
     virtual ~Renderer() = default;
+    // False when every dialog is refused at once.
+    virtual bool shows() const { return true; }
     // Shows d and returns once it finished.
     virtual void run(Dialog& d) = 0;
     // A box without owner window.

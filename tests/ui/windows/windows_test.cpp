@@ -10,6 +10,7 @@
 #include "tests/ui/scripts.h"
 #include "ui/exports.h"
 #include "ui/progress.h"
+#include "ui/seed_dialogs.h"
 #include "ui/renderer.h"
 
 namespace gorget::test {
@@ -116,6 +117,56 @@ TEST_F(Windows, ProgressWindowFollowsTheCalls) {
     EXPECT_EQ(Free(), 0);
     EXPECT_EQ(driver::modeless(), nullptr);
     EXPECT_TRUE(shot("progress-step-2"));
+}
+
+std::vector<int> g_answers;
+int ask_abc(cadb::PSE*, unsigned char*, cadb::GRAND_CHAR_CB cb, void*) {
+    for (int i = 0; i < 3; ++i) {
+        const int r = cb("abc"[i], i, 3, nullptr);
+        g_answers.push_back(r);
+        if (r == 0) return 0;
+    }
+    return 1;
+}
+
+TEST_F(Windows, SeedKeyDialogTakesTypedKeys) {
+    g_answers.clear();
+    driver::expect([](DialogHandle& h) {
+        int question = 0;
+        while (!h.finished()) {
+            if (!h.active()) {
+                h.tick();
+                continue;
+            }
+            if (question == 1) {
+                EXPECT_TRUE(h.enabled(1005));
+                h.screenshot("seed-keys");
+            }
+            h.type(1588, question++ == 1 ? "x" : h.text(1589));
+        }
+    });
+    EXPECT_EQ(rndInitCBK(ask_abc), 1);
+    EXPECT_EQ(g_answers, (std::vector<int>{'a', 'b', 'c'}));
+    EXPECT_TRUE(shot("seed-keys"));
+}
+
+TEST_F(Windows, SeedEventDialogCountsSynthesisedEvents) {
+    int events = 0;
+    driver::expect([](DialogHandle& h) {
+        std::uint32_t t = 5000;
+        h.key('a', t);
+        h.key('a', t += 300);  // held down
+        h.mouse_button(t += 300);
+        for (int m = 0; m < 9; ++m) h.mouse_move(t += 300);
+        EXPECT_EQ(h.value(1003), 3);
+        h.screenshot("seed-events");
+        h.key('b', t += 300);
+    });
+    SeedEventsDialog d(4, [&] { ++events; });
+    renderer().run(d);
+    EXPECT_EQ(d.result(), IDOK);
+    EXPECT_EQ(events, 4);
+    EXPECT_TRUE(shot("seed-events"));
 }
 
 }  // namespace
