@@ -30,14 +30,14 @@ bool below(std::string_view key, std::string_view parent) {
            same_text(key.substr(0, parent.size()), parent);
 }
 
-// Characters that would break a line of the file are written as \xHH.
+// Characters that would break a line of the file are written as %HH.
 std::string escape(std::string_view text) {
     std::string out;
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || c == '\\' || c == '=' || c == '[' || c == ']' || c == '@') {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+        if (u < 0x20 || u == 0x7F || c == '%' || c == '=' || c == '[' || c == ']' || c == '@') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", u);
             out += hex;
         } else {
             out += c;
@@ -49,21 +49,20 @@ std::string escape(std::string_view text) {
 std::optional<std::string> unescape(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
+        if (text[i] != '%') {
             out += text[i];
             continue;
         }
-        if (i + 3 >= text.size()) return std::nullopt;
-        if (text[i + 1] != 'x') return std::nullopt;
+        if (i + 2 >= text.size()) return std::nullopt;
         unsigned value = 0;
-        for (int k = 2; k <= 3; ++k) {
+        for (int k = 1; k <= 2; ++k) {
             char c = text[i + k];
             int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
             if (d < 0) return std::nullopt;
             value = value * 16 + static_cast<unsigned>(d);
         }
         out += static_cast<char>(value);
-        i += 3;
+        i += 2;
     }
     return out;
 }

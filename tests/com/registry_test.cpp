@@ -38,13 +38,13 @@ TEST(Registry, ParsesWhatItWrites) {
     Registry reg;
     reg.set_value("HKCR\\Quillon.Quillon", "", "Quillon Class");
     reg.set_value("HKCR\\Quillon.Quillon", "CurVer", "Quillon.Quillon.1");
-    reg.set_value("HKCR\\odd[key]", "a=b@", "line\nbreak\\=[]");
+    reg.set_value("HKCR\\odd[key]%", "a=b@", "line\nbreak\\=[]%41");
     reg.create_key("HKCR\\CLSID\\{X}\\Programmable");
     std::optional<Registry> back = Registry::parse(reg.serialise());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->serialise(), reg.serialise());
     EXPECT_EQ(back->value("hkcr\\quillon.quillon"), "Quillon Class");
-    EXPECT_EQ(back->value("HKCR\\odd[key]", "A=B@"), "line\nbreak\\=[]");
+    EXPECT_EQ(back->value("HKCR\\odd[key]%", "A=B@"), "line\nbreak\\=[]%41");
     EXPECT_TRUE(back->key_exists("HKCR\\CLSID\\{X}\\Programmable"));
     EXPECT_TRUE(back->key_exists("HKCR\\CLSID"));  // keys above are made too
 }
@@ -52,8 +52,8 @@ TEST(Registry, ParsesWhatItWrites) {
 TEST(Registry, RefusesMalformedText) {
     EXPECT_FALSE(Registry::parse("name=value\n"));  // a value outside any key
     EXPECT_FALSE(Registry::parse("[HKCR\\a\nno equals sign\n"));
-    EXPECT_FALSE(Registry::parse("[HKCR]\nx=\\q1\n"));
-    EXPECT_FALSE(Registry::parse("[HKCR]\nx=\\x4\n"));
+    EXPECT_FALSE(Registry::parse("[HKCR]\nx=%G1\n"));
+    EXPECT_FALSE(Registry::parse("[HKCR]\nx=%4\n"));
 }
 
 TEST(Registry, SubkeysAndRemoval) {
