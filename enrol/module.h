@@ -1,0 +1,15 @@
+// The enrolment library as a module: its count of live objects and server
+// locks, and whether its start succeeded.
+#pragma once
+
+#include "platform/com/object.h"
+
+namespace cadb::enrol {
+
+com::ModuleCount& module_count();
+
+// Starts the library the object stands on (once per load); false when it
+// could not be started.
+bool module_started();
+
+}  // namespace cadb::enrol
