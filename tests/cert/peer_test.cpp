@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "crypto/cadb/buffer_encode.h"
+#include "crypto/cadb/cert_verify.h"
 #include "crypto/core/err.h"
 #include "tests/cert/cert_util.h"
 #include "tests/cert/peer_util.h"
@@ -61,6 +62,30 @@ TEST_F(PeerInterop, PeerCertificatesAndListsReadAndVerifyHere) {
     EXPECT_EQ(test::bytes_of(sk_REVOKED_value(list->revoked, 0)->serial), Bytes({5}));
     EXPECT_EQ(list->has_next_update, 1);
     EXPECT_EQ(X509_CRL_verify(list->crl, X509_get0_pubkey(ca->x509)), 1);
+}
+
+TEST_F(PeerInterop, PeerChainsVerifyHere) {
+    CertPtr ca = cert("ca.pem");
+    CertPtr leaf = cert("leaf.pem");
+    CrlPtr clean = crl("clean.crl");
+    CrlPtr revoked = crl("ca.crl");
+    ASSERT_TRUE(ca && leaf && clean && revoked);
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_add_cert(store, ca->x509);
+    STACK_OF(CRL)* crls = sk_CRL_new_null();
+    sk_CRL_push(crls, clean.get());
+    EXPECT_EQ(CERT_verify(leaf.get(), store, nullptr, crls, nullptr, 0), 1);
+    ASSERT_NE(leaf->issuer_cert, nullptr);
+    EXPECT_EQ(leaf->issuer_cert->verify_result, 1);
+    EXPECT_EQ(leaf->verify_errors, nullptr);
+
+    sk_CRL_set(crls, 0, revoked.get());
+    EXPECT_EQ(CERT_verify(leaf.get(), store, nullptr, crls, nullptr, 0), 0);
+    ASSERT_EQ(sk_X509_VERIFY_ERROR_num(leaf->verify_errors), 1);
+    EXPECT_EQ(sk_X509_VERIFY_ERROR_value(leaf->verify_errors, 0)->code, X509_V_ERR_CERT_REVOKED);
+    EXPECT_EQ(leaf->issuer_cert->verify_result, 1);
+    sk_CRL_free(crls);
+    X509_STORE_free(store);
 }
 
 TEST_F(PeerInterop, CertificatesMadeHereVerifyThere) {

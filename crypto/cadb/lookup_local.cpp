@@ -1,0 +1,187 @@
+#include "crypto/cadb/lookup_local.h"
+
+#include <cstring>
+#include <memory>
+
+#include "crypto/cadb/buffer.h"
+#include "crypto/cadb/fingerprint.h"
+#include "crypto/core/lock.h"
+
+namespace cadb {
+namespace {
+
+// What one lookup holds. Certificate references are guarded by lock 3, CRL
+// references by lock 6.
+struct LocalStore {
+    STACK_OF(X509)* certs = nullptr;
+    STACK_OF(X509_CRL)* crls = nullptr;
+};
+
+LocalStore* store_of(X509_LOOKUP* lookup) {
+    return lookup ? static_cast<LocalStore*>(X509_LOOKUP_get_method_data(lookup)) : nullptr;
+}
+
+int new_item(X509_LOOKUP* lookup) {
+    auto* s = new (std::nothrow) LocalStore;
+    if (s == nullptr) return 0;
+    s->certs = sk_X509_new_null();
+    s->crls = sk_X509_CRL_new_null();
+    if (s->certs == nullptr || s->crls == nullptr || !X509_LOOKUP_set_method_data(lookup, s)) {
+        sk_X509_free(s->certs);
+        sk_X509_CRL_free(s->crls);
+        delete s;
+        return 0;
+    }
+    return 1;
+}
+
+void free_item(X509_LOOKUP* lookup) {
+    LocalStore* s = store_of(lookup);
+    if (s == nullptr) return;
+    sk_X509_pop_free(s->certs, X509_free);
+    sk_X509_CRL_pop_free(s->crls, X509_CRL_free);
+    delete s;
+    X509_LOOKUP_set_method_data(lookup, nullptr);
+}
+
+// The stock store asks for one object at a time.
+int by_subject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* ret) {
+    if (type != X509_LU_CRL) return 0;
+    STACK_OF(X509_CRL)* found = sk_X509_CRL_new_null();
+    int ok = 0;
+    if (found != nullptr && X509_LOOKUP_local_crls_by_subject(lookup, name, found, 0) > 0)
+        ok = X509_OBJECT_set1_X509_CRL(ret, sk_X509_CRL_value(found, 0));
+    sk_X509_CRL_pop_free(found, X509_CRL_free);
+    return ok;
+}
+
+int by_issuer_serial(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
+                     const ASN1_INTEGER* serial, X509_OBJECT* ret) {
+    if (type != X509_LU_X509) return 0;
+    STACK_OF(X509)* found = sk_X509_new_null();
+    int ok = 0;
+    if (found != nullptr &&
+        X509_LOOKUP_local_certs_by_issuer_serial(lookup, name, serial, found, 0) > 0)
+        ok = X509_OBJECT_set1_X509(ret, sk_X509_value(found, 0));
+    sk_X509_pop_free(found, X509_free);
+    return ok;
+}
+
+int by_fingerprint(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const unsigned char* bytes, int len,
+                   X509_OBJECT* ret) {
+    if (type != X509_LU_X509) return 0;
+    STACK_OF(X509)* found = sk_X509_new_null();
+    int ok = 0;
+    if (found != nullptr &&
+        X509_LOOKUP_local_certs_by_fingerprint(lookup, bytes, len, found, 0) > 0)
+        ok = X509_OBJECT_set1_X509(ret, sk_X509_value(found, 0));
+    sk_X509_pop_free(found, X509_free);
+    return ok;
+}
+
+X509_LOOKUP_METHOD* make_method(const char* name) {
+    X509_LOOKUP_METHOD* m = X509_LOOKUP_meth_new(name);
+    if (m == nullptr) return nullptr;
+    X509_LOOKUP_meth_set_new_item(m, new_item);
+    X509_LOOKUP_meth_set_free(m, free_item);
+    X509_LOOKUP_meth_set_get_by_subject(m, by_subject);
+    X509_LOOKUP_meth_set_get_by_issuer_serial(m, by_issuer_serial);
+    X509_LOOKUP_meth_set_get_by_fingerprint(m, by_fingerprint);
+    return m;
+}
+
+// Pushes x with a new reference; false on failure.
+bool push_cert(STACK_OF(X509) * out, X509* x) {
+    if (!X509_up_ref(x)) return false;
+    if (sk_X509_push(out, x) > 0) return true;
+    X509_free(x);
+    return false;
+}
+
+bool same_fingerprint(X509* x, const unsigned char* bytes, int len) {
+    BufferPtr fp(X509_PUBKEY_FINGER_PRINT_get(X509_get_X509_PUBKEY(x)));
+    return fp && fp->length == len && std::memcmp(fp->data, bytes, len) == 0;
+}
+
+template <typename Match>
+int find_certs(X509_LOOKUP* lookup, STACK_OF(X509) * out, int all, Match match) {
+    LocalStore* s = store_of(lookup);
+    if (s == nullptr || out == nullptr) return -1;
+    LockGuard lock(CRYPTO_LOCK_X509);
+    int n = 0;
+    for (int i = 0; i < sk_X509_num(s->certs); ++i) {
+        X509* x = sk_X509_value(s->certs, i);
+        if (!match(x)) continue;
+        if (!push_cert(out, x)) return -1;
+        ++n;
+        if (!all) break;
+    }
+    return n;
+}
+
+}  // namespace
+
+X509_LOOKUP_METHOD* X509_LOOKUP_local() {
+    static X509_LOOKUP_METHOD* const m = make_method("local untrusted store");
+    return m;
+}
+
+X509_LOOKUP_METHOD* X509_LOOKUP_trusted() {
+    static X509_LOOKUP_METHOD* const m = make_method("trusted store");
+    return m;
+}
+
+int X509_LOOKUP_local_add_cert(X509_LOOKUP* lookup, X509* x) {
+    LocalStore* s = store_of(lookup);
+    if (s == nullptr || x == nullptr) return 0;
+    LockGuard lock(CRYPTO_LOCK_X509);
+    return push_cert(s->certs, x) ? 1 : 0;
+}
+
+int X509_LOOKUP_local_add_crl(X509_LOOKUP* lookup, X509_CRL* crl) {
+    LocalStore* s = store_of(lookup);
+    if (s == nullptr || crl == nullptr) return 0;
+    LockGuard lock(CRYPTO_LOCK_CRL);
+    if (!X509_CRL_up_ref(crl)) return 0;
+    if (sk_X509_CRL_push(s->crls, crl) > 0) return 1;
+    X509_CRL_free(crl);
+    return 0;
+}
+
+int X509_LOOKUP_local_crls_by_subject(X509_LOOKUP* lookup, const X509_NAME* name,
+                                      STACK_OF(X509_CRL) * out, int all) {
+    LocalStore* s = store_of(lookup);
+    if (s == nullptr || name == nullptr || out == nullptr) return -1;
+    LockGuard lock(CRYPTO_LOCK_CRL);
+    int n = 0;
+    for (int i = 0; i < sk_X509_CRL_num(s->crls); ++i) {
+        X509_CRL* crl = sk_X509_CRL_value(s->crls, i);
+        if (X509_NAME_cmp(X509_CRL_get_issuer(crl), name) != 0) continue;
+        if (!X509_CRL_up_ref(crl)) return -1;
+        if (sk_X509_CRL_push(out, crl) <= 0) {
+            X509_CRL_free(crl);
+            return -1;
+        }
+        ++n;
+        if (!all) break;
+    }
+    return n;
+}
+
+int X509_LOOKUP_local_certs_by_issuer_serial(X509_LOOKUP* lookup, const X509_NAME* issuer,
+                                             const ASN1_INTEGER* serial, STACK_OF(X509) * out,
+                                             int all) {
+    if (issuer == nullptr || serial == nullptr) return -1;
+    return find_certs(lookup, out, all, [&](X509* x) {
+        return X509_NAME_cmp(X509_get_issuer_name(x), issuer) == 0 &&
+               ASN1_INTEGER_cmp(X509_get0_serialNumber(x), serial) == 0;
+    });
+}
+
+int X509_LOOKUP_local_certs_by_fingerprint(X509_LOOKUP* lookup, const unsigned char* bytes,
+                                           int len, STACK_OF(X509) * out, int all) {
+    if (bytes == nullptr || len <= 0) return -1;
+    return find_certs(lookup, out, all, [&](X509* x) { return same_fingerprint(x, bytes, len); });
+}
+
+}  // namespace cadb
