@@ -68,27 +68,25 @@ void close_file(DiskFile& f) {
     f.fp = nullptr;
 }
 
-bool open_read(DiskFile& f) {
-    const int fd = ::open(f.target.c_str(), O_RDONLY | O_CLOEXEC);
+// Opens without blocking, so that a named pipe or a device in a key path
+// cannot hang the caller, and keeps only a regular file; the descriptor is
+// made blocking again for the reads and writes that follow.
+bool open_regular(DiskFile& f, int access, const char* mode) {
+    const int fd = ::open(f.target.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (f.fp = ::fdopen(fd, "rb")) == nullptr) {
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fl < 0 ||
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0 || (f.fp = ::fdopen(fd, mode)) == nullptr) {
         ::close(fd);
         return false;
     }
     return true;
 }
 
-bool open_update(DiskFile& f) {
-    const int fd = ::open(f.target.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (f.fp = ::fdopen(fd, "r+b")) == nullptr) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-}
+bool open_read(DiskFile& f) { return open_regular(f, O_RDONLY, "rb"); }
+
+bool open_update(DiskFile& f) { return open_regular(f, O_RDWR | O_NOFOLLOW, "r+b"); }
 
 bool open_replace(DiskFile& f) {
     struct stat st {};

@@ -2,6 +2,7 @@
 // directories a disk write needs.
 #include "crypto/cadb/media_io.h"
 
+#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,10 +86,10 @@ int CADB_write_file(const char* path, const void* data, int len, std::uint32_t f
                     const void* credential) {
     std::array<char, kMaxPath> copy{};
     if (path == nullptr || data == nullptr || len < 0 || !normalised_copy(path, copy))
-        return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_FILE_IO, 0);
-    if (!CADB_mkdir(copy.data())) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_FILE_IO, 0);
+        return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
+    if (!CADB_mkdir(copy.data())) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     BioPtr bio(BIO_new_media_file_ex(copy.data(), "wb", flags, credential));
-    if (!bio) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_FILE_IO, 0);
+    if (!bio) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     // A stream whose write or commit failed is freed without committing: the
     // old file stays as it was.
     if ((len > 0 && BIO_write(bio.get(), data, len) != len) || BIO_flush(bio.get()) <= 0)
@@ -103,12 +104,24 @@ int CADB_write_file_plain(const char* path, const void* data, int len) {
 int CADB_read_file(const char* path, void* buf, int max_len, std::uint32_t flags,
                    const void* credential) {
     if (path == nullptr || buf == nullptr || max_len < 0 || too_long(path))
-        return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_FILE_IO, -1);
+        return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_READ, -1);
     BioPtr bio(BIO_new_media_file_ex(path, "rb", flags, credential));
-    if (!bio) return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_FILE_IO, -1);
-    if (max_len == 0) return 0;
-    const int got = BIO_read(bio.get(), buf, max_len);
-    if (got < 0 || got > max_len) return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_FILE_IO, -1);
+    if (!bio) return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_READ, -1);
+    auto* out = static_cast<unsigned char*>(buf);
+    int got = 0;
+    while (got < max_len) {
+        const int n = BIO_read(bio.get(), out + got, max_len - got);
+        if (n == 0) break;
+        if (n < 0 || n > max_len - got) return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_READ, -1);
+        got += n;
+    }
+    // A file longer than the caller's room is refused rather than cut: a
+    // key cut short would be taken for a whole, damaged one.
+    unsigned char more = 0;
+    if (got == max_len && BIO_read(bio.get(), &more, 1) != 0) {
+        OPENSSL_cleanse(out, static_cast<std::size_t>(got));
+        return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_READ, -1);
+    }
     return got;
 }
 

@@ -5,8 +5,8 @@
 // stream factory (crypto/bio/media_file.h). Whole files are written and read
 // at once. Paths are narrow text shorter than 260 characters; a longer one
 // fails before any medium is touched. A failure pushes (66, function code,
-// 12 "internal error") and sets the thread's error class: 2 file input or
-// output, 24 a failed write of the data itself.
+// 12 "internal error") and sets the thread's error class: 23 for a failed
+// read, 24 for a failed write, 2 for the other operations.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +40,9 @@ int CADB_write_file(const char* path, const void* data, int len, std::uint32_t f
                     const void* credential);
 int CADB_write_file_plain(const char* path, const void* data, int len);
 
-// Reads at most max_len bytes of the file into buf. Returns the count read,
-// or -1.
+// Reads the whole file into buf. Returns the count read, or -1; a file
+// longer than max_len is refused (-1, buf wiped), not cut. What is not a
+// regular file on disk (a named pipe, a device) is refused without blocking.
 int CADB_read_file(const char* path, void* buf, int max_len, std::uint32_t flags,
                    const void* credential);
 int CADB_read_file_plain(const char* path, void* buf, int max_len);

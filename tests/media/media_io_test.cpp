@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
+#include "crypto/cadb/buffer.h"
 #include "platform/paths.h"
 #include "tests/media/media_env.h"
 #include "tests/media/memory_driver.h"
@@ -69,23 +71,54 @@ TEST_F(MediaFiles, AnEmptyFileIsWrittenAndCountsZero) {
     EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 4), 0);
 }
 
-TEST_F(MediaFiles, ReadStopsAtTheCallersLimit) {
+TEST_F(MediaFiles, AFileLongerThanTheRoomIsRefusedNotCut) {
     ASSERT_EQ(CADB_write_file_plain("a:\\f", "0123456789", 10), 10);
     char buf[16];
     std::fill(std::begin(buf), std::end(buf), '#');
-    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 4), 4);
-    EXPECT_EQ(std::string(buf, 5), "0123#");
-    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 0), 0);
+    ERR_clear_error();
+    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 4), -1);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_READ);
+    EXPECT_EQ(ERR_code_func(ERR_peek_last_error()), CADB_F_CADB_READ_FILE);
+    EXPECT_EQ(std::string(buf, 5), std::string(4, '\0') + "#");  // nothing of it is left
+    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 9), -1);
+    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 0), -1);
+    EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 10), 10);
+    EXPECT_EQ(std::string(buf, 10), "0123456789");
     EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, 16), 10);
     EXPECT_EQ(CADB_read_file_plain("a:\\f", buf, -1), -1);
     EXPECT_EQ(CADB_read_file_plain("a:\\f", nullptr, 4), -1);
+}
+
+// Nothing in these tests may block on a pipe: every open of one must come
+// back at once with a failure (a hang shows as the test timing out).
+TEST_F(MediaFiles, ANamedPipeInAKeyPathIsRefusedWithoutBlocking) {
+    const fs::path fifo = drive_a_ / "store" / "mk.db3";
+    fs::create_directories(fifo.parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    char buf[16];
+    ERR_clear_error();
+    EXPECT_EQ(CADB_read_file_plain("a:\\store\\mk.db3", buf, 16), -1);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_READ);
+    EXPECT_EQ(CADB_file_size("a:\\store\\mk.db3"), -1);
+    BIO* bio = BIO_new_media_file("a:\\store\\mk.db3", "rb");
+    EXPECT_EQ(bio, nullptr);
+    BIO_free(bio);
+    bio = BIO_new_media_file("a:\\store\\mk.db3", "r+b");
+    EXPECT_EQ(bio, nullptr);
+    BIO_free(bio);
+    EXPECT_EQ(CADB_write_file_plain("a:\\store\\mk.db3", "x", 1), 0);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_WRITE);
+    EXPECT_EQ(CADB_erase_file_plain("a:\\store\\mk.db3"), 0);
+    BufferPtr whole(BUFFER_load_file("a:\\store\\mk.db3"));
+    EXPECT_FALSE(whole);
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST_F(MediaFiles, FailuresReportTheirFunctionAndClass) {
     char buf[4];
     ERR_clear_error();
     EXPECT_EQ(CADB_read_file_plain("a:\\missing", buf, 4), -1);
-    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_FILE_IO);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_READ);
     const unsigned long e = ERR_peek_last_error();
     EXPECT_EQ(ERR_code_lib(e), ERR_LIB_CADB);
     EXPECT_EQ(ERR_code_func(e), CADB_F_CADB_READ_FILE);
@@ -94,6 +127,7 @@ TEST_F(MediaFiles, FailuresReportTheirFunctionAndClass) {
     EXPECT_EQ(CADB_write_file_plain(nullptr, "x", 1), 0);
     EXPECT_EQ(CADB_write_file_plain("a:\\x", nullptr, 1), 0);
     EXPECT_EQ(CADB_write_file_plain("a:\\x", "x", -1), 0);
+    EXPECT_EQ(ERR_get_last_error(), ERR_CLASS_WRITE);
     EXPECT_EQ(ERR_code_func(ERR_peek_last_error()), CADB_F_CADB_WRITE_FILE);
     EXPECT_EQ(CADB_erase_file_plain(nullptr), 0);
     EXPECT_EQ(ERR_code_func(ERR_peek_last_error()), CADB_F_CADB_ERASE_FILE);
