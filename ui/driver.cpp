@@ -17,6 +17,7 @@ struct Book {
     std::deque<int> boxes;
     std::deque<std::optional<std::string>> folders, files;
     std::vector<driver::BoxSeen> boxes_seen;
+    std::vector<driver::FileAsked> files_asked;
     std::vector<int> dialogs_seen;
     int failures = 0;
     DialogHandle* modeless = nullptr;
@@ -138,8 +139,8 @@ class AnsweringHost : public Host {
     std::optional<std::string> browse_folder(const std::string&, const std::string&) override {
         return driver_book::take_folder();
     }
-    std::optional<std::string> save_file(const SaveRequest&) override {
-        return driver_book::take_file();
+    std::optional<std::string> save_file(const SaveRequest& request) override {
+        return driver_book::take_file(request.title, request.proposed_name);
     }
 };
 
@@ -203,6 +204,7 @@ void use(Mode mode) {
     b.folders.clear();
     b.files.clear();
     b.boxes_seen.clear();
+    b.files_asked.clear();
     b.dialogs_seen.clear();
     b.failures = 0;
 }
@@ -235,6 +237,11 @@ void answer_file(std::optional<std::string> path) {
 std::vector<BoxSeen> boxes_seen() {
     const std::lock_guard guard(book().lock);
     return book().boxes_seen;
+}
+
+std::vector<FileAsked> files_asked() {
+    const std::lock_guard guard(book().lock);
+    return book().files_asked;
 }
 
 std::vector<int> dialogs_seen() {
@@ -325,8 +332,9 @@ bool has_file_answer() {
     return !book().files.empty();
 }
 
-std::optional<std::string> take_file() {
+std::optional<std::string> take_file(const std::string& title, const std::string& proposed_name) {
     std::unique_lock guard(book().lock);
+    book().files_asked.push_back({title, proposed_name});
     if (book().files.empty()) {
         guard.unlock();
         failed("no answer for a save picker");

@@ -69,6 +69,10 @@ struct BoxSeen {
     unsigned type;
 };
 std::vector<BoxSeen> boxes_seen();
+struct FileAsked {
+    std::string title, proposed_name;  // UTF-8
+};
+std::vector<FileAsked> files_asked();
 std::vector<int> dialogs_seen();
 // Dialogs no script closed, and questions nobody had an answer for.
 int failures();
@@ -92,7 +96,7 @@ int take_box(const std::string& text, const std::string& caption, unsigned type)
 bool has_folder_answer();
 std::optional<std::string> take_folder();
 bool has_file_answer();
-std::optional<std::string> take_file();
+std::optional<std::string> take_file(const std::string& title, const std::string& proposed_name);
 void set_modeless(DialogHandle* handle);
 }  // namespace driver_book
 

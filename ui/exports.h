@@ -57,3 +57,4 @@ GORGET_EXPORT std::int32_t getProgressCBK(std::int32_t, std::int32_t, std::int32
 GORGET_EXPORT std::int32_t rndInitCBK(gorget::KeySeedFn seed);
 GORGET_EXPORT std::int32_t rndInitCBK_Vambrace32(gorget::RegisterFn register_routine,
                                                  gorget::EventSeedFn seed);
+GORGET_EXPORT std::int32_t acceptPKCS7CBK(char** texts, std::int32_t count, char** file_names);

@@ -197,7 +197,8 @@ struct Window : public Host {
                     nullptr);
     }
     std::optional<std::string> save_file(const SaveRequest& request) override {
-        if (driver_book::has_file_answer()) return driver_book::take_file();
+        if (driver_book::has_file_answer())
+            return driver_book::take_file(request.title, request.proposed_name);
         return pick(GTK_WINDOW(win), GTK_FILE_CHOOSER_ACTION_SAVE, request.title, "", &request);
     }
 };

@@ -169,5 +169,21 @@ TEST_F(Windows, SeedEventDialogCountsSynthesisedEvents) {
     EXPECT_TRUE(shot("seed-events"));
 }
 
+TEST_F(Windows, CertificateSheet) {
+    std::string a = "Certificate:\n    Subject: CN=client\n", b = "Certificate:\n    Subject: CN=CA\n";
+    char* texts[] = {a.data(), b.data()};
+    driver::expect([](DialogHandle& h) {
+        EXPECT_EQ(h.caption(), "Сертификаты");
+        EXPECT_EQ(h.selected(12320), 0);
+        EXPECT_EQ(h.text(1004), "Certificate:\r\n    Subject: CN=client\r\n");
+        h.select(12320, 1);
+        EXPECT_EQ(h.text(1004), "Certificate:\r\n    Subject: CN=CA\r\n");
+        h.screenshot("certificates-ca");
+        h.close();
+    });
+    EXPECT_EQ(acceptPKCS7CBK(texts, 2, nullptr), 0);
+    EXPECT_TRUE(shot("dialog-1005"));
+}
+
 }  // namespace
 }  // namespace gorget::test

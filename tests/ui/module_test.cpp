@@ -1,0 +1,150 @@
+// The shared library itself, loaded by name as the enrolment library loads
+// it: its exports, nothing else, and with no display every dialog export
+// gives its Cancel result at once.
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <set>
+#include <string>
+
+#include "platform/module.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/exports.h"
+
+namespace gorget::test {
+namespace {
+
+class GorgetModule : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv(cadb::kModulePathEnv, GORGET_MODULE_DIR, 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        module_ = cadb::module_load("GorgetA.dll");
+        ASSERT_NE(module_, nullptr);
+    }
+    template <class Fn>
+    Fn entry(const char* name) {
+        Fn fn = nullptr;
+        EXPECT_TRUE(cadb::module_entry(module_, name, fn)) << name;
+        return fn;
+    }
+    // The call's result, which must come within a second.
+    static int promptly(const std::function<int()>& call) {
+        auto result = std::async(std::launch::async, call);
+        if (result.wait_for(std::chrono::seconds(1)) != std::future_status::ready) {
+            ADD_FAILURE() << "a dialog export waited without a display";
+            result.wait();
+        }
+        return result.get();
+    }
+    cadb::Module module_;
+};
+
+TEST_F(GorgetModule, ExportsTheCallbacksAndTheStringTableOnly) {
+    for (const char* name :
+         {"Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
+          "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK", "rndInitCBK",
+          "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK", "acceptPKCS7CBK", "devReqReady",
+          "GorgetLoadString"})
+        EXPECT_NE(cadb::module_symbol(module_, name), nullptr) << name;
+    // Every function the library defines for others is one of its exports.
+    const std::set<std::string> exports{
+        "Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
+        "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK", "rndInitCBK",
+        "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK", "acceptPKCS7CBK", "devReqReady",
+        "GorgetLoadString"};
+    const std::string command =
+        std::string("nm -D --defined-only ") + GORGET_MODULE_DIR + "/libGorgetA.so";
+    FILE* nm = popen(command.c_str(), "r");
+    ASSERT_NE(nm, nullptr);
+    char line[512];
+    int functions = 0;
+    while (std::fgets(line, sizeof line, nm) != nullptr) {
+        char kind = 0;
+        char name[400] = {};
+        if (std::sscanf(line, "%*s %c %399s", &kind, name) != 2 || kind != 'T') continue;
+        ++functions;
+        EXPECT_TRUE(exports.count(name)) << name << " is visible";
+    }
+    EXPECT_EQ(pclose(nm), 0);
+    EXPECT_EQ(functions, int(exports.size()));
+    using LoadString = std::int32_t (*)(std::uint32_t, char*, std::int32_t);
+    char buf[64];
+    const std::int32_t n = entry<LoadString>("GorgetLoadString")(39, buf, sizeof buf);
+    EXPECT_EQ(std::string(buf, n), cp1251("Внимание!"));
+}
+
+TEST_F(GorgetModule, WithoutADisplayEveryDialogCancelsAtOnce) {
+    using Pass = std::int32_t (*)(char*, std::int32_t, std::int32_t, const char*);
+    using Pin = std::int32_t (*)(char*, std::int32_t, std::int32_t, void*);
+    char buf[16];
+    std::memset(buf, 'X', sizeof buf);
+    EXPECT_EQ(promptly([&] { return entry<Pass>("getPassCBK")(buf, 16, 0, nullptr); }), 0);
+    EXPECT_EQ(promptly([&] { return entry<Pass>("putPassCBK")(buf, 16, 0, nullptr); }), -1);
+    for (const char* pin : {"getPass_eTokenCBK", "getPass_ruTokenCBK", "getPass_pkcs11CBK"})
+        EXPECT_EQ(promptly([&] { return entry<Pin>(pin)(buf, 16, 0, nullptr); }), 0) << pin;
+    EXPECT_EQ(std::string(buf, 16), std::string(16, 'X'));
+
+    using Share = std::int32_t (*)(std::int32_t, std::int32_t*, std::int32_t*);
+    std::int32_t k = -1, n = -1;
+    EXPECT_EQ(promptly([&] { return entry<Share>("getSShareCBK")(0, &k, &n); }), 0);
+    EXPECT_EQ(k, -1);
+    EXPECT_EQ(n, -1);
+
+    using DevReq = std::int32_t (*)(const char*, std::int32_t);
+    EXPECT_EQ(promptly([&] { return entry<DevReq>("devReqReady")("a:\\", 0); }), 0);
+
+    using Dir = std::int32_t (*)(const char*, MediumRecord*);
+    MediumRecord record{};
+    std::memcpy(record.path, "a:\\", 3);
+    EXPECT_EQ(promptly([&] { return entry<Dir>("dirOperationCBK")("x", &record); }), 0);
+
+    using Sheet = std::int32_t (*)(char**, std::int32_t, char**);
+    std::string text = "certificate";
+    char* texts[] = {text.data()};
+    EXPECT_EQ(promptly([&] { return entry<Sheet>("acceptPKCS7CBK")(texts, 1, nullptr); }), 0);
+
+    using Plain = std::int32_t (*)();
+    using Progress = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t);
+    EXPECT_EQ(promptly([&] {
+                  entry<Plain>("Init")();
+                  for (int i = 0; i < 150; ++i) entry<Progress>("getProgressCBK")(0, 0, 0);
+                  return entry<Plain>("Free")();
+              }),
+              0);
+
+    using KeySeed = std::int32_t (*)(KeySeedFn);
+    static bool seeded_by_keys = false;
+    KeySeedFn by_keys = [](cadb::PSE*, unsigned char*, cadb::GRAND_CHAR_CB, void*) {
+        seeded_by_keys = true;
+        return 1;
+    };
+    EXPECT_EQ(promptly([&] { return entry<KeySeed>("rndInitCBK")(by_keys); }), 1);
+    EXPECT_FALSE(seeded_by_keys);
+
+    using EventSeed = std::int32_t (*)(RegisterFn, EventSeedFn);
+    static cadb::GRAND_SEED_ROUTINE registered = nullptr;
+    RegisterFn keep = [](cadb::GRAND_SEED_ROUTINE r) { registered = r; };
+    EventSeedFn run = [](cadb::PSE*, unsigned char*, int*, cadb::GRAND_CHAR_CB cb, void*) {
+        cadb::GRAND_SEED record;
+        return registered(&record, 40, cb, nullptr, [](cadb::GRAND_SEED*) { return 0; });
+    };
+    EXPECT_EQ(promptly([&] { return entry<EventSeed>("rndInitCBK_Vambrace32")(keep, run); }), 0);
+    EXPECT_EQ(registered, nullptr);
+}
+
+TEST(NoDisplay, AnUnopenableDisplayCancelsToo) {
+    driver::use(driver::Mode::automatic);
+    setenv("DISPLAY", ":65000", 1);  // no server there
+    char buf[8];
+    EXPECT_EQ(getPassCBK(buf, 8, 0, nullptr), 0);
+    EXPECT_EQ(putPassCBK(buf, 8, 0, nullptr), -1);
+    unsetenv("DISPLAY");
+}
+
+}  // namespace
+}  // namespace gorget::test
