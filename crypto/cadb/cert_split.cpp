@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "crypto/cadb/cert.h"
-#include "crypto/cadb/cert_time.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/cadb/name_print.h"
 #include "crypto/core/err.h"
@@ -66,8 +66,8 @@ CERT* CERT_split(X509* x) {
         fail(ERR_LIB_CADB);
         return nullptr;
     }
-    if (!CERT_time_to_tm(X509_get0_notBefore(x), &c->not_before) ||
-        !CERT_time_to_tm(X509_get0_notAfter(x), &c->not_after)) {
+    if (!cadb::ASN1_TIME_to_tm(X509_get0_notBefore(x), &c->not_before) ||
+        !cadb::ASN1_TIME_to_tm(X509_get0_notAfter(x), &c->not_after)) {
         fail(CADB_R_INVALID_DATA);
         return nullptr;
     }

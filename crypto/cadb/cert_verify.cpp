@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "crypto/cadb/cert_time.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/lookup_local.h"
 #include "crypto/cadb/verify_local.h"
 #include "crypto/core/err.h"
@@ -162,7 +162,11 @@ int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK
     VerifyData data;
     data.subject = cert;
     data.ignorable = ignorable;
-    data.time = time != nullptr ? *time : CERT_time_now();
+    if (time != nullptr) {
+        data.time = *time;
+    } else if (!TIME_now(&data.time)) {
+        return fail(ERR_R_INTERNAL);
+    }
     std::unique_ptr<X509_STORE, StoreFree> crl_store(X509_STORE_new());
     if (!crl_store) return fail(ERR_R_MALLOC);
     data.crls = X509_STORE_add_lookup(crl_store.get(), X509_LOOKUP_local());

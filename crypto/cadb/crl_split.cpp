@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "crypto/cadb/cert_time.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/crl.h"
 #include "crypto/cadb/name_print.h"
 #include "crypto/core/err.h"
@@ -29,7 +29,7 @@ REVOKED* split_entry(X509_REVOKED* entry) {
         fail(ERR_LIB_CADB);
         return nullptr;
     }
-    if (!CERT_time_to_tm(X509_REVOKED_get0_revocationDate(entry), &r->revocation_date)) {
+    if (!cadb::ASN1_TIME_to_tm(X509_REVOKED_get0_revocationDate(entry), &r->revocation_date)) {
         fail(CADB_R_INVALID_DATA);
         return nullptr;
     }
@@ -62,12 +62,12 @@ CRL* CRL_split(X509_CRL* x) {
             return nullptr;
         }
     }
-    if (!CERT_time_to_tm(X509_CRL_get0_lastUpdate(x), &c->last_update)) {
+    if (!cadb::ASN1_TIME_to_tm(X509_CRL_get0_lastUpdate(x), &c->last_update)) {
         fail(CADB_R_INVALID_DATA);
         return nullptr;
     }
     if (const ASN1_TIME* next = X509_CRL_get0_nextUpdate(x); next != nullptr) {
-        if (!CERT_time_to_tm(next, &c->next_update)) {
+        if (!cadb::ASN1_TIME_to_tm(next, &c->next_update)) {
             fail(CADB_R_INVALID_DATA);
             return nullptr;
         }

@@ -2,13 +2,23 @@
 
 #include <optional>
 
-#include "crypto/cadb/cert_time.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/lookup_local.h"
 #include "crypto/cadb/verify_local.h"
+#include "crypto/core/err.h"
 
 namespace cadb {
 namespace {
+
+// A time that does not convert is a verification finding, recorded by the
+// callback; it leaves nothing on the error queue.
+bool quiet_time(const ASN1_TIME* t, struct tm* out) {
+    ERR_set_mark();
+    const bool ok = cadb::ASN1_TIME_to_tm(t, out) == 1;
+    ERR_pop_to_mark();
+    return ok;
+}
 
 class LevelCheck {
   public:
@@ -40,8 +50,8 @@ class LevelCheck {
     // not convert.
     std::optional<int> against_time(const ASN1_TIME* t) const {
         struct tm tm {};
-        if (!CERT_time_to_tm(t, &tm)) return std::nullopt;
-        return CERT_time_cmp(tm, data_.time);
+        if (!quiet_time(t, &tm)) return std::nullopt;
+        return TIME_cmp(&tm, &data_.time);
     }
 
     bool validity(X509* x) {
@@ -80,12 +90,12 @@ class LevelCheck {
         for (int i = 0; i < sk_X509_CRL_num(all); ++i) {
             X509_CRL* crl = sk_X509_CRL_value(all, i);
             struct tm t {};
-            if (!CERT_time_to_tm(X509_CRL_get0_lastUpdate(crl), &t)) {
+            if (!quiet_time(X509_CRL_get0_lastUpdate(crl), &t)) {
                 if (unreadable == nullptr) unreadable = crl;
                 continue;
             }
-            if (CERT_time_cmp(t, data_.time) > 0) continue;
-            if (best == nullptr || CERT_time_cmp(t, best_time) > 0) {
+            if (TIME_cmp(&t, &data_.time) > 0) continue;
+            if (best == nullptr || TIME_cmp(&t, &best_time) > 0) {
                 best = crl;
                 best_time = t;
             }
