@@ -18,6 +18,7 @@
 namespace cadb {
 
 struct CRL;
+struct PKEY;
 
 struct CERT {
     int version;              // 0 for v1, 2 for v3
@@ -66,5 +67,10 @@ CERT* CERT_read_data(const unsigned char* bytes, int len);
 // 2 PEM "CERTIFICATE" (64-character lines, LF), 5 the printed certificate,
 // any other form DER.
 BUFFER* CERT_get(const CERT* cert, int form);
+
+// 1 when the certificate's public key and the key form a pair (the X.509
+// layer's certificate-against-private-key comparison), 0 otherwise or when
+// either is null.
+int CERT_check_PKEY(const CERT* cert, const PKEY* key);
 
 }  // namespace cadb
