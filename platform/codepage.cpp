@@ -1,6 +1,9 @@
 #include "platform/codepage.h"
 
 #include <iconv.h>
+#include <openssl/crypto.h>
+
+#include <cstring>
 
 namespace cadb {
 
@@ -19,6 +22,31 @@ long codepage_convert(const char* from, const char* to, std::span<const unsigned
     iconv_close(cd);
     if (r == static_cast<std::size_t>(-1) || src_left != 0) return -1;
     return static_cast<long>(out.size() - dst_left);
+}
+
+
+
+unsigned char* codepage_convert_new(const char* from, const char* to,
+                                    std::span<const unsigned char> in, int zeros,
+                                    std::size_t* out_len) {
+    if (zeros < 0 || zeros > 4 || in.size() > (1u << 28)) return nullptr;
+    // Every encoding used here spends at most four bytes on a character,
+    // and no input byte makes more than one character.
+    const std::size_t room = 4 * in.size() + 4;
+    auto* work = static_cast<unsigned char*>(OPENSSL_zalloc(room));
+    if (work == nullptr) return nullptr;
+    const long n = in.empty() ? 0 : codepage_convert(from, to, in, {work, room});
+    unsigned char* out = nullptr;
+    if (n >= 0) {
+        out = static_cast<unsigned char*>(
+            OPENSSL_zalloc(static_cast<std::size_t>(n) + static_cast<std::size_t>(zeros) + 1));
+        if (out != nullptr) {
+            std::memcpy(out, work, static_cast<std::size_t>(n));
+            if (out_len != nullptr) *out_len = static_cast<std::size_t>(n);
+        }
+    }
+    OPENSSL_clear_free(work, room);
+    return out;
 }
 
 }  // namespace cadb

@@ -17,4 +17,15 @@ inline constexpr const char* kUtf8 = "UTF-8";
 long codepage_convert(const char* from, const char* to, std::span<const unsigned char> in,
                       std::span<unsigned char> out);
 
+inline constexpr const char* kBmp = "UTF-16BE";
+
+// Converts a whole text into new memory sized for it: OPENSSL_malloc'd
+// bytes followed by at least `zeros` zero bytes, *out_len the converted length. Null
+// when a byte sequence is not valid in `from`, a character has no place in
+// `to`, or memory runs out. The room is wiped before it is given back, so
+// secrets may pass through.
+unsigned char* codepage_convert_new(const char* from, const char* to,
+                                    std::span<const unsigned char> in, int zeros,
+                                    std::size_t* out_len);
+
 }  // namespace cadb

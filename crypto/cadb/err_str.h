@@ -14,6 +14,8 @@ void ERR_load_ERR_strings();
 
 // The system's own libraries.
 void ERR_load_CADB_strings();
+// The flat extension records and the text conversions.
+void ERR_load_V3EXT_strings();
 void ERR_load_R3410_strings();
 void ERR_load_GOSTS_strings();
 void ERR_load_ECGOST_strings();
