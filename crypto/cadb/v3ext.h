@@ -6,6 +6,7 @@
 
 #include <openssl/safestack.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <cstdint>
 #include <ctime>
