@@ -53,8 +53,9 @@ struct tm make_tm(long year, int month0, int day, int hour, int minute, int seco
     return t;
 }
 
-int digits(const unsigned char* p, int n) {
-    int v = 0;
+// The value of n digits (n <= 18, so that ten digits cannot overflow), or -1.
+long digits(const unsigned char* p, int n) {
+    long v = 0;
     for (int i = 0; i < n; ++i) {
         if (p[i] < '0' || p[i] > '9') return -1;
         v = v * 10 + (p[i] - '0');
@@ -128,7 +129,7 @@ int ASN1_TIME_to_tm(const ASN1_TIME* t, struct tm* out) {
     }
     auto two = [&]() -> int {
         if (pos + 2 > len) return -1;
-        const int v = digits(p + pos, 2);
+        const int v = static_cast<int>(digits(p + pos, 2));
         pos += 2;
         return v;
     };
