@@ -194,6 +194,36 @@ WScript.Echo(count + 1);
     EXPECT_EQ(out_, "70\n");
 }
 
+TEST_F(ScriptHost, ObjectsNotSafeForScriptingAreRefused) {
+    ASSERT_EQ(std::system((std::string(REGSVR) + " " SCRIPT_OBJECTS_MODULE " >/dev/null").c_str()),
+              0);
+    const std::string script = R"(
+function make(progid) {
+  try { return 'made ' + new ActiveXObject(progid).Ping(); }
+  catch (e) { return (e.number >>> 0).toString(16) + ' ' + e.description; }
+}
+WScript.Echo(make('Test.Plain'));
+WScript.Echo(make('Test.Refusing'));
+)";
+    ASSERT_EQ(run(script), 0) << err_;
+    EXPECT_EQ(out_,
+              "800a01ad Automation server can't create object\n"
+              "800a01ad Automation server can't create object\n");
+    // The category "safely scriptable" lets an object without IObjectSafety through.
+    ASSERT_TRUE(com::registry_update(
+        [](com::Registry& reg) {
+            reg.create_key(
+                "HKCR\\CLSID\\{6E1A0101-0000-4000-8000-000000000001}\\Implemented Categories\\"
+                "{7DD95801-9882-11CF-9FA9-00AA006C42C4}");
+            return true;
+        },
+        registry_));
+    ASSERT_EQ(run(script), 0) << err_;
+    EXPECT_EQ(out_,
+              "made 42\n"
+              "800a01ad Automation server can't create object\n");
+}
+
 TEST_F(ScriptHost, DemoScriptShowsTheAlgorithmsAndDefaults) {
     ASSERT_EQ(run_file(EXAMPLES_DIR "/enrol.js"), 0) << err_;
     EXPECT_NE(out_.find("ГОСТ Р 34.10-2001 CP"), std::string::npos) << out_;
