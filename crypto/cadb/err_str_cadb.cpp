@@ -7,6 +7,7 @@
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/cadb/pkcs10.h"
 #include "crypto/cadb/pkey.h"
 #include "crypto/cadb/pse_ctx.h"
 #include "crypto/cadb/shared_secret.h"
@@ -62,6 +63,12 @@ constexpr ERR_STRING_DATA kCadbFunctions[] = {
     {ERR_FUNC(CADB_F_REVOKED_NEW), "REVOKED_new"},
     {ERR_FUNC(CADB_F_X509_VERIFY_ERROR_NEW), "X509_VERIFY_ERROR_new"},
     {ERR_FUNC(CADB_F_CERT_VERIFY), "CERT_verify"},
+    {ERR_FUNC(CADB_F_PKCS10_NEW), "PKCS10_new"},
+    {ERR_FUNC(CADB_F_PKCS10_SPLIT), "PKCS10_split"},
+    {ERR_FUNC(CADB_F_PKCS10_READ_BIO), "PKCS10_read_bio"},
+    {ERR_FUNC(CADB_F_PKCS10_READ_BUFFER), "PKCS10_read_buffer"},
+    {ERR_FUNC(CADB_F_PKCS10_MAKE), "PKCS10_make"},
+    {ERR_FUNC(CADB_F_ADD_ATTRIBUTE_OBJECT), "add_attribute_object"},
 };
 constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ERROR_ADD_ATTRIBUTE), "error add attribute"},

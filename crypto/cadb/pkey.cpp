@@ -53,8 +53,7 @@ bool pkey_is_gost(int type) { return pkey_is_ecgost(type) || pkey_is_r3410(type)
 bool pkey_is_ecgost(int type) { return type == NID_ECR3410 || type == NID_ECR3410_CP; }
 bool pkey_is_r3410(int type) { return type == NID_R3410 || type == NID_R3410_CP; }
 bool pkey_type_known(int type) {
-    return type == EVP_PKEY_RSA || type == NID_rsa || type == EVP_PKEY_DSA ||
-           pkey_is_gost(type);
+    return type == EVP_PKEY_RSA || type == NID_rsa || type == EVP_PKEY_DSA || pkey_is_gost(type);
 }
 
 PKEY* PKEY_new() {

@@ -44,19 +44,19 @@ inline constexpr int PKEY_STATE_NO_PRIVATE = 2;
 using PKEY_PROGRESS_CB = void (*)(int stage, int count, void* arg);
 
 struct PKEY_PARAMS {
-    int type;               // 116 DSA or 177 GOST R 34.10-94
-    int size;               // bits asked for
-    EVP_PKEY* parameters;   // owned; carries only the parameters
+    int type;              // 116 DSA or 177 GOST R 34.10-94
+    int size;              // bits asked for
+    EVP_PKEY* parameters;  // owned; carries only the parameters
 };
 
 struct PKEY {
-    int type;               // key type; rsaEncryption (6) recorded as 19 when read
-    int size;               // bits, as the key object reports them
-    int state;              // PKEY_STATE_NO_PRIVATE or 0
-    EVP_PKEY* key;          // one reference
-    BUFFER* fingerprint;    // GOST R 34.11-94 over the public key bits
+    int type;                  // key type; rsaEncryption (6) recorded as 19 when read
+    int size;                  // bits, as the key object reports them
+    int state;                 // PKEY_STATE_NO_PRIVATE or 0
+    EVP_PKEY* key;             // one reference
+    BUFFER* fingerprint;       // GOST R 34.11-94 over the public key bits
     const EVP_CIPHER* cipher;  // replaces the default cipher of written files; not owned
-    int references;         // under lock 5
+    int references;            // under lock 5
 };
 
 PKEY_PARAMS* PKEY_PARAMS_new();

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "crypto/cadb/pkcs10.h"
 #include "crypto/core/err.h"
 
 namespace cadb {
@@ -109,6 +110,7 @@ void PKEY_CTX_free(PKEY_CTX* ctx) {
     PKEY_free(ctx->key);
     PSE_free(ctx->store);
     X509_free(ctx->x509);
+    PKCS10_free(ctx->pkcs10);
     delete ctx;
 }
 

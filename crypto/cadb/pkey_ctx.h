@@ -21,6 +21,7 @@
 namespace cadb {
 
 struct PKEY_CTX;
+struct PKCS10;
 
 // A missing operation counts as success.
 struct PKEY_CTX_METHOD {
@@ -36,9 +37,10 @@ struct PKEY_CTX {
     BufferPtr password;
     BUFFER_PASSWD_CB passwd_cb = nullptr;
     void* passwd_arg = nullptr;
-    PSE* store = nullptr;    // one counted reference
-    PKEY* key = nullptr;     // one counted reference
-    X509* x509 = nullptr;    // attached by the request road and the token method
+    PSE* store = nullptr;      // one counted reference
+    PKEY* key = nullptr;       // one counted reference
+    X509* x509 = nullptr;      // attached by the request road and the token method
+    PKCS10* pkcs10 = nullptr;  // owned, likewise
     std::recursive_mutex mutex;
     PKEY_PROGRESS_CB progress_cb = nullptr;
     CADB_INSERT_MEDIA_CB media_cb = nullptr;  // null: the process-wide one

@@ -72,13 +72,12 @@ int PKEY_CTX_default_read(PKEY_CTX* ctx) {
         }
     }
     if (encoded == nullptr || encoded->data == nullptr) return fail(CADB_F_PKEY_CTX_READ);
-    PKEY* key =
-        uses_password_bytes(ctx)
-            ? PKEY_read_buffer_passwd(encoded->data, encoded->length, ctx->store,
-                                      text_of(ctx->password),
-                                      ctx->password ? ctx->password->length : 0)
-            : PKEY_read_buffer(encoded->data, encoded->length, ctx->store, ctx->passwd_cb,
-                               ctx->passwd_arg);
+    PKEY* key = uses_password_bytes(ctx)
+                    ? PKEY_read_buffer_passwd(encoded->data, encoded->length, ctx->store,
+                                              text_of(ctx->password),
+                                              ctx->password ? ctx->password->length : 0)
+                    : PKEY_read_buffer(encoded->data, encoded->length, ctx->store, ctx->passwd_cb,
+                                       ctx->passwd_arg);
     // A failed read keeps the key the context held.
     if (key == nullptr) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_CTX_READ, ERR_LIB_CADB);
@@ -93,12 +92,11 @@ int PKEY_CTX_default_write(PKEY_CTX* ctx, int format, int form) {
     if (ctx == nullptr) return fail(CADB_F_PKEY_CTX_WRITE);
     std::lock_guard g(ctx->mutex);
     if (!ctx->key_path || ctx->key == nullptr) return fail(CADB_F_PKEY_CTX_WRITE);
-    BufferPtr encoded(uses_password_bytes(ctx)
-                          ? PKEY_get_passwd(ctx->key, format, form, ctx->store,
-                                            text_of(ctx->password),
-                                            ctx->password ? ctx->password->length : 0)
-                          : PKEY_get(ctx->key, format, form, ctx->store, ctx->passwd_cb,
-                                     ctx->passwd_arg));
+    BufferPtr encoded(
+        uses_password_bytes(ctx)
+            ? PKEY_get_passwd(ctx->key, format, form, ctx->store, text_of(ctx->password),
+                              ctx->password ? ctx->password->length : 0)
+            : PKEY_get(ctx->key, format, form, ctx->store, ctx->passwd_cb, ctx->passwd_arg));
     if (!encoded || BUFFER_save_file(text_of(ctx->key_path), encoded.get()) <= 0) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_CTX_WRITE, ERR_LIB_CADB);
         return 0;

@@ -49,8 +49,7 @@ EVP_PKEY* evp_keygen(int openssl_type, EVP_PKEY* params, int paramset, int rsa_b
                       EVP_PKEY_CTX_free);
     ProgressHook hook{cb};
     if (!ctx || EVP_PKEY_keygen_init(ctx.get()) <= 0) return nullptr;
-    if (rsa_bits != 0 && EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), rsa_bits) <= 0)
-        return nullptr;
+    if (rsa_bits != 0 && EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), rsa_bits) <= 0) return nullptr;
     if (paramset != 0 && EVP_PKEY_CTX_ctrl(ctx.get(), -1, EVP_PKEY_OP_KEYGEN,
                                            EVP_PKEY_CTRL_GOST_PARAMSET, paramset, nullptr) <= 0)
         return nullptr;

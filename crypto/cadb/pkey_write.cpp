@@ -93,8 +93,7 @@ i2d_of_void* as_i2d(F f) {
 
 Traditional traditional_of(const PKEY* key) {
     EVP_PKEY* pkey = key->key;
-    if (is_rsa(key->type))
-        return {const_cast<RSA*>(EVP_PKEY_get0_RSA(pkey)), as_i2d(i2d_rsa)};
+    if (is_rsa(key->type)) return {const_cast<RSA*>(EVP_PKEY_get0_RSA(pkey)), as_i2d(i2d_rsa)};
     switch (key->type) {
         case EVP_PKEY_DSA:
             return {const_cast<DSA*>(EVP_PKEY_get0_DSA(pkey)), as_i2d(i2d_dsa)};
@@ -150,8 +149,8 @@ BUFFER* PKEY_get(PKEY* key, int format, int form, PSE* store, BUFFER_PASSWD_CB c
         CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_GET, ERR_R_INTERNAL);
         return nullptr;
     }
-    const bool wrap = store != nullptr && pkey_is_gost(key->type) &&
-                      key->state != PKEY_STATE_NO_PRIVATE;
+    const bool wrap =
+        store != nullptr && pkey_is_gost(key->type) && key->state != PKEY_STATE_NO_PRIVATE;
     if (wrap && (!EVP_PKEY_set_pse(key->key, store) || !EVP_PKEY_encrypt_opaque(key->key, store))) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_GET, ERR_LIB_CADB);
         return nullptr;

@@ -96,11 +96,11 @@ bool set_algorithm(X509_ALGOR* alg, const EVP_CIPHER* cipher, const EVP_MD* prf,
     if (prf != EVP_sha1()) {
         kdf->prf = X509_ALGOR_new();
         if (kdf->prf == nullptr ||
-            !X509_ALGOR_set0(kdf->prf, OBJ_dup(OBJ_nid2obj(prf_nid_of(prf))), V_ASN1_NULL,
-                             nullptr))
+            !X509_ALGOR_set0(kdf->prf, OBJ_dup(OBJ_nid2obj(prf_nid_of(prf))), V_ASN1_NULL, nullptr))
             return false;
     }
-    ASN1_TYPE* kdf_params = ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), kdf.get(), nullptr);
+    ASN1_TYPE* kdf_params =
+        ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), kdf.get(), nullptr);
     if (kdf_params == nullptr ||
         !X509_ALGOR_set0(pbe2->keyfunc, OBJ_dup(OBJ_nid2obj(NID_id_pbkdf2)), V_ASN1_SEQUENCE,
                          kdf_params->value.sequence)) {
@@ -117,9 +117,8 @@ bool set_algorithm(X509_ALGOR* alg, const EVP_CIPHER* cipher, const EVP_MD* prf,
         return false;
     }
     ASN1_TYPE* params = ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBE2PARAM), pbe2.get(), nullptr);
-    if (params == nullptr ||
-        !X509_ALGOR_set0(alg, OBJ_dup(OBJ_nid2obj(NID_pbes2)), V_ASN1_SEQUENCE,
-                         params->value.sequence)) {
+    if (params == nullptr || !X509_ALGOR_set0(alg, OBJ_dup(OBJ_nid2obj(NID_pbes2)), V_ASN1_SEQUENCE,
+                                              params->value.sequence)) {
         ASN1_TYPE_free(params);
         return false;
     }
@@ -147,8 +146,8 @@ bool read_scheme(const X509_ALGOR* alg, Pbe2Ptr& pbe2, Pbkdf2Ptr& kdf, Scheme& s
     ASN1_TYPE wrapper{};
     wrapper.type = V_ASN1_SEQUENCE;
     wrapper.value.sequence = static_cast<ASN1_STRING*>(const_cast<void*>(pval));
-    pbe2.reset(static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM),
-                                                                  &wrapper)));
+    pbe2.reset(
+        static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), &wrapper)));
     if (!pbe2 || nid_of(pbe2->keyfunc) != NID_id_pbkdf2) return false;
     X509_ALGOR_get0(nullptr, &ptype, &pval, pbe2->keyfunc);
     if (ptype != V_ASN1_SEQUENCE) return false;
@@ -212,8 +211,7 @@ X509_SIG* PKCS8_encrypt_pbes2(const EVP_CIPHER* cipher, const EVP_MD* prf, const
     return sig;
 }
 
-PKCS8_PRIV_KEY_INFO* PKCS8_decrypt_pbes2(const X509_SIG* sig, const char* passwd,
-                                         int passwd_len) {
+PKCS8_PRIV_KEY_INFO* PKCS8_decrypt_pbes2(const X509_SIG* sig, const char* passwd, int passwd_len) {
     if (sig == nullptr || passwd == nullptr || passwd_len < 0) return nullptr;
     const X509_ALGOR* alg = nullptr;
     const ASN1_OCTET_STRING* data = nullptr;

@@ -18,7 +18,6 @@ X509_SIG* PKCS8_encrypt_pbes2(const EVP_CIPHER* cipher, const EVP_MD* prf, const
 // The PrivateKeyInfo inside sig. PBES2 with a PRF and cipher of the library
 // is decrypted here; any other scheme goes to libcrypto. Null on failure
 // (a wrong password included); every clear byte is wiped.
-PKCS8_PRIV_KEY_INFO* PKCS8_decrypt_pbes2(const X509_SIG* sig, const char* passwd,
-                                         int passwd_len);
+PKCS8_PRIV_KEY_INFO* PKCS8_decrypt_pbes2(const X509_SIG* sig, const char* passwd, int passwd_len);
 
 }  // namespace cadb

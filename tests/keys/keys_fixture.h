@@ -83,8 +83,7 @@ class KeysTest : public ::testing::Test {
             !PSE_CTX_write(made.get()))
             return nullptr;
         PseCtxPtr opened(PSE_CTX_new());
-        if (!PSE_CTX_set_path(opened.get(), path, 0) || !PSE_CTX_read(opened.get()))
-            return nullptr;
+        if (!PSE_CTX_set_path(opened.get(), path, 0) || !PSE_CTX_read(opened.get())) return nullptr;
         return PSE_up_ref(PSE_CTX_get_pse(opened.get()));
     }
 

@@ -144,8 +144,8 @@ TEST_F(PkeyCtx, ThreadsShareOneContext) {
     PkeyCtxPtr ctx(PKEY_CTX_new());
     PKEY_CTX_set_PSE(ctx.get(), store_);
     ASSERT_EQ(PKEY_CTX_generate(ctx.get(), NID_ECR3410_CP, 0), 1);
-    BufferPtr file(PKEY_get(PKEY_CTX_get_PKEY(ctx.get()), FORM_PEM, PKEY_FORM_TRADITIONAL,
-                            nullptr, nullptr, nullptr));
+    BufferPtr file(PKEY_get(PKEY_CTX_get_PKEY(ctx.get()), FORM_PEM, PKEY_FORM_TRADITIONAL, nullptr,
+                            nullptr, nullptr));
     PKEY_CTX_set_buffer(ctx.get(), file->data, file->length);
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;

@@ -46,8 +46,8 @@ int refuse(char*, int, int, void*) { return -1; }
 std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 TEST_F(PkeyFile, EveryFormRoundTrips) {
-    const int types[] = {NID_rsa, EVP_PKEY_DSA, NID_R3410, NID_R3410_CP, NID_ECR3410,
-                         NID_ECR3410_CP};
+    const int types[] = {NID_rsa,      EVP_PKEY_DSA, NID_R3410,
+                         NID_R3410_CP, NID_ECR3410,  NID_ECR3410_CP};
     for (int type : types) {
         PkeyPtr key = make(type, store_);
         ASSERT_TRUE(key) << type;
@@ -57,9 +57,9 @@ TEST_F(PkeyFile, EveryFormRoundTrips) {
                 for (bool with_password : {false, true}) {
                     for (bool wrapped : {false, true}) {
                         if (wrapped && !gost) continue;
-                        SCOPED_TRACE(::testing::Message() << type << " format " << format << " form "
-                                                        << form << " password " << with_password
-                                                        << " wrapped " << wrapped);
+                        SCOPED_TRACE(::testing::Message()
+                                     << type << " format " << format << " form " << form
+                                     << " password " << with_password << " wrapped " << wrapped);
                         PSE* under = wrapped ? store_ : nullptr;
                         PasswordSource pw{"secret"};
                         BufferPtr file(PKEY_get(key.get(), format, form, under,
@@ -69,17 +69,16 @@ TEST_F(PkeyFile, EveryFormRoundTrips) {
                             with_password && (form != PKEY_FORM_TRADITIONAL || format == FORM_PEM);
                         const std::string text = text_of(bytes_of(file.get()));
                         if (format == FORM_PEM) {
-                            const char* label =
-                                form == PKEY_FORM_TRADITIONAL ? PKEY_pem_name(type)
-                                : encrypted                   ? "ENCRYPTED PRIVATE KEY"
-                                                              : "PRIVATE KEY";
+                            const char* label = form == PKEY_FORM_TRADITIONAL ? PKEY_pem_name(type)
+                                                : encrypted ? "ENCRYPTED PRIVATE KEY"
+                                                            : "PRIVATE KEY";
                             EXPECT_EQ(text.rfind(std::string("-----BEGIN ") + label + "-----", 0),
                                       0u)
                                 << text.substr(0, 40);
                         }
                         // The key is held unwrapped again after a wrapped write.
-                        EXPECT_TRUE(PKEY_get(key.get(), FORM_DER, PKEY_FORM_PKCS8, nullptr,
-                                             nullptr, nullptr) != nullptr);
+                        EXPECT_TRUE(PKEY_get(key.get(), FORM_DER, PKEY_FORM_PKCS8, nullptr, nullptr,
+                                             nullptr) != nullptr);
                         PasswordSource again{"secret"};
                         PkeyPtr back(PKEY_read_buffer(file->data, file->length, under,
                                                       with_password ? give : nullptr, &again));
@@ -131,8 +130,8 @@ TEST_F(PkeyFile, ConvertedAndTypedPasswordsBothOpen) {
     // A password in the local code page, which the stored encoding changes.
     PasswordSource local{"\xEF\xE0\xF0\xEE\xEB\xFC"};
     int converted_len = 0;
-    char* converted = PASSWD_encode(local.text.data(), static_cast<int>(local.text.size()),
-                                    &converted_len);
+    char* converted =
+        PASSWD_encode(local.text.data(), static_cast<int>(local.text.size()), &converted_len);
     ASSERT_NE(converted, nullptr);
     ASSERT_NE(std::string(converted, converted_len), local.text);
 
@@ -210,8 +209,8 @@ TEST_F(PkeyFile, HostileBytesFailCleanly) {
     // Trailing bytes are refused.
     Bytes longer = der;
     longer.push_back(0);
-    EXPECT_FALSE(PkeyPtr(PKEY_read_buffer_passwd(longer.data(), static_cast<int>(longer.size()),
-                                                 nullptr, "pw", 2)));
+    EXPECT_FALSE(PkeyPtr(
+        PKEY_read_buffer_passwd(longer.data(), static_cast<int>(longer.size()), nullptr, "pw", 2)));
     // The encryption has no integrity check of its own: a changed byte
     // either fails or gives some key that still encodes; never a crash.
     for (size_t i = 0; i < der.size(); i += 3) {

@@ -97,8 +97,8 @@ TEST_F(Pkey, SoftKeysOfEveryType) {
         int type, n, bits;
     };
     const Case cases[] = {
-        {EVP_PKEY_RSA, 512, 512},   {NID_rsa, 1024, 1024},  {EVP_PKEY_DSA, 0, 1024},
-        {NID_R3410, 0, 1024},       {NID_ECR3410, 0, 256},  {NID_ECR3410_CP, 0, 256},
+        {EVP_PKEY_RSA, 512, 512},  {NID_rsa, 1024, 1024}, {EVP_PKEY_DSA, 0, 1024},
+        {NID_R3410, 0, 1024},      {NID_ECR3410, 0, 256}, {NID_ECR3410_CP, 0, 256},
         {NID_R3410_CP, 300, 1024},
     };
     for (const Case& c : cases) {

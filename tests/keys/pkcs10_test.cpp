@@ -1,0 +1,322 @@
+// Requests made, signed, encoded and read back in every form; checked by
+// the openssl command (and its GOST engine) in a child process.
+#include "crypto/cadb/pkcs10.h"
+
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "crypto/cadb/buffer_encode.h"
+#include "crypto/cadb/cadb_reasons.h"
+#include "crypto/core/gost_pkey.h"
+#include "crypto/rus/evp_gost.h"
+#include "tests/keys/keys_fixture.h"
+
+namespace cadb::test {
+namespace {
+
+struct P10Free {
+    void operator()(PKCS10* p) const { PKCS10_free(p); }
+};
+using P10Ptr = std::unique_ptr<PKCS10, P10Free>;
+struct NameFree {
+    void operator()(X509_NAME* n) const { X509_NAME_free(n); }
+};
+using NamePtr = std::unique_ptr<X509_NAME, NameFree>;
+
+NamePtr subject_name(const char* cn) {
+    NamePtr name(X509_NAME_new());
+    X509_NAME_add_entry_by_txt(name.get(), "C", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("RU"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name.get(), "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+    return name;
+}
+
+// Exit status and the whole output of a command.
+std::pair<int, std::string> run(const std::string& command) {
+    std::string out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) return {-1, out};
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    const int status = pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+class Pkcs10 : public KeysTest {
+  protected:
+    PkeyPtr key(int type) {
+        const int n = type == NID_rsa ? 1024 : 0;
+        return PkeyPtr(PKEY_generate(type, n, nullptr, nullptr, store_));
+    }
+    std::string save(const BUFFER* b, const char* name) {
+        const auto path = root_ / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b->data), b->length);
+        return path.string();
+    }
+};
+
+TEST_F(Pkcs10, MadeRequestsSplitIntoTheirFields) {
+    const struct {
+        int type, key_algorithm, signature, bits;
+    } cases[] = {
+        {NID_rsa, EVP_PKEY_RSA, NID_sha1WithRSAEncryption, 1024},
+        {EVP_PKEY_DSA, EVP_PKEY_DSA, NID_dsaWithSHA1, 1024},
+        {NID_R3410, NID_R3410, NID_R3410_R3411, 1024},
+        {NID_R3410_CP, NID_R3410_CP, NID_R3411_WITH_R3410_CP, 1024},
+        {NID_ECR3410, NID_ECR3410, NID_ECR3410_R3411, 256},
+        {NID_ECR3410_CP, NID_ECR3410_CP, NID_R3411_WITH_ECR3410_CP, 256},
+    };
+    NamePtr name = subject_name("Иван Петров");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        PkeyPtr k = key(c.type);
+        ASSERT_TRUE(k);
+        P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, nullptr, 0));
+        ASSERT_TRUE(p10);
+        EXPECT_EQ(p10->origin, PKCS10_ORIGIN_ENCODED);
+        EXPECT_EQ(p10->version, 0);
+        EXPECT_EQ(p10->signature_check, 1);
+        EXPECT_EQ(p10->key_algorithm, c.key_algorithm);
+        EXPECT_EQ(p10->signature_algorithm, c.signature);
+        EXPECT_EQ(p10->key_size, c.bits);
+        EXPECT_EQ(bytes_of(p10->key_fingerprint), bytes_of(k->fingerprint));
+        ASSERT_NE(p10->subject, nullptr);
+        EXPECT_EQ(p10->subject->nid, NID_countryName);
+        ASSERT_NE(p10->subject->next, nullptr);
+        EXPECT_EQ(p10->subject->next->nid, NID_commonName);
+        EXPECT_EQ(p10->attributes, nullptr);
+        EXPECT_EQ(p10->extensions, nullptr);
+        EXPECT_EQ(p10->subject_fingerprint->length, 32);
+    }
+    // The DSA key always carries its parameters.
+    PkeyPtr dsa = key(EVP_PKEY_DSA);
+    P10Ptr p10(PKCS10_make(nullptr, dsa.get(), nullptr, 0, nullptr, nullptr, 0));
+    ASSERT_TRUE(p10);
+    const ASN1_OBJECT* obj = nullptr;
+    int ptype = 0;
+    const void* pval = nullptr;
+    X509_ALGOR* alg = nullptr;
+    X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &alg, X509_REQ_get_X509_PUBKEY(p10->request));
+    X509_ALGOR_get0(&obj, &ptype, &pval, alg);
+    EXPECT_EQ(ptype, V_ASN1_SEQUENCE);
+    EXPECT_EQ(p10->subject, nullptr) << "empty subject";
+}
+
+TEST_F(Pkcs10, ASigningKeyOtherThanTheSubjectKey) {
+    PkeyPtr subject_key = key(NID_ECR3410_CP);
+    PkeyPtr signer = key(NID_ECR3410_CP);
+    NamePtr name = subject_name("proxy");
+    P10Ptr p10(PKCS10_make(name.get(), subject_key.get(), signer.get(), 0, nullptr, nullptr, 0));
+    ASSERT_TRUE(p10);
+    // The signature does not verify with the request's own key, but the key
+    // is sound: the record says so and is returned.
+    EXPECT_NE(p10->signature_check, 1);
+    EXPECT_EQ(X509_REQ_verify(p10->request, signer->key), 1);
+    ERR_clear_error();
+}
+
+TEST_F(Pkcs10, ExtensionsAreRequested) {
+    PkeyPtr k = key(NID_ECR3410_CP);
+    STACK_OF(X509_EXTENSION)* exts = sk_X509_EXTENSION_new_null();
+    sk_X509_EXTENSION_push(exts, X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage,
+                                                     "critical,digitalSignature,keyEncipherment"));
+    sk_X509_EXTENSION_push(exts, X509V3_EXT_conf_nid(nullptr, nullptr, NID_ext_key_usage,
+                                                     "clientAuth,emailProtection"));
+    NamePtr name = subject_name("ext");
+    P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, exts, 0));
+    sk_X509_EXTENSION_pop_free(exts, X509_EXTENSION_free);
+    ASSERT_TRUE(p10);
+    ASSERT_NE(p10->extensions, nullptr);
+    ASSERT_EQ(sk_X509_EXTENSION_num(p10->extensions), 2);
+    EXPECT_EQ(
+        cadb::OBJ_obj2nid(X509_EXTENSION_get_object(sk_X509_EXTENSION_value(p10->extensions, 0))),
+        NID_key_usage);
+    EXPECT_EQ(X509_EXTENSION_get_critical(sk_X509_EXTENSION_value(p10->extensions, 0)), 1);
+}
+
+TEST_F(Pkcs10, EveryOutputFormReadsBack) {
+    PkeyPtr k = key(NID_ECR3410_CP);
+    NamePtr name = subject_name("forms");
+    P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, nullptr, 0));
+    ASSERT_TRUE(p10);
+    BufferPtr der(PKCS10_get(p10.get(), FORM_DER));
+    BufferPtr pem(PKCS10_get(p10.get(), FORM_PEM));
+    BufferPtr b64(PKCS10_get(p10.get(), FORM_BASE64));
+    BufferPtr text(PKCS10_get(p10.get(), FORM_TEXT));
+    ASSERT_TRUE(der && pem && b64 && text);
+    const std::string pem_text(reinterpret_cast<char*>(pem->data), pem->length);
+    EXPECT_EQ(pem_text.rfind("-----BEGIN CERTIFICATE REQUEST-----\n", 0), 0u);
+    EXPECT_EQ(pem_text.find('\r'), std::string::npos);
+    const std::string line = pem_text.substr(pem_text.find('\n') + 1, 65);
+    EXPECT_EQ(line.find('\n'), 64u) << "64-character lines";
+    const std::string b64_text(reinterpret_cast<char*>(b64->data), b64->length);
+    EXPECT_EQ(b64_text.find('\n'), std::string::npos);
+    const std::string printed(reinterpret_cast<char*>(text->data), text->length);
+    EXPECT_NE(printed.find("Certificate Request"), std::string::npos);
+    EXPECT_NE(printed.find("forms"), std::string::npos);
+
+    const Bytes expected = bytes_of(der.get());
+    int step = 0;
+    auto same = [&](PKCS10* back, int origin) {
+        ++step;
+        ASSERT_NE(back, nullptr) << "step " << step;
+        EXPECT_EQ(back->origin, origin);
+        EXPECT_EQ(back->signature_check, 1);
+        BufferPtr again(PKCS10_get(back, FORM_DER));
+        EXPECT_EQ(bytes_of(again.get()), expected);
+        PKCS10_free(back);
+    };
+    same(PKCS10_read_buffer(FORM_ANY, der->data, der->length), PKCS10_ORIGIN_ENCODED);
+    same(PKCS10_read_buffer(FORM_DER, der->data, der->length), PKCS10_ORIGIN_ENCODED);
+    same(PKCS10_read_buffer(FORM_ANY, pem->data, pem->length), PKCS10_ORIGIN_ENCODED);
+    same(PKCS10_read_buffer(FORM_PEM, pem->data, pem->length), PKCS10_ORIGIN_ENCODED);
+    // Bare base64: through the generic reader, and directly.
+    same(PKCS10_read_buffer(FORM_ANY, b64->data, b64->length), PKCS10_ORIGIN_ENCODED);
+    same(PKCS10_read_base64(b64_text.c_str(), 0), PKCS10_ORIGIN_BASE64);
+    same(PKCS10_read_base64((b64_text + "\r\n").c_str(), 0), PKCS10_ORIGIN_BASE64);
+    // The body of the PEM, with its line breaks, without the armour.
+    const std::string body = pem_text.substr(pem_text.find('\n') + 1,
+                                             pem_text.find("-----END") - pem_text.find('\n') - 1);
+    same(PKCS10_read_base64(body.c_str(), 0), PKCS10_ORIGIN_BASE64);
+    // What users paste: broken by spaces, tabs and quotes, with or without
+    // the armour.
+    std::string pasted = "\"";
+    for (size_t i = 0; i < b64_text.size(); ++i) {
+        pasted += b64_text[i];
+        if (i % 40 == 39) pasted += "\"\r\n\t \"";
+    }
+    pasted += "\"";
+    same(PKCS10_load(pasted.c_str(), 0), PKCS10_ORIGIN_BASE64);
+    std::string quoted_pem = "\t'";
+    for (char ch : pem_text) quoted_pem += ch == '\n' ? std::string("'\n\t'") : std::string(1, ch);
+    same(PKCS10_load(quoted_pem.c_str(), 0), PKCS10_ORIGIN_BASE64);
+
+    // Stream reader: the one form asked for, all of the stream.
+    BIO* bio = BIO_new_mem_buf(pem->data, pem->length);
+    X509_REQ* req = PKCS10_read_bio(FORM_PEM, bio);
+    BIO_free(bio);
+    EXPECT_NE(req, nullptr);
+    X509_REQ_free(req);
+    bio = BIO_new_mem_buf(der->data, der->length);
+    EXPECT_EQ(PKCS10_read_bio(FORM_ANY, bio), nullptr);
+    EXPECT_TRUE(queue_has_reason(CADB_R_INVALID_ENCODE_TYPE));
+    BIO_free(bio);
+}
+
+TEST_F(Pkcs10, BadRequestsAreRefused) {
+    PkeyPtr k = key(NID_ECR3410_CP);
+    NamePtr name = subject_name("bad");
+    P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, nullptr, 0));
+    BufferPtr der(PKCS10_get(p10.get(), FORM_DER));
+    Bytes longer = bytes_of(der.get());
+    longer.push_back(0);
+    EXPECT_FALSE(
+        P10Ptr(PKCS10_read_buffer(FORM_DER, longer.data(), static_cast<int>(longer.size()))));
+    EXPECT_FALSE(P10Ptr(PKCS10_read_buffer(3, der->data, der->length)));
+    EXPECT_TRUE(queue_has_reason(CADB_R_INVALID_ENCODE_TYPE));
+    EXPECT_FALSE(P10Ptr(PKCS10_read_buffer(FORM_PEM, der->data, der->length)));
+    EXPECT_FALSE(P10Ptr(PKCS10_load("not a request at all", 0)));
+    EXPECT_FALSE(P10Ptr(PKCS10_load("", 0)));
+
+    // Version 1 is refused by every reader (before the signature is looked
+    // at).
+    Bytes v1 = bytes_of(der.get());
+    const Bytes version0 = {0x02, 0x01, 0x00};
+    const auto at = std::search(v1.begin(), v1.end(), version0.begin(), version0.end());
+    ASSERT_NE(at, v1.end());
+    at[2] = 0x01;
+    ERR_clear_error();
+    EXPECT_FALSE(P10Ptr(PKCS10_read_buffer(FORM_DER, v1.data(), static_cast<int>(v1.size()))));
+    EXPECT_TRUE(queue_has_reason(CADB_R_INVALID_PKCS10_VERSION));
+    EXPECT_FALSE(P10Ptr(PKCS10_read_buffer(FORM_ANY, v1.data(), static_cast<int>(v1.size()))));
+    BufferPtr v1_b64(BUFFER_fill(v1.data(), static_cast<int>(v1.size())));
+    BUFFER_to_base64(v1_b64.get());
+    EXPECT_FALSE(P10Ptr(PKCS10_load(reinterpret_cast<char*>(v1_b64->data), v1_b64->length)));
+
+    // Every single-byte change either fails or reads as a request whose
+    // check tells.
+    const Bytes good = bytes_of(der.get());
+    for (size_t i = 0; i < good.size(); ++i) {
+        Bytes m = good;
+        m[i] ^= 0x01;
+        P10Ptr r(PKCS10_read_buffer(FORM_ANY, m.data(), static_cast<int>(m.size())));
+        if (r) EXPECT_TRUE(r->signature_check == 1 || m != good);
+    }
+    ERR_clear_error();
+}
+
+TEST_F(Pkcs10, PeersVerifyOurRequests) {
+    NamePtr name = subject_name("peer");
+    for (int type : {NID_rsa, EVP_PKEY_DSA}) {
+        PkeyPtr k = key(type);
+        P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, nullptr, 0));
+        ASSERT_TRUE(p10);
+        BufferPtr pem(PKCS10_get(p10.get(), FORM_PEM));
+        const std::string file = save(pem.get(), "req.pem");
+        const auto [status, out] = run("openssl req -noout -verify -in " + file);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("verify OK"), std::string::npos) << out;
+    }
+    // GOST R 34.10-2001 with the CryptoPro identifiers, through the peer's
+    // own GOST engine, in DER and PEM.
+    for (int set :
+         {NID_R3410_2001_A_PARAMSET, NID_R3410_2001_B_PARAMSET, NID_R3410_2001_C_PARAMSET}) {
+        PkeyPtr k(PKEY_generate(NID_ECR3410_CP, set, nullptr, nullptr, store_));
+        ASSERT_TRUE(k);
+        P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, nullptr, 0));
+        ASSERT_TRUE(p10);
+        BufferPtr der(PKCS10_get(p10.get(), FORM_DER));
+        const std::string file = save(der.get(), "req.der");
+        const auto [status, out] =
+            run("openssl req -engine gost -inform DER -noout -verify -in " + file);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("verify OK"), std::string::npos) << out;
+        // A changed signature is refused by the peer too.
+        Bytes bad = bytes_of(der.get());
+        bad[bad.size() - 5] ^= 0x01;
+        BufferPtr bad_buf(BUFFER_fill(bad.data(), static_cast<int>(bad.size())));
+        const std::string bad_file = save(bad_buf.get(), "bad.der");
+        EXPECT_NE(run("openssl req -engine gost -inform DER -noout -verify -in " + bad_file)
+                      .second.find("verify failure"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Pkcs10, PeerRequestsReadHere) {
+    // A request made by the peer's GOST engine from its own key.
+    const std::string key_file = (root_ / "peer.key").string();
+    const std::string req_file = (root_ / "peer.req").string();
+    auto [status, out] =
+        run("openssl genpkey -engine gost -algorithm gost2001 -pkeyopt paramset:A "
+            "-out " +
+            key_file);
+    ASSERT_EQ(status, 0) << out;
+    std::tie(status, out) = run("openssl req -engine gost -new -key " + key_file +
+                                " -subj /CN=peer -md_gost94 -out " + req_file);
+    ASSERT_EQ(status, 0) << out;
+    std::ifstream in(req_file);
+    const std::string pem((std::istreambuf_iterator<char>(in)), {});
+    P10Ptr p10(PKCS10_load(pem.c_str(), 0));
+    ASSERT_TRUE(p10);
+    EXPECT_EQ(p10->signature_check, 1);
+    EXPECT_EQ(p10->key_algorithm, NID_ECR3410_CP);
+    EXPECT_EQ(p10->signature_algorithm, NID_R3411_WITH_ECR3410_CP);
+    // The peer's key file reads here as the same key.
+    std::ifstream key_in(key_file);
+    const std::string key_pem((std::istreambuf_iterator<char>(key_in)), {});
+    PkeyPtr key(PKEY_read_buffer(reinterpret_cast<const unsigned char*>(key_pem.data()),
+                                 static_cast<int>(key_pem.size()), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(key);
+    EXPECT_EQ(EVP_PKEY_eq(key->key, X509_REQ_get0_pubkey(p10->request)), 1);
+}
+
+}  // namespace
+}  // namespace cadb::test
