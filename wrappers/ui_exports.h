@@ -27,7 +27,7 @@ using UIStartSeeding = int (*)(PSE* pse, unsigned char* state36, int* out_len,
 
 extern "C" {
 using UI_Init = std::int32_t (*)();
-using UI_Free = void (*)();
+using UI_Free = std::int32_t (*)();
 using UI_dirOperationCBK = std::int32_t (*)(const char* caption, UIDirRecord* record);
 using UI_getPassCBK = std::int32_t (*)(char* buf, std::int32_t size, std::int32_t rwflag,
                                        const char* prompt);
@@ -42,7 +42,7 @@ using UI_acceptPKCS7CBK = std::int32_t (*)(char** texts, std::int32_t count, cha
 using UI_devReqReady = std::int32_t (*)(const char* path, std::int32_t arg);
 // The library's string table: string id into buf (size bytes, terminated);
 // the length, 0 when the id has no string.
-using UI_LoadStringA = std::int32_t (*)(std::uint32_t id, char* buf, std::int32_t size);
+using UI_GorgetLoadString = std::int32_t (*)(std::uint32_t id, char* buf, std::int32_t size);
 // A message box without owner; the button pressed (IDOK, IDYES, IDNO ...).
 using UI_MessageBoxA = std::int32_t (*)(void* owner, const char* text, const char* caption,
                                         std::uint32_t type);

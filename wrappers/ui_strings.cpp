@@ -34,8 +34,8 @@ std::string LoadUIString(const char* libraryName, int id) {
         cache.name = libraryName;
         cache.module = module_load(libraryName);
     }
-    UI_LoadStringA fn = nullptr;
-    if (!cache.module || id < 0 || !module_entry(cache.module, "LoadStringA", fn)) return {};
+    UI_GorgetLoadString fn = nullptr;
+    if (!cache.module || id < 0 || !module_entry(cache.module, "GorgetLoadString", fn)) return {};
     std::array<char, kStringBuffer> buf{};
     const int n = fn(static_cast<std::uint32_t>(id), buf.data(), static_cast<int>(buf.size()));
     if (n <= 0) return {};

@@ -105,7 +105,10 @@ EXPORT std::int32_t Init() {
     return std::atoi(a.c_str());
 }
 
-EXPORT void Free() { journal("Free", {}); }
+EXPORT std::int32_t Free() {
+    journal("Free", {});
+    return 0;
+}
 
 EXPORT std::int32_t dirOperationCBK(const char* caption, cadb::UIDirRecord* record) {
     const std::string a = answer("dirOperationCBK", "");
@@ -177,8 +180,8 @@ EXPORT std::int32_t devReqReady(const char* path, std::int32_t) {
 }
 
 // Strings: "S<id>", with the fields the real table's texts carry.
-EXPORT std::int32_t LoadStringA(std::uint32_t id, char* buf, std::int32_t size) {
-    if (answer("LoadStringA", "") == "none" || size <= 0) return 0;
+EXPORT std::int32_t GorgetLoadString(std::uint32_t id, char* buf, std::int32_t size) {
+    if (answer("GorgetLoadString", "") == "none" || size <= 0) return 0;
     std::string text = "S" + num(static_cast<long>(id));
     switch (id) {
         case 40: case 51: case 57: case 69: case 73: text += " %d"; break;
