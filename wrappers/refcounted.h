@@ -47,6 +47,7 @@ class TRef {
     }
     T* get() const { return p_; }
     T* operator->() const { return p_; }
+    T& operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     void reset() { TRef().swap(*this); }
     void swap(TRef& o) noexcept { std::swap(p_, o.p_); }

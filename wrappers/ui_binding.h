@@ -103,6 +103,10 @@ int displProgressCBK(int a, int b, void* arg);
 int rndInitCBK(int ch, int index, int total, void* arg);
 int dev_req_callback(const char* path, void* arg);
 
+// Seeds the store's generator through slot 8 of the current object. 1 only
+// when the generator is ready afterwards.
+int RndInitThroughUI();
+
 // String id of the named library's string table ("" when the library, or the
 // string, is missing). The library stays cached until another name, or a null
 // name, is given.

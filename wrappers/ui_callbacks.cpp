@@ -1,5 +1,6 @@
 // The current user-interface object and the plain callbacks through which the
 // cryptographic library reaches it.
+#include "crypto/cadb/pse_ctx.h"
 #include "wrappers/log.h"
 #include "wrappers/ui_binding.h"
 
@@ -70,6 +71,11 @@ int dev_req_callback(const char* path, void* arg) {
         return 0;
     }
     return g_current->devReqReady(path, arg);
+}
+
+int RndInitThroughUI() {
+    if (g_current == nullptr) return 0;
+    return g_current->rndInitCBK_Vambrace32(10, 1, 0, 0) != 0 && CADB_rand_status() ? 1 : 0;
 }
 
 }  // namespace cadb
