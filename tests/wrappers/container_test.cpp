@@ -1,0 +1,124 @@
+// The media table, the names of a store's files on each medium, and the
+// container that reads and writes a store file by file.
+#include "wrappers/pse_container.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/wrappers/store_fixture.h"
+
+namespace cadb {
+namespace {
+
+using namespace cadb::testing;
+
+TEST(MediaTable, TheKindComesFromTheShortNameAnywhereInThePath) {
+    EXPECT_EQ(GetPSEMediaType("C:\\store\\PKCS11data"), PSE_MEDIA_PKCS11);
+    EXPECT_EQ(GetPSEMediaType("a:\\"), PSE_MEDIA_FILE);
+    EXPECT_EQ(GetPSEMediaType("etoken:\\0\\keys"), PSE_MEDIA_ETOKEN);
+    EXPECT_EQ(GetPSEMediaType("RUTOKEN:\\keys"), PSE_MEDIA_RUTOKEN);
+    EXPECT_EQ(GetPSEMediaType("ibutton:\\1"), PSE_MEDIA_IBUTTON);
+    EXPECT_EQ(GetPSEMediaType(nullptr), PSE_MEDIA_FILE);
+    EXPECT_STREQ(kPSEMediaTable[4].description, "pkcs11(Knowledge)");
+    EXPECT_STREQ(kPSEMediaTable[1].prefix, "ibutton:");
+}
+
+TEST(MediaTable, StoreFileNamesFollowTheMedium) {
+    StoreFileNames names;
+    ASSERT_TRUE(BuildStoreFileNames("etoken:\\keys", PSE_MEDIA_ETOKEN, names));
+    EXPECT_EQ(names, (StoreFileNames{"etoken:\\keys\\a001", "etoken:\\keys\\b001",
+                                     "etoken:\\keys\\c001", "etoken:\\keys\\d001",
+                                     "etoken:\\keys\\e001"}));
+    ASSERT_TRUE(BuildStoreFileNames("ibutton:\\1", PSE_MEDIA_IBUTTON, names));
+    EXPECT_EQ(names[STORE_MKEY], "ibutton:\\1\\mk  .001");
+    ASSERT_TRUE(BuildStoreFileNames("a:\\s", PSE_MEDIA_FILE, names, 4));
+    EXPECT_EQ(names[STORE_RAND], "a:\\s\\rand.opq");
+    EXPECT_EQ(names[STORE_PARAMS], "");
+    EXPECT_FALSE(BuildStoreFileNames("pkcs11:\\x", PSE_MEDIA_PKCS11, names));
+    EXPECT_FALSE(BuildStoreFileNames(std::string(255, 'x').c_str(), PSE_MEDIA_FILE, names));
+    EXPECT_EQ(names[STORE_MKEY], "");
+}
+
+class Container : public StoreTest {};
+
+TEST_F(Container, ReadsAStoreWholeAndWritesItElsewhere) {
+    make_store("a:\\s");
+    TRef<TPSEContainer> c(new TPSEContainer);
+    ASSERT_EQ(c->readFiles("a:\\s"), 1);
+    EXPECT_EQ(c->lastError(), 0);
+    EXPECT_EQ(c->contents(STORE_RAND).getLength(), 36);
+    EXPECT_TRUE(c->contents(STORE_PARAMS).isEmpty());
+    ASSERT_EQ(c->writeFiles("b:\\copy"), 1);
+    for (const char* name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"})
+        EXPECT_EQ(slurp(drive('b') / "copy" / name), slurp(drive('a') / "s" / name)) << name;
+    EXPECT_FALSE(fs::exists(drive('b') / "copy" / "para.par"));
+
+    // The copy opens as the store itself.
+    TRef<TPSEContainer> copy(new TPSEContainer);
+    KernelRandom random;
+    ASSERT_EQ(copy->openPath("b:\\copy"), 1);
+    ASSERT_NE(copy->getPSE(), nullptr);
+    EXPECT_EQ(copy->saveRandState(), 1);
+    EXPECT_NE(slurp(drive('b') / "copy" / "rand.opq"), slurp(drive('a') / "s" / "rand.opq"));
+}
+
+TEST_F(Container, AnEmptyStateIsRecordedAndAMissingOneIsNot) {
+    make_store("a:\\s");
+    std::ofstream(drive('a') / "s" / "rand.opq", std::ios::trunc);
+    TRef<TPSEContainer> c(new TPSEContainer);
+    EXPECT_EQ(c->readFiles("a:\\s"), 1);
+    EXPECT_EQ(c->lastError(), TPSEContainer::E_RAND_MISSING);
+
+    fs::remove(drive('a') / "s" / "rand.opq");
+    TRef<TPSEContainer> d(new TPSEContainer);
+    EXPECT_EQ(d->readFiles("a:\\s"), 1);
+    EXPECT_EQ(d->lastError(), 0);
+    EXPECT_TRUE(d->contents(STORE_RAND).isEmpty());
+
+    fs::remove(drive('a') / "s" / "kek.opq");
+    EXPECT_EQ(d->readFiles("a:\\s"), 0);
+    EXPECT_EQ(d->lastError(), TPSEContainer::E_FILES_MISSING);
+}
+
+TEST_F(Container, ReplacingFilesAsksTheUserFirst) {
+    make_store("a:\\s");
+    make_store("b:\\s");
+    const std::string before = slurp(drive('b') / "s" / "mk.db3");
+    TRef<TPSEContainer> c(new TPSEContainer);
+    ASSERT_EQ(c->readFiles("a:\\s"), 1);
+    EXPECT_EQ(c->writeFiles("b:\\s"), 0);  // the stand-in answers No
+    EXPECT_EQ(slurp(drive('b') / "s" / "mk.db3"), before);
+    EXPECT_EQ(ui().calls().back(), "MessageBoxA|S39|S67 1 b:\\s|52");
+    ui().script("MessageBoxA", "6");
+    EXPECT_EQ(c->writeFiles("b:\\s"), 1);
+    EXPECT_EQ(slurp(drive('b') / "s" / "mk.db3"), slurp(drive('a') / "s" / "mk.db3"));
+}
+
+TEST_F(Container, EmptyBuffersAreNotWrittenAndAPkcs11PathReadsNothing) {
+    TRef<TPSEContainer> c(new TPSEContainer);
+    EXPECT_EQ(c->writeFiles("b:\\s"), 0);
+    EXPECT_EQ(c->lastError(), TPSEContainer::E_BUFFERS_EMPTY);
+    EXPECT_FALSE(fs::exists(drive('b') / "s"));
+    EXPECT_EQ(c->readFiles("pkcs11:\\softhsm\\store"), 1);
+    EXPECT_EQ(c->path(), "pkcs11:\\softhsm\\store");
+    EXPECT_TRUE(c->contents(STORE_MKEY).isEmpty());
+}
+
+TEST_F(Container, CreationWritesAStoreAndErasingRemovesIt) {
+    KernelRandom random;
+    TRef<TPSEContainer> c(new TPSEContainer);
+    EXPECT_EQ(c->create("", false), 0);
+    EXPECT_EQ(c->lastError(), TPSEContainer::E_NO_PATH);
+    ASSERT_EQ(c->create("c:\\new", false), 1);
+    EXPECT_EQ(c->contents(STORE_MASKS).getLength(), 32);
+    EXPECT_NE(c->getPSE(), nullptr);
+    // Asked for a password the user refuses: no store.
+    EXPECT_EQ(c->create("c:\\pw", true), 0);
+    EXPECT_EQ(ui().count("putPassCBK"), 1);
+    EXPECT_FALSE(fs::exists(drive('c') / "pw" / "mk.db3"));
+    EXPECT_EQ(c->erase("c:\\new"), 1);
+    for (const char* name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"})
+        EXPECT_FALSE(fs::exists(drive('c') / "new" / name)) << name;
+}
+
+}  // namespace
+}  // namespace cadb

@@ -1,0 +1,72 @@
+#include "wrappers/tbuffer.h"
+
+#include <vector>
+
+#include <openssl/crypto.h>
+
+namespace cadb {
+
+TBuffer::TBuffer() : buffer_(BUFFER_new()) {}
+
+TBuffer::TBuffer(const TBuffer& other) : TBuffer(other.buffer_.get()) {}
+
+TBuffer::TBuffer(const BUFFER* source) {
+    if (source != nullptr) buffer_.reset(BUFFER_fill(source->data, source->data ? source->length : 0));
+}
+
+TBuffer& TBuffer::operator=(const TBuffer& other) {
+    if (this != &other) {
+        const BUFFER* src = other.buffer_.get();
+        buffer_.reset(src != nullptr ? BUFFER_fill(src->data, src->data ? src->length : 0)
+                                     : nullptr);
+    }
+    return *this;
+}
+
+TBuffer::~TBuffer() = default;
+
+bool TBuffer::isEmpty() const { return !buffer_ || buffer_->length == 0; }
+int TBuffer::getLength() const { return buffer_ ? buffer_->length : 0; }
+const unsigned char* TBuffer::getData() const { return buffer_ ? buffer_->data : nullptr; }
+
+bool TBuffer::assign(const void* data, int length) {
+    buffer_.reset();
+    if (data == nullptr || length < 0) return false;
+    buffer_.reset(BUFFER_fill(data, length));
+    return buffer_ != nullptr;
+}
+
+bool TBuffer::allocate(int length) {
+    buffer_.reset();
+    if (length < 0) return false;
+    buffer_.reset(BUFFER_fill(nullptr, length));
+    return buffer_ != nullptr;
+}
+
+bool TBuffer::setRandom(int length) {
+    buffer_.reset(BUFFER_rand(length));
+    return buffer_ != nullptr;
+}
+
+bool TBuffer::toBase64() { return buffer_ && BUFFER_to_base64(buffer_.get()) != nullptr; }
+
+int TBuffer::loadFile(const char* source) {
+    buffer_.reset(source != nullptr ? BUFFER_load_file(source) : nullptr);
+    return getLength();
+}
+
+void TBuffer::attach(BUFFER* buffer) { buffer_.reset(buffer); }
+
+void ReadStreamToBuffer(std::istream& stream, TBuffer& target) {
+    stream.clear();
+    if (!stream.seekg(0, std::ios::end)) return;
+    const std::streamoff size = stream.tellg();
+    if (size <= 0 || size > 0x7FFFFFFF || !stream.seekg(0, std::ios::beg)) return;
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    stream.read(bytes.data(), size);
+    const std::streamsize got = stream.gcount();
+    if (got > 0) target.assign(bytes.data(), static_cast<int>(got));
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+}
+
+}  // namespace cadb
