@@ -111,7 +111,17 @@ ASN1_SEQUENCE(PKCS7_COMPRESSED) = {
     ASN1_SIMPLE(PKCS7_COMPRESSED, content, PKCS7_COMPRESSED_CONTENT),
 } ASN1_SEQUENCE_END(PKCS7_COMPRESSED)
 
-ASN1_SEQUENCE(PKCS7_SIGNER_INFO) = {
+// The signing key a signer record holds goes with the record.
+static int signer_info_cb(int op, ASN1_VALUE** pval, const ASN1_ITEM*, void*) {
+    if (op == ASN1_OP_FREE_PRE && *pval != nullptr) {
+        auto* si = reinterpret_cast<PKCS7_SIGNER_INFO*>(*pval);
+        EVP_PKEY_free(si->pkey);
+        si->pkey = nullptr;
+    }
+    return 1;
+}
+
+ASN1_SEQUENCE_cb(PKCS7_SIGNER_INFO, signer_info_cb) = {
     ASN1_SIMPLE(PKCS7_SIGNER_INFO, version, ASN1_INTEGER),
     ASN1_OPT(PKCS7_SIGNER_INFO, issuer_and_serial, PKCS7_ISSUER_AND_SERIAL),
     ASN1_IMP_OPT(PKCS7_SIGNER_INFO, subject_key_id, ASN1_OCTET_STRING, 0),
@@ -120,7 +130,7 @@ ASN1_SEQUENCE(PKCS7_SIGNER_INFO) = {
     ASN1_SIMPLE(PKCS7_SIGNER_INFO, digest_enc_alg, X509_ALGOR),
     ASN1_SIMPLE(PKCS7_SIGNER_INFO, enc_digest, ASN1_OCTET_STRING),
     ASN1_IMP_SET_OF_OPT(PKCS7_SIGNER_INFO, unauth_attr, X509_ATTRIBUTE, 1),
-} ASN1_SEQUENCE_END(PKCS7_SIGNER_INFO)
+} ASN1_SEQUENCE_END_cb(PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO)
 
 ASN1_ITEM_TEMPLATE(PKCS7_ATTR_SET) =
     ASN1_EX_TEMPLATE_TYPE(ASN1_TFLG_SET_OF, 0, attributes, X509_ATTRIBUTE)
@@ -155,17 +165,22 @@ ASN1_SEQUENCE(ESS_SIGNING_CERT) = {
     }                                                                                            \
     T* T##_dup(const T* v) { return reinterpret_cast<T*>(ASN1_item_dup(ASN1_ITEM_rptr(T), v)); }
 
-P7_IMPLEMENT_FUNCTIONS(PKCS7_ISSUER_AND_SERIAL)
-P7_IMPLEMENT_FUNCTIONS(PKCS7_ORIGINATOR_KEY)
-P7_IMPLEMENT_FUNCTIONS(ASN1_PAIR)
-P7_IMPLEMENT_FUNCTIONS(GOST_ENCRYPTED_KEY)
-P7_IMPLEMENT_FUNCTIONS(GOST_TRANSPORT_PARAMS)
-P7_IMPLEMENT_FUNCTIONS(GOST_KEY_TRANSPORT)
-P7_IMPLEMENT_FUNCTIONS(PKCS7_COMPRESSED_CONTENT)
-P7_IMPLEMENT_FUNCTIONS(PKCS7_COMPRESSED)
-P7_IMPLEMENT_FUNCTIONS(PKCS7_SIGNER_INFO)
-P7_IMPLEMENT_FUNCTIONS(ESS_ISSUER_SERIAL)
-P7_IMPLEMENT_FUNCTIONS(ESS_CERT_ID)
-P7_IMPLEMENT_FUNCTIONS(ESS_SIGNING_CERT)
+                                    P7_IMPLEMENT_FUNCTIONS(PKCS7_ISSUER_AND_SERIAL)
+                                        P7_IMPLEMENT_FUNCTIONS(
+                                            PKCS7_ORIGINATOR_KEY) P7_IMPLEMENT_FUNCTIONS(ASN1_PAIR)
+                                            P7_IMPLEMENT_FUNCTIONS(GOST_ENCRYPTED_KEY)
+                                                P7_IMPLEMENT_FUNCTIONS(GOST_TRANSPORT_PARAMS)
+                                                    P7_IMPLEMENT_FUNCTIONS(GOST_KEY_TRANSPORT)
+                                                        P7_IMPLEMENT_FUNCTIONS(
+                                                            PKCS7_COMPRESSED_CONTENT)
+                                                            P7_IMPLEMENT_FUNCTIONS(PKCS7_COMPRESSED)
+                                                                P7_IMPLEMENT_FUNCTIONS(
+                                                                    PKCS7_SIGNER_INFO)
+                                                                    P7_IMPLEMENT_FUNCTIONS(
+                                                                        ESS_ISSUER_SERIAL)
+                                                                        P7_IMPLEMENT_FUNCTIONS(
+                                                                            ESS_CERT_ID)
+                                                                            P7_IMPLEMENT_FUNCTIONS(
+                                                                                ESS_SIGNING_CERT)
 
 }  // namespace cadb

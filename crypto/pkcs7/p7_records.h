@@ -143,6 +143,7 @@ struct PKCS7_SIGNER_INFO {
     X509_ALGOR* digest_enc_alg;
     ASN1_OCTET_STRING* enc_digest;
     STACK_OF(X509_ATTRIBUTE) * unauth_attr;
+    EVP_PKEY* pkey;  // the signing key until the message is finished, not encoded
 };
 DECLARE_ASN1_ITEM(PKCS7_SIGNER_INFO)
 // libcrypto defines the stack functions of its own signer record by macro.
