@@ -216,7 +216,8 @@ int PKCS7_DATASIGN(PKCS7* p7, BIO* bio) {
     }
     if (nid == NID_COMPRESSED_DATA) {
         if (!collected(bio, &data, &len)) return 0;
-        BufferPtr z(BUFFER_compress(data, static_cast<int>(len), -1));
+        static const unsigned char kNothing = 0;
+        BufferPtr z(BUFFER_compress(data != nullptr ? data : &kNothing, static_cast<int>(len), -1));
         if (!z) {
             P7_ERR(F, P7_R_METH_LIB);
             return 0;

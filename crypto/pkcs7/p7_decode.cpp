@@ -156,13 +156,16 @@ bool choose(STACK_OF(P7_RECIP_INFO) * ris, EVP_PKEY* pkey, X509* cert, STACK_OF(
 
 bool add_cipher(Chain& chain, PKCS7* p7, PKCS7_ENC_CONTENT* ec, STACK_OF(P7_RECIP_INFO) * ris,
                 EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) * keys, STACK_OF(X509) * certs) {
+    const bool by_password = PKCS7_type_nid(p7) == NID_pkcs7_encrypted;
+    Choice c;
+    if (!by_password && !choose(ris, pkey, cert, keys, certs, c)) return false;
     const EVP_CIPHER* cipher = p7_cipher_by_nid(p7_algor_nid(ec->algorithm));
     if (cipher == nullptr) {
         P7_ERR(F, P7_R_UNSUPPORTED_CIPHER_TYPE);
         return false;
     }
     Cek cek;
-    if (PKCS7_type_nid(p7) == NID_pkcs7_encrypted) {
+    if (by_password) {
         const auto& pw = p7->d.encrypted->key;
         const int kl = EVP_CIPHER_get_key_length(cipher);
         if (pw.empty() || kl <= 0) {
@@ -172,8 +175,6 @@ bool add_cipher(Chain& chain, PKCS7* p7, PKCS7_ENC_CONTENT* ec, STACK_OF(P7_RECI
         cek.v.assign(static_cast<std::size_t>(kl), 0);
         std::copy_n(pw.begin(), std::min<std::size_t>(pw.size(), cek.v.size()), cek.v.begin());
     } else {
-        Choice c;
-        if (!choose(ris, pkey, cert, keys, certs, c)) return false;
         const int size = std::clamp(EVP_PKEY_get_size(c.key) + 10, 64, PKCS7_MAX_ENCRYPTED_KEY);
         cek.v.assign(static_cast<std::size_t>(size), 0);
         const int n = c.ri->form == RECIP_FORM_AGREE

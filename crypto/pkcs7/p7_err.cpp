@@ -42,13 +42,9 @@ constexpr ERR_STRING_DATA kFunctions[] = {
     {ERR_FUNC(P7_F_PKCS5_PBKDF2_HMAC_MD), "PKCS5_PBKDF2_HMAC_md"},
 };
 
+// Reasons 6, 12, 13, 32, 33 and 69 print the common texts every library
+// shares.
 constexpr ERR_STRING_DATA kReasons[] = {
-    {ERR_REASON(P7_R_EVP_LIB), "EVP lib"},
-    {ERR_REASON(P7_R_METH_LIB), "METH lib"},
-    {ERR_REASON(P7_R_ASN1_LIB), "ASN1 lib"},
-    {ERR_REASON(P7_R_BIO_LIB), "BIO lib"},
-    {ERR_REASON(P7_R_MALLOC), "memory alloc failure"},
-    {ERR_REASON(P7_R_RAND_LIB), "RAND lib"},
     {ERR_REASON(P7_R_DECRYPTED_KEY_IS_WRONG_LENGTH), "decrypted key is wrong length"},
     {ERR_REASON(P7_R_DIGEST_FAILURE), "digest failure"},
     {ERR_REASON(P7_R_INTERNAL_ERROR), "internal error"},

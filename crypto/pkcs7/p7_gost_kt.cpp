@@ -167,6 +167,30 @@ bool same_params(int type, EVP_PKEY* a, EVP_PKEY* b) {
            BN_cmp(x->a.get(), y->a.get()) == 0;
 }
 
+// A key-agreement record names the ephemeral key as its originator.
+bool set_originator(PKCS7_RECIP_INFO* ri, X509_PUBKEY* eph) {
+    ASN1_OBJECT* alg_obj = nullptr;
+    const unsigned char* bits = nullptr;
+    int bits_len = 0;
+    X509_ALGOR* alg = nullptr;
+    if (!X509_PUBKEY_get0_param(&alg_obj, &bits, &bits_len, &alg, eph)) return false;
+    PKCS7_ORIGINATOR_KEY* orig = PKCS7_ORIGINATOR_KEY_new();
+    X509_ALGOR* copy = X509_ALGOR_dup(alg);
+    if (orig == nullptr || copy == nullptr ||
+        !ASN1_BIT_STRING_set(orig->public_key, const_cast<unsigned char*>(bits), bits_len)) {
+        PKCS7_ORIGINATOR_KEY_free(orig);
+        X509_ALGOR_free(copy);
+        return false;
+    }
+    X509_ALGOR_free(orig->algorithm);
+    orig->algorithm = copy;
+    orig->public_key->flags &= ~(ASN1_STRING_FLAG_BITS_LEFT | 0x07);
+    orig->public_key->flags |= ASN1_STRING_FLAG_BITS_LEFT;
+    PKCS7_ORIGINATOR_KEY_free(ri->originator);
+    ri->originator = orig;
+    return true;
+}
+
 bool is_gost_type(int type) { return type == NID_ECR3410_CP || type == NID_R3410_CP; }
 
 }  // namespace
@@ -228,6 +252,11 @@ int PKCS7_CEK_ENCRYPT_gost(unsigned char* out, int out_size, const unsigned char
     kt->params->cipher_params = OBJ_dup(OBJ_nid2obj(sbox_nid));
     const int len = i2d_GOST_KEY_TRANSPORT(kt.get(), nullptr);
     if (kt->params->cipher_params == nullptr || len <= 0 || len > out_size) {
+        P7_ERR(F, P7_R_MALLOC);
+        return 0;
+    }
+    if (ri->version != nullptr && ASN1_INTEGER_get(ri->version) == 3 &&
+        !set_originator(ri, kt->params->ephemeral_key)) {
         P7_ERR(F, P7_R_MALLOC);
         return 0;
     }

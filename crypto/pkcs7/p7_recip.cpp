@@ -112,6 +112,11 @@ PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned cha
             P7_KARI* k = reinterpret_cast<P7_KARI*>(ASN1_item_d2i(nullptr, &p, len, it));
             if (k == nullptr) continue;
             got = from_kari(k);
+            // Implicit tagging is how forms 0 and 2 write the record: it is
+            // read back as form 0, so the content key is taken with the
+            // derivation it was made with (as form 1 it could not be).
+            if (got != nullptr && it == ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP))
+                got->form = RECIP_FORM_TRANSPORT;
             ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(k), ASN1_ITEM_rptr(P7_KARI_EXP));
             break;
         }

@@ -38,8 +38,9 @@ void PKCS7_RECIP_INFO_free(PKCS7_RECIP_INFO* ri);
 // the KeyAgreeRecipientInfo SEQUENCE, originatorKey [1] EXPLICIT. Version 3,
 // other forms: the RFC 5652 form ([1] IMPLICIT, originatorKey [1] IMPLICIT).
 int i2d_PKCS7_RECIP_INFO(const PKCS7_RECIP_INFO* ri, unsigned char** out);
-// A leading [1] is key agreement in either tagging (form 1); anything else
-// key transport.
+// A leading [1] is key agreement: explicit tagging reads as form 1,
+// implicit tagging as form 0 (the derivation it was written with); anything
+// else is key transport.
 PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned char** in, long len);
 
 // The compact agreement record of a recipient (form 2), written into the

@@ -182,7 +182,7 @@ TEST_F(Recip, AgreementFormsDifferInTaggingAndBothReadBack) {
         PKCS7_RECIP_INFO* back = d2i_PKCS7_RECIP_INFO(nullptr, &p, static_cast<long>(der.size()));
         ASSERT_NE(back, nullptr);
         EXPECT_EQ(p, der.data() + der.size());
-        EXPECT_EQ(back->form, RECIP_FORM_AGREE);
+        EXPECT_EQ(back->form, form);
         EXPECT_EQ(ASN1_INTEGER_get(back->version), 3);
         ASSERT_NE(back->ukm, nullptr);
         EXPECT_EQ(ASN1_STRING_length(back->ukm), 8);
