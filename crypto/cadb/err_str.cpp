@@ -5,6 +5,7 @@
 #include <openssl/crypto.h>
 
 #include "crypto/core/err_str.h"
+#include "crypto/pkcs7/p7_err.h"
 
 namespace cadb {
 namespace {
@@ -108,6 +109,7 @@ void ERR_load_cadb_strings() {
     ERR_load_ERR_strings();
     ERR_load_EVP_strings();
     ERR_load_X509_strings();
+    ERR_load_PKCS7_strings();
     ERR_load_CADB_strings();
     ERR_load_V3EXT_strings();
     ERR_load_PSE_strings();

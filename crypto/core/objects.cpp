@@ -98,6 +98,7 @@ constexpr ObjRow kRows[] = {
 
     // Standard objects that the library numbers above the shared range.
     {NID_CMS3DES_WRAP, "id-alg-CMS3DESwrap", "id-alg-CMS3DESwrap", "1.2.840.113549.1.9.16.3.6"},
+    {NID_DH_PUBLIC_NUMBER, "dh-public-number", "X9.42 DH", "1.2.840.10046.2.1"},
     {NID_PRIME256V1, "prime256v1", "prime256v1", "1.2.840.10045.3.1.7"},
     {NID_INHIBIT_ANY_POLICY, "inhibitAnyPolicy", "X509v3 Inhibit Any Policy", "2.5.29.54"},
     {NID_FRESHEST_CRL, "freshestCRL", "X509v3 Freshest CRL", "2.5.29.46"},

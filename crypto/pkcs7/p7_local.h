@@ -1,0 +1,41 @@
+// What the message engine's files share inside the library.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include "crypto/pkcs7/pkcs7.h"
+
+namespace cadb {
+
+void p7_enc_content_free(PKCS7_ENC_CONTENT* e);
+void p7_free_content(PKCS7* p7);
+PKCS7_ENC_CONTENT* p7_enc_content(PKCS7* p7);
+// Data (21), CMC PKIData (251) and ResponseBody (252), time-stamp info (309).
+bool p7_is_octets(int nid);
+
+// The library's number of the hash a digest record computes (the GOST
+// signing records name their hash), 0 when unknown.
+int p7_digest_nid_of(const EVP_MD* md);
+// The digest record of a hash number, or null.
+const EVP_MD* p7_md_by_nid(int nid);
+const EVP_CIPHER* p7_cipher_by_nid(int nid);
+// The signer's signature algorithm for a key and hash: the key's own object
+// for the GOST key types, rsaEncryption, or DSA with the hash; 0 when none.
+int p7_signature_alg_nid(EVP_PKEY* key, int md_nid);
+// The digest record that selects the signature form for the key type: the
+// GOST signing records for 271, 272, 181 and 177, else md itself.
+const EVP_MD* p7_sign_md(int key_type, const EVP_MD* md);
+// Whether a key type writes its messageDigest attribute in GOST byte order.
+bool p7_reversed_digest(int key_type);
+
+// The chain's digest context for the hash number, or null with reason 108
+// or 102 under func.
+EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func);
+// Digest of the DER of a signed-attribute SET.
+bool p7_digest_attributes(const STACK_OF(X509_ATTRIBUTE) * attrs, const EVP_MD* md,
+                          unsigned char* out, unsigned int* out_len);
+
+// The library number of an algorithm identifier's object, 0 when none.
+int p7_algor_nid(const X509_ALGOR* alg);
+
+}  // namespace cadb
