@@ -432,6 +432,19 @@ BUFFER* BUFFER_encrypt(const void* data, int data_len, int cipher_nid, const cha
     return result != nullptr ? result : fail(F, ERR_R_MALLOC);
 }
 
+int BUFFER_message_type(const void* data, int data_len) {
+    if (data == nullptr || data_len <= 0) return 0;
+    SecureBytes der;
+    ::ERR_set_mark();
+    const bool read = outer_der(
+        Bytes(static_cast<const unsigned char*>(data), static_cast<std::size_t>(data_len)), der);
+    std::optional<Message> msg;
+    if (read) msg = read_message(der.view());
+    const int nid = msg ? nid_of(msg->type) : 0;
+    ::ERR_pop_to_mark();
+    return nid;
+}
+
 BUFFER* BUFFER_decrypt(const void* data, int data_len, const char* passwd, int passwd_len,
                        int iterations, int raw_passwd) {
     constexpr int F = CADB_F_BUFFER_DECRYPT;

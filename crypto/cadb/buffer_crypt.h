@@ -33,6 +33,11 @@ inline constexpr int kPasswdDefaultIterations = 2048;
 BUFFER* BUFFER_encrypt(const void* data, int data_len, int cipher_nid, const char* passwd,
                        int passwd_len, int iterations, int compress, int out_form, int raw_passwd);
 
+// The library's number of the outer message type of data (DER, PEM or bare
+// base64, as BUFFER_decrypt reads them): 26 for encrypted data; 0 when the
+// data is no message at all.
+int BUFFER_message_type(const void* data, int data_len);
+
 // The data of a message made by BUFFER_encrypt (DER, PEM or bare base64).
 // Unless raw_passwd is set the converted password is tried first, then the
 // password as typed.

@@ -3,9 +3,9 @@
 // utilities; and the byte-buffer operations, which report under the buffer
 // library.
 #include "crypto/cadb/buffer.h"
+#include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/cert_codes.h"
 #include "crypto/cadb/err_str.h"
-#include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/media_io.h"
 #include "crypto/cadb/pkcs10.h"
 #include "crypto/cadb/pkey.h"
@@ -76,6 +76,7 @@ constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_ENCRYPTED_DATA_EXPECTED), "encrypted data expected"},
     {ERR_REASON(CADB_R_DIGESTED_DATA_EXPECTED), "digested data expected"},
     {ERR_REASON(CADB_R_DATA_EXPECTED), "data expected"},
+    {ERR_REASON(CADB_R_KEY_STORE_BUSY), "key store in use by another process"},
     {ERR_REASON(CADB_R_UNKNOWN_ALGORITHM), "unknown algorithm"},
     {ERR_REASON(CADB_R_INVALID_ENCODE_TYPE), "invalid encode type"},
     {ERR_REASON(CADB_R_INVALID_PKCS10_VERSION), "invalid PKCS10 version"},

@@ -65,9 +65,11 @@ long CADB_file_size(const char* path);
 // pattern ('*' and '?', letters matched without case) in the directory
 // before it; a path naming a file reports itself. CADB_WALK_RECURSE walks
 // each subdirectory first, CADB_WALK_DIRECTORIES reports directories too.
-// PKCS#11 paths take the token's own flags. Entries come sorted by name;
-// symbolic links to directories are not followed. 1, or 0 when the walk
-// failed or cb stopped it.
+// On PKCS#11 paths flags naming a kind of object are the token's own
+// (crypto/pkcs11/pkcs11_files.h); without one, the token's keys are listed
+// (every object with CADB_WALK_RECURSE, else the path's direct children). Entries come sorted by
+// name; symbolic links to directories are not followed. 1, or 0 when the walk failed or cb stopped
+// it.
 int CADB_walk_dir(const char* path, int flags, CADB_WALK_CB cb, void* user);
 
 // Normalises path in place ('/' to '\') and splits it at its last '\' into

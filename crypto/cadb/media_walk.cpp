@@ -185,6 +185,21 @@ bool walk_token(const BIO_MEDIA_DRIVER& driver, bool button, const std::string& 
     return true;
 }
 
+// A token's objects are listed by kind. Flags that name a kind are the
+// token's own and pass unchanged (the object layer walks key folders so);
+// the walk's own flags are translated: recursion lists every object, not
+// only the direct children, and as a token has no folders the bit for them
+// goes; the objects listed are the keys, found by their public halves,
+// which need no login.
+int pkcs11_walk_flags(int flags) {
+    constexpr int kKinds = PKCS11_WALK_PRIVATE_KEYS | PKCS11_WALK_USER_CERTS |
+                           PKCS11_WALK_CA_CERTS | PKCS11_WALK_PUBLIC_KEYS |
+                           PKCS11_WALK_CERTIFICATES;
+    if ((flags & kKinds) != 0) return flags;
+    return PKCS11_WALK_PUBLIC_KEYS | ((flags & CADB_WALK_RECURSE) != 0 ? PKCS11_WALK_ALL : 0) |
+           (flags & PKCS11_WALK_USER_IS_PIN_ARG);
+}
+
 }  // namespace
 
 int CADB_walk_dir(const char* path, int flags, CADB_WALK_CB cb, void* user) {
@@ -192,8 +207,8 @@ int CADB_walk_dir(const char* path, int flags, CADB_WALK_CB cb, void* user) {
     const Walk walk{flags, cb, user};
     const int kind = BIO_media_kind(path);
     if (kind == BIO_MEDIUM_DISK) return walk_disk(path, walk) ? 1 : 0;
-    // A token's objects, with the flags of the PKCS#11 file view.
-    if (kind == BIO_MEDIUM_PKCS11) return PKCS11_walk_dir(path, flags, cb, user) == 1 ? 1 : 0;
+    if (kind == BIO_MEDIUM_PKCS11)
+        return PKCS11_walk_dir(path, pkcs11_walk_flags(flags), cb, user) == 1 ? 1 : 0;
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
     if (driver == nullptr) return 0;
     std::string dir = path_normalise(path);

@@ -237,8 +237,12 @@ int PSE_CTX_get_rand_state(PSE_CTX* ctx, unsigned char* out, int* len) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_SET, ERR_R_INTERNAL);
         return 0;  // error class 4 stays
     }
+    if (room < PSE_RAND_STATE_SIZE) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_SET, ERR_R_INTERNAL);
+        ERR_set_last_error(ERR_CLASS_BAD_ARGUMENT);
+        return 0;
+    }
     if (out == nullptr) return 1;
-    if (room < PSE_RAND_STATE_SIZE) return 0;
     return CADB_rand_save_state(ctx->pse, out);
 }
 

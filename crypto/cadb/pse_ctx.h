@@ -30,6 +30,11 @@ enum CadbPseCtxFunc : int {
     CADB_F_PSE_CTX_ERASE = 377,
 };
 
+// Library 66 (CADB) reason: another process holds the store too long.
+enum CadbPseCtxReason : int {
+    CADB_R_KEY_STORE_BUSY = 190,
+};
+
 // File kinds of a store; their names depend on the medium.
 enum PseFileKind : int {
     PSE_FILE_MKEY = 0,
@@ -127,8 +132,8 @@ int PSE_CTX_get_mkey(PSE_CTX* ctx, unsigned char* out, int* len);
 int PSE_CTX_get_kek(PSE_CTX* ctx, unsigned char* out, int* len);
 int PSE_CTX_get_masks(PSE_CTX* ctx, unsigned char* out, int* len);
 // *len := 36. Fails when the store's generator is not ready or no store is
-// held; null out only asks the size; a caller's *len below 36 returns 0;
-// else out receives a fresh 36-byte state record.
+// held; a caller's *len below 36 returns 0 (even with null out); null out
+// then only asks the size; else out receives a fresh 36-byte state record.
 int PSE_CTX_get_rand_state(PSE_CTX* ctx, unsigned char* out, int* len);
 
 // Make a new store in memory (nothing is written), open one, write the held

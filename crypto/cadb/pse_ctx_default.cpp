@@ -3,29 +3,38 @@
 // and the last share protected by the password), the KEK and the generator
 // state are 36-byte blocks.
 //
-// A write replaces every file atomically through the file layer and keeps
-// the previous contents of the files it has already replaced; when a later
-// file fails, those are put back (or removed when they were new), so a
-// failed write leaves the old store as it was.
+// On a disk the store changes as one: the files are committed together
+// (crypto/cadb/pse_commit.h) under the lock of the store's folder, which a
+// read and an erase hold too. On other media, where a file cannot be
+// renamed, a write replaces the files one by one and keeps the previous
+// contents of those it has replaced; when a later file fails, they are put
+// back (or removed when they were new), so a failed write leaves the old
+// store as it was.
 #include <openssl/crypto.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "crypto/bio/media_prefix.h"
 #include "crypto/cadb/buffer_crypt.h"
+#include "crypto/cadb/pse_commit.h"
 #include "crypto/cadb/pse_ctx_local.h"
 #include "crypto/core/err.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/sbox.h"
+#include "platform/paths.h"
 
 namespace cadb {
 namespace {
 
 constexpr int kMasksCipherNid = 174;
+constexpr int kEncryptedDataNid = 26;
 constexpr int kMasksSize = 32;
 // No store file comes near this; a longer one is not read at all.
 constexpr long kMaxStoreFile = 16 * 1024;
@@ -59,6 +68,45 @@ bool kind_path(const PSE_CTX* ctx, int kind, char out[260]) {
     }
     if (!ctx->path) return false;
     return PSE_CTX_file_path(out, pse_ctx_text(ctx->path), kind) != nullptr;
+}
+
+// The store's four files when all of them lie on a disk: their Linux paths
+// and the folder of the master-key file, which holds the lock and the
+// commit record.
+struct DiskStore {
+    std::string folder;
+    std::vector<std::string> targets;  // by kind
+};
+
+std::optional<DiskStore> disk_store(const PSE_CTX* ctx, PathIntent intent) {
+    DiskStore s;
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        char path[260];
+        if (!kind_path(ctx, kind, path) || BIO_media_kind(path) != BIO_MEDIUM_DISK)
+            return std::nullopt;
+        const auto os = path_to_os(path, intent);
+        if (!os) return std::nullopt;
+        s.targets.push_back(os->path);
+    }
+    const auto slash = s.targets[PSE_FILE_MKEY].rfind('/');
+    s.folder = slash == std::string::npos ? "." : s.targets[PSE_FILE_MKEY].substr(0, slash);
+    if (s.folder.empty()) s.folder = "/";
+    return s;
+}
+
+bool folder_exists(const std::string& folder) {
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Takes the store's folder from other users and finishes a commit another
+// process was stopped in, then removes what stopped writers left.
+int hold_store(const DiskStore& s, PseFolderLock& lock, int func) {
+    if (!lock.acquire(s.folder, pse_lock_wait()))
+        return fail(func, CADB_R_KEY_STORE_BUSY, ERR_CLASS_KEY_STORE_IO);
+    if (!pse_commit_recover(s.folder)) return fail(func, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    pse_commit_remove_stale(s.folder, s.targets);
+    return 1;
 }
 
 // The whole file, or null when it is absent, unreadable or larger than any
@@ -98,11 +146,15 @@ BufferPtr masks_password(PSE_CTX* ctx) {
     return out;
 }
 
-// Clear masks are exactly 32 bytes; an encrypted message is always longer
-// (its IV and digest alone exceed that), so anything else must decrypt.
+// The masks are judged by what the message reader makes of them: an
+// encrypted-data message is decrypted, anything else is the clear share,
+// which must then be whole.
 int decrypt_masks(PSE_CTX* ctx) {
     BUFFER* stored = ctx->masks.get();
-    if (stored->length == kMasksSize) return 1;
+    if (BUFFER_message_type(stored->data, stored->length) != kEncryptedDataNid) {
+        if (stored->length == kMasksSize) return 1;
+        return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    }
     BufferPtr pw = masks_password(ctx);
     if (!pw) return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
     const char* pw_text = pw->data != nullptr ? reinterpret_cast<const char*>(pw->data) : "";
@@ -134,40 +186,78 @@ void notify(const PSE_CTX* ctx, int event) {
     if (ctx->notify_cb != nullptr) ctx->notify_cb(event);
 }
 
+bool wants_generator(const PSE_CTX* ctx) {
+    return (ctx->flags & PSE_CTX_FLAG_NO_RAND_INIT) == 0 && !RAND_status();
+}
+
+// The random-state file as the read found it beside the other files.
+struct RandFile {
+    bool taken = false;  // read from the file (or found absent), not supplied
+    char path[260] = {};
+    BufferPtr contents;  // null when absent or unreadable
+};
+
+int take_rand_file(PSE_CTX* ctx, RandFile& rand) {
+    if (!wants_generator(ctx) || ctx->rand_state) return 1;
+    if (!kind_path(ctx, PSE_FILE_RAND, rand.path))
+        return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
+    rand.contents = read_store_file(ctx, rand.path);
+    notify(ctx, PSE_CTX_EVENT_RAND_END);
+    rand.taken = true;
+    return 1;
+}
+
+bool same_contents(const BUFFER* a, const BUFFER* b) {
+    return a != nullptr && b != nullptr && a->length == b->length &&
+           std::memcmp(a->data, b->data, static_cast<std::size_t>(a->length)) == 0;
+}
+
+// Writes the next state back under the store's lock. A store that another
+// writer replaced since the read is left alone: the state is encrypted under
+// this store's KEK and would not start its successor.
+int save_rand_file(PSE_CTX* ctx, const char* path, const unsigned char* state) {
+    PseFolderLock lock;
+    const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
+    if (disk) {
+        if (!hold_store(*disk, lock, CADB_F_PSE_CTX_READ)) return 0;
+        char kek_path[260];
+        if (!kind_path(ctx, PSE_FILE_KEK, kek_path)) return 0;
+        BufferPtr kek_now = read_store_file(ctx, kek_path);
+        if (!same_contents(kek_now.get(), ctx->kek.get())) return 1;
+    }
+    return CADB_write_file(path, state, PSE_RAND_STATE_SIZE, ctx->media_flags, credential(ctx)) ==
+           PSE_RAND_STATE_SIZE;
+}
+
 // Starts the store's generator from its saved state (or the seed callback)
 // and saves the next state, so that a state starts the generator only once.
-int start_generator(PSE_CTX* ctx, PSE* pse) {
-    if ((ctx->flags & PSE_CTX_FLAG_NO_RAND_INIT) != 0 || RAND_status()) return 1;
+int start_generator(PSE_CTX* ctx, PSE* pse, RandFile& rand) {
+    if (!wants_generator(ctx)) return 1;
     std::array<unsigned char, PSE_RAND_STATE_SIZE> state{};
     bool have_state = false;
-    bool from_file = !ctx->rand_state;
-    char path[260] = {};
     if (ctx->rand_state) {
         if (ctx->rand_state->length != PSE_RAND_STATE_SIZE)
             return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
         std::memcpy(state.data(), ctx->rand_state->data, state.size());
         have_state = true;
     } else {
-        if (!kind_path(ctx, PSE_FILE_RAND, path))
-            return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
-        notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
-        BufferPtr file = read_store_file(ctx, path);
-        notify(ctx, PSE_CTX_EVENT_RAND_END);
-        if (file) {
-            if (file->length != PSE_RAND_STATE_SIZE)
+        // The generator stopped since the files were read: read it now.
+        if (!rand.taken && !take_rand_file(ctx, rand)) return 0;
+        if (rand.contents) {
+            if (rand.contents->length != PSE_RAND_STATE_SIZE)
                 return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
-            std::memcpy(state.data(), file->data, state.size());
+            std::memcpy(state.data(), rand.contents->data, state.size());
             have_state = true;
         }
     }
     int ok =
         CADB_rand_init_pse(pse, have_state ? state.data() : nullptr, ctx->seed_cb, ctx->seed_arg);
-    if (ok && from_file) {
+    if (ok && rand.taken) {
         ok = CADB_rand_save_state(pse, state.data());
         if (ok) {
             notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
-            ok = CADB_write_file(path, state.data(), PSE_RAND_STATE_SIZE, ctx->media_flags,
-                                 credential(ctx)) == PSE_RAND_STATE_SIZE;
+            ok = save_rand_file(ctx, rand.path, state.data());
             notify(ctx, PSE_CTX_EVENT_RAND_END);
         }
     }
@@ -201,6 +291,23 @@ void roll_back(const PSE_CTX* ctx, std::vector<StagedFile>& files) {
         else
             CADB_erase_file(it->path, ctx->media_flags, credential(ctx));
     }
+}
+
+// The files of a write committed together on a disk.
+int write_disk_store(const DiskStore& disk, const std::vector<StagedFile>& files) {
+    for (const StagedFile& f : files)
+        if (!CADB_mkdir(f.path))
+            return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    PseFolderLock lock;
+    if (!hold_store(disk, lock, CADB_F_PSE_CTX_WRITE)) return 0;
+    std::vector<PseCommitFile> commit;
+    for (std::size_t kind = 0; kind < files.size(); ++kind)
+        commit.push_back(
+            {disk.targets[kind],
+             {files[kind].data->data, static_cast<std::size_t>(files[kind].data->length)}});
+    if (!pse_commit_write(disk.folder, commit))
+        return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    return 1;
 }
 
 }  // namespace
@@ -288,13 +395,25 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
         return read_failed();
     }
     std::lock_guard g(ctx->mutex);
-    if (content(ctx, &PSE_CTX::mkey, PSE_FILE_MKEY) == nullptr ||
-        content(ctx, &PSE_CTX::masks, PSE_FILE_MASKS) == nullptr) {
-        fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
-        return read_failed();
+    // The files are read together under the store's lock, so that a write
+    // by another process is seen whole or not at all; the lock is not held
+    // while the password is asked for.
+    RandFile rand;
+    {
+        PseFolderLock lock;
+        const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
+        if (disk && folder_exists(disk->folder) && !hold_store(*disk, lock, CADB_F_PSE_CTX_READ))
+            return read_failed();
+        if (content(ctx, &PSE_CTX::mkey, PSE_FILE_MKEY) == nullptr ||
+            content(ctx, &PSE_CTX::masks, PSE_FILE_MASKS) == nullptr) {
+            fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+            return read_failed();
+        }
+        content(ctx, &PSE_CTX::kek, PSE_FILE_KEK);
+        if (!take_rand_file(ctx, rand)) return read_failed();
     }
     if (!decrypt_masks(ctx)) return read_failed();
-    const BUFFER* kek = content(ctx, &PSE_CTX::kek, PSE_FILE_KEK);
+    const BUFFER* kek = ctx->kek.get();
     if (kek == nullptr || kek->length != static_cast<int>(PSE_BLOCK_SIZE)) {
         fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
         return read_failed();
@@ -315,7 +434,7 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
         return read_failed();
     }
     pse->path = pse_ctx_text(ctx->path);
-    if (!start_generator(ctx, pse.get())) return read_failed();
+    if (!start_generator(ctx, pse.get(), rand)) return read_failed();
     return pse.release();
 }
 
@@ -341,6 +460,8 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
         if (!files[kind].data || !kind_path(ctx, static_cast<int>(kind), files[kind].path))
             return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
     }
+    if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::create))
+        return write_disk_store(*disk, files);
     for (auto& f : files) {
         f.previous = read_store_file(ctx, f.path);
         f.written = true;  // a failed write may still have touched the medium
@@ -365,8 +486,20 @@ int PSE_CTX_default_erase(PSE_CTX* ctx) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
         return 0;
     }
-    // Each file is wiped and removed on its own; one that cannot be does
-    // not keep the others.
+    // On a disk the commit record goes first, so that nothing of a write
+    // that was stopped is finished afterwards, then the temporary files
+    // stopped writers left. Each file is wiped and removed on its own; one
+    // that cannot be does not keep the others.
+    PseFolderLock lock;
+    const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
+    if (disk && folder_exists(disk->folder)) {
+        if (!lock.acquire(disk->folder, pse_lock_wait())) {
+            fail(CADB_F_PSE_CTX_ERASE, CADB_R_KEY_STORE_BUSY, ERR_CLASS_KEY_STORE_IO);
+            CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
+            return 0;
+        }
+        pse_commit_erase(disk->folder, disk->targets);
+    }
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
         char path[260];
         if (kind_path(ctx, kind, path)) CADB_erase_file(path, ctx->media_flags, credential(ctx));

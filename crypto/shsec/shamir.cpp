@@ -12,8 +12,10 @@
 namespace cadb {
 namespace {
 
-int fail(int func) {
-    CADB_ERR(ERR_LIB_SHAMIR, func, ERR_R_INTERNAL);
+// A failure's entry, then the closing "SHAMIR lib" entry of the function.
+int fail(int func, int reason = ERR_R_INTERNAL) {
+    CADB_ERR(ERR_LIB_SHAMIR, func, reason);
+    CADB_ERR(ERR_LIB_SHAMIR, func, ERR_LIB_SHAMIR);
     return 0;
 }
 
@@ -112,7 +114,7 @@ SHAMIR_SHARED_SECRET* SHAMIR_SHARED_SECRET_new(const BIGNUM* prime, int t) {
     }
     if (!s || !s->p) {
         delete s;
-        CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_NEW, ERR_R_MALLOC);
+        fail(SHAMIR_F_SHAMIR_SHARED_SECRET_NEW, ERR_R_MALLOC);
         return nullptr;
     }
     return s;
@@ -158,7 +160,9 @@ int SHAMIR_SHARED_SECRET_get_point(SHAMIR_SHARED_SECRET* s, BIGNUM* x, BIGNUM* y
 int SHAMIR_SHARED_SECRET_add_point(SHAMIR_SHARED_SECRET* s, const BIGNUM* x, const BIGNUM* y) {
     auto refuse = [] {
         CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_ADD_POINT, ERR_R_INTERNAL);
-        return fail(SHAMIR_F_SHAMIR_SHARED_SECRET_GET_POINT);
+        CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_GET_POINT, ERR_R_INTERNAL);
+        CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_ADD_POINT, ERR_LIB_SHAMIR);
+        return 0;
     };
     if (!s || !x || !y || s->held >= s->threshold || BN_is_zero(x) || BN_is_negative(x) ||
         BN_is_negative(y) || BN_cmp(x, s->p.get()) >= 0 || BN_cmp(y, s->p.get()) >= 0)

@@ -105,6 +105,7 @@ SHAMIR_SHARED_SECRET_PARAMS* SHAMIR_SHARED_SECRET_PARAMS_to_asn1(const SHAMIR_SH
                                                                  const EVP_MD* digest) {
     if (!s || !s->secret || s->secret_bits <= 0) {
         CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_PARAMS_TO_ASN1, ERR_R_INTERNAL);
+        CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_PARAMS_TO_ASN1, ERR_LIB_SHAMIR);
         return nullptr;
     }
     const int nid =
@@ -120,6 +121,7 @@ SHAMIR_SHARED_SECRET_PARAMS* SHAMIR_SHARED_SECRET_PARAMS_to_asn1(const SHAMIR_SH
         ASN1_OBJECT_free(alg);
         SHAMIR_SHARED_SECRET_PARAMS_free(p);
         CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_PARAMS_TO_ASN1, ERR_R_INTERNAL);
+        CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_PARAMS_TO_ASN1, ERR_LIB_SHAMIR);
         return nullptr;
     }
     return p;
@@ -130,6 +132,7 @@ SHAMIR_SHARED_SECRET_POINT* SHAMIR_SHARED_SECRET_POINT_to_asn1(const BIGNUM* x, 
     if (!p || !x || !y || !set_int(p->version, 0) || !set_bn(p->x, x) || !set_bn(p->y, y)) {
         SHAMIR_SHARED_SECRET_POINT_free(p);
         CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_POINT_TO_ASN1, ERR_R_INTERNAL);
+        CADB_ERR(ERR_LIB_SHAMIR, SHAMIR_F_SHAMIR_SHARED_SECRET_POINT_TO_ASN1, ERR_LIB_SHAMIR);
         return nullptr;
     }
     return p;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/cadb/media_io.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
@@ -63,6 +64,13 @@ int collect(const char* name, void* user) {
 std::vector<std::string> walk(const char* path, int flags) {
     std::vector<std::string> names;
     EXPECT_EQ(PKCS11_walk_dir(path, flags, collect, &names), 1) << path;
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> file_layer_walk(const char* path, int flags) {
+    std::vector<std::string> names;
+    EXPECT_EQ(CADB_walk_dir(path, flags, collect, &names), 1) << path;
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -141,6 +149,18 @@ TEST(TokenFiles, ExistsWalkAndErase) {
     // Keys take precedence over certificates when both are asked for.
     EXPECT_EQ(walk(dir, PKCS11_WALK_PUBLIC_KEYS | PKCS11_WALK_CERTIFICATES),
               std::vector<std::string>{"pkcs11:\\softhsm2\\store\\key1"});
+
+    // The file layer's own flags are translated: the keys, the direct
+    // children or (recursing) every one; a token has no folders to report.
+    // Flags naming a kind of object are the token's and pass unchanged.
+    EXPECT_EQ(file_layer_walk(dir, 0), std::vector<std::string>{"pkcs11:\\softhsm2\\store\\key1"});
+    EXPECT_EQ(file_layer_walk(dir, CADB_WALK_DIRECTORIES),
+              std::vector<std::string>{"pkcs11:\\softhsm2\\store\\key1"});
+    EXPECT_EQ(file_layer_walk(dir, CADB_WALK_RECURSE | CADB_WALK_DIRECTORIES),
+              (std::vector<std::string>{"pkcs11:\\softhsm2\\store\\key1",
+                                        "pkcs11:\\softhsm2\\store\\sub\\key2"}));
+    EXPECT_EQ(file_layer_walk(dir, PKCS11_WALK_CA_CERTS),
+              std::vector<std::string>{"pkcs11:\\softhsm2\\store\\ca"});
 
     // A callback that stops ends the walk as a failure; no flags is refused.
     EXPECT_EQ(PKCS11_walk_dir(

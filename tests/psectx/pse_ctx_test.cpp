@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
@@ -159,6 +160,37 @@ TEST_F(PseCtx, StoreWithoutPasswordKeepsClearMasks) {
     EXPECT_EQ(load(file("masks.db3")).size(), 32u);
     EXPECT_TRUE(open(nullptr));
     EXPECT_TRUE(open("ignored"));  // clear masks need no password
+}
+
+// The masks are judged by their message type, not their length: a message
+// of another type is taken as clear and, not being a 32-byte share, fails
+// without a password being asked for; an encrypted one in PEM decrypts.
+TEST_F(PseCtx, MasksAreJudgedByTheirMessageType) {
+    make_store("pw");
+    const Bytes stored = load(file("masks.db3"));
+    Bytes data_message = {0x30, 0x2F, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                          0x0D, 0x01, 0x07, 0x01, 0xA0, 0x22, 0x04, 0x20};
+    data_message.resize(data_message.size() + 32, 0x5A);
+    save(file("masks.db3"), data_message);
+    CtxPtr ctx(PSE_CTX_new());
+    PSE_CTX_set_path(ctx.get(), kPath, 0);
+    PasswordCall call{"pw"};
+    PSE_CTX_set_passwd_cb(ctx.get(), answer_password, &call);
+    EXPECT_EQ(PSE_CTX_read(ctx.get()), 0);
+    EXPECT_EQ(call.calls, 0);
+    ERR_clear_error();
+
+    // The same masks in the PEM form of the encrypted message.
+    save(file("masks.db3"), stored);
+    CtxPtr clear = open("pw");
+    ASSERT_TRUE(clear);
+    int len = 0;
+    ASSERT_EQ(PSE_CTX_get_masks(clear.get(), nullptr, &len), 1);
+    BufferPtr share(BUFFER_fill(clear->masks->data, clear->masks->length));
+    BufferPtr pem(BUFFER_encrypt(share->data, share->length, 174, "pw", 2, -1, 0, 2, 0));
+    ASSERT_TRUE(pem);
+    save(file("masks.db3"), Bytes(pem->data, pem->data + pem->length));
+    EXPECT_TRUE(open("pw"));
 }
 
 TEST_F(PseCtx, StoreSboxIsFoundByTheCheckValue) {
@@ -376,6 +408,9 @@ TEST_F(PseCtx, RandomStateGetter) {
     int len = 0;
     EXPECT_EQ(PSE_CTX_get_rand_state(ctx.get(), nullptr, &len), 0);  // no store held
     ASSERT_EQ(PSE_CTX_create(ctx.get()), 1);
+    len = 0;
+    EXPECT_EQ(PSE_CTX_get_rand_state(ctx.get(), nullptr, &len), 0);  // the room is checked first
+    EXPECT_EQ(len, 36);
     EXPECT_EQ(PSE_CTX_get_rand_state(ctx.get(), nullptr, &len), 1);
     EXPECT_EQ(len, 36);
     unsigned char state[36];

@@ -143,6 +143,49 @@ TEST_F(Shamir, SecretMustLieBelowThePrimeAndThresholdAtLeastTwo) {
     ERR_clear_error();
 }
 
+TEST_F(Shamir, EveryFailureClosesWithTheLibrarysEntry) {
+    struct Case {
+        int func;
+        bool (*run)(const BIGNUM* p);
+    };
+    const Case cases[] = {
+        {SHAMIR_F_SHAMIR_SHARED_SECRET_NEW,
+         [](const BIGNUM* p) { return SHAMIR_SHARED_SECRET_new(p, 1) == nullptr; }},
+        {SHAMIR_F_SHAMIR_SHARED_SECRET_INIT,
+         [](const BIGNUM* p) {
+             SharingPtr s(SHAMIR_SHARED_SECRET_new(p, 2));
+             return SHAMIR_SHARED_SECRET_init(s.get(), p) == 0;
+         }},
+        {SHAMIR_F_SHAMIR_SHARED_SECRET_ADD_POINT,
+         [](const BIGNUM* p) {
+             SharingPtr s(SHAMIR_SHARED_SECRET_new(p, 2));
+             BnPtr zero = bn_new();
+             BN_zero(zero.get());
+             return SHAMIR_SHARED_SECRET_add_point(s.get(), zero.get(), zero.get()) == 0;
+         }},
+        {SHAMIR_F_SHAMIR_SHARED_SECRET_GET_SECRET,
+         [](const BIGNUM* p) {
+             SharingPtr s(SHAMIR_SHARED_SECRET_new(p, 2));
+             BnPtr out = bn_new();
+             return SHAMIR_SHARED_SECRET_get_secret(s.get(), out.get()) == 0;
+         }},
+        {SHAMIR_F_SHAMIR_SHARED_SECRET_POINT_TO_ASN1,
+         [](const BIGNUM*) {
+             return SHAMIR_SHARED_SECRET_POINT_to_asn1(nullptr, nullptr) == nullptr;
+         }},
+    };
+    for (const Case& c : cases) {
+        ERR_clear_error();
+        ASSERT_TRUE(c.run(prime_.get())) << c.func;
+        EXPECT_EQ(ERR_code_reason(ERR_peek_error()), ERR_R_INTERNAL) << c.func;
+        const unsigned long last = ERR_peek_last_error();
+        EXPECT_EQ(ERR_code_lib(last), ERR_LIB_SHAMIR) << c.func;
+        EXPECT_EQ(ERR_code_func(last), c.func);
+        EXPECT_EQ(ERR_code_reason(last), ERR_LIB_SHAMIR) << c.func;
+    }
+    ERR_clear_error();
+}
+
 // The threshold of a parameters record comes from a medium: the largest one
 // makes a sharing that holds shares as they come and waits for the rest,
 // without setting aside room for all of them first.
