@@ -1,6 +1,6 @@
 // Members whose work stands on layers this version does not have yet (key
 // generation and requests, responses, two-step and revocation requests,
-// certificate views, key-store utilities, the container chooser). Each fails
+// certificate views, the key search by certificate). Each fails
 // honestly with E_NOTIMPL and a text saying so, its outputs empty.
 #include "enrol/alert.h"
 #include "enrol/out_values.h"
@@ -61,34 +61,12 @@ HRESULT CQuillon::createFileRvcEndSigned(BSTR, BSTR, BSTR, BSTR) {
 }
 HRESULT CQuillon::createFileRvcEnd(BSTR) { return not_available("createFileRvcEnd"); }
 
-HRESULT CQuillon::IsPSEExists(BSTR, I4* pResult) {
-    *pResult = 0;
-    return not_available("IsPSEExists");
-}
-
-HRESULT CQuillon::IsFileExists(BSTR, I4* pbRes) {
-    *pbRes = 0;
-    return not_available("IsFileExists");
-}
-
-HRESULT CQuillon::DeletePSE(BSTR) { return not_available("DeletePSE"); }
-
 HRESULT CQuillon::CertXML(I4, I4, VARIANT* pVal) {
     clear_variants({pVal});
     return not_available("CertXML");
 }
 
 HRESULT CQuillon::SaveCert(I4, I4) { return not_available("SaveCert"); }
-
-HRESULT CQuillon::IsPSEPathReady(BSTR, I4* pbReady) {
-    *pbReady = 0;
-    return not_available("IsPSEPathReady");
-}
-
-HRESULT CQuillon::DefMediaPKeyFileName(I4, BSTR* pVal) {
-    clear_out(pVal);
-    return not_available("DefMediaPKeyFileName");
-}
 
 HRESULT CQuillon::FindPairPKeyByCert(BSTR, BSTR, BSTR, I4, BSTR* pName) {
     clear_out(pName);
@@ -117,10 +95,5 @@ HRESULT CQuillon::AcceptPKCS7ResponseFile(BSTR, I4, VARIANT*, VARIANT*, VARIANT*
 
 HRESULT CQuillon::LoadPKCS10(BSTR) { return not_available("LoadPKCS10"); }
 HRESULT CQuillon::LoadPKCS10File(BSTR) { return not_available("LoadPKCS10File"); }
-
-HRESULT CQuillon::BrowseDevuces(BSTR, I4, I4, BSTR* pbstrSelectPath) {
-    clear_out(pbstrSelectPath);
-    return not_available("BrowseDevuces");
-}
 
 }  // namespace cadb::enrol

@@ -1,47 +1,9 @@
 // The enrolment object as a page script sees it: created by ProgID through the
 // registry by the real script host.
-#include <sys/wait.h>
-
-#include <fstream>
-#include <sstream>
-
-#include "tests/enrol/fixture.h"
+#include "tests/enrol/script_fixture.h"
 
 namespace cadb::enrol::test {
 namespace {
-
-class ScriptHost : public QuillonModule {
-  protected:
-    void SetUp() override {
-        QuillonModule::SetUp();
-        ASSERT_EQ(std::system((std::string(REGSVR) + " " QUILLON_MODULE " >/dev/null").c_str()), 0);
-    }
-
-    // Runs the script with the arguments; stdout in out_, stderr in err_.
-    int run(const std::string& source, const std::string& args = "") {
-        const std::string script = dir_ + "/test.js";
-        std::ofstream(script) << source;
-        return run_file(script, args);
-    }
-    int run_file(const std::string& script, const std::string& args = "") {
-        const std::string err = dir_ + "/stderr";
-        const std::string cmd =
-            std::string(SCRIPT_HOST) + " '" + script + "' " + args + " 2>'" + err + "'";
-        FILE* pipe = popen(cmd.c_str(), "r");
-        out_.clear();
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out_.append(buf, n);
-        const int status = pclose(pipe);
-        std::ostringstream e;
-        e << std::ifstream(err).rdbuf();
-        err_ = e.str();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string out_;
-    std::string err_;
-};
 
 TEST_F(ScriptHost, WScriptObject) {
     EXPECT_EQ(run("WScript.Echo('args', WScript.Arguments.length, WScript.Arguments(0),"

@@ -1,0 +1,132 @@
+#include "enrol/key_savers.h"
+
+#include <memory>
+#include <optional>
+
+#include "crypto/cadb/media_io.h"
+#include "enrol/key_file_names.h"
+#include "enrol/log.h"
+#include "enrol/request_container.h"
+#include "enrol/strings.h"
+#include "wrappers/pse_media.h"
+#include "wrappers/ui_binding.h"
+
+namespace cadb::enrol {
+
+namespace {
+
+// Walk flags of a token folder: its key objects.
+constexpr int kPkcs11KeyWalk = 133;
+
+bool write_whole(const std::string& path, std::span<const unsigned char> bytes) {
+    return CADB_write_file_plain(path.c_str(), bytes.data(), static_cast<int>(bytes.size())) ==
+           static_cast<int>(bytes.size());
+}
+
+void show_save_fallback(const std::string& wanted, const std::string& saved) {
+    UIMessageBox(UIFormat(QuillonString(IDS_KEY_SAVE_FALLBACK), {wanted, saved}),
+                 QuillonString(IDS_WARNING_CAPTION), MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The name of the reserve copy: the folder's next free number, past the main
+// file's own number too (the main file may not be written yet).
+std::optional<std::string> reserve_path(const std::string& folder, const std::string& path,
+                                        std::int32_t media, int walkFlags) {
+    std::optional<std::uint32_t> n = NextKeyFileNumber(folder, media, walkFlags);
+    if (!n) return std::nullopt;
+    const long own = KeyFileNumber(media, path);
+    if (own >= static_cast<long>(*n)) n = static_cast<std::uint32_t>(own) + 1;
+    const std::string name = KeyFileName(media, *n);
+    if (name.empty()) return std::nullopt;
+    return folder + name;
+}
+
+struct PkeyCtxFree {
+    void operator()(PKEY_CTX* ctx) const { PKEY_CTX_free(ctx); }
+};
+
+bool write_key_at(PKEY_CTX* key, const std::string& path) {
+    return PKEY_CTX_set_path(key, path.c_str()) == 1 && PKEY_CTX_write(key, 1, 4) == 1;
+}
+
+}  // namespace
+
+std::string KeyFolderOf(const std::string& path) {
+    std::size_t at = path.rfind('\\');
+    if (at == std::string::npos) at = path.rfind('/');
+    return at == std::string::npos ? std::string("\\") : path.substr(0, at) + "\\";
+}
+
+bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char> keyBytes,
+                          const std::string* userPath) {
+    const std::string folder = KeyFolderOf(path);
+    const std::int32_t media = GetPSEMediaType(path.c_str());
+    // The new key reaches the medium under its reserve name before anything
+    // at the main name is replaced: a failure in between never leaves the
+    // medium without the new key.
+    const std::optional<std::string> reserve =
+        reserve_path(folder, path, media, CADB_WALK_DIRECTORIES);
+    if (!reserve || !write_whole(*reserve, keyBytes)) {
+        log_line("SaveKeyFileGenerated()... Reserve Name Key Write Error...Error!");
+        return false;
+    }
+    // A disk file is replaced whole by the write; a medium file is erased
+    // first.
+    if (CADB_is_media_path(path.c_str()) == 1 && IsMediaPathPresent(path.c_str()) == 1 &&
+        CADB_erase_file_plain(path.c_str()) != 1) {
+        log_line("SaveKeyFileGenerated()... File: [%s] erase error!", path.c_str());
+        return false;
+    }
+    if (!write_whole(path, keyBytes)) {
+        log_line("SaveKeyFileGenerated()... Key Write Error...Error!");
+        return false;
+    }
+    if (userPath && !write_whole(*userPath, keyBytes)) {
+        log_line("SaveKeyFileGenerated()... User Desired Name Key Write Error...Error!");
+        show_save_fallback(*userPath, *reserve);
+    }
+    return true;
+}
+
+bool SaveBackUpKeyPKCS11(const std::string& path) {
+    if (IsMediaPathPresent(path.c_str()) != 1) return true;
+    const std::string folder = KeyFolderOf(path);
+    bool ok = false;
+    {
+        TRef<TRequestContainer> container = make_ref<TRequestContainer>();
+        std::unique_ptr<PKEY_CTX, PkeyCtxFree> old(PKEY_CTX_new());
+        const std::optional<std::string> backup =
+            reserve_path(folder, path, PSE_MEDIA_PKCS11, kPkcs11KeyWalk);
+        ok = old && backup && container->readFiles(folder.c_str()) == 1 &&
+             container->open() == 1 && container->getPSE() != nullptr &&
+             PKEY_CTX_set_PSE(old.get(), container->getPSE()) == 1 &&
+             PKEY_CTX_set_path(old.get(), path.c_str()) == 1 && PKEY_CTX_read(old.get()) == 1 &&
+             write_key_at(old.get(), *backup);
+    }
+    if (!ok) log_line("SaveBackUpKeyPKCS11()... Key Write Error...Error!");
+    return ok;
+}
+
+bool SaveKeyPKCS11Generated(PKEY_CTX* key, const std::string& path, const std::string* userPath) {
+    if (!SaveBackUpKeyPKCS11(path)) {
+        log_line("SaveKeyFileGenerated()... File: [%s] save backup error!", path.c_str());
+        return false;
+    }
+    if (!write_key_at(key, path)) {
+        log_line("SaveKeyPKCS11Generated()... Key Write Error...Error!");
+        return false;
+    }
+    if (userPath) {
+        if (!SaveBackUpKeyPKCS11(*userPath)) {
+            log_line("SaveKeyFileGenerated()... File: [%s] save backup error!", userPath->c_str());
+            return false;
+        }
+        if (!write_key_at(key, *userPath)) {
+            log_line("SaveKeyPKCS11Generated()... User Desired Name Key Write Error...Error!");
+            show_save_fallback(*userPath, path);
+        }
+    }
+    return true;
+}
+
+}  // namespace cadb::enrol
