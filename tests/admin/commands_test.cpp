@@ -1,0 +1,322 @@
+// Every command of Tasset run as a user runs it, against SoftHSM2 posing as
+// one of the token modules the program looks for.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/admin/program.h"
+
+namespace cadb::testing {
+namespace {
+
+const std::string kUsage =
+    "Version: 1.0.0.8\n"
+    "usage: Tasset <command> [options]\n"
+    "Commands: -impcert infile outfile\n"
+    "          -impca infile outfile\n"
+    "          -info\n"
+    "Options:  -verbose\n";
+
+const std::string kPinLine = std::string(kUserPin) + "\n";
+
+std::filesystem::path vector_cert(const char* name) {
+    return std::filesystem::path(CADB_VECTORS_DIR) / "gost3410-2001-keys" / name;
+}
+
+// The part of -info's output between a heading and the next blank line.
+std::string section(const std::string& out, const std::string& heading) {
+    const auto at = out.find("\n" + heading + "\n");
+    if (at == std::string::npos) return "<no " + heading + ">";
+    const auto start = at + heading.size() + 2;
+    const auto end = out.find("\n\n", start - 1);
+    return out.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
+}
+
+class Tasset : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        REQUIRE_SOFTHSM();
+        home_.install_module("libjcPKCS11.so");
+    }
+    TokenHome home_;
+};
+
+TEST(TassetCommandLine, UsageForMissingRepeatedOrIncompleteCommands) {
+    TokenHome home;
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {},
+             {"-help"},
+             {"-info", "-init"},
+             {"-impcert", "only-infile"},
+             {"-impca"},
+             {"-remcert"},
+             {"-remkey"},
+             {"-verbose"},
+             {"unknown", "-info"},
+         }) {
+        const Outcome o = home.run(args);
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_EQ(o.err, kUsage) << joined;
+        EXPECT_EQ(o.out, "") << joined;
+        EXPECT_EQ(o.code, 1) << joined;
+    }
+}
+
+TEST(TassetCommandLine, TokenNotFoundAfterOneMoreTry) {
+    TokenHome home;  // no module under any of the names
+    const Outcome o = home.run({"-info"}, "x");
+    EXPECT_EQ(o.out, "Insert token and press any key to continue...\nError: token not found.\n");
+    EXPECT_EQ(o.code, 1);
+}
+
+TEST(TassetModules, EachProbedNameIsFoundInItsOrder) {
+    REQUIRE_SOFTHSM();
+    const struct {
+        const char* file;
+        const char* root;
+    } cases[] = {
+        {"libmskey-pkcs11.so", "pkcs11:\\mskey-pkcs11"},
+        {"librtPKCS11ECP.so", "pkcs11:\\rtPKCS11ECP"},
+        {"jcPKCS11.so", "pkcs11:\\jcPKCS11"},
+    };
+    for (const auto& c : cases) {
+        TokenHome home;
+        home.install_module(c.file);
+        home.init_token("cadb");
+        const Outcome o = home.run({"-info"}, kPinLine);
+        EXPECT_NE(o.out.find(std::string("Root path:      ") + c.root + "\n"), std::string::npos)
+            << o.out;
+        EXPECT_EQ(o.code, 0) << o.out;
+    }
+    // With two present, the first name of the order wins.
+    TokenHome home;
+    home.install_module("libjcPKCS11.so");
+    home.install_module("librtPKCS11ECP.so");
+    home.init_token("cadb");
+    const Outcome o = home.run({"-info"}, kPinLine);
+    EXPECT_NE(o.out.find("Root path:      pkcs11:\\rtPKCS11ECP\n"), std::string::npos) << o.out;
+}
+
+TEST_F(Tasset, InitThenInfoShowsTheToken) {
+    const Outcome init = home_.run({"-init"}, "my token\n" + std::string(kSoPin) + "\n" + kPinLine);
+    EXPECT_EQ(init.out, "Enter token label: my token\nEnter SO PIN: ********\nEnter user PIN: ****\nOK.\n");
+    EXPECT_EQ(init.code, 0);
+    const std::string slots = home_.show_slots();
+    EXPECT_NE(slots.find("Label:            my token                        \n"),
+              std::string::npos)
+        << slots;
+
+    const Outcome info = home_.run({"-info"}, kPinLine);
+    EXPECT_EQ(info.code, 0) << info.out;
+    // The blank-padded fields as the token gives them.
+    EXPECT_NE(info.out.find("Root path:      pkcs11:\\jcPKCS11\n"
+                            "ManufacturerID: SoftHSM project                 \n"
+                            "Model:          SoftHSM v2      \n"
+                            "SerialNumber:   "),
+              std::string::npos)
+        << info.out;
+    const auto serial = info.out.find("SerialNumber:   ");
+    ASSERT_NE(serial, std::string::npos);
+    EXPECT_EQ(info.out.substr(serial + 16 + 16, 2), "\n\n");
+    EXPECT_NE(info.out.find("Enter user PIN: ****\n\nPrivate keys:\n\nUser certificates:\n\n"
+                            "CA certificates:\n\nOK.\n"),
+              std::string::npos)
+        << info.out;
+    // The user PIN set by -init opens the token; another does not.
+    const Outcome wrong = home_.run({"-info"}, "9999\n");
+    EXPECT_NE(wrong.out.find("Error: can't print token 'pkcs11:\\jcPKCS11' information.\n"
+                             "User PIN is incorrect.\n"),
+              std::string::npos)
+        << wrong.out;
+    EXPECT_EQ(wrong.code, 1);
+}
+
+TEST_F(Tasset, InitTakesTheFirst32CharactersOfALongLabel) {
+    const std::string label = "0123456789abcdefghijklmnopqrstuvwxyz";
+    const Outcome init = home_.run({"-init"}, label + "\n" + kSoPin + "\n" + kPinLine);
+    EXPECT_EQ(init.code, 0) << init.out;
+    // Input ends at 32 characters; the rest is not taken as a label.
+    EXPECT_NE(init.out.find("Enter token label: " + label.substr(0, 32) + "\n"),
+              std::string::npos)
+        << init.out;
+    EXPECT_NE(home_.show_slots().find("Label:            " + label.substr(0, 32) + "\n"),
+              std::string::npos);
+}
+
+TEST_F(Tasset, EscapeAtTheLabelPromptInitialisesNothing) {
+    const Outcome o = home_.run({"-init"}, "abc\x1b");
+    EXPECT_EQ(o.out, "Enter token label: abc\nError: can't get token 'pkcs11:\\jcPKCS11' label.\n");
+    EXPECT_EQ(o.code, 1);
+}
+
+TEST_F(Tasset, ImportListAndRemoveCertificates) {
+    home_.init_token("cadb");
+    const auto user = vector_cert("cert-A.pem");
+    const auto ca = vector_cert("cert-C.pem");
+    Outcome o = home_.run({"-impcert", user.string(), "alice"}, kPinLine);
+    EXPECT_EQ(o.out, "Enter user PIN: ****\nOK.\n");
+    EXPECT_EQ(o.code, 0);
+    o = home_.run({"-impca", ca.string(), "root ca"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    // Importing again under the same name replaces the object.
+    o = home_.run({"-impcert", user.string(), "alice"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+
+    o = home_.run({"-info"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    EXPECT_EQ(section(o.out, "User certificates:"), "alice\n");
+    EXPECT_EQ(section(o.out, "CA certificates:"), "root ca\n");
+    EXPECT_EQ(section(o.out, "Public keys:"), "<no Public keys:>");
+    EXPECT_EQ(o.out.find("value"), std::string::npos);
+
+    // Verbose: public keys and the values of what can be read.
+    o = home_.run({"-info", "-verbose"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    EXPECT_EQ(section(o.out, "Public keys:"), "");
+    const std::string users = section(o.out, "User certificates:");
+    EXPECT_EQ(users.rfind("alice\nvalue (", 0), 0u) << users;
+    EXPECT_NE(users.find("\n    30 82 "), std::string::npos) << users;
+
+    o = home_.run({"-remcert", "alice"}, kPinLine);
+    EXPECT_EQ(o.out, "Enter user PIN: ****\nOK.\n");
+    EXPECT_EQ(o.code, 0);
+    o = home_.run({"-info"}, kPinLine);
+    EXPECT_EQ(section(o.out, "User certificates:"), "");
+    EXPECT_EQ(section(o.out, "CA certificates:"), "root ca\n");
+
+    // Nothing to remove is no failure.
+    o = home_.run({"-remcert", "alice"}, kPinLine);
+    EXPECT_EQ(o.out, "Enter user PIN: ****\nOK.\n");
+    EXPECT_EQ(o.code, 0);
+}
+
+TEST_F(Tasset, ImportReadsEveryFormAndTokenPaths) {
+    home_.init_token("cadb");
+    // The same certificate as DER and as bare base64.
+    const std::string pem = read_file(vector_cert("cert-B.pem"));
+    std::string body;
+    for (std::size_t at = 0; at < pem.size();) {
+        const auto eol = pem.find('\n', at);
+        const std::string line = pem.substr(at, eol - at);
+        if (line.rfind("-----", 0) != 0) body += line + "\n";
+        if (eol == std::string::npos) break;
+        at = eol + 1;
+    }
+    const auto b64 = home_.root() / "cert-b.b64";
+    std::ofstream(b64) << body;
+    const auto der = home_.root() / "cert-b.der";
+    ASSERT_EQ(std::system(("openssl base64 -d -in '" + b64.string() + "' -out '" + der.string() +
+                           "'")
+                              .c_str()),
+              0);
+    Outcome o = home_.run({"-impcert", der.string(), "bob-der"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    o = home_.run({"-impcert", b64.string(), "bob-b64"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    // A name that is a token path itself.
+    o = home_.run({"-impca", der.string(), "pkcs11:\\jcPKCS11\\bob-path"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    o = home_.run({"-info"}, kPinLine);
+    EXPECT_EQ(section(o.out, "User certificates:"), "bob-der\nbob-b64\n");
+    EXPECT_EQ(section(o.out, "CA certificates:"), "bob-path\n");
+}
+
+TEST_F(Tasset, ImportFailures) {
+    home_.init_token("cadb");
+    Outcome o = home_.run({"-impcert", (home_.root() / "missing.pem").string(), "x"}, kPinLine);
+    EXPECT_EQ(o.out, "Error: file '" + (home_.root() / "missing.pem").string() + "' not found.\n");
+    EXPECT_EQ(o.code, 1);
+
+    const std::string cert = vector_cert("cert-A.pem").string();
+    o = home_.run({"-impcert", cert, "bad:name"}, kPinLine);
+    EXPECT_EQ(o.out, "Error: can't import the certificate from file '" + cert + "'.\n");
+    EXPECT_EQ(o.code, 1);
+
+    const auto junk = home_.root() / "junk.pem";
+    std::ofstream(junk) << "not a certificate\n";
+    o = home_.run({"-impca", junk.string(), "junk"}, kPinLine);
+    EXPECT_EQ(o.out, "Error: can't import the certificate from file '" + junk.string() + "'.\n");
+    EXPECT_EQ(o.code, 1);
+
+    o = home_.run({"-impcert", cert, "alice"}, "4321\n");
+    EXPECT_EQ(o.out, "Enter user PIN: ****\nError: can't import the certificate from file '" +
+                         cert + "'.\nUser PIN is incorrect.\n");
+    EXPECT_EQ(o.code, 1);
+}
+
+TEST_F(Tasset, RemoveKeyPair) {
+    home_.init_token("cadb");
+    const auto key = home_.root() / "key.pem";
+    ASSERT_EQ(std::system(("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out '" +
+                           key.string() + "' 2>/dev/null")
+                              .c_str()),
+              0);
+    home_.import_key(key, "6b657931");  // "key1"
+    Outcome o = home_.run({"-info", "-verbose"}, kPinLine);
+    EXPECT_EQ(section(o.out, "Private keys:"), "key1\n") << o.out;
+
+    // A wrong PIN removes nothing and says why.
+    o = home_.run({"-remkey", "key1"}, "1111\n");
+    EXPECT_EQ(o.out,
+              "Enter user PIN: ****\nError: can't remove private key 'key1'.\nUser PIN is "
+              "incorrect.\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.code, 1);
+    // With -verbose the error queue follows on the standard error stream.
+    o = home_.run({"-remkey", "key1", "-verbose"}, "1111\n");
+    EXPECT_NE(o.err.find("PKCS11 routines"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("login failed"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("Tasset_remove_key"), std::string::npos) << o.err;
+    EXPECT_EQ(o.code, 1);
+
+    o = home_.run({"-remkey", "key1"}, kPinLine);
+    EXPECT_EQ(o.out, "Enter user PIN: ****\nOK.\n");
+    EXPECT_EQ(o.code, 0);
+    o = home_.run({"-info", "-verbose"}, kPinLine);
+    EXPECT_EQ(section(o.out, "Private keys:"), "");
+    EXPECT_EQ(section(o.out, "Public keys:"), "");
+    o = home_.run({"-remkey", "key1"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+}
+
+TEST_F(Tasset, UnknownWordEndsTheCommandLine) {
+    home_.init_token("cadb");
+    const Outcome o = home_.run({"-info", "whatever", "-init"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    EXPECT_NE(o.out.find("Root path:"), std::string::npos);
+}
+
+TEST_F(Tasset, EscapeAtThePinPromptGivesAnEmptyPin) {
+    home_.init_token("cadb");
+    const Outcome o = home_.run({"-remcert", "x"}, "12\x1b");
+    EXPECT_EQ(o.out.rfind("Enter user PIN: **\nError: can't remove certificate 'x'.\n", 0), 0u)
+        << o.out;
+    EXPECT_EQ(o.code, 1);
+}
+
+TEST_F(Tasset, PromptsOnATerminalDoNotEcho) {
+    home_.init_token("cadb");
+    const Outcome o = home_.run_on_terminal({"-info"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    EXPECT_NE(o.out.find("Enter user PIN: ****"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find(kUserPin), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("OK."), std::string::npos) << o.out;
+
+    // The label is echoed as typed, the PINs are not.
+    TokenHome fresh;
+    fresh.install_module("libjcPKCS11.so");
+    const Outcome init =
+        fresh.run_on_terminal({"-init"}, "t1\r" + std::string(kSoPin) + "\r" + kUserPin + "\r");
+    EXPECT_EQ(init.code, 0) << init.out;
+    EXPECT_NE(init.out.find("Enter token label: t1"), std::string::npos) << init.out;
+    EXPECT_EQ(init.out.find(kSoPin), std::string::npos) << init.out;
+    EXPECT_NE(fresh.show_slots().find("Label:            t1 "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace cadb::testing
