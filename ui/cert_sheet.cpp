@@ -44,9 +44,9 @@ void CertSheetDialog::command(int id) {
 void CertSheetDialog::save(const CertPage& page) {
     static const std::string kExtension = "cer";
     const std::string& title = ui_string(IDS_SAVE_TITLE);
-    const std::optional<std::string> chosen = host().save_file(
-        {title.empty() ? ui_string(IDS_SAVE_AS) : title, ui_string(IDS_CERT_FILTER), kExtension,
-         page.file_name});
+    const std::optional<std::string> chosen =
+        host().save_file({title.empty() ? ui_string(IDS_SAVE_AS) : title,
+                          ui_string(IDS_CERT_FILTER), kExtension, page.file_name});
     if (!chosen || chosen->empty()) return;
     std::filesystem::path path(*chosen);
     if (!path.has_extension()) path.replace_extension(kExtension);
@@ -58,8 +58,7 @@ void CertSheetDialog::save(const CertPage& page) {
     out.write(page.text.data(), static_cast<std::streamsize>(page.text.size()));
     out.close();
     if (!out)
-        host().message_box(ui_string(IDS_WRITE_FAILED), ui_string(IDS_ERROR),
-                           MB_ICONSTOP | MB_OK);
+        host().message_box(ui_string(IDS_WRITE_FAILED), ui_string(IDS_ERROR), MB_ICONSTOP | MB_OK);
 }
 
 }  // namespace gorget

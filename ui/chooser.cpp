@@ -40,19 +40,23 @@ std::int32_t medium_type_of(std::string_view path) {
     return 0;
 }
 
-ChooserDialog::ChooserDialog(const std::string& caption, const std::string& path,
-                             std::int32_t type, std::size_t limit)
+ChooserDialog::ChooserDialog(const std::string& caption, const std::string& path, std::int32_t type,
+                             std::size_t limit)
     : Dialog(kTemplate, caption) {
-    add(Control{.id = kFrame, .kind = Kind::label, .text = ui_string(IDS_CONTAINER_FRAME),
-                .row = 0});
-    Control media{.id = kMedia, .kind = Kind::list, .label = "Тип ключевого носителя СКЗИ",
-                  .row = 1};
+    add(Control{
+        .id = kFrame, .kind = Kind::label, .text = ui_string(IDS_CONTAINER_FRAME), .row = 0});
+    Control media{
+        .id = kMedia, .kind = Kind::list, .label = "Тип ключевого носителя СКЗИ", .row = 1};
     for (const MediumRow& row : medium_table()) media.items.emplace_back(row.display_name);
     const std::int32_t start = path.empty() ? type : medium_type_of(path);
     media.selected = start >= 0 && start < std::int32_t(medium_table().size()) ? start : -1;
     add(std::move(media));
-    add(Control{.id = kPath, .kind = Kind::edit, .text = path,
-                .label = "Каталог ключевого носителя", .row = 2, .max_chars = limit});
+    add(Control{.id = kPath,
+                .kind = Kind::edit,
+                .text = path,
+                .label = "Каталог ключевого носителя",
+                .row = 2,
+                .max_chars = limit});
     add(Control{.id = kBrowse, .kind = Kind::button, .text = "...", .row = 2});
     add(Control{.id = IDOK, .kind = Kind::button, .text = "OK", .row = -1});
     add(Control{.id = IDCANCEL, .kind = Kind::button, .text = "Отмена", .row = -1});

@@ -40,20 +40,30 @@ class ModelHandle : public DialogHandle {
   public:
     explicit ModelHandle(Dialog& d) : d_(d) {}
     int template_id() override { return d_.template_id(); }
-    std::string caption() override { return locked([&] { return d_.caption(); }); }
-    bool finished() override { return locked([&] { return d_.finished(); }); }
-    bool active() override { return locked([&] { return d_.active(); }); }
+    std::string caption() override {
+        return locked([&] { return d_.caption(); });
+    }
+    bool finished() override {
+        return locked([&] { return d_.finished(); });
+    }
+    bool active() override {
+        return locked([&] { return d_.active(); });
+    }
     bool type(int id, const std::string& s) override {
         return locked([&] { return d_.type(id, s); });
     }
     bool replace(int id, const std::string& s) override {
         return locked([&] { return d_.replace_text(id, s); });
     }
-    bool press(int id) override { return locked([&] { return d_.press(id); }); }
+    bool press(int id) override {
+        return locked([&] { return d_.press(id); });
+    }
     bool select(int id, int index) override {
         return locked([&] { return d_.select(id, index); });
     }
-    bool set_value(int id, int v) override { return locked([&] { return d_.set_value(id, v); }); }
+    bool set_value(int id, int v) override {
+        return locked([&] { return d_.set_value(id, v); });
+    }
     void close() override {
         locked([&] {
             d_.close();
@@ -160,8 +170,7 @@ class ModelRenderer : public Renderer {
             d.close();
         }
     }
-    int message_box(const std::string& text, const std::string& caption,
-                    unsigned type) override {
+    int message_box(const std::string& text, const std::string& caption, unsigned type) override {
         return driver_book::take_box(text, caption, type);
     }
     void show_modeless(Dialog& d) override {

@@ -40,8 +40,8 @@ GORGET_EXPORT std::int32_t putPassCBK(char* buffer, std::int32_t size, std::int3
                                       const char* prompt);
 GORGET_EXPORT std::int32_t getPass_eTokenCBK(char* buffer, std::int32_t size, std::int32_t rwflag,
                                              void* arg);
-GORGET_EXPORT std::int32_t getPass_ruTokenCBK(char* buffer, std::int32_t size,
-                                              std::int32_t rwflag, void* arg);
+GORGET_EXPORT std::int32_t getPass_ruTokenCBK(char* buffer, std::int32_t size, std::int32_t rwflag,
+                                              void* arg);
 GORGET_EXPORT std::int32_t getPass_pkcs11CBK(char* buffer, std::int32_t size, std::int32_t rwflag,
                                              void* arg);
 GORGET_EXPORT std::int32_t getSShareCBK(std::int32_t unused, std::int32_t* threshold,

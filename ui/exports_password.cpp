@@ -70,8 +70,7 @@ GORGET_EXPORT std::int32_t putPassCBK(char* buffer, std::int32_t size, std::int3
     return ask_secret(d, NewPasswordDialog::kFirst, buffer, size, -1);
 }
 
-GORGET_EXPORT std::int32_t getPass_eTokenCBK(char* buffer, std::int32_t size, std::int32_t,
-                                             void*) {
+GORGET_EXPORT std::int32_t getPass_eTokenCBK(char* buffer, std::int32_t size, std::int32_t, void*) {
     return token_pin(TokenPinDialog::Token::etoken, "getPass_eTokenCBK", buffer, size);
 }
 
@@ -80,8 +79,7 @@ GORGET_EXPORT std::int32_t getPass_ruTokenCBK(char* buffer, std::int32_t size, s
     return token_pin(TokenPinDialog::Token::rutoken, "getPass_ruTokenCBK", buffer, size);
 }
 
-GORGET_EXPORT std::int32_t getPass_pkcs11CBK(char* buffer, std::int32_t size, std::int32_t,
-                                             void*) {
+GORGET_EXPORT std::int32_t getPass_pkcs11CBK(char* buffer, std::int32_t size, std::int32_t, void*) {
     return token_pin(TokenPinDialog::Token::pkcs11, "getPass_pkcs11CBK", buffer, size);
 }
 

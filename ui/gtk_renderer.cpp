@@ -4,13 +4,13 @@
 #include <gtk/gtk.h>
 
 #include <cmath>
-#include <cstring>
-#include <optional>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "ui/driver.h"
@@ -96,17 +96,21 @@ UiThread& ui() {
 
 GtkMessageType message_icon(unsigned type) {
     switch (type & 0xF0) {
-        case MB_ICONSTOP: return GTK_MESSAGE_ERROR;
-        case MB_ICONQUESTION: return GTK_MESSAGE_QUESTION;
-        case MB_ICONEXCLAMATION: return GTK_MESSAGE_WARNING;
-        case MB_ICONINFORMATION: return GTK_MESSAGE_INFO;
-        default: return GTK_MESSAGE_OTHER;
+        case MB_ICONSTOP:
+            return GTK_MESSAGE_ERROR;
+        case MB_ICONQUESTION:
+            return GTK_MESSAGE_QUESTION;
+        case MB_ICONEXCLAMATION:
+            return GTK_MESSAGE_WARNING;
+        case MB_ICONINFORMATION:
+            return GTK_MESSAGE_INFO;
+        default:
+            return GTK_MESSAGE_OTHER;
     }
 }
 
 // A real box, on the user-interface thread.
-int show_box(GtkWindow* owner, const std::string& text, const std::string& caption,
-             unsigned type) {
+int show_box(GtkWindow* owner, const std::string& text, const std::string& caption, unsigned type) {
     GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, message_icon(type),
                                             GTK_BUTTONS_NONE, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
@@ -114,14 +118,13 @@ int show_box(GtkWindow* owner, const std::string& text, const std::string& capti
     switch (type & 0xF) {
         case MB_YESNO:
             gtk_dialog_add_buttons(GTK_DIALOG(box), "Да", IDYES, "Нет", IDNO, nullptr);
-            gtk_dialog_set_default_response(GTK_DIALOG(box),
-                                            (type & MB_DEFBUTTON2) ? IDNO : IDYES);
+            gtk_dialog_set_default_response(GTK_DIALOG(box), (type & MB_DEFBUTTON2) ? IDNO : IDYES);
             break;
         case MB_RETRYCANCEL:
-            gtk_dialog_add_buttons(GTK_DIALOG(box), "Повтор", IDRETRY, "Отмена", IDCANCEL,
-                                   nullptr);
+            gtk_dialog_add_buttons(GTK_DIALOG(box), "Повтор", IDRETRY, "Отмена", IDCANCEL, nullptr);
             break;
-        default: gtk_dialog_add_buttons(GTK_DIALOG(box), "OK", IDOK, nullptr);
+        default:
+            gtk_dialog_add_buttons(GTK_DIALOG(box), "OK", IDOK, nullptr);
     }
     const int r = gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
@@ -131,14 +134,13 @@ int show_box(GtkWindow* owner, const std::string& text, const std::string& capti
 std::optional<std::string> pick(GtkWindow* owner, GtkFileChooserAction action,
                                 const std::string& title, const std::string& start,
                                 const Host::SaveRequest* save) {
-    GtkWidget* chooser = gtk_file_chooser_dialog_new(
-        title.c_str(), owner, action, "Отмена", GTK_RESPONSE_CANCEL, "OK",
-        GTK_RESPONSE_ACCEPT, nullptr);
+    GtkWidget* chooser =
+        gtk_file_chooser_dialog_new(title.c_str(), owner, action, "Отмена", GTK_RESPONSE_CANCEL,
+                                    "OK", GTK_RESPONSE_ACCEPT, nullptr);
     if (!start.empty())
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), start.c_str());
     if (save != nullptr) {
-        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser),
-                                          save->proposed_name.c_str());
+        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), save->proposed_name.c_str());
         // "name|pattern|name|pattern||"
         std::string_view rest = save->filter;
         while (!rest.empty()) {
@@ -146,9 +148,8 @@ std::optional<std::string> pick(GtkWindow* owner, GtkFileChooserAction action,
             if (a == 0 || a == std::string_view::npos) break;
             const std::size_t b = rest.find('|', a + 1);
             const std::string name(rest.substr(0, a));
-            const std::string pattern(rest.substr(a + 1, b == std::string_view::npos
-                                                             ? std::string_view::npos
-                                                             : b - a - 1));
+            const std::string pattern(rest.substr(
+                a + 1, b == std::string_view::npos ? std::string_view::npos : b - a - 1));
             GtkFileFilter* f = gtk_file_filter_new();
             gtk_file_filter_set_name(f, name.c_str());
             gtk_file_filter_add_pattern(f, pattern.c_str());
@@ -185,16 +186,14 @@ struct Window : public Host {
     bool done = false;
 
     // Host: scripted answers first, else the user.
-    int message_box(const std::string& text, const std::string& caption,
-                    unsigned type) override {
+    int message_box(const std::string& text, const std::string& caption, unsigned type) override {
         if (driver_book::has_box_answer()) return driver_book::take_box(text, caption, type);
         return show_box(GTK_WINDOW(win), text, caption, type);
     }
     std::optional<std::string> browse_folder(const std::string& title,
                                              const std::string& start) override {
         if (driver_book::has_folder_answer()) return driver_book::take_folder();
-        return pick(GTK_WINDOW(win), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, title, start,
-                    nullptr);
+        return pick(GTK_WINDOW(win), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, title, start, nullptr);
     }
     std::optional<std::string> save_file(const SaveRequest& request) override {
         if (driver_book::has_file_answer())
@@ -236,10 +235,16 @@ void sync(Window& w) {
         if (g == nullptr) continue;
         gtk_widget_set_sensitive(g, c.enabled);
         switch (c.kind) {
-            case Kind::label: gtk_label_set_text(GTK_LABEL(g), c.text.c_str()); break;
+            case Kind::label:
+                gtk_label_set_text(GTK_LABEL(g), c.text.c_str());
+                break;
             case Kind::edit:
-            case Kind::password: set_entry_text(g, c.text); break;
-            case Kind::button: gtk_button_set_label(GTK_BUTTON(g), c.text.c_str()); break;
+            case Kind::password:
+                set_entry_text(g, c.text);
+                break;
+            case Kind::button:
+                gtk_button_set_label(GTK_BUTTON(g), c.text.c_str());
+                break;
             case Kind::list:
                 if (gtk_combo_box_get_active(GTK_COMBO_BOX(g)) != c.selected)
                     gtk_combo_box_set_active(GTK_COMBO_BOX(g), c.selected);
@@ -260,7 +265,8 @@ void sync(Window& w) {
                 if (gtk_notebook_get_current_page(GTK_NOTEBOOK(g)) != c.selected)
                     gtk_notebook_set_current_page(GTK_NOTEBOOK(g), c.selected);
                 break;
-            case Kind::key_catcher: break;
+            case Kind::key_catcher:
+                break;
         }
     }
     if (woke) focus_first_field(w);
@@ -330,9 +336,13 @@ gboolean on_key(GtkWidget*, GdkEventKey* ev, gpointer data) {
     auto& w = *static_cast<Window*>(data);
     unsigned ch;
     switch (ev->keyval) {
-        case GDK_KEY_Escape: ch = 27; break;
-        case GDK_KEY_Tab: return FALSE;  // focus moves on
-        default: ch = gdk_keyval_to_unicode(ev->keyval);
+        case GDK_KEY_Escape:
+            ch = 27;
+            break;
+        case GDK_KEY_Tab:
+            return FALSE;  // focus moves on
+        default:
+            ch = gdk_keyval_to_unicode(ev->keyval);
     }
     if (ch == 0) ch = ev->keyval;
     w.d.key(ch, ev->time);
@@ -552,7 +562,9 @@ class WindowHandle : public DialogHandle {
     std::string caption() override {
         return on_ui([&] { return std::string(gtk_window_get_title(GTK_WINDOW(w_.win))); });
     }
-    bool finished() override { return on_ui([&] { return w_.d.finished(); }); }
+    bool finished() override {
+        return on_ui([&] { return w_.d.finished(); });
+    }
     bool active() override {
         return on_ui([&] { return bool(gtk_widget_get_sensitive(w_.body)); });
     }
@@ -600,8 +612,7 @@ class WindowHandle : public DialogHandle {
     bool set_value(int id, int v) override {
         return on_ui([&] {
             GtkWidget* g = widget(w_, id);
-            if (g == nullptr || !GTK_IS_SPIN_BUTTON(g) || !gtk_widget_is_sensitive(g))
-                return false;
+            if (g == nullptr || !GTK_IS_SPIN_BUTTON(g) || !gtk_widget_is_sensitive(g)) return false;
             gtk_spin_button_set_value(GTK_SPIN_BUTTON(g), v);
             return true;
         });
@@ -763,8 +774,7 @@ class GtkRenderer : public Renderer {
         d.attach(nullptr);
     }
 
-    int message_box(const std::string& text, const std::string& caption,
-                    unsigned type) override {
+    int message_box(const std::string& text, const std::string& caption, unsigned type) override {
         if (driver_book::has_box_answer()) return driver_book::take_box(text, caption, type);
         int r = 0;
         ui().invoke([&] { r = show_box(nullptr, text, caption, type); });

@@ -28,9 +28,12 @@ bool is_entry(Kind k) { return k == Kind::edit || k == Kind::password; }
 
 int message_box_cancel_result(unsigned type) {
     switch (type & 0xF) {
-        case MB_YESNO: return IDNO;
-        case MB_RETRYCANCEL: return IDCANCEL;
-        default: return IDOK;
+        case MB_YESNO:
+            return IDNO;
+        case MB_RETRYCANCEL:
+            return IDCANCEL;
+        default:
+            return IDOK;
     }
 }
 
@@ -160,8 +163,7 @@ bool Dialog::select(int id, int index) {
 
 bool Dialog::set_value(int id, int value) {
     const Control* c = find(id);
-    if (finished_ || !active_ || c == nullptr || !c->enabled || c->kind != Kind::spin)
-        return false;
+    if (finished_ || !active_ || c == nullptr || !c->enabled || c->kind != Kind::spin) return false;
     at(id).value = std::clamp(value, c->min, c->max);
     touch();
     changed(id);

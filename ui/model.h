@@ -32,9 +32,9 @@ enum : unsigned {
 int message_box_cancel_result(unsigned type);
 
 enum class Kind {
-    label,        // static text
-    edit,         // one-line text entry
-    password,     // one-line entry that hides what is typed
+    label,     // static text
+    edit,      // one-line text entry
+    password,  // one-line entry that hides what is typed
     button,
     list,         // choice among items
     spin,         // number within [min, max]
@@ -61,8 +61,7 @@ struct Control {
 class Host {
   public:
     virtual ~Host() = default;
-    virtual int message_box(const std::string& text, const std::string& caption,
-                            unsigned type) = 0;
+    virtual int message_box(const std::string& text, const std::string& caption, unsigned type) = 0;
     // A folder chosen by the user (a Linux path), or nothing.
     virtual std::optional<std::string> browse_folder(const std::string& title,
                                                      const std::string& start) = 0;

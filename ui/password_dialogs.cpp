@@ -13,14 +13,16 @@ Control text_at(int row, std::string text) {
 }
 
 Control password_at(int row, int id, std::string label, std::size_t limit) {
-    return Control{
-        .id = id, .kind = Kind::password, .label = std::move(label), .row = row,
-        .max_chars = limit};
+    return Control{.id = id,
+                   .kind = Kind::password,
+                   .label = std::move(label),
+                   .row = row,
+                   .max_chars = limit};
 }
 
 Control button(int id, std::string text, bool enabled = true) {
-    return Control{.id = id, .kind = Kind::button, .text = std::move(text), .row = -1,
-                   .enabled = enabled};
+    return Control{
+        .id = id, .kind = Kind::button, .text = std::move(text), .row = -1, .enabled = enabled};
 }
 
 std::string_view without_trailing_blanks(std::string_view s) {
@@ -74,7 +76,8 @@ TokenTexts token_texts(TokenPinDialog::Token token) {
             return {527, "Введите пароль для доступа к eToken", 1595, "Пароль:"};
         case TokenPinDialog::Token::rutoken:
             return {1008, "Введите пароль для доступа к ruToken", 1007, "Пороль:"};
-        case TokenPinDialog::Token::pkcs11: break;
+        case TokenPinDialog::Token::pkcs11:
+            break;
     }
     return {1009, "Пароль для доступа к устройству PKCS#11", 1008, "Пароль:"};
 }
@@ -91,10 +94,20 @@ TokenPinDialog::TokenPinDialog(Token token, std::size_t limit)
 void TokenPinDialog::command(int id) { finish(id == IDOK ? IDOK : IDCANCEL); }
 
 ShareParamsDialog::ShareParamsDialog() : Dialog(kTemplate, "Параметры разделения секрета") {
-    add(Control{.id = kThreshold, .kind = Kind::spin, .label = "Пороговое значение ", .row = 0,
-                .min = 2, .max = 32, .value = 2});
-    add(Control{.id = kNumber, .kind = Kind::spin, .label = "Число ключевых носителей", .row = 1,
-                .min = 2, .max = 64, .value = 2});
+    add(Control{.id = kThreshold,
+                .kind = Kind::spin,
+                .label = "Пороговое значение ",
+                .row = 0,
+                .min = 2,
+                .max = 32,
+                .value = 2});
+    add(Control{.id = kNumber,
+                .kind = Kind::spin,
+                .label = "Число ключевых носителей",
+                .row = 1,
+                .min = 2,
+                .max = 64,
+                .value = 2});
     add(button(kAccept, "Принять..."));
     add(button(IDCANCEL, "Отмена"));
 }
@@ -108,8 +121,7 @@ void ShareParamsDialog::command(int id) {
     }
     const int k = threshold(), n = number();
     if (k < 2 || k > 32 || n < 2 || n > 64 || n < k) return;
-    const std::string question =
-        format(ui_string(IDS_SHARE_CONFIRM).c_str(), k, n, n, k, n, n);
+    const std::string question = format(ui_string(IDS_SHARE_CONFIRM).c_str(), k, n, n, k, n, n);
     if (host().message_box(question, ui_string(IDS_WARNING), MB_YESNO | MB_ICONSTOP) == IDYES)
         finish(IDOK);
 }

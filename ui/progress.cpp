@@ -18,8 +18,7 @@ constexpr int kQuitExitCode = 3;
 }  // namespace
 
 ProgressDialog::ProgressDialog() : Dialog(kTemplate, "Выполнение операции") {
-    add(Control{.id = kBar, .kind = Kind::progress, .label = "Прогресс", .row = 0,
-                .max = bound_});
+    add(Control{.id = kBar, .kind = Kind::progress, .label = "Прогресс", .row = 0, .max = bound_});
     add(Control{.id = kStep, .kind = Kind::label, .row = 1});
     add(Control{.id = IDCANCEL, .kind = Kind::button, .text = "Отмена", .row = -1});
     show_step();
@@ -143,7 +142,9 @@ void ProgressThread::run() {
 void ProgressThread::handle(const Message& m) {
     Renderer& r = *renderer_;
     switch (m.id) {
-        case PM_ADVANCE: r.update_modeless(dialog_, [&] { dialog_.advance(int(m.w)); }); break;
+        case PM_ADVANCE:
+            r.update_modeless(dialog_, [&] { dialog_.advance(int(m.w)); });
+            break;
         case PM_RANGE:
             r.update_modeless(dialog_, [&] { dialog_.set_range(int(m.w)); });
             if (m.l > 0) {
@@ -151,9 +152,14 @@ void ProgressThread::handle(const Message& m) {
                 ticking_ = true;
             }
             break;
-        case PM_NOTE: r.update_modeless(dialog_, [&] { dialog_.note(m.text); }); break;
-        case PM_TITLE: r.update_modeless(dialog_, [&] { dialog_.set_title(m.text); }); break;
-        default: break;
+        case PM_NOTE:
+            r.update_modeless(dialog_, [&] { dialog_.note(m.text); });
+            break;
+        case PM_TITLE:
+            r.update_modeless(dialog_, [&] { dialog_.set_title(m.text); });
+            break;
+        default:
+            break;
     }
 }
 

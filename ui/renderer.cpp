@@ -55,11 +55,14 @@ Renderer& refusing_renderer(const char* why) {
 
 Renderer& renderer() {
     switch (driver::mode()) {
-        case driver::Mode::models: return model_renderer();
+        case driver::Mode::models:
+            return model_renderer();
         case driver::Mode::windows:
-        case driver::Mode::automatic: break;
+        case driver::Mode::automatic:
+            break;
     }
-    if (!display_named()) return refusing_renderer("no display (DISPLAY and WAYLAND_DISPLAY unset)");
+    if (!display_named())
+        return refusing_renderer("no display (DISPLAY and WAYLAND_DISPLAY unset)");
     if (Renderer* gtk = gtk_renderer()) return *gtk;
     return refusing_renderer("the display could not be opened");
 }

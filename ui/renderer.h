@@ -18,8 +18,7 @@ class Renderer {
     // Shows d and returns once it finished.
     virtual void run(Dialog& d) = 0;
     // A box without owner window.
-    virtual int message_box(const std::string& text, const std::string& caption,
-                            unsigned type) = 0;
+    virtual int message_box(const std::string& text, const std::string& caption, unsigned type) = 0;
     // A window that stays up while its owner works; change runs where the
     // window lives, and the window then shows the model again.
     virtual void show_modeless(Dialog& d) = 0;

@@ -89,11 +89,12 @@ SeedEventsDialog::SeedEventsDialog(int needed, std::function<void()> on_event)
     : Dialog(kTemplate, "Инициализация генератора случайных чисел"),
       needed_(needed),
       on_event_(std::move(on_event)) {
-    add(Control{.id = kStatic, .kind = Kind::label,
-                .text = "Нажимайте клавиши или перемещайте мышь...", .row = 0});
+    add(Control{.id = kStatic,
+                .kind = Kind::label,
+                .text = "Нажимайте клавиши или перемещайте мышь...",
+                .row = 0});
     add(Control{.id = kCatcher, .kind = Kind::key_catcher, .row = 1});
-    add(Control{.id = kBar, .kind = Kind::progress, .row = 2,
-                .max = std::min(needed, kBarLimit)});
+    add(Control{.id = kBar, .kind = Kind::progress, .row = 2, .max = std::min(needed, kBarLimit)});
     add(Control{.id = IDCANCEL, .kind = Kind::button, .text = "Отмена", .row = -1});
 }
 

@@ -1,10 +1,11 @@
+#include "ui/cert_sheet.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "tests/ui/ui_test_support.h"
-#include "ui/cert_sheet.h"
 #include "ui/exports.h"
 #include "ui/message_kinds.h"
 
@@ -18,9 +19,8 @@ class CertSheet : public Scripted {
     void SetUp() override {
         Scripted::SetUp();
         dir_ = fs::temp_directory_path() /
-               ("gorget-certs-" + std::string(::testing::UnitTest::GetInstance()
-                                                   ->current_test_info()
-                                                   ->name()));
+               ("gorget-certs-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -42,9 +42,9 @@ TEST_F(CertSheet, OnePagePerTextTitledClientThenCaByNumber) {
     char* texts[] = {a.data(), b.data(), c.data()};
     driver::expect([](DialogHandle& h) {
         EXPECT_EQ(h.caption(), "Сертификаты");
-        EXPECT_EQ(h.items(12320), (std::vector<std::string>{"Сертификат клиента",
-                                                            "Сертификат УЦ(1)",
-                                                            "Сертификат УЦ(2)"}));
+        EXPECT_EQ(h.items(12320),
+                  (std::vector<std::string>{"Сертификат клиента", "Сертификат УЦ(1)",
+                                            "Сертификат УЦ(2)"}));
         EXPECT_EQ(h.text(1004), "Субъект: клиент\r\nСерийный номер: 1");
         h.select(12320, 2);
         EXPECT_EQ(h.text(1004), "ca two");
@@ -130,7 +130,7 @@ TEST_F(CertSheet, AFailedWriteIsReported) {
 }
 
 TEST(MessageKinds, CaptionsAndButtons) {
-    const std::pair<int, unsigned> expected[] = {{34, 0x40}, {16, 0x10}, {16, 0x15},
+    const std::pair<int, unsigned> expected[] = {{34, 0x40}, {16, 0x10},  {16, 0x15},
                                                  {35, 0x24}, {35, 0x124}, {8, 0x30}};
     for (int kind = 0; kind < 6; ++kind) {
         EXPECT_EQ(message_kind_style(kind).caption_id, expected[kind].first) << kind;

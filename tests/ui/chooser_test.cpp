@@ -1,9 +1,10 @@
+#include "ui/chooser.h"
+
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "tests/ui/ui_test_support.h"
-#include "ui/chooser.h"
 #include "ui/exports.h"
 
 namespace gorget::test {
@@ -34,8 +35,8 @@ TEST_F(Chooser, ListsTheFiveMediaAndPicksTheRowOfTheStartingPath) {
         EXPECT_EQ(h.caption(), "Расположение");
         EXPECT_EQ(h.items(1551),
                   (std::vector<std::string>{"File System", "iButton(Dallas Semiconductors)",
-                                            "eToken(Aladdin Knowledge)",
-                                            "ruToken(Activ Knowledge)", "pkcs11(Knowledge)"}));
+                                            "eToken(Aladdin Knowledge)", "ruToken(Activ Knowledge)",
+                                            "pkcs11(Knowledge)"}));
         EXPECT_EQ(h.selected(1551), 3) << "RUTOKEN in the path wins over the record's type";
         EXPECT_EQ(h.text(1549), "\\\\.\\RUTOKEN0");
         EXPECT_EQ(h.text(1552), "Контейнер СКЗИ \"Vambrace\"");

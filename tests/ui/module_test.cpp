@@ -1,16 +1,17 @@
 // The shared library itself, loaded by name as the enrolment library loads
 // it: its exports, nothing else, and with no display every dialog export
 // gives its Cancel result at once.
+#include "platform/module.h"
+
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <set>
 #include <string>
 
-#include "platform/module.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/exports.h"
 
@@ -45,18 +46,27 @@ class GorgetModule : public ::testing::Test {
 };
 
 TEST_F(GorgetModule, ExportsTheCallbacksAndTheStringTableOnly) {
-    for (const char* name :
-         {"Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
-          "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK", "rndInitCBK",
-          "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK", "acceptPKCS7CBK", "devReqReady",
-          "GorgetLoadString"})
+    for (const char* name : {"Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
+                             "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK",
+                             "rndInitCBK", "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK",
+                             "acceptPKCS7CBK", "devReqReady", "GorgetLoadString"})
         EXPECT_NE(cadb::module_symbol(module_, name), nullptr) << name;
     // Every function the library defines for others is one of its exports.
-    const std::set<std::string> exports{
-        "Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
-        "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK", "rndInitCBK",
-        "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK", "acceptPKCS7CBK", "devReqReady",
-        "GorgetLoadString"};
+    const std::set<std::string> exports{"Init",
+                                        "Free",
+                                        "dirOperationCBK",
+                                        "getPassCBK",
+                                        "getPass_eTokenCBK",
+                                        "getPass_ruTokenCBK",
+                                        "getPass_pkcs11CBK",
+                                        "getProgressCBK",
+                                        "rndInitCBK",
+                                        "rndInitCBK_Vambrace32",
+                                        "getSShareCBK",
+                                        "putPassCBK",
+                                        "acceptPKCS7CBK",
+                                        "devReqReady",
+                                        "GorgetLoadString"};
     const std::string command =
         std::string("nm -D --defined-only ") + GORGET_MODULE_DIR + "/libGorgetA.so";
     FILE* nm = popen(command.c_str(), "r");

@@ -1,3 +1,5 @@
+#include "ui/progress.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -6,7 +8,6 @@
 
 #include "tests/ui/ui_test_support.h"
 #include "ui/exports.h"
-#include "ui/progress.h"
 
 namespace gorget::test {
 namespace {
@@ -89,6 +90,15 @@ TEST_F(Progress, AnsweringNoToTheQuitQuestionGoesOn) {
     EXPECT_EQ(driver::modeless()->value(1625), 2);
 }
 
+TEST_F(Progress, TitleAndNoteMessagesReachTheCaption) {
+    ASSERT_EQ(Init(), 0);
+    getProgressCBK(0, 0, 0);
+    current_progress()->post(PM_TITLE, 0, 0, "RSA");
+    current_progress()->post(PM_NOTE, 0, 0, "1024");
+    settle();
+    EXPECT_EQ(driver::modeless()->caption(), "RSA [1024]");
+}
+
 TEST(ProgressDialogModel, TitleAndNotes) {
     ProgressDialog d;
     d.note("ключ");
@@ -124,8 +134,7 @@ void quit_from_the_progress_window(const std::string& log_path) {
 TEST(ProgressQuit, YesEndsTheProcessWithCode3AfterFlushingTheLog) {
     // The child runs this body again: the path must not depend on the process.
     const std::string log_path =
-        (std::filesystem::canonical("/proc/self/exe").parent_path() / "progress-quit.log")
-            .string();
+        (std::filesystem::canonical("/proc/self/exe").parent_path() / "progress-quit.log").string();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(quit_from_the_progress_window(log_path), ::testing::ExitedWithCode(3), "");
     std::ifstream in(log_path);

@@ -121,9 +121,8 @@ TEST_F(Seed, CancellingTheKeyDialogStopsTheRoutineAndStillReturnsOne) {
 }
 
 TEST_F(Seed, KeyboardRoutineSeedsTheGeneratorThroughTheKeyDialog) {
-    driver::expect([](DialogHandle& h) {
-        play_keys(h, [](const std::string& key, int) { return key; });
-    });
+    driver::expect(
+        [](DialogHandle& h) { play_keys(h, [](const std::string& key, int) { return key; }); });
     ASSERT_EQ(cadb::RAND_status(), 0);
     EXPECT_EQ(rndInitCBK(cadb::CADB_rand_init_pse), 1);
     EXPECT_EQ(cadb::PSE_rand_is_ready(), 1);

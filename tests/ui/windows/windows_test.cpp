@@ -10,8 +10,8 @@
 #include "tests/ui/scripts.h"
 #include "ui/exports.h"
 #include "ui/progress.h"
-#include "ui/seed_dialogs.h"
 #include "ui/renderer.h"
+#include "ui/seed_dialogs.h"
 
 namespace gorget::test {
 namespace {
@@ -170,7 +170,8 @@ TEST_F(Windows, SeedEventDialogCountsSynthesisedEvents) {
 }
 
 TEST_F(Windows, CertificateSheet) {
-    std::string a = "Certificate:\n    Subject: CN=client\n", b = "Certificate:\n    Subject: CN=CA\n";
+    std::string a = "Certificate:\n    Subject: CN=client\n",
+                b = "Certificate:\n    Subject: CN=CA\n";
     char* texts[] = {a.data(), b.data()};
     driver::expect([](DialogHandle& h) {
         EXPECT_EQ(h.caption(), "Сертификаты");
