@@ -1,5 +1,6 @@
 #include "wrappers/tbuffer.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <openssl/crypto.h>
@@ -58,14 +59,42 @@ int TBuffer::loadFile(const char* source) {
 void TBuffer::attach(BUFFER* buffer) { buffer_.reset(buffer); }
 
 void ReadStreamToBuffer(std::istream& stream, TBuffer& target) {
-    stream.clear();
-    if (!stream.seekg(0, std::ios::end)) return;
-    const std::streamoff size = stream.tellg();
-    if (size <= 0 || size > 0x7FFFFFFF || !stream.seekg(0, std::ios::beg)) return;
-    std::vector<char> bytes(static_cast<std::size_t>(size));
-    stream.read(bytes.data(), size);
-    const std::streamsize got = stream.gcount();
-    if (got > 0) target.assign(bytes.data(), static_cast<int>(got));
+    std::vector<char> bytes;
+    bool whole = true;
+    try {
+        stream.clear();
+        if (stream.seekg(0, std::ios::end)) {
+            const std::streamoff size = stream.tellg();
+            if (size <= 0 || size > kMaxStreamBytes || !stream.seekg(0, std::ios::beg)) {
+                whole = false;
+            } else {
+                bytes.resize(static_cast<std::size_t>(size));
+                stream.read(bytes.data(), size);
+                bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(stream.gcount(), 0)));
+            }
+        } else {
+            // A stream that cannot seek (a pipe) is read to its end, within
+            // the same bound.
+            stream.clear();
+            char chunk[4096];
+            while (whole) {
+                stream.read(chunk, sizeof chunk);
+                const std::streamsize got = stream.gcount();
+                if (got <= 0) break;
+                if (bytes.size() + static_cast<std::size_t>(got) >
+                    static_cast<std::size_t>(kMaxStreamBytes)) {
+                    whole = false;
+                    break;
+                }
+                bytes.insert(bytes.end(), chunk, chunk + got);
+                if (!stream) break;
+            }
+            OPENSSL_cleanse(chunk, sizeof chunk);
+        }
+    } catch (...) {
+        whole = false;  // a failing stream leaves the target as it was
+    }
+    if (whole && !bytes.empty()) target.assign(bytes.data(), static_cast<int>(bytes.size()));
     OPENSSL_cleanse(bytes.data(), bytes.size());
 }
 

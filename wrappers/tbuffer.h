@@ -35,8 +35,10 @@ class TBuffer {
     BufferPtr buffer_;
 };
 
-// Reads a whole stream into target; an empty or failing stream leaves target
-// untouched.
+// Reads a whole stream into target, from streams that seek and from those
+// that do not (pipes); an empty or failing stream, or one longer than
+// kMaxStreamBytes, leaves target untouched.
+inline constexpr std::streamoff kMaxStreamBytes = 16 << 20;
 void ReadStreamToBuffer(std::istream& stream, TBuffer& target);
 
 }  // namespace cadb
