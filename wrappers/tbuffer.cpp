@@ -1,9 +1,9 @@
 #include "wrappers/tbuffer.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <vector>
-
-#include <openssl/crypto.h>
 
 namespace cadb {
 
@@ -12,7 +12,8 @@ TBuffer::TBuffer() : buffer_(BUFFER_new()) {}
 TBuffer::TBuffer(const TBuffer& other) : TBuffer(other.buffer_.get()) {}
 
 TBuffer::TBuffer(const BUFFER* source) {
-    if (source != nullptr) buffer_.reset(BUFFER_fill(source->data, source->data ? source->length : 0));
+    if (source != nullptr)
+        buffer_.reset(BUFFER_fill(source->data, source->data ? source->length : 0));
 }
 
 TBuffer& TBuffer::operator=(const TBuffer& other) {
@@ -70,7 +71,8 @@ void ReadStreamToBuffer(std::istream& stream, TBuffer& target) {
             } else {
                 bytes.resize(static_cast<std::size_t>(size));
                 stream.read(bytes.data(), size);
-                bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(stream.gcount(), 0)));
+                bytes.resize(
+                    static_cast<std::size_t>(std::max<std::streamsize>(stream.gcount(), 0)));
             }
         } else {
             // A stream that cannot seek (a pipe) is read to its end, within

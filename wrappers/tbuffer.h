@@ -24,9 +24,9 @@ class TBuffer {
 
     // Each frees the held buffer first (its bytes wiped).
     bool assign(const void* data, int length);
-    bool allocate(int length);    // length zero bytes
-    bool setRandom(int length);   // from the library's generator; true when all came
-    bool toBase64();              // in place
+    bool allocate(int length);         // length zero bytes
+    bool setRandom(int length);        // from the library's generator; true when all came
+    bool toBase64();                   // in place
     int loadFile(const char* source);  // any medium path; the new length, 0 when none read
     // Takes ownership of a library buffer, freeing what was held.
     void attach(BUFFER* buffer);

@@ -30,7 +30,7 @@ class TCertStoreEntry {
     X509_LOOKUP* lookup() const { return lookup_; }
 
   private:
-    std::string name_;              // at most kMaxName characters
+    std::string name_;               // at most kMaxName characters
     X509_LOOKUP* lookup_ = nullptr;  // owned by the library store
 };
 

@@ -299,8 +299,7 @@ TPrivateKey& TPrivateKey::operator=(const TPrivateKey& other) {
         }
         if (encoded && encoded->data != nullptr) {
             PKEY_CTX* ctx = freshContext(nullptr);
-            if (ctx == nullptr ||
-                PKEY_CTX_set_buffer(ctx, encoded->data, encoded->length) != 1 ||
+            if (ctx == nullptr || PKEY_CTX_set_buffer(ctx, encoded->data, encoded->length) != 1 ||
                 PKEY_CTX_set_PSE(ctx, pse_.getPSE()) != 1 ||
                 PKEY_CTX_set_passwd(ctx, other.passwordOrNull(), other.passwordLength_) != 1 ||
                 PKEY_CTX_read(ctx) != 1)

@@ -2,7 +2,6 @@
 // certificates (made by the peer's GOST engine, with their keys), and the
 // reading of whole streams, pipes included.
 #include <gtest/gtest.h>
-
 #include <openssl/x509.h>
 
 #include <fstream>
@@ -221,8 +220,7 @@ TEST(TCertStoreTest, EveryNameHasItsOwnLookup) {
     EXPECT_FALSE(untrusted->addCertificate(TCertificate()));
     X509* x = cert.getCERT()->x509;
     STACK_OF(X509)* found = sk_X509_new_null();
-    EXPECT_EQ(X509_LOOKUP_local_certs_by_issuer_serial(untrusted->lookup(),
-                                                       X509_get_issuer_name(x),
+    EXPECT_EQ(X509_LOOKUP_local_certs_by_issuer_serial(untrusted->lookup(), X509_get_issuer_name(x),
                                                        X509_get0_serialNumber(x), found, 1),
               1);
     EXPECT_EQ(X509_LOOKUP_local_certs_by_issuer_serial(trusted->lookup(), X509_get_issuer_name(x),

@@ -3,7 +3,6 @@
 // loaded back, copied; the refusals of the offered table and of hostile
 // input.
 #include <gtest/gtest.h>
-
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -73,8 +72,8 @@ class PrivateKeyTest : public StoreTest {
         ERR_clear_error();
 
         // The same key plain, in DER.
-        const TBuffer* der = key.encode(TPrivateKey::kSelectDER, TPrivateKey::kFormPKCS8, store_,
-                                        nullptr, 0);
+        const TBuffer* der =
+            key.encode(TPrivateKey::kSelectDER, TPrivateKey::kFormPKCS8, store_, nullptr, 0);
         ASSERT_NE(der, nullptr);
         ASSERT_GT(der->getLength(), 0);
         EXPECT_EQ(der->getData()[0], 0x30);
@@ -129,6 +128,32 @@ TEST_F(PrivateKeyTest, RsaAndDsaKeysRoundTrip) {
     ASSERT_TRUE(fallback.generateWithParams(nullptr));
     EXPECT_EQ(fallback.getPKEY()->type, EVP_PKEY_DSA);
     EXPECT_EQ(fallback.getPKEY()->size, 1024);
+}
+
+// Counts progress reports, otherwise the dialog library's answers.
+class ProgressCount : public TLibraryUI {
+  public:
+    void getProgressCBK(int, int, int) override { ++reports; }
+    int reports = 0;
+};
+
+TEST_F(PrivateKeyTest, AGivenUserInterfaceSeesProgressForOneCallOnly) {
+    ProgressCount counter;
+    TUICallbacks* before = GetCurrentUI();
+    TPrivateKey key;
+    ASSERT_TRUE(key.generate(1024, &counter));
+    EXPECT_GT(counter.reports, 0);
+    EXPECT_EQ(GetCurrentUI(), before);
+    TPKeyParams params;
+    const int reports = counter.reports;
+    ASSERT_TRUE(params.generate(EVP_PKEY_DSA, 1024, &counter));
+    EXPECT_GT(counter.reports, reports);
+    EXPECT_EQ(GetCurrentUI(), before);
+    // Without one the current object stays in place.
+    const int seen = counter.reports;
+    ASSERT_TRUE(key.generate(1024));
+    EXPECT_EQ(counter.reports, seen);
+    EXPECT_EQ(GetCurrentUI(), before);
 }
 
 TEST_F(PrivateKeyTest, PairsOutsideTheOfferedTableKeepTheHeldKey) {
@@ -199,8 +224,8 @@ TEST_F(PrivateKeyTest, EncodingChoiceHoldsAcrossSaves) {
     const std::string full(TPrivateKey::kPasswordRoom, 'q');
     key.setPassword(full.data(), static_cast<int>(full.size()));
     const TBuffer full_locked(*key.save());
-    EXPECT_TRUE(back.loadWithPassword(full_locked, &store_, full.data(),
-                                      static_cast<int>(full.size())));
+    EXPECT_TRUE(
+        back.loadWithPassword(full_locked, &store_, full.data(), static_cast<int>(full.size())));
     ERR_clear_error();
 }
 

@@ -3,9 +3,8 @@
 // password and loaded back; the peer (the openssl command, with its GOST
 // engine for GOST keys, in a child process) verifies them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <openssl/evp.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,7 +29,7 @@ using namespace cadb::testing;
 const char kCnLocal[] = "\xc8\xe2\xe0\xed \xcf\xe5\xf2\xf0\xee\xe2";  // Иван Петров
 const char kCnUtf8[] = "Иван Петров";
 const char kOrgLocal[] = "\xce\xce\xce \xab\xd0\xee\xec\xe0\xf8\xea\xe0\xbb";  // ООО «Ромашка»
-const char kCityLocal[] = "\xcc\xee\xf1\xea\xe2\xe0 \xb8\xa8";                // Москва ёЁ
+const char kCityLocal[] = "\xcc\xee\xf1\xea\xe2\xe0 \xb8\xa8";                 // Москва ёЁ
 
 std::pair<int, std::string> run(const std::string& command) {
     std::string out;
@@ -51,9 +50,9 @@ std::string text_of(const TBuffer* b) {
 
 // As the enrolment control sets each attribute.
 TX509NameEntry entry(int nid, const char* text) {
-    const int type = nid == NID_countryName            ? V_ASN1_PRINTABLESTRING
+    const int type = nid == NID_countryName          ? V_ASN1_PRINTABLESTRING
                      : nid == NID_pkcs9_emailAddress ? V_ASN1_IA5STRING
-                                                       : V_ASN1_UTF8STRING;
+                                                     : V_ASN1_UTF8STRING;
     TX509NameEntry e;
     EXPECT_TRUE(e.set(nid, type, text, 0, 2)) << nid;
     return e;
@@ -281,8 +280,7 @@ TEST_F(RequestTest, KeysOfEveryTypeSignRequestsThePeerAccepts) {
         if (!c.peer) continue;
         const std::string file = save(request.getEncoded(), "req.pem");
         const bool gost = c.type == NID_ECR3410_CP;
-        const auto [status, out] = run(std::string("openssl req ") +
-                                       (gost ? "-engine gost " : "") +
+        const auto [status, out] = run(std::string("openssl req ") + (gost ? "-engine gost " : "") +
                                        "-noout -verify -subject -nameopt utf8 -in " + file);
         EXPECT_EQ(status, 0) << out;
         EXPECT_NE(out.find("verify OK"), std::string::npos) << out;
@@ -392,8 +390,8 @@ TEST_F(RequestTest, FormatsCopiesAndRefusals) {
     EXPECT_NE(request.get(), nullptr);
     for (std::size_t len = 1; len < der.size(); len += 13) {
         TPKCS10 cut;
-        EXPECT_FALSE(cut.loadDER(reinterpret_cast<const unsigned char*>(der.data()),
-                                 static_cast<int>(len)))
+        EXPECT_FALSE(
+            cut.loadDER(reinterpret_cast<const unsigned char*>(der.data()), static_cast<int>(len)))
             << len;
     }
     const std::string junk = "-----BEGIN CERTIFICATE REQUEST-----\n!!!!\n";
