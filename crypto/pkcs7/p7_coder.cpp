@@ -46,12 +46,22 @@ bool put_item(ByteVec& out, const void* v, const ASN1_ITEM* it) {
 bool put_obj(ByteVec& out, const ASN1_OBJECT* o) { return put_i2d(out, o, i2d_ASN1_OBJECT); }
 bool put_int(ByteVec& out, const ASN1_INTEGER* i) { return put_i2d(out, i, i2d_ASN1_INTEGER); }
 
+// Puts the header of tag in front of everything written since at. Members
+// are written in place and moved once, not copied level by level: a message
+// holds its whole content, and a megabyte copied at every nesting level
+// costs more than hashing it.
+void wrap_from(ByteVec& out, std::size_t at, unsigned char tag) {
+    ByteVec head;
+    der_write_header(head, tag, out.size() - at);
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), head.begin(), head.end());
+}
+
 // tag { each member's DER }
 template <typename F>
 bool put_wrapped(ByteVec& out, unsigned char tag, F&& members) {
-    ByteVec body;
-    if (!members(body)) return false;
-    der_write(out, tag, body);
+    const std::size_t at = out.size();
+    if (!members(out)) return false;
+    wrap_from(out, at, tag);
     return true;
 }
 
@@ -114,6 +124,38 @@ ByteSpan octets_of(const ASN1_OCTET_STRING* s) {
 }
 
 bool put_content_info(ByteVec& out, const PKCS7* p7, bool der);
+
+// The length of the content a message carries, so that its encoding is
+// made in one buffer instead of being moved at every growth.
+std::size_t content_size(const PKCS7* p7) {
+    if (p7 == nullptr || !p7->asn1.empty()) return p7 != nullptr ? p7->asn1.size() : 0;
+    const auto length = [](const ASN1_STRING* s) {
+        return s != nullptr ? static_cast<std::size_t>(ASN1_STRING_length(s)) : 0;
+    };
+    const auto encrypted = [&](const PKCS7_ENC_CONTENT* e) {
+        return e != nullptr ? length(e->enc_data) : 0;
+    };
+    if (p7->type == nullptr) return length(p7->d.data);
+    switch (PKCS7_type_nid(p7)) {
+        case NID_pkcs7_signed:
+            return p7->d.sign != nullptr ? content_size(p7->d.sign->contents) : 0;
+        case NID_pkcs7_digest:
+            return p7->d.digest != nullptr ? content_size(p7->d.digest->contents) : 0;
+        case NID_pkcs7_enveloped:
+            return p7->d.enveloped != nullptr ? encrypted(p7->d.enveloped->enc_data) : 0;
+        case NID_pkcs7_signedAndEnveloped:
+            return p7->d.signed_and_enveloped != nullptr
+                       ? encrypted(p7->d.signed_and_enveloped->enc_data)
+                       : 0;
+        case NID_pkcs7_encrypted:
+            return p7->d.encrypted != nullptr ? encrypted(p7->d.encrypted->enc_data) : 0;
+        case NID_COMPRESSED_DATA:
+            return 0;
+        default:
+            return length(p7->d.data);
+    }
+}
+
 
 // The element inside [0]; false on failure, present false when there is
 // no content.
@@ -192,25 +234,28 @@ bool put_content_info(ByteVec& out, const PKCS7* p7, bool der) {
         return true;
     }
     const ASN1_OBJECT* type = p7->type != nullptr ? p7->type : p7->type2;
-    ByteVec body;
+    if (type == nullptr) return false;
     bool present = false;
-    if (type == nullptr || !put_body(body, p7, der, present)) return false;
     if (der) {
-        ByteVec seq;
-        if (!put_obj(seq, type)) return false;
-        if (present) der_write(seq, kCtx0, body);
-        der_write(out, kSeq, seq);
-        return true;
+        return put_wrapped(out, kSeq, [&](ByteVec& b) {
+            if (!put_obj(b, type)) return false;
+            const std::size_t body_at = b.size();
+            if (!put_body(b, p7, der, present)) return false;
+            if (present) wrap_from(b, body_at, kCtx0);
+            return true;
+        });
     }
     out.push_back(kSeq);
     out.push_back(0x80);
     if (!put_obj(out, type)) return false;
+    out.push_back(kCtx0);
+    out.push_back(0x80);
+    if (!put_body(out, p7, der, present)) return false;
     if (present) {
-        out.push_back(kCtx0);
-        out.push_back(0x80);
-        out.insert(out.end(), body.begin(), body.end());
         out.push_back(0);
         out.push_back(0);
+    } else {
+        out.resize(out.size() - 2);  // no content: no [0] either
     }
     out.push_back(0);
     out.push_back(0);
@@ -498,6 +543,9 @@ bool read_content_info(ByteSpan& in, PKCS7* p7) {
 
 int i2d_PKCS7(const PKCS7* p7, unsigned char** out) {
     ByteVec bytes;
+    // Room for the content and what a message puts around it (certificates,
+    // signer records), so that a large content is written once.
+    bytes.reserve(content_size(p7) + 16384);
     const bool der = p7 != nullptr && (p7->flags & PKCS7_FLAG_DER_DETACHED) != 0 && p7->detached &&
                      PKCS7_type_nid(p7) == NID_pkcs7_signed;
     if (p7 == nullptr || !put_content_info(bytes, p7, der) || bytes.size() > INT_MAX) {

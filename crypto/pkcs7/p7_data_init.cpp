@@ -225,7 +225,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
     if (bio != nullptr) {
         chain.add(bio);
     } else {
-        BIO* sink = BIO_new(p7->detached && nid == NID_pkcs7_signed ? BIO_s_null() : BIO_s_mem());
+        BIO* sink = p7->detached && nid == NID_pkcs7_signed ? BIO_new(BIO_s_null()) : p7_new_sink();
         if (sink == nullptr) {
             P7_ERR(F, P7_R_BIO_LIB);
             return nullptr;

@@ -31,6 +31,10 @@ bool p7_reversed_digest(int key_type);
 // The chain's digest context for the hash number, or null with reason 108
 // or 102 under func.
 EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func);
+
+// A memory stream for the collected content that grows by doubling; read it
+// as a memory stream (BIO_get_mem_data).
+BIO* p7_new_sink();
 // Digest of the DER of a signed-attribute SET.
 bool p7_digest_attributes(const STACK_OF(X509_ATTRIBUTE) * attrs, const EVP_MD* md,
                           unsigned char* out, unsigned int* out_len);
