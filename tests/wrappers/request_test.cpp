@@ -130,6 +130,10 @@ TEST(TX509NameTest, EntriesAndTheirRefusals) {
     EXPECT_FALSE(e.set(NID_commonName, V_ASN1_UTF8STRING, "abc", -5, 2));
     EXPECT_FALSE(e.set(NID_commonName, V_ASN1_UTF8STRING, std::string(65, 'a').c_str(), 0, 2));
     EXPECT_FALSE(e.set(999999, V_ASN1_UTF8STRING, "x", 0, 2));
+    // 0x98 has no character in code page 1251; Cyrillic has no place in a
+    // printable string, whatever the caller prefers.
+    EXPECT_FALSE(e.set(NID_commonName, V_ASN1_UTF8STRING, "a\x98", 0, 2));
+    EXPECT_FALSE(e.set(NID_countryName, V_ASN1_PRINTABLESTRING, "\xd0\xd4", 0, 2));
     // An explicit length bounds the text read.
     ASSERT_TRUE(e.set(NID_commonName, V_ASN1_UTF8STRING, "abcdef", 3, 2));
     EXPECT_EQ(ASN1_STRING_length(X509_NAME_ENTRY_get_data(e.get())), 3);
