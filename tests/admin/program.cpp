@@ -57,8 +57,12 @@ TokenHome::TokenHome() {
 
 TokenHome::~TokenHome() { std::filesystem::remove_all(root_); }
 
-void TokenHome::install_module(const std::string& file_name) {
-    std::filesystem::create_symlink(kSoftHsmModule, root_ / "modules" / file_name);
+void TokenHome::install_module(const std::string& file_name, const std::string& module) {
+    std::filesystem::create_symlink(module, root_ / "modules" / file_name);
+}
+
+void TokenHome::set_env(const std::string& name, const std::string& value) {
+    extra_env_.push_back(name + "=" + value);
 }
 
 std::string TokenHome::with_environment(const std::string& command) const {
@@ -99,6 +103,7 @@ std::vector<std::string> TokenHome::environment() const {
     env.push_back("SOFTHSM2_CONF=" + (root_ / "softhsm2.conf").string());
     env.push_back("CADB_MODULE_PATH=" + (root_ / "modules").string());
     env.push_back("LC_ALL=C.UTF-8");
+    env.insert(env.end(), extra_env_.begin(), extra_env_.end());
     return env;
 }
 

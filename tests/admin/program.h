@@ -29,8 +29,11 @@ class TokenHome {
     TokenHome(const TokenHome&) = delete;
     TokenHome& operator=(const TokenHome&) = delete;
 
-    // SoftHSM2 appears under this file name in the module folder.
-    void install_module(const std::string& file_name);
+    // SoftHSM2 (or another module) appears under this file name in the
+    // module folder.
+    void install_module(const std::string& file_name, const std::string& module = kSoftHsmModule);
+    // One more environment variable for the program.
+    void set_env(const std::string& name, const std::string& value);
     // softhsm2-util initialises a token with the label and the test PINs.
     void init_token(const std::string& label);
     // softhsm2-util imports a PKCS#8 key file with CKA_ID = id (hex).
@@ -51,6 +54,7 @@ class TokenHome {
     std::string with_environment(const std::string& command) const;
 
     std::filesystem::path root_;
+    std::vector<std::string> extra_env_;
 };
 
 bool softhsm_available();
