@@ -23,6 +23,9 @@ enum class Ended { enter, escape, input_closed, full };
 // each whole character appended to typed and answered by echo(character).
 template <class Echo>
 Ended read_characters(console::KeyReader& keys, std::string& typed, int max, Echo echo) {
+    // Room for every byte the characters can take, so the secret is never
+    // left behind in a buffer the string outgrew.
+    typed.reserve(static_cast<std::size_t>(max) * 4 + 4);
     int count = 0;
     while (count < max) {
         const int c = keys.next();
