@@ -111,6 +111,7 @@ void ERR_load_cadb_strings() {
     ERR_load_X509_strings();
     ERR_load_PKCS7_strings();
     ERR_load_CADB_strings();
+    ERR_load_CMC_strings();
     ERR_load_V3EXT_strings();
     ERR_load_PSE_strings();
     ERR_load_RAND_strings();

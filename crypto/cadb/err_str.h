@@ -14,6 +14,9 @@ void ERR_load_ERR_strings();
 
 // The system's own libraries.
 void ERR_load_CADB_strings();
+// The CRMF and CMC front ends (library 66) and their records' readers
+// (library 13).
+void ERR_load_CMC_strings();
 // The flat extension records and the text conversions.
 void ERR_load_V3EXT_strings();
 void ERR_load_R3410_strings();

@@ -127,8 +127,15 @@ PKCS10* PKCS10_split(const X509_REQ* req) {
         fail(ERR_R_INTERNAL);
         return nullptr;
     }
-    X509_REQ* copy = X509_REQ_dup(req);
+    // Copied through its DER: libcrypto's X509_REQ_dup duplicates the
+    // decoded public key, which it cannot do for the engine's GOST keys.
+    unsigned char* der = nullptr;
+    const int len = i2d_X509_REQ(req, &der);
+    const unsigned char* p = der;
+    X509_REQ* copy = len > 0 ? d2i_X509_REQ(nullptr, &p, len) : nullptr;
+    OPENSSL_free(der);
     if (copy == nullptr) {
+        ::ERR_clear_error();
         fail(ERR_R_MALLOC);
         return nullptr;
     }
