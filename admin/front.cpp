@@ -10,6 +10,7 @@
 #include "admin/err_tables.h"
 #include "admin/signtool.h"
 #include "admin/tasset.h"
+#include "crypto/bio/ikey.h"
 #include "crypto/cadb/init.h"
 #include "crypto/cadb/media_io.h"
 #include "crypto/core/err.h"
@@ -247,11 +248,16 @@ int Tasset_main(int argc, char** argv) {
         return 1;
     }
     Tasset_load_error_strings();
+    // The program knows iKey keys too; without their library it runs on.
+    ERR_set_mark();
+    IKEY_load();
+    ERR_pop_to_mark();
     SIGNTOOL_add_extensions();
     PKCS11_set_passwd_cb(Tasset_get_pin);
     Command cmd;
     const int code = parse(argc, argv, cmd) ? execute(cmd) : usage();
     PKCS11_set_passwd_cb(nullptr);
+    IKEY_unload();
     CADB_cleanup();
     return code;
 }

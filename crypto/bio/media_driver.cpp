@@ -10,7 +10,9 @@ namespace {
 
 std::array<std::atomic<const BIO_MEDIA_DRIVER*>, BIO_MEDIUM_COUNT> drivers{};
 
-bool has_driver(int medium) { return medium >= BIO_MEDIUM_IBUTTON && medium <= BIO_MEDIUM_RUTOKEN; }
+bool has_driver(int medium) {
+    return medium > BIO_MEDIUM_DISK && medium < BIO_MEDIUM_COUNT && medium != BIO_MEDIUM_PKCS11;
+}
 
 }  // namespace
 

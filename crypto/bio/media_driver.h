@@ -66,7 +66,7 @@ struct BIO_MEDIA_DRIVER {
     int (*list_dir)(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg);
 };
 
-// Registers driver for medium (BIO_MEDIUM_IBUTTON .. BIO_MEDIUM_RUTOKEN);
+// Registers driver for medium (any but disk and PKCS#11);
 // null takes a registration back. Returns the record registered before, or
 // null.
 const BIO_MEDIA_DRIVER* BIO_media_register_driver(int medium, const BIO_MEDIA_DRIVER* driver);

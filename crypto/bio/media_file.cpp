@@ -21,7 +21,8 @@ const BIO_METHOD* stream_method(const char* path) {
         case BIO_MEDIUM_IBUTTON:
         case BIO_MEDIUM_ETR2:
         case BIO_MEDIUM_ETOKEN:
-        case BIO_MEDIUM_RUTOKEN: {
+        case BIO_MEDIUM_RUTOKEN:
+        case BIO_MEDIUM_IKEY: {
             const BIO_MEDIA_DRIVER* driver = BIO_media_driver_of(path);
             return driver != nullptr && driver->method != nullptr ? driver->method() : nullptr;
         }

@@ -1,5 +1,7 @@
 #include "crypto/bio/media_prefix.h"
 
+#include "crypto/bio/media_driver.h"
+
 #include <strings.h>
 
 #include <cstring>
@@ -32,12 +34,16 @@ int BIO_media_is_ruToken(const char* path) {
 
 int BIO_media_is_pkcs11(const char* path) { return begins_with_any(path, {"pkcs11"}); }
 
+int BIO_media_is_iKey(const char* path) { return begins_with_any(path, {"iKey"}); }
+
 int BIO_media_kind(const char* path) {
     if (BIO_media_is_eToken(path)) return BIO_MEDIUM_ETOKEN;
     if (BIO_media_is_eTR2(path)) return BIO_MEDIUM_ETR2;
     if (BIO_media_is_ruToken(path)) return BIO_MEDIUM_RUTOKEN;
     if (BIO_media_is_iButton(path)) return BIO_MEDIUM_IBUTTON;
     if (BIO_media_is_pkcs11(path)) return BIO_MEDIUM_PKCS11;
+    if (BIO_media_is_iKey(path) && BIO_media_driver(BIO_MEDIUM_IKEY) != nullptr)
+        return BIO_MEDIUM_IKEY;
     return BIO_MEDIUM_DISK;
 }
 

@@ -12,7 +12,11 @@ enum BIO_MEDIUM : int {
     BIO_MEDIUM_ETOKEN = 3,   // eToken over the second vendor library, "eToken"
     BIO_MEDIUM_RUTOKEN = 4,  // "ruToken"
     BIO_MEDIUM_PKCS11 = 5,   // PKCS#11 token data objects
-    BIO_MEDIUM_COUNT = 6,
+    // iKey USB keys: known only once their driver is registered (the token
+    // administration program registers it); until then "iKey" paths are
+    // disk paths.
+    BIO_MEDIUM_IKEY = 6,
+    BIO_MEDIUM_COUNT = 7,
 };
 
 int BIO_media_is_iButton(const char* path);
@@ -23,6 +27,7 @@ int BIO_media_is_eToken(const char* path);
 // "ruToken" and the reader name "Aktiv Co. ruToken".
 int BIO_media_is_ruToken(const char* path);
 int BIO_media_is_pkcs11(const char* path);
+int BIO_media_is_iKey(const char* path);
 
 // The medium of a path; BIO_MEDIUM_DISK for anything without a medium prefix.
 int BIO_media_kind(const char* path);

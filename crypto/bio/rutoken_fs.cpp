@@ -688,8 +688,8 @@ bool list_items(TokenSession& s, bool directories, BIO_MEDIA_ENTRY_CB cb, void* 
         info->is_directory = directories ? 1 : 0;
         info->is_file = directories ? 0 : 1;
         info->attributes = found.attributes;
-        info->size = directories ? 0 : static_cast<long>(found.size & 0xFFFF);
-        const BIO_MEDIA_ENTRY entry{info->name, 0, info->is_directory, info->size};
+        info->size = directories ? 0 : (found.size & 0xFFFF);
+        const BIO_MEDIA_ENTRY entry{info->name, 0, info->is_directory, static_cast<long>(info->size)};
         if (cb(&entry, arg) == 0) {
             stopped = true;
             break;

@@ -21,6 +21,7 @@
 
 #include "crypto/bio/media_driver.h"
 #include "platform/module.h"
+#include "platform/vendor/etoken_r2_api.h"
 #include "platform/vendor/token_fs_api.h"
 
 namespace cadb {
@@ -55,14 +56,10 @@ enum TokenReason : int {
 // The thread's status code after the token refused the PIN.
 inline constexpr int TOKEN_STATUS_PIN_REFUSED = 28;
 
-// One directory entry as a listing reports it.
-struct TOKEN_FILE_INFO {
-    char name[5];  // the 16-bit identifier as "%04x"
-    int is_file;
-    int is_directory;
-    std::uint32_t attributes;
-    long size;  // files only
-};
+// One directory entry as a listing reports it: the record the eToken
+// vendor library fills in its listings, so that both eToken drivers share
+// one entry type. Its name is the 16-bit identifier as "%04x".
+using TOKEN_FILE_INFO = vendor::ETokenFileInfo;
 
 // The resolved entries of a vendor library.
 struct TokenFsApi {

@@ -4,7 +4,9 @@
 #include <cstdint>
 
 #include "crypto/bio/etoken.h"
+#include "crypto/bio/etoken_r2.h"
 #include "crypto/bio/rutoken.h"
+#include "crypto/bio/touch_memory.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/check/self_test.h"
 #include "crypto/engine/engine.h"
@@ -29,6 +31,8 @@ bool start() {
     // The token drivers whose vendor library is installed; a missing one
     // leaves its driver off, which is no failure.
     ERR_set_mark();
+    TM_init();
+    ETR2_load();
     ETOKEN_load();
     RUTOKEN_load();
     ERR_pop_to_mark();
@@ -46,6 +50,8 @@ bool start() {
 void unload_token_drivers() {
     RUTOKEN_unload();
     ETOKEN_unload();
+    ETR2_unload();
+    TM_unload();
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 bool is_token_medium(int kind) {
     return kind == BIO_MEDIUM_IBUTTON || kind == BIO_MEDIUM_ETR2 || kind == BIO_MEDIUM_ETOKEN ||
-           kind == BIO_MEDIUM_RUTOKEN;
+           kind == BIO_MEDIUM_RUTOKEN || kind == BIO_MEDIUM_IKEY;
 }
 
 // A normalised copy of a caller's path in a path buffer; false when the path

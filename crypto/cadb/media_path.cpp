@@ -36,7 +36,7 @@ bool copy_out(char* out, std::string_view text) {
 
 bool is_token_medium(int kind) {
     return kind == BIO_MEDIUM_IBUTTON || kind == BIO_MEDIUM_ETR2 || kind == BIO_MEDIUM_ETOKEN ||
-           kind == BIO_MEDIUM_RUTOKEN;
+           kind == BIO_MEDIUM_RUTOKEN || kind == BIO_MEDIUM_IKEY;
 }
 
 }  // namespace

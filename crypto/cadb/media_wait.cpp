@@ -16,7 +16,8 @@ std::atomic<CADB_INSERT_MEDIA_CB> default_insert_cb{nullptr};
 // touch-memory button is looked for by each operation itself; PKCS#11 tokens
 // by the module registry.
 bool driver_answers(int kind) {
-    return kind == BIO_MEDIUM_ETR2 || kind == BIO_MEDIUM_ETOKEN || kind == BIO_MEDIUM_RUTOKEN;
+    return kind == BIO_MEDIUM_ETR2 || kind == BIO_MEDIUM_ETOKEN || kind == BIO_MEDIUM_RUTOKEN ||
+           kind == BIO_MEDIUM_IKEY;
 }
 
 }  // namespace

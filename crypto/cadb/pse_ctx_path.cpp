@@ -25,6 +25,7 @@ NameColumn column_of(const char* store_path) {
         case BIO_MEDIUM_ETR2:
         case BIO_MEDIUM_ETOKEN:
         case BIO_MEDIUM_RUTOKEN:
+        case BIO_MEDIUM_IKEY:
             return kToken;
         default:
             return kDisk;

@@ -3,6 +3,9 @@
 #include <string>
 
 #include "crypto/bio/etoken.h"
+#include "crypto/bio/etoken_r2.h"
+#include "crypto/bio/ikey.h"
+#include "crypto/bio/touch_memory.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken.h"
@@ -21,6 +24,20 @@ TEST(TokenStartup, StartUpLoadsTheInstalledVendorLibrariesAndTheLastStopFreesThe
     }
     EXPECT_NE(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
     EXPECT_NE(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
+    EXPECT_NE(BIO_media_driver(BIO_MEDIUM_ETR2), nullptr);
+    EXPECT_NE(BIO_media_driver(BIO_MEDIUM_IBUTTON), nullptr);
+    // The iKey driver is the token administration program's to load.
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_IKEY), nullptr);
+    // The eToken R2 library's functions print beside the other eToken
+    // driver's, under codes of their own.
+    EXPECT_EQ(std::string(ERR_func_error_string(
+                  ERR_pack_code(ERR_LIB_ETOKEN, vendor::ETR2_F_INIT, 2))),
+              "ETOKEN_init");
+    EXPECT_EQ(std::string(ERR_func_error_string(
+                  ERR_pack_code(ERR_LIB_ETOKEN, ETOKEN_F_BIND, 2))),
+              "ETOKEN_bind");
+    EXPECT_EQ(std::string(ERR_func_error_string(ERR_pack_code(ERR_LIB_BIO_, BIO_F_BIO_CTRL_, 2))),
+              "BIO_ctrl");
     // The drivers' errors print with their names.
     EXPECT_EQ(std::string(ERR_func_error_string(
                   ERR_pack_code(ERR_LIB_BIO_, RUTOKEN_F_BIND, TOKEN_R_NO_TOKEN))),
@@ -35,6 +52,8 @@ TEST(TokenStartup, StartUpLoadsTheInstalledVendorLibrariesAndTheLastStopFreesThe
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
     EXPECT_EQ(RUTOKEN_loaded(), 0);
+    EXPECT_EQ(ETR2_driver_loaded(), 0);
+    EXPECT_EQ(TM_loaded(), 0);
 }
 
 TEST(TokenStartup, MissingVendorLibrariesLeaveNoErrorBehind) {
@@ -45,6 +64,8 @@ TEST(TokenStartup, MissingVendorLibrariesLeaveNoErrorBehind) {
     EXPECT_EQ(ERR_peek_error(), 0u);
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETOKEN), nullptr);
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_RUTOKEN), nullptr);
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETR2), nullptr);
+    EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_IBUTTON), nullptr);
     CADB_cleanup();
 }
 
