@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "crypto/core/capi_sign.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/pse/bn_mask.h"
@@ -89,6 +90,9 @@ struct ECGOST {
     int nid = ECGOST_DEFAULT_PARAMSET;
     int hash_nid = ECGOST_DEFAULT_HASH_PARAMSET;
     int cipher_nid = 0;
+    // A CryptoAPI provider holding the private key: ECGOST_sign then asks
+    // it to sign.
+    CAPI_KEY_REF capi;
 };
 
 struct ECGOST_SIG {

@@ -1,7 +1,10 @@
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <memory>
 #include <vector>
 
 #include "crypto/bn/bn_ptr.h"
@@ -145,12 +148,52 @@ ECGOST_SIG* ECGOST_SIG_from_bytes(int type, const unsigned char* in, std::size_t
     return sig.release();
 }
 
+namespace {
+
+// The provider signs the digest (for the CryptoPro form its bytes reversed,
+// in a copy, under the CryptoPro hash identifier); its answer is the
+// CryptoPro form s || r, turned into the raw form when that is asked for.
+// Nothing is queued: the caller sees the result.
+int sign_by_provider(int type, const unsigned char* dgst, std::size_t dlen, unsigned char* sig,
+                     std::size_t* sig_len, ECGOST* key) {
+    const std::size_t room = *sig_len;
+    *sig_len = 0;
+    if (dgst == nullptr || dlen > 64) return 0;
+    std::array<unsigned char, 64> digest{};
+    std::copy(dgst, dgst + dlen, digest.begin());
+    int nid = 176;
+    if (type == ECGOST_SIG_CRYPTOPRO) {
+        std::reverse(digest.begin(), digest.begin() + static_cast<std::ptrdiff_t>(dlen));
+        nid = 288;
+    }
+    std::array<unsigned char, 256> answer{};
+    std::size_t got = 0;
+    if (CAPI_sign_digest(key->capi.provider, key->capi.key_spec, nid, digest.data(), dlen,
+                         answer.data(), answer.size(), &got) <= 0)
+        return 0;
+    std::size_t len = 0;
+    if (type == ECGOST_SIG_RAW) {
+        std::unique_ptr<ECGOST_SIG, decltype(&ECGOST_SIG_free)> s(
+            ECGOST_SIG_from_bytes(ECGOST_SIG_CRYPTOPRO, answer.data(), got), ECGOST_SIG_free);
+        len = s ? ECGOST_SIG_to_bytes(s.get(), ECGOST_SIG_RAW, key->curve, sig, room) : 0;
+    } else if (got <= room) {
+        std::copy(answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(got), sig);
+        len = got;
+    }
+    if (len == 0) return 0;
+    *sig_len = len;
+    return 1;
+}
+
+}  // namespace
+
 int ECGOST_sign(int type, const unsigned char* dgst, std::size_t dlen, unsigned char* sig,
                 std::size_t* sig_len, ECGOST* key) {
     if (!sig || !sig_len || !key) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_DO_SIGN, ERR_R_NULL_PARAMETER);
         return 0;
     }
+    if (key->capi.provider != 0) return sign_by_provider(type, dgst, dlen, sig, sig_len, key);
     std::unique_ptr<ECGOST_SIG, decltype(&ECGOST_SIG_free)> s(ECGOST_do_sign(dgst, dlen, key),
                                                               ECGOST_SIG_free);
     const std::size_t len = s ? ECGOST_SIG_to_bytes(s.get(), type, key->curve, sig, *sig_len) : 0;

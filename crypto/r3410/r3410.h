@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "crypto/bn/bn_ptr.h"
+#include "crypto/core/capi_sign.h"
 #include "crypto/pse/bn_mask.h"
 #include "crypto/pse/pse.h"
 
@@ -132,6 +133,9 @@ struct GOSTS {
     int cipher_nid = 0;
     // The public-key encoding carries p, q and a beside y.
     bool write_params = false;
+    // A CryptoAPI provider holding the private key: GOSTS_sign then asks it
+    // to sign.
+    CAPI_KEY_REF capi;
 };
 
 // A signature (r, s) and the byte length of q of the key that made it.
