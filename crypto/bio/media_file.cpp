@@ -6,6 +6,7 @@
 #include "crypto/bio/disk_file.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
+#include "crypto/bio/rutoken_fs.h"
 #include "crypto/core/err.h"
 #include "platform/paths.h"
 
@@ -46,6 +47,11 @@ int BIO_media_mode_flags(const char* mode) {
 
 BIO* BIO_new_media_file_ex(const char* path, const char* mode, std::uint32_t flags,
                            const void* credential) {
+    return BIO_new_media_file_cb(path, mode, flags, credential, nullptr, nullptr);
+}
+
+BIO* BIO_new_media_file_cb(const char* path, const char* mode, std::uint32_t flags,
+                           const void* credential, pem_password_cb* cb, void* arg) {
     if (path == nullptr || mode == nullptr) {
         CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_NEW_MEDIA_FILE, ERR_R_NULL_PARAMETER);
         return nullptr;
@@ -74,6 +80,10 @@ BIO* BIO_new_media_file_ex(const char* path, const char* mode, std::uint32_t fla
     }
     // The words live on this stack frame: drivers may read them during the
     // open only, and they are taken off the stream before it is returned.
+    if (cb != nullptr && BIO_method_type(bio.get()) == BIO_TYPE_TOKEN_FILE) {
+        BIO_ctrl(bio.get(), BIO_C_SET_TOKEN_PASSWD_CB, 0, reinterpret_cast<void*>(cb));
+        BIO_ctrl(bio.get(), BIO_C_SET_TOKEN_PASSWD_ARG, 0, arg);
+    }
     BIO_MEDIA_WORDS words{flags, credential};
     BIO_set_ex_data(bio.get(), 0, &words);
     const long opened =

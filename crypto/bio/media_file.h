@@ -6,6 +6,7 @@
 #pragma once
 
 #include <openssl/bio.h>
+#include <openssl/pem.h>
 
 #include <cstdint>
 
@@ -22,6 +23,10 @@ inline constexpr int BIO_F_BIO_NEW_MEDIA_FILE = 0;
 BIO* BIO_new_media_file_ex(const char* path, const char* mode, std::uint32_t flags,
                            const void* credential);
 BIO* BIO_new_media_file(const char* path, const char* mode);
+// As BIO_new_media_file_ex; a token stream asks for its PIN through cb with
+// arg (null cb: the driver's process-wide callback), already during the open.
+BIO* BIO_new_media_file_cb(const char* path, const char* mode, std::uint32_t flags,
+                           const void* credential, pem_password_cb* cb, void* arg);
 
 // The stream flags of a mode text (1 close, 2 read, 4 write), or 0 when the
 // text is refused.

@@ -164,12 +164,13 @@ namespace {
 int serve_password(char* out, int size, void* arg, bool stop_at_zero) {
     const auto* b = static_cast<const BUFFER*>(arg);
     if (out == nullptr || b == nullptr || size <= 0 || b->data == nullptr) return 0;
-    int n = b->length < size ? b->length : size;
+    int n = b->length;
     if (stop_at_zero) {
         const void* zero = std::memchr(b->data, 0, static_cast<std::size_t>(n));
         if (zero != nullptr)
             n = static_cast<int>(static_cast<const unsigned char*>(zero) - b->data);
     }
+    if (n > size) return -1;
     std::memcpy(out, b->data, static_cast<std::size_t>(n));
     return n;
 }

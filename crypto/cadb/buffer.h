@@ -74,13 +74,13 @@ using BUFFER_PASSWD_CB = int (*)(char* buf, int size, int rwflag, void* arg);
 
 // The whole content of a file on any medium (a path of 260 bytes or more is
 // refused before any medium is touched). Token media that need a PIN ask
-// through the process-wide callback: the stream factory's media words carry
-// no callback, so cb and arg are not handed down.
+// through cb with arg, or the driver's process-wide callback when cb is null.
 BUFFER* BUFFER_read_file(const char* path, BUFFER_PASSWD_CB cb, void* arg);
 BUFFER* BUFFER_load_file(const char* path);
 
-// Writes the whole buffer as the file (CADB_write_file): -1 when path or b is
-// null, else that write's result (the length, or 0 on failure).
+// Writes the whole buffer as the file (CADB_write_file, a token's PIN asked
+// through cb as above): -1 when path or b is null, else that write's result
+// (the length, or 0 on failure).
 int BUFFER_write_file(const char* path, const BUFFER* b, BUFFER_PASSWD_CB cb, void* arg);
 int BUFFER_save_file(const char* path, const BUFFER* b);
 
@@ -95,8 +95,9 @@ BUFFER* BUFFER_rand(int n);
 int PASSWD_is_absent(const void* passwd, int len);
 
 // Password callbacks serving a password kept in the BUFFER passed as their
-// argument: copy min(size, length) bytes, the _str form stopping at a zero
-// byte. The count copied; 0 when out or the argument is null.
+// argument: copy its bytes, the _str form stopping at a zero byte. The count
+// copied; 0 when out or the argument is null; -1, nothing copied, when the
+// password is longer than size (a cut password would be a wrong one).
 int BUFFER_passwd_cb(char* out, int size, int rwflag, void* buffer);
 int BUFFER_passwd_cb_str(char* out, int size, int rwflag, void* buffer);
 

@@ -13,12 +13,12 @@
 
 namespace cadb {
 
-BUFFER* BUFFER_read_file(const char* path, BUFFER_PASSWD_CB, void*) {
+BUFFER* BUFFER_read_file(const char* path, BUFFER_PASSWD_CB cb, void* arg) {
     if (path == nullptr || strnlen(path, kMaxPath) >= kMaxPath) {
         CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_READ_FILE, ERR_R_INTERNAL);
         return nullptr;
     }
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_media_file_ex(path, "rb", 0, nullptr),
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_media_file_cb(path, "rb", 0, nullptr, cb, arg),
                                                   BIO_free);
     if (!bio) {
         CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_READ_FILE, ERR_R_INTERNAL);
@@ -48,10 +48,11 @@ BUFFER* BUFFER_read_file(const char* path, BUFFER_PASSWD_CB, void*) {
 
 BUFFER* BUFFER_load_file(const char* path) { return BUFFER_read_file(path, nullptr, nullptr); }
 
-int BUFFER_write_file(const char* path, const BUFFER* b, BUFFER_PASSWD_CB, void*) {
+int BUFFER_write_file(const char* path, const BUFFER* b, BUFFER_PASSWD_CB cb, void* arg) {
     if (path == nullptr || b == nullptr) return -1;
     static const unsigned char kEmpty = 0;
-    return CADB_write_file(path, b->data != nullptr ? b->data : &kEmpty, b->length, 0, nullptr);
+    return CADB_write_file_cb(path, b->data != nullptr ? b->data : &kEmpty, b->length, 0, nullptr,
+                              cb, arg);
 }
 
 int BUFFER_save_file(const char* path, const BUFFER* b) {

@@ -84,11 +84,16 @@ int CADB_mkdir(const char* path) {
 
 int CADB_write_file(const char* path, const void* data, int len, std::uint32_t flags,
                     const void* credential) {
+    return CADB_write_file_cb(path, data, len, flags, credential, nullptr, nullptr);
+}
+
+int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_t flags,
+                       const void* credential, pem_password_cb* cb, void* arg) {
     std::array<char, kMaxPath> copy{};
     if (path == nullptr || data == nullptr || len < 0 || !normalised_copy(path, copy))
         return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     if (!CADB_mkdir(copy.data())) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
-    BioPtr bio(BIO_new_media_file_ex(copy.data(), "wb", flags, credential));
+    BioPtr bio(BIO_new_media_file_cb(copy.data(), "wb", flags, credential, cb, arg));
     if (!bio) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     // A stream whose write or commit failed is freed without committing: the
     // old file stays as it was.

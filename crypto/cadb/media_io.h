@@ -9,6 +9,8 @@
 // read, 24 for a failed write, 2 for the other operations.
 #pragma once
 
+#include <openssl/pem.h>
+
 #include <cstdint>
 
 namespace cadb {
@@ -39,6 +41,9 @@ using CADB_WALK_CB = int (*)(const char* name, void* user);
 int CADB_write_file(const char* path, const void* data, int len, std::uint32_t flags,
                     const void* credential);
 int CADB_write_file_plain(const char* path, const void* data, int len);
+// As CADB_write_file; a token asks for its PIN through cb with arg.
+int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_t flags,
+                       const void* credential, pem_password_cb* cb, void* arg);
 
 // Reads the whole file into buf. Returns the count read, or -1; a file
 // longer than max_len is refused (-1, buf wiped), not cut. What is not a

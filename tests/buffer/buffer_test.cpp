@@ -113,7 +113,11 @@ TEST(Buffer, PasswordCallbacks) {
     EXPECT_EQ(BUFFER_passwd_cb(out, sizeof out, 0, pw.get()), 7);
     EXPECT_EQ(std::memcmp(out, "se\0cret", 7), 0);
     EXPECT_EQ(BUFFER_passwd_cb_str(out, sizeof out, 0, pw.get()), 2);
-    EXPECT_EQ(BUFFER_passwd_cb(out, 3, 0, pw.get()), 3);
+    // Too long for the caller's room: refused, not cut.
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(BUFFER_passwd_cb(out, 3, 0, pw.get()), -1);
+    EXPECT_EQ(out[0], 'x');
+    EXPECT_EQ(BUFFER_passwd_cb_str(out, 2, 0, pw.get()), 2);
     EXPECT_EQ(BUFFER_passwd_cb(nullptr, 3, 0, pw.get()), 0);
     EXPECT_EQ(BUFFER_passwd_cb(out, 3, 0, nullptr), 0);
     EXPECT_EQ(BUFFER_passwd_cb(out, -1, 0, pw.get()), 0);
