@@ -213,6 +213,7 @@ unsigned char* X509_NAME_ENTRY_encode_text(const char* text, int* len, int type)
     switch (type) {
         case V_ASN1_UTF8STRING: r = STR_local_to_utf8(text, n, &out); break;
         case V_ASN1_BMPSTRING: r = STR_local_to_bmp(text, n, &out); break;
+        case V_ASN1_UNIVERSALSTRING: r = convert(kLocalCodePage, "UCS-4BE", text, n, &out); break;
         case V_ASN1_PRINTABLESTRING:
         case V_ASN1_T61STRING:
         case V_ASN1_IA5STRING:

@@ -58,8 +58,8 @@ int X509_NAME_ENTRY_choose_type(int nid, int* type, const char* text, int len, i
 // peer); UTF8String and BMPString any text that converts.
 int X509_NAME_ENTRY_check_type(const char* text, int len, int type);
 
-// The bytes of local text as a value of `type`: UTF8String and BMPString
-// converted from the local code page, the narrow types copied when the text
+// The bytes of local text as a value of `type`: UTF8String, BMPString and
+// UniversalString converted from the local code page, the narrow types copied when the text
 // fits them; other types refused. *len in: the text length (0 or less:
 // strlen); out: the byte count. New memory (OPENSSL_free), or null.
 unsigned char* X509_NAME_ENTRY_encode_text(const char* text, int* len, int type);
