@@ -16,6 +16,7 @@
 #include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/x509v3/ext_print.h"
 
 namespace cadb {
 namespace {
@@ -39,6 +40,9 @@ bool start() {
     PKCS11_registry_init();
     ERR_load_cadb_strings();
     if (!ENGINE_load_cadb()) return false;
+    // libcrypto's own certificate printing then shows the extensions it has
+    // no method for (biometric information, subject directory attributes).
+    if (!X509V3_add_cadb_extensions()) return false;
     RAND_set_operational_check(0);
     // Without a board the generator stays unseeded until a key store or the
     // user seeds it; that leaves nothing to report.
