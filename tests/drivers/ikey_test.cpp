@@ -291,6 +291,36 @@ TEST_F(IKeyTest, StreamsOfThreadsFollowOneAnother) {
     EXPECT_EQ(results, std::vector<int>(kThreads, 1));
 }
 
+TEST_F(IKeyTest, KeyStoreOnAKey) {
+    testing::KernelRandom random;
+    struct CtxFree {
+        void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
+    };
+    const char* pin = "ikeypin";
+    std::unique_ptr<PSE_CTX, CtxFree> made(PSE_CTX_new());
+    ASSERT_EQ(PSE_CTX_set_path(made.get(), "iKey:\\5000", 0), 1);
+    ASSERT_EQ(PSE_CTX_set_password(made.get(), "pw", 0), 1);
+    ASSERT_EQ(PSE_CTX_set_media_words(made.get(), 4, pin, 8), 1);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    EXPECT_TRUE(fs::exists(key() / "5000" / "a001"));
+    // The master-key file is protected.
+    EXPECT_TRUE(fs::exists(key() / "5000" / "a001.protected"));
+    unsigned char kek[64];
+    int kek_len = sizeof kek;
+    ASSERT_EQ(PSE_CTX_get_kek(made.get(), kek, &kek_len), 1);
+    std::unique_ptr<PSE_CTX, CtxFree> opened(PSE_CTX_new());
+    PSE_CTX_set_path(opened.get(), "iKey:\\5000", 0);
+    PSE_CTX_set_password(opened.get(), "pw", 0);
+    PSE_CTX_set_media_words(opened.get(), 4, pin, 8);
+    ASSERT_EQ(PSE_CTX_read(opened.get()), 1);
+    unsigned char kek2[64];
+    int kek2_len = sizeof kek2;
+    ASSERT_EQ(PSE_CTX_get_kek(opened.get(), kek2, &kek2_len), 1);
+    EXPECT_EQ(std::vector<unsigned char>(kek, kek + kek_len),
+              std::vector<unsigned char>(kek2, kek2 + kek2_len));
+}
+
 TEST_F(IKeyTest, WithoutTheDriverIKeyPathsAreDiskPaths) {
     IKEY_unload();
     EXPECT_EQ(BIO_media_kind("iKey:\\a001"), BIO_MEDIUM_DISK);
