@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "crypto/x509v3/ext_text.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cert.h"
 #include "crypto/cadb/x509_read.h"
@@ -27,7 +28,7 @@ X509* decode(int form, const unsigned char* bytes, long len) {
     return static_cast<X509*>(X509_object_decode(bytes, len, form, kCertCodec));
 }
 
-int print_cert(BIO* out, void* x) { return X509_print(out, static_cast<X509*>(x)); }
+int print_cert(BIO* out, void* x) { return X509_print_text(out, static_cast<X509*>(x)); }
 
 }  // namespace
 

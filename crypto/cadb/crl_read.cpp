@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "crypto/x509v3/ext_text.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/crl.h"
 #include "crypto/cadb/x509_read.h"
@@ -26,7 +27,7 @@ X509_CRL* decode(int form, const unsigned char* bytes, long len) {
     return static_cast<X509_CRL*>(X509_object_decode(bytes, len, form, kCrlCodec));
 }
 
-int print_crl(BIO* out, void* x) { return X509_CRL_print(out, static_cast<X509_CRL*>(x)); }
+int print_crl(BIO* out, void* x) { return X509_CRL_print_text(out, static_cast<X509_CRL*>(x)); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "crypto/x509v3/ext_text.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/pkcs10.h"
@@ -55,7 +56,7 @@ void carry_parameters(PKEY* key, int with_parameters) {
 int i2d_req(const void* req, unsigned char** out) {
     return i2d_X509_REQ(static_cast<const X509_REQ*>(req), out);
 }
-int print_req(BIO* out, void* req) { return X509_REQ_print(out, static_cast<X509_REQ*>(req)); }
+int print_req(BIO* out, void* req) { return X509_REQ_print_text(out, static_cast<X509_REQ*>(req)); }
 
 }  // namespace
 
