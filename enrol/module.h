@@ -4,6 +4,10 @@
 
 #include "platform/com/object.h"
 
+namespace cadb {
+class TCADBInitializer;
+}
+
 namespace cadb::enrol {
 
 com::ModuleCount& module_count();
@@ -11,5 +15,9 @@ com::ModuleCount& module_count();
 // Starts the library the object stands on (once per load); false when it
 // could not be started.
 bool module_started();
+
+// The initialiser of the object layer, with the global parameters of the
+// request roads (key-store path in use, random start).
+TCADBInitializer& initializer();
 
 }  // namespace cadb::enrol

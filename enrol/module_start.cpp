@@ -1,17 +1,16 @@
 // Start and end of the enrolment library with its module. On load the
-// library the object stands on is started once; on unload it is stopped.
-//
-// Seam: the initialiser of the object layer (COM, the cryptographic library,
-// the log, the binding of the dialog library) takes the place of the plain
-// library start below when it is built; it binds its log writer with
-// log_bind and keeps the "Start Quillon..." and "Stop Quillon..." lines.
+// initialiser of the object layer starts the library the object stands on,
+// the log (its lines reach the enrolment object's log writer), the binding of
+// the dialog library and the insert-the-medium question; it also keeps the
+// global parameters of the request roads. On unload it stops them.
 #include <atomic>
-
-#include <atomic>
+#include <memory>
 
 #include "crypto/cadb/init.h"
 #include "enrol/log.h"
 #include "enrol/module.h"
+#include "wrappers/initializer.h"
+#include "wrappers/log.h"
 
 namespace cadb::enrol {
 
@@ -26,20 +25,28 @@ struct LoadingThread {
 };
 thread_local LoadingThread t_loading_thread;
 
+void write_log(const char* line) { LogMessage("%s", line); }
+
 class ModuleLife {
   public:
-    ModuleLife() : started_(CADB_init() == 1) {
+    ModuleLife() : initializer_(std::make_unique<TCADBInitializer>()) {
         (void)&t_loading_thread;
+        started_ = CADB_use_count() > 0;
+        log_bind(write_log);
         log_line("Start Quillon...");
     }
     ~ModuleLife() {
         log_line("Stop Quillon...");
-        if (started_ && !g_loading_thread_ended) CADB_cleanup();
+        log_bind(nullptr);
+        // The ending process frees what the stopped thread's state would.
+        if (g_loading_thread_ended) (void)initializer_.release();
     }
     bool started() const { return started_; }
+    TCADBInitializer& initializer() { return *initializer_; }
 
   private:
-    bool started_;
+    std::unique_ptr<TCADBInitializer> initializer_;
+    bool started_ = false;
 };
 
 ModuleLife& life() {
@@ -58,5 +65,7 @@ com::ModuleCount& module_count() {
 }
 
 bool module_started() { return life().started(); }
+
+TCADBInitializer& initializer() { return life().initializer(); }
 
 }  // namespace cadb::enrol

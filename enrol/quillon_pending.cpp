@@ -1,7 +1,7 @@
-// Members whose work stands on layers this version does not have yet (key
-// generation and requests, responses, two-step and revocation requests,
-// certificate views, the key search by certificate). Each fails
-// honestly with E_NOTIMPL and a text saying so, its outputs empty.
+// Members whose work stands on layers this version does not have yet
+// (responses, two-step and revocation requests, certificate views, the key
+// search by certificate). Each fails honestly with E_NOTIMPL and a text
+// saying so, its outputs empty.
 #include "enrol/alert.h"
 #include "enrol/out_values.h"
 #include "enrol/quillon.h"
@@ -17,13 +17,7 @@ void clear_variants(std::initializer_list<VARIANT*> outs) {
 
 }  // namespace
 
-HRESULT CQuillon::createFilePKCS10(BSTR, BSTR, BSTR) { return not_available("createFilePKCS10"); }
 HRESULT CQuillon::acceptFilePKCS7(BSTR) { return not_available("acceptFilePKCS7"); }
-
-HRESULT CQuillon::createPKCS10(BSTR, BSTR, BSTR* pPKCS10) {
-    clear_out(pPKCS10);
-    return not_available("createPKCS10");
-}
 
 HRESULT CQuillon::acceptPKCS7(BSTR) { return not_available("acceptPKCS7"); }
 

@@ -1,6 +1,9 @@
 // What the enrolment object offers a page: its signature algorithms with
 // their key lengths and the hash algorithms each signs with, and the defaults
-// a new object starts with. Run by scripts/demo through the script host.
+// a new object starts with; then the road a page walks to enrol: a
+// GOST R 34.10-2001 key made in a key store on drive a: and a certification
+// request for it, printed as PEM. Run by scripts/demo through the script
+// host, which checks the request.
 var kSignature = 0x2000, kHash = 0x8000, kNoMore = 0x80043A9A;
 
 function each(enumerate) {
@@ -38,8 +41,16 @@ WScript.Echo("  DefaultPKeyFileName " + fresh.DefaultPKeyFileName);
 WScript.Echo("  HashAlgID           " + fresh.HashAlgID);
 WScript.Echo("  key length          " + (fresh.GenKeyFlags >> 16));
 
-try {
-  fresh.createPKCS10("CN=Demo", "1.3.6.1.5.5.7.3.2");
-} catch (e) {
-  WScript.Echo("createPKCS10: " + e.description + " (0x" + (e.number >>> 0).toString(16) + ")");
-}
+// A key store and a key on drive a: (the defaults: store a:\, key files in
+// a:\keys), and the request for the key.
+var subject = "C=RU;O=Demo;CN=Demo User;Email=demo@example.ru;";
+var purposes = "1.3.6.1.5.5.7.3.2,1.3.6.1.5.5.7.3.4";
+fresh.ProviderName = "ГОСТ Р 34.10-2001 CP";  // CryptoPro identifiers
+var request = fresh.createPKCS10(subject, purposes);
+WScript.Echo("Key store on " + fresh.ContainerName + ": " +
+             (fresh.IsPSEExists(fresh.ContainerName) ? "present" : "missing"));
+WScript.Echo("Key file " + fresh.DefaultPKeyPath + "\\" + fresh.DefMediaPKeyFileName(0) + ": " +
+             (fresh.IsFileExists(fresh.DefaultPKeyPath + "\\" + fresh.DefMediaPKeyFileName(0))
+                  ? "present" : "missing"));
+WScript.Echo("Certification request for " + subject);
+WScript.Echo(request);

@@ -56,7 +56,7 @@ function attempt(f) {
 attempt(function () { q.ProviderName = 'SHA1'; });
 attempt(function () { q.ProviderType = 1; });
 attempt(function () { q.CertPathLen(); });
-attempt(function () { q.createPKCS10('CN=Test', ''); });
+attempt(function () { q.acceptPKCS7('x'); });
 attempt(function () { q.NoSuchMember(); });
 attempt(function () { q.EnumAlgs('x', 0x8000); });
 WScript.Echo(q.ProviderName, q.addExtensionToRequest(-1, 'other', ''), WScript.LastResult);
@@ -68,7 +68,7 @@ WScript.Echo(q.ProviderName, q.addExtensionToRequest(-1, 'other', ''), WScript.L
         "-2147206500 80043a9c Bad Object Name Bad Object Name\n"
         "-2147206501 80043a9b Extra Object Index Extra Object Index\n"
         "-2147206463 80043ac1 PKCS#7 Response is not accepted PKCS#7 Response is not accepted\n"
-        "-2147467263 80004001 createPKCS10 is not available in this version createPKCS10 is "
+        "-2147467263 80004001 acceptPKCS7 is not available in this version acceptPKCS7 is "
         "not available in this version\n"
         "-2146827850 800a01b6 Object doesn't support this property or method Object "
         "doesn't support this property or method\n"
@@ -187,10 +187,19 @@ WScript.Echo(make('Test.Refusing'));
 }
 
 TEST_F(ScriptHost, DemoScriptShowsTheAlgorithmsAndDefaults) {
-    ASSERT_EQ(run_file(EXAMPLES_DIR "/enrol.js"), 0) << err_;
+    // The demo makes its key store on drive a:, here a folder of the test.
+    const std::string drive = dir_ + "/drive-a";
+    std::filesystem::create_directories(drive);
+    setenv("CADB_DRIVE_A", drive.c_str(), 1);
+    const int status = run_file(EXAMPLES_DIR "/enrol.js");
+    unsetenv("CADB_DRIVE_A");
+    ASSERT_EQ(status, 0) << err_;
     EXPECT_NE(out_.find("ГОСТ Р 34.10-2001 CP"), std::string::npos) << out_;
     EXPECT_NE(out_.find("RSA 19 512..2048"), std::string::npos) << out_;
     EXPECT_NE(out_.find("a:\\keys"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("Key store on a:\\: present"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("-----BEGIN CERTIFICATE REQUEST-----"), std::string::npos) << out_;
+    EXPECT_TRUE(std::filesystem::exists(drive + "/keys/00000001.key"));
 }
 
 }  // namespace

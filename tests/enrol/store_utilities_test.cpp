@@ -18,9 +18,6 @@ class StoreUtilities : public ScriptHost {
         fs::create_directories(drive_ + "/store");
         setenv("CADB_DRIVE_B", drive_.c_str(), 1);
         setenv("CADB_DRIVE_Q", (dir_ + "/no-such-drive").c_str(), 1);
-        // The chooser must find no display to show itself on.
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
     }
     void TearDown() override {
         unsetenv("CADB_DRIVE_B");
