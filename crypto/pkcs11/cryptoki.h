@@ -39,6 +39,7 @@ inline constexpr CK_RV CKR_SLOT_ID_INVALID = 0x003;
 inline constexpr CK_RV CKR_GENERAL_ERROR = 0x005;
 inline constexpr CK_RV CKR_FUNCTION_FAILED = 0x006;
 inline constexpr CK_RV CKR_ARGUMENTS_BAD = 0x007;
+inline constexpr CK_RV CKR_ATTRIBUTE_SENSITIVE = 0x011;
 inline constexpr CK_RV CKR_ATTRIBUTE_TYPE_INVALID = 0x012;
 inline constexpr CK_RV CKR_DEVICE_REMOVED = 0x032;
 inline constexpr CK_RV CKR_OBJECT_HANDLE_INVALID = 0x082;
@@ -106,6 +107,10 @@ inline constexpr CK_MECHANISM_TYPE CKM_GOSTR3410_KEY_WRAP = 0x1203;
 inline constexpr CK_MECHANISM_TYPE CKM_GOSTR3410_DERIVE = 0x1204;
 inline constexpr CK_MECHANISM_TYPE CKM_GOSTR3411 = 0x1210;
 
+// Key derivation functions of the GOST agreement mechanism.
+using CK_EC_KDF_TYPE = CK_ULONG;
+inline constexpr CK_EC_KDF_TYPE CKD_NULL = 1;
+
 struct CK_VERSION {
     CK_BYTE major;
     CK_BYTE minor;
@@ -165,6 +170,26 @@ struct CK_MECHANISM {
     CK_MECHANISM_TYPE mechanism;
     CK_VOID_PTR pParameter;
     CK_ULONG ulParameterLen;
+};
+
+// Parameters of CKM_GOSTR3410_DERIVE: the peer's public key (x then y,
+// little-endian) and the user keying material.
+struct CK_GOSTR3410_DERIVE_PARAMS {
+    CK_EC_KDF_TYPE kdf;
+    CK_BYTE* pPublicData;
+    CK_ULONG ulPublicDataLen;
+    CK_BYTE* pUKM;
+    CK_ULONG ulUKMLen;
+};
+
+// Parameters of CKM_GOSTR3410_KEY_WRAP; all zero when the wrapped key
+// carries them itself (a GostR3410-KeyTransport structure).
+struct CK_GOSTR3410_KEY_WRAP_PARAMS {
+    CK_BYTE* pWrapOID;
+    CK_ULONG ulWrapOIDLen;
+    CK_BYTE* pUKM;
+    CK_ULONG ulUKMLen;
+    CK_OBJECT_HANDLE hKey;
 };
 
 struct CK_MECHANISM_INFO {
