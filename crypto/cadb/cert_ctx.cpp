@@ -81,6 +81,13 @@ int CERT_CTX_set_path(CERT_CTX* ctx, const char* path) {
     return 1;
 }
 
+int CERT_CTX_set_category(CERT_CTX* ctx, unsigned long category) {
+    if (ctx == nullptr) return null_context();
+    std::lock_guard lock(ctx->mutex);
+    ctx->category = category;
+    return 1;
+}
+
 int CERT_CTX_read(CERT_CTX* ctx) {
     if (ctx == nullptr) return null_context();
     std::lock_guard lock(ctx->mutex);

@@ -25,6 +25,9 @@ struct CERT_CTX {
     BufferPtr extra;
     std::recursive_mutex mutex;  // setters, read and write
     const CERT_CTX_METHOD* method = nullptr;
+    // On a token: 0 none, 1 the token user's, 2 an authority's (as
+    // CKA_CERTIFICATE_CATEGORY).
+    unsigned long category = 0;
 };
 
 // A context with the default method, or null.
@@ -37,6 +40,7 @@ int CERT_CTX_set_buffer(CERT_CTX* ctx, const unsigned char* bytes, int len);
 // A copy of the path; clears the bytes; a path beginning "pkcs11" (any case)
 // selects the token method, any other the default method. 1/0.
 int CERT_CTX_set_path(CERT_CTX* ctx, const char* path);
+int CERT_CTX_set_category(CERT_CTX* ctx, unsigned long category);
 // The method's read (none: success). A failed read leaves no certificate.
 int CERT_CTX_read(CERT_CTX* ctx);
 // The method's write in a form (none: success).

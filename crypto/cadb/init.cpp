@@ -13,6 +13,7 @@
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
 #include "crypto/core/lock.h"
+#include "crypto/pkcs11/pkcs11_key.h"
 #include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
@@ -38,6 +39,8 @@ bool start() {
     RUTOKEN_load();
     ERR_pop_to_mark();
     PKCS11_registry_init();
+    // Keys, certificates and key stores on token paths go to the token methods.
+    PKCS11_methods_register();
     ERR_load_cadb_strings();
     if (!ENGINE_load_cadb()) return false;
     // libcrypto's own certificate printing then shows the extensions it has

@@ -178,6 +178,13 @@ int PKEY_CTX_set_media_cb(PKEY_CTX* ctx, CADB_INSERT_MEDIA_CB cb, void* arg) {
     return 1;
 }
 
+int PKEY_CTX_set_flags(PKEY_CTX* ctx, int flags) {
+    if (ctx == nullptr) return bad_argument();
+    std::lock_guard g(ctx->mutex);
+    ctx->flags = flags;
+    return 1;
+}
+
 PKEY* PKEY_CTX_get_PKEY(PKEY_CTX* ctx) {
     if (ctx == nullptr) return nullptr;
     std::lock_guard g(ctx->mutex);

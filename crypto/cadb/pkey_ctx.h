@@ -46,6 +46,7 @@ struct PKEY_CTX {
     CADB_INSERT_MEDIA_CB media_cb = nullptr;  // null: the process-wide one
     void* media_arg = nullptr;
     const PKEY_CTX_METHOD* method = nullptr;
+    int flags = 0;  // for the token method: bit 0 logs in afresh when reading
 };
 
 // A context with the default method, or null (66, 407, memory alloc failure).
@@ -69,6 +70,7 @@ int PKEY_CTX_set_passwd_cb_arg(PKEY_CTX* ctx, void* arg);
 int PKEY_CTX_set_PSE(PKEY_CTX* ctx, PSE* store);
 int PKEY_CTX_set_progress_cb(PKEY_CTX* ctx, PKEY_PROGRESS_CB cb);
 int PKEY_CTX_set_media_cb(PKEY_CTX* ctx, CADB_INSERT_MEDIA_CB cb, void* arg);
+int PKEY_CTX_set_flags(PKEY_CTX* ctx, int flags);
 // The held key (no new reference), or null.
 PKEY* PKEY_CTX_get_PKEY(PKEY_CTX* ctx);
 

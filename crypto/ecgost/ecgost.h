@@ -19,6 +19,7 @@
 namespace cadb {
 
 struct PSE;
+struct PKEY_TOKEN_METHOD;
 
 // Function codes of library 75 for keys, signatures and agreement.
 enum EcgostFunc : int {
@@ -93,6 +94,11 @@ struct ECGOST {
     // A CryptoAPI provider holding the private key: ECGOST_sign then asks
     // it to sign.
     CAPI_KEY_REF capi;
+    // A key whose private half stays on a token: the method that signs,
+    // agrees and hashes there, its data (released with the key) and flags.
+    const PKEY_TOKEN_METHOD* token_method = nullptr;
+    void* token_data = nullptr;
+    int token_flags = 0;
 };
 
 struct ECGOST_SIG {

@@ -13,6 +13,7 @@ namespace cadb {
 
 struct ECGOST;
 struct PSE;
+struct PKEY_TOKEN_METHOD;
 
 // The key types ECR3410 (181) and ECR3410-CP (271), built on first use.
 std::span<const EngineKeyType> ECGOST_key_types();
@@ -30,6 +31,14 @@ int ECGOST_pkey_opaque(EVP_PKEY* pkey, PSE* store, int wrap);
 int ECGOST_pkey_generate_pubkey(EVP_PKEY* pkey, PSE* store);
 int ECGOST_pkey_check(const EVP_PKEY* pkey, int full);
 EVP_PKEY* ECGOST_pkey_from_private_der(const unsigned char* der, long len);
+
+// The token-side method of a GOST R 34.10-2001 key (null for any other key
+// or a key held in memory), its data, and their attachment: the key takes
+// over data, which the method's free_data releases with the key.
+const PKEY_TOKEN_METHOD* EVP_PKEY_token_method(const EVP_PKEY* pkey);
+void* EVP_PKEY_token_data(const EVP_PKEY* pkey);
+int EVP_PKEY_token_flags(const EVP_PKEY* pkey);
+int EVP_PKEY_set_token(EVP_PKEY* pkey, const PKEY_TOKEN_METHOD* method, void* data, int flags);
 
 // Text dumps: "pub: " with the point's coordinates and "ECGOST-Parameters:
 // (%d bits)" with prime, base, order and cofactor. 1/0.

@@ -5,6 +5,7 @@
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
+#include "crypto/core/token_key.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
@@ -77,6 +78,8 @@ void ECGOST_free(ECGOST* key) {
     key->Q.reset();
     ECURVE_free(key->curve);
     PSE_free(key->pse);
+    if (key->token_method != nullptr && key->token_method->free_data != nullptr)
+        key->token_method->free_data(key->token_data);
     delete key;
 }
 

@@ -4,6 +4,7 @@
 
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
+#include "crypto/core/token_key.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_evp.h"
 
@@ -24,6 +25,16 @@ int sign(EVP_PKEY_CTX* ctx, unsigned char* sig, size_t* siglen, const unsigned c
     if (key == nullptr || siglen == nullptr) return 0;
     if (sig == nullptr) {
         *siglen = static_cast<size_t>(EVP_PKEY_get_size(EVP_PKEY_CTX_get0_pkey(ctx)));
+        return 1;
+    }
+    // A key kept on a token signs there.
+    if (key->token_method != nullptr && key->token_method->sign != nullptr) {
+        if (tbslen > 64 || *siglen > 0xFFFFFFFFu) return 0;
+        unsigned int len = static_cast<unsigned int>(*siglen);
+        if (key->token_method->sign(sign_type(ctx), tbs, static_cast<int>(tbslen), sig, &len,
+                                    EVP_PKEY_CTX_get0_pkey(ctx)) != 1)
+            return 0;
+        *siglen = len;
         return 1;
     }
     return ECGOST_sign(sign_type(ctx), tbs, tbslen, sig, siglen, key);

@@ -13,7 +13,9 @@
 
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
+#include "crypto/core/token_key.h"
 #include "crypto/ecgost/ecgost.h"
+#include "crypto/ecgost/ecgost_evp.h"
 #include "crypto/engine/evp_pkey.h"
 #include "crypto/pkcs7/p7_cek.h"
 #include "crypto/pkcs7/p7_err.h"
@@ -307,15 +309,38 @@ int PKCS7_CEK_DECRYPT_gost(unsigned char* out, int out_size, const unsigned char
         return 0;
     }
     const unsigned char* ukm = ASN1_STRING_get0_data(kt->params->ukm);
+    // A key kept on a token unwraps there, or agrees there and leaves the
+    // rest to this side; a token that only signs cannot receive.
+    const PKEY_TOKEN_METHOD* token = EVP_PKEY_token_method(pkey);
+    if (token != nullptr && token->cek != nullptr) {
+        Secret cek(kKeyLen);
+        std::size_t len = cek.size();
+        if (!token->cek(pkey, eph, in, static_cast<std::size_t>(in_len), nullptr, cek.data(),
+                        &len) ||
+            len != kKeyLen) {
+            P7_ERR(F, P7_R_KEK_FAILED);
+            return 0;
+        }
+        std::copy_n(cek.data(), kKeyLen, out);
+        return kKeyLen;
+    }
+    Keys k;
     Secret agreed;
-    if (!agree(type, pkey, eph, ukm, agreed)) {
+    if (token != nullptr) {
+        std::size_t len = k.kek.size();
+        if (token->kek == nullptr || !token->kek(pkey, eph, ukm, k.kek.data(), &len) ||
+            len != kKeyLen ||
+            GOSTE_key_diversify(ukm, k.kek.data(), k.kek_ukm.data(), sbox) == nullptr) {
+            P7_ERR(F, P7_R_KEK_FAILED);
+            return 0;
+        }
+    } else if (!agree(type, pkey, eph, ukm, agreed)) {
         P7_ERR(F, type == NID_ECR3410_CP ? static_cast<int>(ERR_LIB_BN_) : P7_R_KEK_FAILED);
         return 0;
     }
-    Keys k;
     Secret cek(kKeyLen);
     unsigned char imit[kMacLen];
-    if (!derive(agreed, ukm, sbox, k) ||
+    if ((token == nullptr && !derive(agreed, ukm, sbox, k)) ||
         !ecb(k, sbox, 0, ASN1_STRING_get0_data(kt->key->encrypted_key), cek.data()) ||
         !mac(k, ukm, sbox, cek.data(), imit)) {
         P7_ERR(F, P7_R_METH_LIB);

@@ -1,0 +1,297 @@
+// Certificates and key stores on tokens: the certificate context's and the
+// key-store context's token methods on SoftHSM2, and on the GOST test token
+// where a store is optional.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crypto/cadb/buffer_encode.h"
+#include "crypto/cadb/cert.h"
+#include "crypto/cadb/cert_ctx.h"
+#include "crypto/cadb/init.h"
+#include "crypto/cadb/pse_ctx.h"
+#include "crypto/pkcs11/pkcs11_cert.h"
+#include "crypto/pkcs11/pkcs11_files.h"
+#include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/pkcs11/pkcs11_template.h"
+#include "tests/pkcs11/gost_token.h"
+#include "tests/pkcs11/softhsm.h"
+#include "tests/pkcs11/token_support.h"
+
+namespace cadb {
+namespace {
+
+using testing::kGostToken;
+using testing::kToken;
+using testing::PinSource;
+using Bytes = std::vector<unsigned char>;
+
+struct CertCtxFree {
+    void operator()(CERT_CTX* c) const { CERT_CTX_free(c); }
+};
+using CertCtxPtr = std::unique_ptr<CERT_CTX, CertCtxFree>;
+struct PseCtxFree {
+    void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
+};
+using PseCtxPtr = std::unique_ptr<PSE_CTX, PseCtxFree>;
+
+// Contexts without a PIN argument hand the callback their path.
+int token_pin(char* buffer, int size, int, void*) {
+    const int n = std::min(size, 4);
+    std::memcpy(buffer, "1234", static_cast<std::size_t>(n));
+    return n;
+}
+
+std::string vector_file(const char* name) {
+    std::ifstream in(std::string(CADB_VECTORS_DIR) + "/gost3410-2001-keys/" + name);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+Bytes der_of(CERT_CTX* ctx) {
+    BufferPtr b(CERT_get(CERT_CTX_get_CERT(ctx), FORM_DER));
+    return b ? Bytes(b->data, b->data + b->length) : Bytes{};
+}
+
+// Objects matching a class template with an ID and a label, each when given.
+int count_on(const char* token, PKCS11_TEMPLATE* (*base)(), const char* id, const char* label) {
+    static PinSource pins;
+    auto obj = testing::make_context(token, &pins);
+    EXPECT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+    PKCS11_TEMPLATE_ptr t(base());
+    if (id != nullptr) PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id);
+    if (label != nullptr) PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label);
+    int n = 0;
+    EXPECT_EQ(PKCS11_OBJ_find_init(obj.get(), t.get()), 1);
+    while (PKCS11_OBJ_find_next(obj.get()) == 1) ++n;
+    PKCS11_OBJ_find_final(obj.get());
+    ERR_clear_error();
+    return n;
+}
+
+class TokenCert : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(CADB_init(), 1); }
+    void SetUp() override {
+        REQUIRE_SOFTHSM();
+        PKCS11_set_passwd_cb(token_pin);
+        ERR_clear_error();
+    }
+
+    // A context holding the vector certificate, pointed at path.
+    CertCtxPtr holding(const char* path, const char* file = "cert-A.pem") {
+        CertCtxPtr ctx(CERT_CTX_new());
+        const std::string pem = vector_file(file);
+        EXPECT_EQ(CERT_CTX_set_buffer(ctx.get(), reinterpret_cast<const unsigned char*>(pem.data()),
+                                      static_cast<int>(pem.size())),
+                  1);
+        EXPECT_EQ(CERT_CTX_read(ctx.get()), 1);
+        EXPECT_EQ(CERT_CTX_set_path(ctx.get(), path), 1);
+        return ctx;
+    }
+};
+
+TEST_F(TokenCert, StoredFoundAndDeletedByName) {
+    CertCtxPtr ctx = holding("pkcs11:\\softhsm2\\user-cert");
+    EXPECT_STREQ(ctx->method->name, "certificate pkcs11 method");
+    ASSERT_EQ(CERT_CTX_set_category(ctx.get(), 2), 1);
+    ASSERT_EQ(CERT_CTX_write(ctx.get(), FORM_DER), 1);
+    ASSERT_EQ(CERT_CTX_write(ctx.get(), FORM_PEM), 1);
+    // Written twice under one name: one object.
+    EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_certificates, "user-cert",
+                       "Halberd certificate object"),
+              1);
+
+    CertCtxPtr back(CERT_CTX_new());
+    ASSERT_EQ(CERT_CTX_set_path(back.get(), "pkcs11:\\softhsm2\\user-cert"), 1);
+    ASSERT_EQ(CERT_CTX_read(back.get()), 1);
+    EXPECT_EQ(der_of(back.get()), der_of(ctx.get()));
+    EXPECT_EQ(back->category, 2u);
+
+    ASSERT_EQ(PKCS11_file_erase("pkcs11:\\softhsm2\\user-cert"), 1);
+    EXPECT_EQ(CERT_CTX_read(back.get()), 0);
+    EXPECT_EQ(CERT_CTX_get_CERT(back.get()), nullptr);
+    ERR_clear_error();
+}
+
+TEST_F(TokenCert, PrintedFormReadsBackAndMissingNamesFail) {
+    CertCtxPtr ctx = holding("pkcs11:\\softhsm2\\printed", "cert-B.pem");
+    ASSERT_EQ(CERT_CTX_write(ctx.get(), FORM_TEXT), 1);
+    CertCtxPtr back(CERT_CTX_new());
+    ASSERT_EQ(CERT_CTX_set_path(back.get(), "pkcs11:\\softhsm2\\printed"), 1);
+    ASSERT_EQ(CERT_CTX_read(back.get()), 1);
+    EXPECT_EQ(der_of(back.get()), der_of(ctx.get()));
+
+    ASSERT_EQ(CERT_CTX_set_path(back.get(), "pkcs11:\\softhsm2\\nothing-here"), 1);
+    EXPECT_EQ(CERT_CTX_read(back.get()), 0);
+    EXPECT_EQ(ERR_code_lib(ERR_peek_last_error()), ERR_LIB_PKCS11);
+    ERR_clear_error();
+    // A path without an object name names no certificate.
+    ASSERT_EQ(CERT_CTX_set_path(back.get(), "pkcs11:\\softhsm2"), 1);
+    EXPECT_EQ(CERT_CTX_read(back.get()), 0);
+    ERR_clear_error();
+}
+
+TEST_F(TokenCert, ThreadsStoreCertificatesSideBySide) {
+    std::vector<std::thread> threads;
+    std::atomic<int> good{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string path = "pkcs11:\\softhsm2\\thread-" + std::to_string(t);
+            for (int i = 0; i < 3; ++i) {
+                CertCtxPtr ctx = holding(path.c_str());
+                CertCtxPtr back(CERT_CTX_new());
+                good += CERT_CTX_write(ctx.get(), FORM_DER) == 1 &&
+                        CERT_CTX_set_path(back.get(), path.c_str()) == 1 &&
+                        CERT_CTX_read(back.get()) == 1 && der_of(back.get()) == der_of(ctx.get());
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(good.load(), 12);
+    for (int t = 0; t < 4; ++t) {
+        const std::string id = "thread-" + std::to_string(t);
+        EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_certificates, id.c_str(), nullptr), 1);
+        PKCS11_file_erase(("pkcs11:\\softhsm2\\" + id).c_str());
+    }
+    ERR_clear_error();
+}
+
+using TokenCertGost = testing::GostTokenTest;
+
+TEST_F(TokenCertGost, CategoryZeroIsNotStored) {
+    ASSERT_EQ(CADB_init(), 1);
+    PKCS11_set_passwd_cb(token_pin);
+    CertCtxPtr ctx(CERT_CTX_new());
+    const std::string pem = vector_file("cert-C.pem");
+    ASSERT_EQ(CERT_CTX_set_buffer(ctx.get(), reinterpret_cast<const unsigned char*>(pem.data()),
+                                  static_cast<int>(pem.size())),
+              1);
+    ASSERT_EQ(CERT_CTX_read(ctx.get()), 1);
+    ASSERT_EQ(CERT_CTX_set_path(ctx.get(), "pkcs11:\\cadbgostp11\\c0"), 1);
+    ASSERT_EQ(CERT_CTX_write(ctx.get(), FORM_DER), 1);
+    auto obj = testing::make_context(kGostToken, &pins_);
+    ASSERT_EQ(PKCS11_OBJ_find(obj.get(), "c0", nullptr), 1);
+    CK_ULONG len = 0;
+    EXPECT_EQ(PKCS11_OBJ_get_attribute(obj.get(), CKA_CERTIFICATE_CATEGORY, nullptr, &len), 0);
+    EXPECT_EQ(PKCS11_OBJ_get_attribute(obj.get(), CKA_SUBJECT, nullptr, &len), 1);
+    EXPECT_GT(len, 0u);
+    ERR_clear_error();
+}
+
+class TokenStore : public TokenCert {
+  protected:
+    // A key-store context on path with a password.
+    PseCtxPtr store_on(const char* path, int flags = 0) {
+        PseCtxPtr ctx(PSE_CTX_new());
+        EXPECT_EQ(PSE_CTX_set_path(ctx.get(), path, 0), 1);
+        EXPECT_EQ(PSE_CTX_set_password(ctx.get(), "store password", 0), 1);
+        EXPECT_EQ(PSE_CTX_set_passwd_cb(ctx.get(), nullptr, &pins_), 1);
+        EXPECT_EQ(PSE_CTX_set_flags(ctx.get(), flags), 1);
+        return ctx;
+    }
+    Bytes kek_of(PSE_CTX* ctx) {
+        int len = 0;
+        if (!PSE_CTX_get_kek(ctx, nullptr, &len) || len <= 0) return {};
+        Bytes b(static_cast<std::size_t>(len));
+        PSE_CTX_get_kek(ctx, b.data(), &len);
+        return b;
+    }
+    PinSource pins_;
+};
+
+constexpr int kReadToken = 2;
+
+TEST_F(TokenStore, WrittenToATokenReadBackOpenedAndErased) {
+    PseCtxPtr made = store_on(kToken);
+    EXPECT_STREQ(made->method->name, "PSE_CTX pkcs11 method");
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_NE(PSE_CTX_get_pse(made.get()), nullptr);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    for (const char* label : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"}) {
+        EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_data, nullptr, label), 1) << label;
+    }
+    // The master key is a private object.
+    auto obj = testing::make_context(kToken, &pins_);
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_data());
+    PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, "mk.db3");
+    PKCS11_TEMPLATE_add_bool(t.get(), CKA_PRIVATE, true);
+    ASSERT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+    EXPECT_EQ(PKCS11_OBJ_find_first(obj.get(), t.get()), 1);
+    ERR_clear_error();
+
+    PseCtxPtr opened = store_on(kToken, kReadToken);
+    ASSERT_EQ(PSE_CTX_read(opened.get()), 1);
+    PSE* pse = PSE_CTX_get_pse(opened.get());
+    ASSERT_NE(pse, nullptr);
+    EXPECT_EQ(pse->path, kToken);
+    EXPECT_EQ(kek_of(opened.get()), kek_of(made.get()));
+    EXPECT_FALSE(kek_of(made.get()).empty());
+
+    // A wrong store password opens nothing.
+    PseCtxPtr wrong = store_on(kToken, kReadToken);
+    ASSERT_EQ(PSE_CTX_set_password(wrong.get(), "not it", 0), 1);
+    EXPECT_EQ(PSE_CTX_read(wrong.get()), 0);
+    ERR_clear_error();
+
+    ASSERT_EQ(PSE_CTX_erase(opened.get()), 1);
+    for (const char* label : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"}) {
+        EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_data, nullptr, label), 0) << label;
+    }
+    // Without its objects a token that does not sign has no store.
+    PseCtxPtr gone = store_on(kToken, kReadToken);
+    EXPECT_EQ(PSE_CTX_read(gone.get()), 0);
+    EXPECT_EQ(PSE_CTX_get_pse(gone.get()), nullptr);
+    ERR_clear_error();
+}
+
+TEST_F(TokenStore, WrongPinWritesNothing) {
+    PseCtxPtr made = store_on(kToken);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    // The login the earlier tests left is dropped by a fresh one that fails.
+    PinSource wrong;
+    wrong.pin = "0000";
+    ASSERT_EQ(PSE_CTX_set_passwd_cb(made.get(), nullptr, &wrong), 1);
+    auto obj = testing::make_context(kToken, &wrong);
+    EXPECT_EQ(PKCS11_OBJ_login(obj.get(), 1), 0);
+    ERR_clear_error();
+    EXPECT_EQ(PSE_CTX_write(made.get()), 0);
+    EXPECT_EQ(ERR_get_last_rv(), CKR_PIN_INCORRECT);
+    ERR_clear_error();
+    EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_data, nullptr, "kek.opq"), 0);
+}
+
+class GostTokenStore : public testing::GostTokenTest {
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(CADB_init(), 1); }
+};
+
+TEST_F(GostTokenStore, SigningTokenWithoutObjectsGivesAnEmptyStore) {
+    PseCtxPtr ctx(PSE_CTX_new());
+    ASSERT_EQ(PSE_CTX_set_path(ctx.get(), kGostToken, 0), 1);
+    ASSERT_EQ(PSE_CTX_set_passwd_cb(ctx.get(), nullptr, &pins_), 1);
+    ASSERT_EQ(PSE_CTX_set_flags(ctx.get(), kReadToken), 1);
+    ASSERT_EQ(PSE_CTX_read(ctx.get()), 1);
+    ASSERT_NE(PSE_CTX_get_pse(ctx.get()), nullptr);
+    EXPECT_EQ(PSE_CTX_get_pse(ctx.get())->path, kGostToken);
+    EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
+TEST_F(GostTokenStore, RunningGeneratorLeavesTheTokenAlone) {
+    if (CADB_rand_status() != 1) GTEST_SKIP() << "no random board started the generator";
+    // Not even a module is loaded: the store only carries its path.
+    PseCtxPtr ctx(PSE_CTX_new());
+    ASSERT_EQ(PSE_CTX_set_path(ctx.get(), "pkcs11:\\no-such-module", 0), 1);
+    PSE* pse = PSE_CTX_pkcs11_read(ctx.get());
+    ASSERT_NE(pse, nullptr);
+    EXPECT_EQ(pse->path, "pkcs11:\\no-such-module");
+    PSE_free(pse);
+}
+
+}  // namespace
+}  // namespace cadb
