@@ -236,7 +236,8 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
             if (key.save() == nullptr) return PrepareAlert(kKeyViewError);
         }
     } else {
-        key.setType(TPrivateKey::kSelectDER, TPrivateKey::kFormPKCS8);
+        // New key files are PEM PKCS#8, as this road has always written them.
+        key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
         const AlgorithmRow& row = AlgorithmTable[provider_index_];
         // A key length outside the row's range (the object's default suits
         // no RSA or DSA key) is taken as the row's smallest.
@@ -275,7 +276,7 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
                  static_cast<long>(strong_encryption_));
         if (strong_encryption_) {
             set_prompt(QuillonString(IDS_NEW_KEY_PASSWORD));
-            key.setType(TPrivateKey::kSelectDER, TPrivateKey::kFormPKCS8);
+            key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
             std::array<char, 1024> password{};
             TUICallbacks* ui = GetCurrentUI();
             const std::string prompt = QuillonString(IDS_NEW_KEY_PASSWORD);
@@ -367,7 +368,7 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
     }
 
     TPKCS10 request;
-    key.setType(TPrivateKey::kSelectDER, TPrivateKey::kFormPKCS8);
+    key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
     TPKCS10SignParams sign;
     sign.signingKey = &key;
     sign.hashAlgId = hash_alg_id_;
