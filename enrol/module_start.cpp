@@ -25,15 +25,17 @@ struct LoadingThread {
 };
 thread_local LoadingThread t_loading_thread;
 
-// Where the initialiser stays when the process ends on the loading thread:
-// still reachable, so leak checkers see it as kept, not lost.
-TCADBInitializer* g_kept_at_exit = nullptr;
+// The initialiser, held by a plain pointer so that it stays reachable when
+// the process ends without stopping it (on the loading thread, or with no
+// static destruction at all): leak checkers then see it as kept, not lost.
+TCADBInitializer* g_initializer = nullptr;
 
 void write_log(const char* line) { LogMessage("%s", line); }
 
 class ModuleLife {
   public:
-    ModuleLife() : initializer_(std::make_unique<TCADBInitializer>()) {
+    ModuleLife() {
+        g_initializer = new TCADBInitializer;
         (void)&t_loading_thread;
         started_ = CADB_use_count() > 0;
         log_bind(write_log);
@@ -43,13 +45,15 @@ class ModuleLife {
         log_line("Stop Quillon...");
         log_bind(nullptr);
         // The ending process frees what the stopped thread's state would.
-        if (g_loading_thread_ended) g_kept_at_exit = initializer_.release();
+        if (!g_loading_thread_ended) {
+            delete g_initializer;
+            g_initializer = nullptr;
+        }
     }
     bool started() const { return started_; }
-    TCADBInitializer& initializer() { return *initializer_; }
+    TCADBInitializer& initializer() { return *g_initializer; }
 
   private:
-    std::unique_ptr<TCADBInitializer> initializer_;
     bool started_ = false;
 };
 
