@@ -188,7 +188,7 @@ HRESULT CQuillon::CertPathLen(I4* pVal) {
         *pVal = 0;
         return PrepareAlert(kResponseNotAccepted);
     }
-    *pVal = static_cast<I4>(accepted_certificates_);
+    *pVal = static_cast<I4>(accepted_certs_.size());
     return S_OK;
 }
 

@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "enrol/quillon_iface.h"
+#include "wrappers/tcertificate.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/object.h"
 
@@ -144,6 +146,9 @@ class CQuillon final
 
   private:
     void restore_path_defaults();
+    // Reads an answer's certificates and, when all is well, makes them the
+    // accepted ones; member names the caller in log lines.
+    HRESULT accept_certificates(std::string_view bytes, const char* member);
     bool has_interface(const com::IID& iid);
 
     // Text fields are UTF-16 as scripts give them; a copy goes out on each get.
@@ -162,7 +167,13 @@ class CQuillon final
     std::u16string default_pkey_path_ = u"a:\\keys";
     std::u16string default_pkey_file_name_ = u"00000001.key";
     std::int32_t accepted_content_ = 0;
-    std::size_t accepted_certificates_ = 0;
+    // The accepted certificates in the answer's order, with their PEM texts
+    // and display names (local code page).
+    std::vector<TCertificate> accepted_certs_;
+    std::vector<std::string> accepted_pems_;
+    std::vector<std::string> accepted_names_;
+    // The certificates of the last signed response read.
+    std::vector<TCertificate> response_certs_;
     std::int32_t pass_on_container_ = 0;
     std::u16string printable_request_;
 

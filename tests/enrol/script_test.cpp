@@ -100,7 +100,7 @@ WScript.Echo(n.value);
     EXPECT_EQ(out_,
               "b:\\store\\ b:\\keys 512 2 64 транзакция 0 1 0\n"
               "a:\\ 00000001.key\n"
-              "AcceptPKCS7Response is not available in this version\n"
+              "Response Bad PKCS#7 Interpretation\n"
               "kept 5\n"
               "3\n");
 }

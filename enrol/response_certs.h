@@ -1,0 +1,66 @@
+// The certificates of a certification authority's answer: a signed-data
+// message read from DER, PEM or bare base64, and the text rewrap that lets a
+// body pasted under any PEM label be read as one.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <openssl/x509.h>
+
+#include "wrappers/tcertificate.h"
+
+namespace cadb::enrol {
+
+// Clears certs; for a signed-data message, one certificate per certificate
+// of the message, in order. The number found, or -1 when the bytes are no
+// message.
+int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
+                           std::vector<TCertificate>& certs);
+
+// True when every signer of the signed-data message whose certificate the
+// message carries verifies over the content; a message without signers
+// holds. False for bytes that are no signed-data message or whose content
+// cannot be read.
+bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length);
+
+// One reading of a message as the authority's signed answer.
+struct SignedResponse {
+    struct Signer {
+        bool hasCertificate = false;  // the message carries the signer's certificate
+        bool verified = false;        // its signature holds with that certificate
+        std::string serial;           // HexString of the serial number
+        std::string issuer;           // NameLine of the issuer
+        std::string subject;          // NameLine of the subject, with the certificate
+    };
+    int type = 0;                        // outer content type
+    std::vector<unsigned char> content;  // inner content, for signed data
+    std::vector<Signer> signers;
+};
+
+// Reads the message in any form; for signed data its content and signers.
+// False for bytes that are no message or signed data whose content cannot
+// be read.
+bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedResponse& out);
+
+// Each entry of the name as short name "=" value (local code page), joined
+// by ", ", the last followed by a line feed; empty for no entries.
+std::string NameLine(const X509_NAME* name);
+
+// The base64 body of the first PEM block of text under the label PKCS7,
+// lines of 64 characters. False (out empty) when text has no "-----" past
+// its first five characters. Every position is checked against the text's
+// length.
+bool RewrapAsPKCS7Pem(std::string_view text, std::string& out);
+
+// Two upper-case hexadecimal digits per byte.
+std::string HexString(const unsigned char* data, std::size_t length);
+
+// The first common name of the subject in the local code page; without a
+// subject or a common name the serial number's HexString; empty for a
+// certificate without a parsed form.
+std::string CertificateDisplayName(const TCertificate& cert);
+
+}  // namespace cadb::enrol
