@@ -14,7 +14,7 @@ bool read_length(ByteSpan& in, std::size_t& len, bool& indefinite) {
     indefinite = false;
     if (first < 0x80) {
         len = first;
-        return true;
+        return len <= in.size();
     }
     if (first == 0x80) {
         indefinite = true;

@@ -77,8 +77,10 @@ TEST_F(PkeyFile, EveryFormRoundTrips) {
                                 << text.substr(0, 40);
                         }
                         // The key is held unwrapped again after a wrapped write.
-                        EXPECT_TRUE(PKEY_get(key.get(), FORM_DER, PKEY_FORM_PKCS8, nullptr, nullptr,
-                                             nullptr) != nullptr);
+                        BUFFER* unwrapped = PKEY_get(key.get(), FORM_DER, PKEY_FORM_PKCS8, nullptr,
+                                                     nullptr, nullptr);
+                        EXPECT_TRUE(unwrapped != nullptr);
+                        BUFFER_free(unwrapped);
                         PasswordSource again{"secret"};
                         PkeyPtr back(PKEY_read_buffer(file->data, file->length, under,
                                                       with_password ? give : nullptr, &again));

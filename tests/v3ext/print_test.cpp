@@ -211,7 +211,9 @@ TEST_F(Printed, GeneralNamePairs) {
     add(GEN_IPADD, v6);
     add(GEN_RID, OBJ_txt2obj("1.2.3.4", 1));
     OTHERNAME* other = OTHERNAME_new();
+    ASN1_OBJECT_free(other->type_id);
     other->type_id = OBJ_txt2obj("1.2.3", 1);
+    ASN1_TYPE_free(other->value);  // a new OTHERNAME holds an empty value already
     other->value = ASN1_TYPE_new();
     ASN1_TYPE_set(other->value, V_ASN1_NULL, nullptr);
     add(GEN_OTHERNAME, other);
