@@ -1,5 +1,5 @@
 // Signing through a CryptoAPI provider: a key record may stand for a key a
-// provider holds (its provider handle and key specification set), and then
+// provider holds (its provider handle and key kind set), and then
 // its signing entry hands the digest to the provider instead of signing it
 // itself. The provider's entries are looked up by name in "advapi32.dll"
 // the first time they are needed; without that library every such

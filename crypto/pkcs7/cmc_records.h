@@ -1,5 +1,5 @@
 // Certificate Management over CMS records in the forms of the first CMC
-// specification (RFC 2797), which is what the authority's software speaks:
+// standard (RFC 2797), which is what the authority's software speaks:
 // an INTEGER pendToken (RFC 5272 has an OCTET STRING), a TaggedRequest with
 // only the tcr and crm choices, a bodyList that may be empty, and the
 // RevRequest of RFC 2797. A PKIData or ResponseBody travels as the inner
