@@ -256,12 +256,13 @@ int commit(Stream& st) {
     } else {
         for (std::size_t n = 4; n < ids.size(); n += 4) {
             const std::string dir = ids.substr(0, n);
-            if (exists(s, dir.c_str())) {
-                if (a.ETOKEN_get_file_info(s, dir.c_str(), &info) == 0) return failed(true);
-                if (info.is_directory == 0) return failed(false);
-            } else if (a.ETOKEN_create_directory(s, dir.c_str(), 0) == 0) {
+            // Another writer may make the same directory between the look and
+            // the creation: a directory that stands afterwards is as good.
+            if (!exists(s, dir.c_str()) && a.ETOKEN_create_directory(s, dir.c_str(), 0) == 0 &&
+                !exists(s, dir.c_str()))
                 return failed(true);
-            }
+            if (a.ETOKEN_get_file_info(s, dir.c_str(), &info) == 0) return failed(true);
+            if (info.is_directory == 0) return failed(false);
         }
     }
     const auto length = static_cast<std::uint32_t>(st.buffer.size());
