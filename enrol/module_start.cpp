@@ -6,9 +6,11 @@
 #include <atomic>
 #include <memory>
 
+#include "crypto/bio/touch_memory.h"
 #include "crypto/cadb/init.h"
 #include "enrol/log.h"
 #include "enrol/module.h"
+#include "platform/com/registry.h"
 #include "wrappers/initializer.h"
 #include "wrappers/log.h"
 
@@ -35,6 +37,9 @@ void write_log(const char* line) { LogMessage("%s", line); }
 class ModuleLife {
   public:
     ModuleLife() {
+        // Machine settings the library's drivers read come from this
+        // system's registry file.
+        TM_set_registry_reader(com::registry_read_machine_text);
         g_initializer = new TCADBInitializer;
         (void)&t_loading_thread;
         started_ = CADB_use_count() > 0;
@@ -44,6 +49,7 @@ class ModuleLife {
     ~ModuleLife() {
         log_line("Stop Quillon...");
         log_bind(nullptr);
+        TM_set_registry_reader(nullptr);
         // The ending process frees what the stopped thread's state would.
         if (!g_loading_thread_ended) {
             delete g_initializer;

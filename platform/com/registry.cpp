@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -240,6 +241,20 @@ bool registry_update(const std::function<bool(Registry&)>& edit, const std::stri
     }
     ::close(dir_fd);
     return ok;
+}
+
+int registry_read_machine_text(const char* key, const char* name, char* out, int size) {
+    if (key == nullptr || name == nullptr || out == nullptr || size <= 0) return 0;
+    try {
+        const auto registry = Registry::read(registry_path());
+        if (!registry) return 0;
+        const auto text = registry->value(std::string(kLocalMachine) + "\\" + key, name);
+        if (!text || text->size() >= static_cast<std::size_t>(size)) return 0;
+        std::memcpy(out, text->c_str(), text->size() + 1);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
 }
 
 }  // namespace cadb::com

@@ -21,6 +21,7 @@
 namespace cadb::com {
 
 inline constexpr const char* kRegistryEnv = "CADB_REGISTRY";
+inline constexpr const char* kLocalMachine = "HKLM";
 
 // The registry file's path; empty when neither the variable nor a home
 // directory gives one.
@@ -62,5 +63,12 @@ class CADB_COM_API Registry {
 // returns false (nothing is written then).
 CADB_COM_API bool registry_update(const std::function<bool(Registry&)>& edit,
                                   const std::string& path);
+
+// The text of a value below the local machine's root key (HKLM) in
+// the registry file, copied with its terminating zero into out (size bytes);
+// 1 when the value was there and fitted, else 0 and out untouched. Made for
+// the library's hooks that read machine settings (the touch-memory port
+// defaults), which the library itself cannot read.
+CADB_COM_API int registry_read_machine_text(const char* key, const char* name, char* out, int size);
 
 }  // namespace cadb::com

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -164,6 +165,28 @@ TEST_F(RegistryFile, CategoriesKeepDescriptionsWhenClassesLeave) {
     EXPECT_FALSE(reg->key_exists("HKCR\\CLSID\\{43BD9E45-328F-11D0-A6B9-00AA00A70FC2}"));
     EXPECT_TRUE(
         reg->key_exists("HKCR\\Component Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"));
+}
+
+TEST_F(RegistryFile, MachineValuesReachTheLibraryHooksWhole) {
+    const char* key = "Software\\Dallas Semiconductor\\iButton TMEX\\3.00";
+    ASSERT_TRUE(registry_update(
+        [&](Registry& r) {
+            r.set_value(std::string("HKLM\\") + key, "DefaultPortNum", "3");
+            r.set_value(std::string("HKCU\\") + key, "DefaultPortType", "user's, not the machine's");
+            return true;
+        },
+        path_));
+    char out[4] = {'x', 'x', 'x', 'x'};
+    ASSERT_EQ(registry_read_machine_text(key, "defaultportnum", out, sizeof out), 1);
+    EXPECT_STREQ(out, "3");
+    // Another root's value, a missing one and one without room for its zero
+    // leave the caller's bytes alone.
+    std::memcpy(out, "abc", 4);
+    EXPECT_EQ(registry_read_machine_text(key, "DefaultPortType", out, sizeof out), 0);
+    EXPECT_EQ(registry_read_machine_text("Software\\None", "DefaultPortNum", out, sizeof out), 0);
+    EXPECT_EQ(registry_read_machine_text(key, "DefaultPortNum", out, 1), 0);
+    EXPECT_EQ(registry_read_machine_text(key, "DefaultPortNum", nullptr, 4), 0);
+    EXPECT_STREQ(out, "abc");
 }
 
 }  // namespace
