@@ -25,7 +25,7 @@ inline constexpr ALG_ID kCalgGostLibrary = 0x8033;
 inline constexpr ALG_ID kCalgGostCryptoPro = 0x801E;
 // CryptSetHashParam: install the hash value.
 inline constexpr std::uint32_t kHpHashVal = 2;
-// Key specifications.
+// Which of a container's two keys: exchange or signature.
 inline constexpr std::uint32_t kAtKeyExchange = 1;
 inline constexpr std::uint32_t kAtSignature = 2;
 
