@@ -5,6 +5,7 @@
 #include "enrol/log.h"
 #include "enrol/module.h"
 #include "enrol/out_values.h"
+#include "enrol/two_step_request.h"
 
 namespace cadb::enrol {
 
@@ -18,7 +19,10 @@ std::string text_of(std::u16string_view s) { return com::utf16_to_utf8(s); }
 
 }  // namespace
 
-CQuillon::CQuillon(com::IUnknown* outer) : ComObject(outer) { module_count().lock(); }
+CQuillon::CQuillon(com::IUnknown* outer)
+    : ComObject(outer), two_step_(std::make_unique<TwoStepRequest>()) {
+    module_count().lock();
+}
 
 CQuillon::~CQuillon() {
     log_line("FinalRelease()...Entry");

@@ -8,17 +8,27 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "enrol/quillon_iface.h"
+#include "enrol/request_parts.h"
 #include "wrappers/tcertificate.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/object.h"
 
+namespace cadb {
+class TPSE;
+class TPrivateKey;
+}  // namespace cadb
+
 namespace cadb::enrol {
+
+struct TwoStepRequest;
 
 class CQuillon final
     : public com::ComObject<CQuillon, com::Dispatchable<CQuillon, IQuillon>, com::ISupportErrorInfo,
@@ -151,6 +161,19 @@ class CQuillon final
     HRESULT accept_certificates(std::string_view bytes, const char* member);
     bool has_interface(const com::IID& iid);
 
+    // Steps of the request roads (quillon_request.cpp), shared by
+    // createPKCS10 and the two-step Begin; member names the caller in log
+    // lines. Each returns S_OK to go on, else the HRESULT to return.
+    HRESULT check_request_texts(const char* member, const std::string& dn,
+                                const std::optional<std::string>& usage, SubjectValues& subject,
+                                RequestUsage& usageOut);
+    // stopped: the store's password was refused; the member returns S_OK.
+    HRESULT open_request_store(const char* member, TPSE& pse, bool& stopped);
+    // loaded: the key was read from the key file (UseExistingKeySet), not
+    // made; a made key carries its strong-encryption password.
+    HRESULT make_request_key(const char* member, const TPSE& pse, TPrivateKey& key, bool& loaded);
+    HRESULT save_request_key(const char* member, const char* exceptionMember, TPrivateKey& key);
+
     // Text fields are UTF-16 as scripts give them; a copy goes out on each get.
     std::int32_t provider_index_ = 2;
     std::vector<std::int32_t> rows_;  // of the last enumeration
@@ -176,6 +199,9 @@ class CQuillon final
     std::vector<TCertificate> response_certs_;
     std::int32_t pass_on_container_ = 0;
     std::u16string printable_request_;
+    // What a two-step Begin prepared for its End, and the request-extension
+    // stack that addExtensionToRequest fills.
+    std::unique_ptr<TwoStepRequest> two_step_;
 
     std::uint32_t safety_options_ = 0;
     com::IUnknown* site_ = nullptr;

@@ -1,7 +1,8 @@
 // The request road: createPKCS10 opens or creates the key store, starts its
 // generator, makes the key of the chosen algorithm row, saves it as a key
 // file (or token objects), and returns a signed certification request as
-// PEM; createFilePKCS10 writes that text to a file.
+// PEM; createFilePKCS10 writes that text to a file. Its steps up to the key
+// are shared with the two-step requests (quillon_two_step.cpp).
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
 
@@ -14,15 +15,16 @@
 #include "crypto/cadb/media_io.h"
 #include "enrol/alert.h"
 #include "enrol/algorithms.h"
-#include "enrol/dn_value.h"
 #include "enrol/key_file_names.h"
 #include "enrol/key_savers.h"
 #include "enrol/key_usage.h"
 #include "enrol/log.h"
 #include "enrol/module.h"
 #include "enrol/out_values.h"
+#include "enrol/printable_request.h"
 #include "enrol/quillon.h"
 #include "enrol/request_container.h"
+#include "enrol/request_parts.h"
 #include "enrol/strings.h"
 #include "wrappers/initializer.h"
 #include "wrappers/pse_media.h"
@@ -39,43 +41,6 @@ namespace cadb::enrol {
 using com::S_OK;
 
 namespace {
-
-// The subject's keywords in the order of the name they build, with the
-// attribute and the string type of its value.
-struct SubjectAttribute {
-    const char* keyword;
-    int nid;
-    int type;
-};
-constexpr SubjectAttribute kSubjectAttributes[] = {
-    {"C", 14, V_ASN1_PRINTABLESTRING},  {"SP", 16, V_ASN1_UTF8STRING},
-    {"L", 15, V_ASN1_UTF8STRING},       {"O", 17, V_ASN1_UTF8STRING},
-    {"OU", 18, V_ASN1_UTF8STRING},      {"T", 106, V_ASN1_UTF8STRING},
-    {"CN", 13, V_ASN1_UTF8STRING},      {"Email", 48, V_ASN1_IA5STRING},
-    {"pseudonym", 223, V_ASN1_UTF8STRING}, {"postalAddress", 222, V_ASN1_UTF8STRING},
-    {"unstructuredName", 49, V_ASN1_UTF8STRING}, {"INN", 334, V_ASN1_UTF8STRING},
-    {"serialNumber", 105, V_ASN1_UTF8STRING}, {"rnsFSS", 338, V_ASN1_UTF8STRING},
-    {"kpFSS", 339, V_ASN1_UTF8STRING},
-};
-constexpr std::size_t kCommonName = 6;
-constexpr std::size_t kEmail = 7;
-
-using SubjectValues = std::array<std::string, std::size(kSubjectAttributes)>;
-
-// Every keyword's value; "E" stands in for an empty "Email".
-SubjectValues subject_values(const std::string& dn) {
-    SubjectValues values;
-    for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = GetDNValue(dn, kSubjectAttributes[i].keyword, ";", '"');
-    if (values[kEmail].empty()) values[kEmail] = GetDNValue(dn, "E", ";", '"');
-    return values;
-}
-
-// The question for the next password, bounded as the process-wide buffer
-// the dialog library is shown (255 characters and its terminator).
-void set_prompt(const std::string& text) {
-    KeyPasswordPrompt() = text.substr(0, 255);
-}
 
 // A path whose key lives in the CryptoPro token module of the GOST parameter
 // sets for token keys.
@@ -111,64 +76,31 @@ void show_wrong_password() {
 
 }  // namespace
 
-HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
-    if (!pPKCS10) return com::E_POINTER;
-    clear_out(pPKCS10);
-    accepted_content_ = 0;
-    const std::optional<std::string> dn = com::bstr_to_ansi(DNName);
-    if (!dn || dn->empty()) {
-        log_line("CQuillon::createPKCS10()... Distinguish Name is empty ...Error!");
-        return PrepareAlert(kDistinguishNameEmpty);
-    }
-    const std::optional<std::string> usage = com::bstr_to_ansi(Usage);
-    log_line("CQuillon::createPKCS10(DNName:[%s] KeyUsage:[%s])...Entry",
-             com::bstr_to_utf8(DNName).c_str(), com::bstr_to_utf8(Usage).c_str());
-
-    // The subject and the key usage are checked before any store is opened
-    // or any key made: a request that cannot be built leaves the medium as it
-    // was.
-    SubjectValues subject;
-    try {
-        subject = subject_values(*dn);
-    } catch (...) {
-        log_line("CQuillon::createPKCS10()... Distinguish Name Parsing: Exception Caught!");
-        return PrepareAlert(kExceptionCaught);
-    }
-    if (subject[kCommonName].empty()) return PrepareAlert(kCommonNameEmpty);
-    bool ku_critical = true, eku_critical = false;
-    const std::int32_t ku_mask =
-        usage ? KeyUsageFromPurposes(*usage, provider_index_, &ku_critical, &eku_critical) : -1;
-    if (ku_mask < 0) return PrepareAlert(kBadOid);
-    if (provider_index_ < 0 || provider_index_ > 5) {
-        log_line("CQuillon::createPKCS10()... Key Generation ...Error!");
-        return PrepareAlert(kKeyGenerationError);
-    }
-
-    // The store's and the key's questions carry this road's prompts.
-    TRequestUIScope ui_scope;
+HRESULT CQuillon::open_request_store(const char* member, TPSE& pse, bool& stopped) {
+    stopped = false;
     TCADBInitializer& global = initializer();
-    TPSE pse;  // the key store of this call
     const std::optional<std::string> container =
         container_name_.empty() ? std::nullopt : to_ansi(container_name_);
 
     if (use_existing_key_set_ != 0) {
         global.SetCreating(false);
         if (!container) {
-            log_line("CQuillon::createPKCS10()... Container Name is empty ...Error!");
+            log_line("%s()... Container Name is empty ...Error!", member);
             return PrepareAlert(kBadObjectName);
         }
         global.SetDefaultPSEPath(container->c_str());
         global.SetPSEPath(container->c_str());
-        set_prompt(QuillonString(IDS_PSE_PASSWORD));
+        SetPasswordPrompt(QuillonString(IDS_PSE_PASSWORD));
         TRef<TRequestContainer> store = make_ref<TRequestContainer>();
         (void)store->readFiles(global.GetPSEPath().c_str());
         if (store->open() != 1) {
-            log_line("CQuillon::createPKCS10()... Container Name is Empty or Broken ...Error!");
+            log_line("%s()... Container Name is Empty or Broken ...Error!", member);
             return PrepareAlert(kContainerBad);
         }
         if (global.InitRandomizer(1) != 1) return PrepareAlert(kRandomizerInitBad);
         if (store->getPSE() == nullptr) {
             show_wrong_password();
+            stopped = true;
             return S_OK;
         }
         pse.attach(store->getPSE());
@@ -177,7 +109,7 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
             global.SetDefaultPSEPath(container->c_str());
             global.SetPSEPath(container->c_str());
         }
-        set_prompt(QuillonString(IDS_PSE_PASSWORD));
+        SetPasswordPrompt(QuillonString(IDS_PSE_PASSWORD));
         const std::string path = global.GetPSEPath();
         TRef<TRequestContainer> store = make_ref<TRequestContainer>();
         if (store->readFiles(path.c_str()) == 1) {
@@ -193,7 +125,7 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
             if (global.InitRandomizer(1) != 1) return PrepareAlert(kRandomizerInitBad);
             TRef<TRequestContainer> created = make_ref<TRequestContainer>();
             if (created->create(path.c_str(), pass_on_container_ != 0) != 1) {
-                log_line("CQuillon::createPKCS10()... Vambrace Container is Bad ...Error!");
+                log_line("%s()... Vambrace Container is Bad ...Error!", member);
                 return PrepareAlert(kContainerBad);
             }
             if (created->getPSE() != nullptr) {
@@ -205,167 +137,197 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
         }
     }
     container_name_ = from_ansi(global.GetPSEPath());
+    return S_OK;
+}
 
+HRESULT CQuillon::make_request_key(const char* member, const TPSE& pse, TPrivateKey& key,
+                                   bool& loaded) {
+    TCADBInitializer& global = initializer();
     const std::string pkey_path = to_ansi(default_pkey_path_).value_or("");
     const std::string pkey_name = to_ansi(default_pkey_file_name_).value_or("");
-
-    TPKeyParams params;
-    TPrivateKey key;
+    loaded = use_existing_key_set_ != 0;
     key.setPSE(pse);
-    if (use_existing_key_set_ != 0) {
+    if (loaded) {
         const std::string folder = WithTrailingSeparator(pkey_path);
         const std::int32_t media = GetPSEMediaType(folder.c_str());
         const std::string key_path = folder + (pkey_name.empty() ? DefaultKeyFileName(media)
                                                                  : pkey_name);
-        const std::string prompt =
-            UIFormat(QuillonString(IDS_KEY_PASSWORD), {key_path});
-        set_prompt(prompt);
+        SetPasswordPrompt(UIFormat(QuillonString(IDS_KEY_PASSWORD), {key_path}));
         if (media == PSE_MEDIA_PKCS11) {
             if (!key.loadFile(&pse, key_path.c_str())) return PrepareAlert(kPrivateKeyFileReadError);
-        } else {
-            const long size = CADB_file_size(key_path.c_str());
-            if (size <= 0 || size > 0x100000) return PrepareAlert(kPrivateKeyFileReadError);
-            TBuffer bytes;
-            if (!bytes.allocate(static_cast<int>(size)) ||
-                CADB_read_file_plain(key_path.c_str(), bytes.get()->data,
-                                     static_cast<int>(size)) != size)
-                return PrepareAlert(kPrivateKeyFileReadError);
-            if (!key.loadWithPassword(bytes, &pse, nullptr, 0) &&
-                !key.loadWithCallback(bytes, &pse, nullptr, KeyPasswordPrompt().c_str()))
-                return PrepareAlert(kKeyViewError);
-            if (key.save() == nullptr) return PrepareAlert(kKeyViewError);
+            return S_OK;
         }
-    } else {
-        // New key files are PEM PKCS#8, as this road has always written them.
+        const long size = CADB_file_size(key_path.c_str());
+        if (size <= 0 || size > 0x100000) return PrepareAlert(kPrivateKeyFileReadError);
+        TBuffer bytes;
+        if (!bytes.allocate(static_cast<int>(size)) ||
+            CADB_read_file_plain(key_path.c_str(), bytes.get()->data, static_cast<int>(size)) !=
+                size)
+            return PrepareAlert(kPrivateKeyFileReadError);
+        if (!key.loadWithPassword(bytes, &pse, nullptr, 0) &&
+            !key.loadWithCallback(bytes, &pse, nullptr, KeyPasswordPrompt().c_str()))
+            return PrepareAlert(kKeyViewError);
+        if (key.save() == nullptr) return PrepareAlert(kKeyViewError);
+        return S_OK;
+    }
+
+    // New key files are PEM PKCS#8, as this road has always written them.
+    key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
+    const AlgorithmRow& row = AlgorithmTable[provider_index_];
+    // A key length outside the row's range (the object's default suits
+    // no RSA or DSA key) is taken as the row's smallest.
+    std::int32_t bits = key_length_;
+    if (bits < key_length_min(row) || bits > key_length_max(row)) {
+        log_line("%s()... Key Length %d is out of [%d, %d]: %d is used", member,
+                 static_cast<int>(bits), static_cast<int>(key_length_min(row)),
+                 static_cast<int>(key_length_max(row)), static_cast<int>(key_length_min(row)));
+        bits = key_length_min(row);
+    }
+    const bool token = IsTokenKeyPath(pkey_path);
+    TPKeyParams params;
+    bool made = false;
+    switch (provider_index_) {
+        case 0: made = key.generateByAlgorithm(271, token ? 283 : 286); break;
+        case 1: made = key.generateByAlgorithm(272, token ? 276 : 280); break;
+        case 2: made = key.generateByAlgorithm(181, static_cast<std::uint32_t>(bits)); break;
+        case 3: made = key.generateByAlgorithm(177, static_cast<std::uint32_t>(bits)); break;
+        case 4:
+            global.loadUILibrary();
+            made = key.generate(bits);
+            global.freeUILibrary();
+            break;
+        case 5:
+            global.loadUILibrary();
+            made = params.generate(116, bits) && key.generateWithParams(&params);
+            global.freeUILibrary();
+            break;
+    }
+    if (!made) {
+        log_line("%s()... Key Generation ...Error!", member);
+        return PrepareAlert(kKeyGenerationError);
+    }
+
+    key.setPSE(pse);
+    log_line("%s... Strong Encryption :[%li]", member, static_cast<long>(strong_encryption_));
+    if (strong_encryption_) {
+        SetPasswordPrompt(QuillonString(IDS_NEW_KEY_PASSWORD));
         key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
-        const AlgorithmRow& row = AlgorithmTable[provider_index_];
-        // A key length outside the row's range (the object's default suits
-        // no RSA or DSA key) is taken as the row's smallest.
-        std::int32_t bits = key_length_;
-        if (bits < key_length_min(row) || bits > key_length_max(row)) {
-            log_line("CQuillon::createPKCS10()... Key Length %d is out of [%d, %d]: %d is used",
-                     static_cast<int>(bits), static_cast<int>(key_length_min(row)),
-                     static_cast<int>(key_length_max(row)), static_cast<int>(key_length_min(row)));
-            bits = key_length_min(row);
-        }
-        const bool token = IsTokenKeyPath(pkey_path);
-        bool made = false;
-        switch (provider_index_) {
-            case 0: made = key.generateByAlgorithm(271, token ? 283 : 286); break;
-            case 1: made = key.generateByAlgorithm(272, token ? 276 : 280); break;
-            case 2: made = key.generateByAlgorithm(181, static_cast<std::uint32_t>(bits)); break;
-            case 3: made = key.generateByAlgorithm(177, static_cast<std::uint32_t>(bits)); break;
-            case 4:
-                global.loadUILibrary();
-                made = key.generate(bits);
-                global.freeUILibrary();
-                break;
-            case 5:
-                global.loadUILibrary();
-                made = params.generate(116, bits) && key.generateWithParams(&params);
-                global.freeUILibrary();
-                break;
-        }
-        if (!made) {
-            log_line("CQuillon::createPKCS10()... Key Generation ...Error!");
-            return PrepareAlert(kKeyGenerationError);
-        }
-
-        key.setPSE(pse);
-        log_line("CQuillon::createPKCS10... Strong Encryption :[%li]",
-                 static_cast<long>(strong_encryption_));
-        if (strong_encryption_) {
-            set_prompt(QuillonString(IDS_NEW_KEY_PASSWORD));
-            key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
-            std::array<char, 1024> password{};
-            TUICallbacks* ui = GetCurrentUI();
-            const std::string prompt = QuillonString(IDS_NEW_KEY_PASSWORD);
-            const int n = ui ? ui->putPassCBK(password.data(), static_cast<int>(password.size()),
-                                              0, prompt.c_str())
-                             : 0;
-            if (n <= 0 || n > static_cast<int>(password.size())) {
-                OPENSSL_cleanse(password.data(), password.size());
-                log_line("CQuillon::createPKCS10()... Key Password is Error ...Error!");
-                return PrepareAlert(kKeyPasswordEmpty);
-            }
-            key.setPassword(password.data(), n);
+        std::array<char, 1024> password{};
+        TUICallbacks* ui = GetCurrentUI();
+        const std::string prompt = QuillonString(IDS_NEW_KEY_PASSWORD);
+        const int n = ui ? ui->putPassCBK(password.data(), static_cast<int>(password.size()), 0,
+                                          prompt.c_str())
+                         : 0;
+        if (n <= 0 || n > static_cast<int>(password.size())) {
             OPENSSL_cleanse(password.data(), password.size());
+            log_line("%s()... Key Password is Error ...Error!", member);
+            return PrepareAlert(kKeyPasswordEmpty);
         }
+        key.setPassword(password.data(), n);
+        OPENSSL_cleanse(password.data(), password.size());
+    }
+    return S_OK;
+}
 
-        try {
-            const std::int32_t media = GetPSEMediaType(pkey_path.c_str());
-            const std::string default_name = DefaultKeyFileName(media);
-            TBuffer* encoded = nullptr;
-            if (media != PSE_MEDIA_PKCS11) {
-                encoded = key.save();
-                if (encoded == nullptr || encoded->isEmpty()) {
-                    log_line("CQuillon::createPKCS10()... return Key Buffer ...Error!");
-                    return PrepareAlert(kKeyViewError);
-                }
+HRESULT CQuillon::save_request_key(const char* member, const char* exceptionMember,
+                                   TPrivateKey& key) {
+    const std::string pkey_path = to_ansi(default_pkey_path_).value_or("");
+    const std::string pkey_name = to_ansi(default_pkey_file_name_).value_or("");
+    try {
+        const std::int32_t media = GetPSEMediaType(pkey_path.c_str());
+        const std::string default_name = DefaultKeyFileName(media);
+        TBuffer* encoded = nullptr;
+        if (media != PSE_MEDIA_PKCS11) {
+            encoded = key.save();
+            if (encoded == nullptr || encoded->isEmpty()) {
+                log_line("%s()... return Key Buffer ...Error!", member);
+                return PrepareAlert(kKeyViewError);
             }
-            const std::string folder = WithTrailingSeparator(pkey_path);
-            const std::string main_path = folder + default_name;
-            const std::string wanted = lower(pkey_name);
-            const std::optional<std::string> user_path =
-                wanted != "00000001.key" ? std::optional<std::string>(folder + wanted)
-                                         : std::nullopt;
-            const std::string* user = user_path ? &*user_path : nullptr;
-            const bool saved =
-                media == PSE_MEDIA_PKCS11
-                    ? SaveKeyPKCS11Generated(key.getKey(), main_path, user)
-                    : SaveKeyFileGenerated(main_path,
-                                           {encoded->getData(),
-                                            static_cast<std::size_t>(encoded->getLength())},
-                                           user);
-            if (!saved) {
-                log_line("CQuillon::createPKCS10()... Key Write Error...Error!");
-                return PrepareAlert(kSaveKeyError);
-            }
-        } catch (...) {
-            log_line("CQuillon::createPKCS10()... Encrypted Key File Save ...Error!");
+        }
+        const std::string folder = WithTrailingSeparator(pkey_path);
+        const std::string main_path = folder + default_name;
+        const std::string wanted = lower(pkey_name);
+        const std::optional<std::string> user_path =
+            wanted != "00000001.key" ? std::optional<std::string>(folder + wanted) : std::nullopt;
+        const std::string* user = user_path ? &*user_path : nullptr;
+        const bool saved =
+            media == PSE_MEDIA_PKCS11
+                ? SaveKeyPKCS11Generated(key.getKey(), main_path, user)
+                : SaveKeyFileGenerated(main_path,
+                                       {encoded->getData(),
+                                        static_cast<std::size_t>(encoded->getLength())},
+                                       user);
+        if (!saved) {
+            log_line("%s()... Key Write Error...Error!", member);
             return PrepareAlert(kSaveKeyError);
         }
-    }
-
-    // The subject name, in the order of the keyword table.
-    TX509Name name;
-    for (std::size_t i = 0; i < subject.size(); ++i) {
-        if (subject[i].empty()) continue;
-        TX509NameEntry entry;
-        if (entry.set(kSubjectAttributes[i].nid, kSubjectAttributes[i].type, subject[i].c_str(), 0,
-                      2))
-            name.addEntry(entry);
-    }
-
-    // Extensions: an end entity, the key usage of the purposes, and the
-    // purposes themselves when the last of them is accepted.
-    TStack_V3EXT extensions;
-    TBasicConstraintsExt constraints;
-    constraints.setCritical(true);
-    // An end entity carries no path length (RFC 5280 allows one only with cA).
-    constraints.set(false, -1);
-    extensions.add(&constraints);
-    TKeyUsageExt key_usage;
-    key_usage.setCritical(ku_critical);
-    key_usage.setBits(static_cast<unsigned>(ku_mask));
-    extensions.add(&key_usage);
-    try {
-        if (!usage->empty()) {
-            TExtKeyUsageExt purposes;
-            purposes.setCritical(eku_critical);
-            bool last_accepted = false;
-            for (std::size_t from = 0;;) {
-                const std::size_t comma = usage->find(',', from);
-                last_accepted = purposes.addPurpose(usage->substr(
-                    from, comma == std::string::npos ? std::string::npos : comma - from));
-                if (comma == std::string::npos) break;
-                from = comma + 1;
-            }
-            if (last_accepted) extensions.add(&purposes);
-        }
     } catch (...) {
-        // The purposes are then left out; the request goes on without them.
+        log_line("%s()... Encrypted Key File Save ...Error!", exceptionMember);
+        return PrepareAlert(kSaveKeyError);
     }
+    return S_OK;
+}
+
+// The subject and the key usage are checked before any store is opened or
+// any key made: a request that cannot be built leaves the medium as it was.
+HRESULT CQuillon::check_request_texts(const char* member, const std::string& dn,
+                                      const std::optional<std::string>& usage,
+                                      SubjectValues& subject, RequestUsage& out) {
+    try {
+        subject = SubjectValuesOf(dn);
+    } catch (...) {
+        log_line("%s()... Distinguish Name Parsing: Exception Caught!", member);
+        return PrepareAlert(kExceptionCaught);
+    }
+    if (!HasCommonName(subject)) return PrepareAlert(kCommonNameEmpty);
+    out.keyUsageCritical = true;
+    out.purposesCritical = false;
+    out.mask = usage ? KeyUsageFromPurposes(*usage, provider_index_, &out.keyUsageCritical,
+                                            &out.purposesCritical)
+                     : -1;
+    if (out.mask < 0) return PrepareAlert(kBadOid);
+    if (provider_index_ < 0 || provider_index_ > 5) {
+        log_line("%s()... Key Generation ...Error!", member);
+        return PrepareAlert(kKeyGenerationError);
+    }
+    return S_OK;
+}
+
+HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
+    static constexpr const char* kMember = "CQuillon::createPKCS10";
+    if (!pPKCS10) return com::E_POINTER;
+    clear_out(pPKCS10);
+    accepted_content_ = 0;
+    const std::optional<std::string> dn = com::bstr_to_ansi(DNName);
+    if (!dn || dn->empty()) {
+        log_line("CQuillon::createPKCS10()... Distinguish Name is empty ...Error!");
+        return PrepareAlert(kDistinguishNameEmpty);
+    }
+    const std::optional<std::string> usage = com::bstr_to_ansi(Usage);
+    log_line("CQuillon::createPKCS10(DNName:[%s] KeyUsage:[%s])...Entry",
+             com::bstr_to_utf8(DNName).c_str(), com::bstr_to_utf8(Usage).c_str());
+
+    SubjectValues subject;
+    RequestUsage ku;
+    if (HRESULT hr = check_request_texts(kMember, *dn, usage, subject, ku); hr != S_OK) return hr;
+
+    // The store's and the key's questions carry this road's prompts.
+    TRequestUIScope ui_scope;
+    TPSE pse;  // the key store of this call
+    bool stopped = false;
+    if (HRESULT hr = open_request_store(kMember, pse, stopped); hr != S_OK || stopped) return hr;
+    TPrivateKey key;
+    bool loaded = false;
+    if (HRESULT hr = make_request_key(kMember, pse, key, loaded); hr != S_OK) return hr;
+    if (!loaded)
+        if (HRESULT hr = save_request_key(kMember, kMember, key); hr != S_OK) return hr;
+
+    TX509Name name;
+    BuildSubjectName(subject, name);
+    TStack_V3EXT extensions;
+    DefaultExtensions defaults;
+    PrepareDefaultExtensions(*usage, ku.mask, ku.keyUsageCritical, ku.purposesCritical, defaults);
+    AddDefaultExtensions(defaults, extensions);
 
     TPKCS10 request;
     key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
@@ -377,12 +339,12 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
         log_line("CQuillon::createPKCS10()... PKCS#10 Generation...Error!");
         return PrepareAlert(kPkcs10GenerationError);
     }
+    RefreshPrintableRequest(request, printable_request_);
     if (request.setFormat(TPKCS10::kFormatText) == 1) {
         if (TBuffer* text = request.getEncoded(); text && !text->isEmpty()) {
-            const std::string printable(reinterpret_cast<const char*>(text->getData()),
-                                        static_cast<std::size_t>(text->getLength()));
-            printable_request_ = from_ansi(printable);
-            log_line("CQuillon::createPKCS10()... Final PKCS#10 (TXT):[\n%s]", printable.c_str());
+            const std::string printed(reinterpret_cast<const char*>(text->getData()),
+                                      static_cast<std::size_t>(text->getLength()));
+            log_line("CQuillon::createPKCS10()... Final PKCS#10 (TXT):[\n%s]", printed.c_str());
         }
     }
     TBuffer* pem = request.setFormat(TPKCS10::kFormatPEM) == 1 ? request.getEncoded() : nullptr;

@@ -13,6 +13,8 @@ const char* prompt_or_road(const char* prompt) {
 
 }  // namespace
 
+void SetPasswordPrompt(const std::string& text) { KeyPasswordPrompt() = text.substr(0, 255); }
+
 int TRequestUI::getPassCBK(char* buf, int size, int rwflag, const char* prompt) {
     return outer_ ? outer_->getPassCBK(buf, size, rwflag, prompt_or_road(prompt)) : 0;
 }

@@ -5,6 +5,8 @@
 // store has no random-state file yet.
 #pragma once
 
+#include <string>
+
 #include "wrappers/pse_container.h"
 #include "wrappers/ui_binding.h"
 
@@ -58,6 +60,10 @@ class TRequestUIScope {
     TRequestUI ui_;
     TCurrentUIScope scope_;
 };
+
+// Puts text in the process-wide prompt for the next key-store or key
+// password, bounded as the dialog library's buffer (255 characters).
+void SetPasswordPrompt(const std::string& text);
 
 class TRequestContainer : public TPSEContainer {
   protected:

@@ -7,6 +7,7 @@ namespace cadb::enrol {
 const char* QuillonStringUtf8(int id) {
     switch (id) {
         case IDS_PSE_PASSWORD: return "Пароль хранилища секретных ключей";
+        case IDS_SIGNER_PSE_PASSWORD: return "Пароль хранилища ключей подписи";
         case IDS_WRONG_PASSWORD: return "Введен неправильный пароль";
         case IDS_ERROR_CAPTION: return "Ошибка";
         case IDS_KEY_PASSWORD: return "Пароль ключа [%s]";

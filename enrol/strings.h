@@ -11,6 +11,7 @@ namespace cadb::enrol {
 
 enum QuillonStringId : int {
     IDS_PSE_PASSWORD = 101,     // key-store password
+    IDS_SIGNER_PSE_PASSWORD = 102,  // password of the signer's key store
     IDS_WRONG_PASSWORD = 103,   // message box text
     IDS_ERROR_CAPTION = 104,
     IDS_KEY_PASSWORD = 107,     // key password, "%s" the key file path
