@@ -7,8 +7,10 @@
 #include "enrol/alert.h"
 #include "enrol/cert_asn2xml.h"
 #include "enrol/log.h"
+#include "enrol/module.h"
 #include "enrol/out_values.h"
 #include "enrol/quillon.h"
+#include "platform/xml/xml_document_object.h"
 #include "wrappers/asn2xml.h"
 
 namespace cadb::enrol {
@@ -18,6 +20,7 @@ using com::S_OK;
 namespace {
 
 constexpr I4 kReturnText = 8;
+constexpr I4 kReturnDocument = 9;
 
 // The XML text of a certificate's DER (local code page); nullopt when it
 // does not convert.
@@ -44,14 +47,25 @@ HRESULT CQuillon::CertXML(I4 lInx, I4 lRetType, VARIANT* pVal) {
         const TCertificate copy(accepted_certs_[static_cast<std::size_t>(lInx)]);
         const auto der = copy.encode(TCertificate::kFormatDER);
         if (!der || der->isEmpty()) return PrepareAlert(kCertificateConversionError);
-        const std::optional<std::string> xml = certificate_xml(*der);
-        if (!xml) return PrepareAlert(kCertificateXmlError);
+        TCertASN2XML builder;
+        TXMLDomHolder holder(builder);
+        if (!holder.convert(der->getData(), der->getLength()))
+            return PrepareAlert(kCertificateXmlError);
         if (lRetType == kReturnText && pVal != nullptr) {
-            BSTR text = com::bstr_from_ansi(*xml);
+            const std::optional<std::string> xml = holder.xml();
+            BSTR text = xml ? com::bstr_from_ansi(*xml) : nullptr;
             if (text == nullptr) return PrepareAlert(kCertificateXmlError);
             com::VariantClear(pVal);
             pVal->vt = com::VT_BSTR;
             pVal->bstrVal = text;
+        } else if (lRetType == kReturnDocument && pVal != nullptr) {
+            com::IDispatch* document = nullptr;
+            if (com::XmlDocumentObject::create(holder.releaseDocument(), &module_count(),
+                                               &document) != S_OK)
+                return PrepareAlert(kCertificateXmlError);
+            com::VariantClear(pVal);
+            pVal->vt = com::VT_DISPATCH;
+            pVal->pdispVal = document;
         }
         return S_OK;
     } catch (...) {

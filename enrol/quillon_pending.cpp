@@ -50,11 +50,6 @@ HRESULT CQuillon::createFileRvcEndSigned(BSTR, BSTR, BSTR, BSTR) {
 }
 HRESULT CQuillon::createFileRvcEnd(BSTR) { return not_available("createFileRvcEnd"); }
 
-HRESULT CQuillon::SaveCert(I4, I4) { return not_available("SaveCert"); }
-
-HRESULT CQuillon::SaveCertAs(BSTR, BSTR) { return not_available("SaveCertAs"); }
-HRESULT CQuillon::SaveCRLAs(BSTR, BSTR) { return not_available("SaveCRLAs"); }
-
 HRESULT CQuillon::LoadPKCS10(BSTR) { return not_available("LoadPKCS10"); }
 HRESULT CQuillon::LoadPKCS10File(BSTR) { return not_available("LoadPKCS10File"); }
 

@@ -16,6 +16,15 @@ const char* QuillonStringUtf8(int id) {
                    "Выполнено сохранение в файл '%s'.";
         case IDS_WARNING_CAPTION: return "Внимание!";
         case IDS_NEW_KEY_PASSWORD: return "Пароль для секретного ключа";
+        case IDS_FILTER_DER: return "Файлы *.der|*.der|Все файлы (*.*)|*.*||";
+        case IDS_SAVE_CERT_TITLE: return "Сохранить сертификат в файле...";
+        case IDS_FILTER_CERT_ANY:
+            return "Файлы *.der|*.der|Файлы *.pem|*.pem|Файлы *.cer|*.cer|Файлы *.crt|*.crt|"
+                   "Все файлы (*.*)|*.*||";
+        case IDS_FILTER_CRL: return "Файлы *.pem|*.pem|Файлы *.crl|*.crl|Все файлы (*.*)|*.*||";
+        case IDS_SAVE_CRL_TITLE: return "Сохранить Список Отозванных Сертификатов в файле...";
+        case IDS_FILTER_PEM:
+            return "Файлы *.pem|*.pem|Файлы *.cer|*.cer|Файлы *.crt|*.crt|Все файлы (*.*)|*.*||";
         default: return "";
     }
 }

@@ -18,6 +18,12 @@ enum QuillonStringId : int {
     IDS_KEY_SAVE_FALLBACK = 108,  // "%s" the wanted path, "%s" the path saved to
     IDS_WARNING_CAPTION = 109,
     IDS_NEW_KEY_PASSWORD = 111,  // new password for the private key
+    IDS_FILTER_DER = 113,        // save-dialog filter lists ("Name|pattern|...||")
+    IDS_SAVE_CERT_TITLE = 114,
+    IDS_FILTER_CERT_ANY = 115,
+    IDS_FILTER_CRL = 116,
+    IDS_SAVE_CRL_TITLE = 117,
+    IDS_FILTER_PEM = 118,
 };
 
 // The text of id in code page 1251; empty for an id the table does not hold.

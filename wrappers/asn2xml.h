@@ -74,6 +74,9 @@ public:
 
     // The document after a successful convert (else nullptr).
     XmlDocument* document() const { return document_.get(); }
+    // Hands the document to the caller (a document object given to a
+    // script outlives the holder); the holder keeps none.
+    std::unique_ptr<XmlDocument> releaseDocument() { return std::move(document_); }
     // The document's text in code page 1251, as its declaration says.
     std::optional<std::string> xml() const;
 

@@ -1,0 +1,159 @@
+#include "platform/save_dialog.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+#include "platform/paths.h"
+
+namespace cadb {
+namespace {
+
+std::mutex& hook_lock() {
+    static std::mutex lock;
+    return lock;
+}
+
+SaveFileHook& hook() {
+    static SaveFileHook installed;
+    return installed;
+}
+
+bool forbidden_in_name(unsigned char c) {
+    if (c < 0x20 || c == 0x7f) return true;
+    switch (c) {
+        case '/': case '\\': case '<': case '>': case ':': case '"': case '|': case '?': case '*':
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool has_display() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') return true;
+    }
+    return false;
+}
+
+// The folder's answer: folder, '/', the safe name and the default extension
+// when it has none, the name shortened (extension kept) so that the whole
+// path stays a path the system can hold.
+SaveFileAnswer answer_from_folder(const std::string& folder, const SaveFileQuestion& question) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return {std::nullopt, std::string("save cancelled: ") + kSaveDirEnv + " [" + folder +
+                                  "] is not a folder"};
+    std::string name = SafeFileName(question.file_name);
+    if (name.empty())
+        return {std::nullopt, std::string("save cancelled: no usable file name offered for ") +
+                                  kSaveDirEnv};
+    std::string extension;
+    if (!HasFilterExtension(name, question.filter)) {
+        const std::string safe_ext = SafeFileName(question.default_extension);
+        if (!safe_ext.empty()) extension = "." + safe_ext;
+    } else {
+        const std::size_t dot = name.rfind('.');
+        extension = name.substr(dot);
+        name.erase(dot);
+    }
+    std::string prefix = folder;
+    if (prefix.back() != '/') prefix += '/';
+    const std::size_t fixed = prefix.size() + extension.size();
+    // Leaves room for the path layer's limit; a folder too long for any name
+    // is answered as it is and its write fails with the caller's error.
+    if (fixed + name.size() >= kMaxPath && fixed + 1 < kMaxPath) {
+        name.resize(kMaxPath - 1 - fixed);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+        if (name.empty()) name = "_";
+    }
+    std::string path = prefix + name + extension;
+    std::string note = "saved unattended to [" + path + "] (" + kSaveDirEnv + ")";
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0) note += ", the file there replaced";
+    return {std::move(path), std::move(note)};
+}
+
+}  // namespace
+
+std::string SafeFileName(std::string_view offered) {
+    std::string out;
+    out.reserve(offered.size());
+    for (const char ch : offered) {
+        const auto c = static_cast<unsigned char>(ch);
+        const char kept = forbidden_in_name(c) ? '_' : ch;
+        if (kept == '.' && !out.empty() && out.back() == '.') continue;
+        out += kept;
+    }
+    std::size_t first = 0;
+    while (first < out.size() && (out[first] == '.' || out[first] == ' ')) ++first;
+    out.erase(0, first);
+    while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+bool HasFilterExtension(std::string_view file_name, std::string_view filter) {
+    const std::size_t dot = file_name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == file_name.size()) return false;
+    const std::string ext = lower(file_name.substr(dot + 1));
+    // Patterns are every second field: name|pattern|name|pattern||.
+    bool is_pattern = false;
+    for (std::size_t at = 0; at <= filter.size();) {
+        std::size_t bar = filter.find('|', at);
+        if (bar == std::string_view::npos) bar = filter.size();
+        if (is_pattern) {
+            const std::string_view patterns = filter.substr(at, bar - at);
+            for (std::size_t p = 0; p <= patterns.size();) {
+                std::size_t semi = patterns.find(';', p);
+                if (semi == std::string_view::npos) semi = patterns.size();
+                const std::string_view one = patterns.substr(p, semi - p);
+                if (one.size() > 2 && one.substr(0, 2) == "*." && lower(one.substr(2)) == ext &&
+                    one.substr(2) != "*")
+                    return true;
+                p = semi + 1;
+            }
+        }
+        is_pattern = !is_pattern;
+        at = bar + 1;
+    }
+    return false;
+}
+
+SaveFileHook SetSaveFileHook(SaveFileHook next) {
+    const std::lock_guard guard(hook_lock());
+    return std::exchange(hook(), std::move(next));
+}
+
+SaveFileAnswer AskSaveFileName(const SaveFileQuestion& question) {
+    try {
+        SaveFileHook answering;
+        {
+            const std::lock_guard guard(hook_lock());
+            answering = hook();
+        }
+        if (answering) {
+            std::optional<std::string> path = answering(question);
+            return {std::move(path), "answered by the test hook"};
+        }
+        const char* folder = std::getenv(kSaveDirEnv);
+        if (folder != nullptr && folder[0] != '\0') return answer_from_folder(folder, question);
+        if (!has_display())
+            return {std::nullopt, std::string("save cancelled: no display to ask on, and ") +
+                                      kSaveDirEnv + " names no folder"};
+        return {std::nullopt, "save cancelled: no file chooser for the display in this build"};
+    } catch (...) {
+        return {std::nullopt, "save cancelled: the question could not be asked"};
+    }
+}
+
+}  // namespace cadb

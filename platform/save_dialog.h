@@ -1,0 +1,65 @@
+// The save-file question, in place of the platform's common save dialog: a
+// caller states what it would show (title, filter list, default extension,
+// offered name) and gets back the path to write, or nothing when the user
+// cancelled.
+//
+// Who answers, in this order:
+// - a hook installed by tests (as the dialog library's scripted driver plays
+//   its dialogs);
+// - on machines where nobody can answer, the folder named by CADB_SAVE_DIR:
+//   the answer is that folder plus the offered name made safe as one file
+//   name (no separators, no "..", no control characters), with the default
+//   extension added unless the name already ends in an extension the filter
+//   offers ("example.com" becomes "example.com.cer"); an existing file of that name is
+//   replaced, as if the user had confirmed the overwrite prompt;
+// - otherwise nobody: the question is cancelled, and the answer's note says
+//   why, for the caller's log.
+//
+// Texts are the system's narrow text (code page 1251), paths in the system's
+// form; a filter is the list "Name|pattern|Name|pattern||".
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cadb {
+
+inline constexpr const char* kSaveDirEnv = "CADB_SAVE_DIR";
+
+struct SaveFileQuestion {
+    std::string title;
+    std::string filter;
+    int filter_index = 1;           // 1-based, as the platform counts
+    std::string default_extension;  // without the dot
+    std::string file_name;          // offered; may be empty
+    bool overwrite_prompt = false;
+};
+
+struct SaveFileAnswer {
+    std::optional<std::string> path;  // nothing: cancelled
+    std::string note;                 // how the answer came, or why none did
+};
+
+// Asks the question (see above). Never throws.
+SaveFileAnswer AskSaveFileName(const SaveFileQuestion& question);
+
+// A test's answer: the path, or nothing for Cancel.
+using SaveFileHook = std::function<std::optional<std::string>(const SaveFileQuestion&)>;
+// Installs hook for every later question (an empty one removes it) and
+// returns the one it replaces.
+SaveFileHook SetSaveFileHook(SaveFileHook hook);
+
+// The offered name as one file name inside a folder: separators ('/', '\'),
+// control characters and the characters file names may not hold on the
+// system (<>:"|?*) become '_', runs of dots become one dot, leading dots and
+// blanks and trailing dots and blanks go. Empty when nothing is left.
+std::string SafeFileName(std::string_view offered);
+
+// Whether the file name ends in an extension one of the filter's patterns
+// names ("*.der", "*.pem;*.cer"), letters compared without case; "*.*"
+// names none.
+bool HasFilterExtension(std::string_view file_name, std::string_view filter);
+
+}  // namespace cadb
