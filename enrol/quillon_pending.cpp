@@ -50,7 +50,5 @@ HRESULT CQuillon::createFileRvcEndSigned(BSTR, BSTR, BSTR, BSTR) {
 }
 HRESULT CQuillon::createFileRvcEnd(BSTR) { return not_available("createFileRvcEnd"); }
 
-HRESULT CQuillon::LoadPKCS10(BSTR) { return not_available("LoadPKCS10"); }
-HRESULT CQuillon::LoadPKCS10File(BSTR) { return not_available("LoadPKCS10File"); }
 
 }  // namespace cadb::enrol
