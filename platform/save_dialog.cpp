@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -38,6 +39,25 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+// The offered name (local code page) as the file system names files: UTF-8.
+// A byte the code page does not define becomes '_'.
+std::string local_to_utf8(std::string_view local) {
+    std::string out;
+    out.reserve(local.size() * 2);
+    for (const char ch : local) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+            continue;
+        }
+        unsigned char converted[4];
+        const long n = codepage_convert(kLocalCodePage, kUtf8, {&c, 1}, converted);
+        if (n <= 0) out += '_';
+        else out.append(reinterpret_cast<const char*>(converted), static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
 bool has_display() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(name);
@@ -54,7 +74,7 @@ SaveFileAnswer answer_from_folder(const std::string& folder, const SaveFileQuest
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return {std::nullopt, std::string("save cancelled: ") + kSaveDirEnv + " [" + folder +
                                   "] is not a folder"};
-    std::string name = SafeFileName(question.file_name);
+    std::string name = local_to_utf8(SafeFileName(question.file_name));
     if (name.empty())
         return {std::nullopt, std::string("save cancelled: no usable file name offered for ") +
                                   kSaveDirEnv};
@@ -74,6 +94,14 @@ SaveFileAnswer answer_from_folder(const std::string& folder, const SaveFileQuest
     // is answered as it is and its write fails with the caller's error.
     if (fixed + name.size() >= kMaxPath && fixed + 1 < kMaxPath) {
         name.resize(kMaxPath - 1 - fixed);
+        // A character cut in two goes whole.
+        std::size_t keep = name.size();
+        while (keep > 0 && (static_cast<unsigned char>(name[keep - 1]) & 0xc0) == 0x80) --keep;
+        if (keep > 0 && static_cast<unsigned char>(name[keep - 1]) >= 0xc0) {
+            const auto lead = static_cast<unsigned char>(name[keep - 1]);
+            const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+            if (name.size() - (keep - 1) < length) name.resize(keep - 1);
+        }
         while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
         if (name.empty()) name = "_";
     }

@@ -15,8 +15,10 @@
 // - otherwise nobody: the question is cancelled, and the answer's note says
 //   why, for the caller's log.
 //
-// Texts are the system's narrow text (code page 1251), paths in the system's
-// form; a filter is the list "Name|pattern|Name|pattern||".
+// The question's texts are the system's narrow text (code page 1251); a
+// filter is the list "Name|pattern|Name|pattern||". The answer is a file-
+// system path as the operating system names files (UTF-8), so that a name
+// in Cyrillic lands in the folder chosen under the name shown.
 #pragma once
 
 #include <functional>

@@ -119,6 +119,23 @@ TEST_F(SaveQuestion, HostileNamesStayInTheFolder) {
     EXPECT_EQ(SafeFileName("\xc8\xe2\xe0\xed\xee\xe2"), "\xc8\xe2\xe0\xed\xee\xe2");
 }
 
+TEST_F(SaveQuestion, NamesOfTheLocalCodePageAreSavedAsTheFileSystemNamesThem) {
+    setenv(kSaveDirEnv, dir_.c_str(), 1);
+    // "Иванов" in code page 1251.
+    EXPECT_EQ(AskSaveFileName(question("\xc8\xe2\xe0\xed\xee\xe2")).path,
+              dir_ + "/Иванов.cer");
+    // Shortened to the limit without cutting a character in two.
+    std::string long_name;
+    for (int i = 0; i < 200; ++i) long_name += '\xe6';  // "ж"
+    const SaveFileAnswer a = AskSaveFileName(question(long_name));
+    ASSERT_TRUE(a.path);
+    EXPECT_LT(a.path->size(), 260u);
+    const std::string name = fs::path(*a.path).filename().string();
+    ASSERT_GT(name.size(), 4u);
+    EXPECT_EQ(name.substr(name.size() - 4), ".cer");
+    for (std::size_t i = 0; i + 4 < name.size(); i += 2) EXPECT_EQ(name.substr(i, 2), "ж") << i;
+}
+
 TEST_F(SaveQuestion, LongNamesAreShortenedKeepingTheExtension) {
     setenv(kSaveDirEnv, dir_.c_str(), 1);
     const SaveFileAnswer a = AskSaveFileName(question(std::string(400, 'n')));
