@@ -26,6 +26,7 @@ CQuillon::CQuillon(com::IUnknown* outer)
 
 CQuillon::~CQuillon() {
     log_line("FinalRelease()...Entry");
+    clear_revocation();
     if (site_) site_->Release();
     module_count().unlock();
 }

@@ -18,6 +18,7 @@
 #include "enrol/quillon_iface.h"
 #include "enrol/request_parts.h"
 #include "wrappers/tcertificate.h"
+#include "wrappers/tcmc.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/object.h"
 
@@ -160,6 +161,11 @@ class CQuillon final
     // accepted ones; member names the caller in log lines.
     HRESULT accept_certificates(std::string_view bytes, const char* member);
     bool has_interface(const com::IID& iid);
+    // Forgets the revocation request's state (the emergency password wiped).
+    void clear_revocation();
+    // Writes a revocation request's text to a file: S_OK, or S_FALSE when
+    // it cannot be written; member names the caller in the log line.
+    HRESULT write_revocation_file(const char* member, BSTR file_name, BSTR text);
 
     // Steps of the request roads (quillon_request.cpp), shared by
     // createPKCS10 and the two-step Begin; member names the caller in log
@@ -202,6 +208,11 @@ class CQuillon final
     // What a two-step Begin prepared for its End, and the request-extension
     // stack that addExtensionToRequest fills.
     std::unique_ptr<TwoStepRequest> two_step_;
+    // The revocation request of the last successful createRvcBegin (an End
+    // without one is refused) and its emergency password (local code page).
+    TCMC revocation_cmc_;
+    std::string emergency_password_;
+    bool revocation_ready_ = false;
 
     std::uint32_t safety_options_ = 0;
     com::IUnknown* site_ = nullptr;

@@ -1,5 +1,5 @@
 // Members whose work stands on layers this version does not have yet
-// (two-step and revocation requests, certificate saving, loaded requests). Each fails honestly with E_NOTIMPL and a text
+// (two-step requests, loaded requests). Each fails honestly with E_NOTIMPL and a text
 // saying so, its outputs empty.
 #include "enrol/alert.h"
 #include "enrol/out_values.h"
@@ -30,25 +30,5 @@ HRESULT CQuillon::createRequestEnd(BSTR, BSTR, BSTR, BSTR* pbstrReq) {
     clear_out(pbstrReq);
     return not_available("createRequestEnd");
 }
-
-HRESULT CQuillon::createRvcBegin(BSTR, I4, BSTR, BSTR, BSTR) {
-    return not_available("createRvcBegin");
-}
-
-HRESULT CQuillon::createRvcEndSigned(BSTR, BSTR, BSTR, BSTR* pstrRequest) {
-    clear_out(pstrRequest);
-    return not_available("createRvcEndSigned");
-}
-
-HRESULT CQuillon::createRvcEnd(BSTR* pstrRequest) {
-    clear_out(pstrRequest);
-    return not_available("createRvcEnd");
-}
-
-HRESULT CQuillon::createFileRvcEndSigned(BSTR, BSTR, BSTR, BSTR) {
-    return not_available("createFileRvcEndSigned");
-}
-HRESULT CQuillon::createFileRvcEnd(BSTR) { return not_available("createFileRvcEnd"); }
-
 
 }  // namespace cadb::enrol
