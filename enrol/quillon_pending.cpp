@@ -1,5 +1,5 @@
 // Members whose work stands on layers this version does not have yet
-// (two-step requests, loaded requests). Each fails honestly with E_NOTIMPL and a text
+// (two-step requests). Each fails honestly with E_NOTIMPL and a text
 // saying so, its outputs empty.
 #include "enrol/alert.h"
 #include "enrol/out_values.h"

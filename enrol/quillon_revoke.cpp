@@ -12,6 +12,7 @@
 
 #include "crypto/cadb/media_io.h"
 #include "enrol/alert.h"
+#include "enrol/cms_signer.h"
 #include "enrol/log.h"
 #include "enrol/module.h"
 #include "enrol/out_values.h"
@@ -210,13 +211,54 @@ HRESULT CQuillon::createFileRvcEnd(BSTR strRequest) {
     return written;
 }
 
-HRESULT CQuillon::createRvcEndSigned(BSTR, BSTR, BSTR, BSTR* pstrRequest) {
+HRESULT CQuillon::createRvcEndSigned(BSTR bstrContainer, BSTR bstrCrtFileForSign,
+                                     BSTR bstrKeyFileName, BSTR* pstrRequest) {
+    if (!pstrRequest) return com::E_POINTER;
     clear_out(pstrRequest);
+    log_line(
+        "CQuillon::createRvcEndSigned(bstrContainer:[%s], bstrCrtFileForSign:[%s], "
+        "bstrKeyFileName:[%s])",
+        com::bstr_to_utf8(bstrContainer).c_str(), com::bstr_to_utf8(bstrCrtFileForSign).c_str(),
+        com::bstr_to_utf8(bstrKeyFileName).c_str());
     if (!revocation_ready_) {
         log_line("CQuillon::createRvcEndSigned()...End Operation without Begin...Error!");
         return PrepareAlert(kEndWithoutBegin);
     }
-    return not_available("createRvcEndSigned");
+
+    // A refused store password stops here only when the store must hold the
+    // key (PassOnContainer); otherwise the key's own reading decides.
+    CmsSignerRoad road;
+    road.member = "CQuillon::createRvcEndSigned()";
+    road.refused =
+        pass_on_container_ != 0 ? RefusedStorePassword::kShowAndFail : RefusedStorePassword::kGoOn;
+    road.tokenKeyFailure = kPrivateKeyLoadError;
+    TCmsSigner signer(road);
+    HRESULT hr = S_OK;
+    if (signer.prepare(bstrContainer, bstrCrtFileForSign, bstrKeyFileName, !tid_.empty(), &hr) !=
+        TCmsSigner::Outcome::kReady)
+        return hr;
+
+    const std::optional<std::string> tid = Utf8ToAnsi(com::utf16_to_utf8(tid_));
+    TBuffer id;
+    if (!tid || !id.assign(tid->data(), static_cast<int>(tid->size())) ||
+        !revocation_cmc_.setTransactionId(kTidBodyPart, id)) {
+        log_line("CQuillon::createRvcEndSigned()...CMC:set_trans_id()...Error!");
+        return PrepareAlert(kCmcCreationError);
+    }
+    if (!revocation_cmc_.setContentType(TCMC::kContentPKIData)) {
+        log_line("CQuillon::createRvcEndSigned()...CMC:set_content()...Error!");
+        return PrepareAlert(kCmcCreationError);
+    }
+    TBuffer encoded;
+    if (!revocation_cmc_.getEncoded(encoded) || encoded.isEmpty()) {
+        log_line("CQuillon::createRvcEndSigned()...CMC:buffer:get()...Error!");
+        return PrepareAlert(kCmcCreationError);
+    }
+    std::string pem;
+    hr = signer.sign(encoded, pem);
+    if (hr != S_OK) return hr;
+    *pstrRequest = com::bstr_from_ansi(pem);
+    return *pstrRequest ? S_OK : com::E_OUTOFMEMORY;
 }
 
 HRESULT CQuillon::createFileRvcEndSigned(BSTR bstrContainer, BSTR bstrCrtFileForSign,

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "crypto/core/objects.h"
 #include "platform/codepage.h"
 #include "platform/com/registry.h"
+#include "tests/enrol/revoke/content_rewrap.h"
 
 namespace cadb::enrol::test {
 namespace {
@@ -329,6 +331,149 @@ WScript.Echo(text);
     for (const auto& e : fs::directory_iterator(dir_ + "/drive-b/out"))
         names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"req.txt"});
+}
+
+// The PEM message's DER.
+std::string der_of_pem(const std::string& pem) {
+    BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long len = 0;
+    std::string out;
+    if (in != nullptr && PEM_read_bio(in, &name, &header, &data, &len) == 1)
+        out.assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(len));
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+    BIO_free(in);
+    return out;
+}
+
+// A signer as a page gets one: key store and key made by the object on
+// drive b:, the certificate issued by the test authority.
+class SignedRevocation : public Revocation {
+  protected:
+    void SetUp() override {
+        Revocation::SetUp();
+        ASSERT_EQ(script(std::string(kSignerPrelude) + R"(
+q.createFilePKCS10('C=RU;O=Org;CN=Signer', '1.3.6.1.5.5.7.3.2', dir + '/signer-req.pem');
+WScript.Echo(q.DefaultPKeyPath + '\\' + q.DefMediaPKeyFileName(0));
+)"),
+                  0)
+            << err_;
+        key_path_ = lines().at(0);
+        const std::string cmd =
+            "cd '" + dir_ + "' && " TEST_CA " -cert signer.pem signer-req.pem signer-resp.pem";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    // openssl cms -verify with the GOST engine over the message (after its
+    // content is put into an OCTET STRING); the content it gives back. The
+    // signer's certificate is the trust anchor: the test authority's own
+    // certificate carries no CA constraints for openssl to accept.
+    std::optional<std::string> peer_verified(const std::string& pem) {
+        const std::optional<std::string> der = rewrap_econtent(der_of_pem(pem));
+        if (!der) return std::nullopt;
+        std::ofstream(dir_ + "/signed.der", std::ios::binary) << *der;
+        const std::string cmd =
+            "cd '" + dir_ +
+            "' && openssl cms -verify -engine gost -inform DER -in signed.der "
+            "-CAfile signer.pem -partial_chain -purpose any -binary -out content.der "
+            ">peer.log 2>&1";
+        if (std::system(cmd.c_str()) != 0) return std::nullopt;
+        return read_file(dir_ + "/content.der");
+    }
+    // The key's path as a script variable.
+    std::string key_line() const {
+        std::string line = "var key = '";
+        for (char c : key_path_) line += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        return line + "';\n";
+    }
+    static constexpr const char* kSignerPrelude = R"(
+q.ProviderName = 'ГОСТ Р 34.10-2001 CP';
+q.ContainerName = 'b:\\store';
+q.DefaultPKeyPath = 'b:\\keys';
+)";
+    std::string key_path_;
+};
+
+TEST_F(SignedRevocation, SignedRequestVerifiesWithThePeerAndCarriesTheRequest) {
+    ASSERT_EQ(script(key_line() + R"(
+q.UseInternalTID = 0;
+q.TID = 'TID-0042';
+q.createRvcBegin(dir + '/cert.pem', 5, '', 'Прекращение работы', '');
+WScript.Echo(q.createRvcEndSigned('b:\\store', dir + '/signer.pem', key).replace(/\r?\n/g, '|'));
+q.createFileRvcEndSigned('b:\\store', dir + '/signer.pem', key, dir + '/signed-file.pem');
+WScript.Echo(WScript.LastResult);
+q.createFileRvcEndSigned('b:\\store', dir + '/signer.pem', key, dir + '/cert.pem/x.pem');
+WScript.Echo(WScript.LastResult);
+)"),
+              0)
+        << err_;
+    const std::vector<std::string> out = lines();
+    ASSERT_EQ(out.size(), 3u) << out_ << err_;
+    std::string pem = out[0];
+    for (auto& c : pem)
+        if (c == '|') c = '\n';
+    EXPECT_EQ(pem.rfind("-----BEGIN PKCS7-----", 0), 0u) << pem;
+    EXPECT_EQ(out[1], "0");
+    EXPECT_EQ(out[2], "1");
+
+    for (const std::string& message : {pem, read_file(dir_ + "/signed-file.pem")}) {
+        const std::optional<std::string> content = peer_verified(message);
+        ASSERT_TRUE(content) << read_file(dir_ + "/peer.log");
+        CmcPtr cmc(CMS_read(reinterpret_cast<const unsigned char*>(content->data()),
+                            static_cast<long>(content->size()), 251));
+        ASSERT_NE(cmc, nullptr);
+        const CMS_REVREQ* r = control(cmc.get(), NID_CMC_REVOKE_REQUEST)->value.revreq;
+        EXPECT_EQ(bytes_of(r->serial), std::string("\xA1\xB2\xC3\xD4"));
+        EXPECT_EQ(r->reason, 5);
+        // The signature vouches for the request: no emergency password needed.
+        EXPECT_EQ(r->shared_secret, nullptr);
+        EXPECT_EQ(bytes_of(r->comment), ansi("Прекращение работы"));
+        EXPECT_EQ(bytes_of(control(cmc.get(), NID_CMC_TRANSACTION_ID)->value.bytes), "TID-0042");
+    }
+    // A changed content byte breaks the signature for the peer too.
+    std::string der = *rewrap_econtent(der_of_pem(pem));
+    der[der.size() / 3] ^= 0x01;
+    std::ofstream(dir_ + "/signed.der", std::ios::binary) << der;
+    EXPECT_NE(
+        std::system(
+            ("cd '" + dir_ +
+             "' && openssl cms -verify -engine gost -inform DER -in signed.der "
+             "-CAfile signer.pem -partial_chain -purpose any -binary -out content.der >/dev/null "
+             "2>&1")
+                .c_str()),
+        0);
+}
+
+TEST_F(SignedRevocation, SignerStepsFailInTheirOrder) {
+    ASSERT_EQ(script(key_line() + R"(
+q.UseInternalTID = 0;
+q.createRvcBegin(dir + '/cert.pem', 1, '', 'c', '');
+attempt(function () { return q.createRvcEndSigned('b:\\store', dir + '/signer.pem', key); });
+q.TID = '1';
+attempt(function () { return q.createRvcEndSigned('b:\\store', '', key); });
+attempt(function () { return q.createRvcEndSigned('b:\\store', dir + '/signer.pem', ''); });
+attempt(function () { return q.createRvcEndSigned('b:\\nostore', dir + '/signer.pem', key); });
+attempt(function () { return q.createRvcEndSigned('b:\\store', dir + '/signer.pem', 'b:\\keys\\none.key'); });
+attempt(function () { return q.createRvcEndSigned('b:\\store', dir + '/cert.pem', key); });
+attempt(function () { return q.createFileRvcEndSigned('b:\\store', dir + '/cert.pem', key, dir + '/x.pem'); });
+// The unsigned End needs the emergency password the signed one does without.
+attempt(function () { return q.createRvcEnd(); });
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(lines(), (std::vector<std::string>{
+                           alert(15021, "The Transaction ID (TID) is Empty"),
+                           alert(15020, "The Certificate for CMS signing is undefined Error"),
+                           alert(15038, "Private Key Path is not defined"),
+                           alert(15006, "Vambrace3_1 Container is Bad"),
+                           alert(15030, "Private Key File Read Error"),
+                           alert(15025, "Certificate and PKey are not in Pair"),
+                           alert(15025, "Certificate and PKey are not in Pair"),
+                           alert(15036, "The Emergency Password must be defined")}));
+    EXPECT_FALSE(fs::exists(dir_ + "/x.pem"));
 }
 
 }  // namespace
