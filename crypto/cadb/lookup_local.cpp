@@ -13,8 +13,8 @@ namespace {
 // What one lookup holds. Certificate references are guarded by lock 3, CRL
 // references by lock 6.
 struct LocalStore {
-    STACK_OF(X509)* certs = nullptr;
-    STACK_OF(X509_CRL)* crls = nullptr;
+    STACK_OF(X509) * certs = nullptr;
+    STACK_OF(X509_CRL) * crls = nullptr;
 };
 
 LocalStore* store_of(X509_LOOKUP* lookup) {
@@ -44,15 +44,71 @@ void free_item(X509_LOOKUP* lookup) {
     X509_LOOKUP_set_method_data(lookup, nullptr);
 }
 
-// The stock store asks for one object at a time.
-int by_subject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* ret) {
-    if (type != X509_LU_CRL) return 0;
-    STACK_OF(X509_CRL)* found = sk_X509_CRL_new_null();
+// The stock store asks for one object at a time and takes a reference of
+// its own on the answer, which it never gives back to the lookup; further
+// matches (the real issuer among certificates of one name, every CRL of an
+// issuer) it seeks only among its own objects. So every match goes into the
+// store's objects and the answer is the first match, borrowed: the lookup
+// keeps it for as long as the lookup lives.
+template <typename T>
+struct Kind;
+template <>
+struct Kind<X509> {
+    static constexpr X509_LOOKUP_TYPE type = X509_LU_X509;
+    static int num(STACK_OF(X509) * s) { return sk_X509_num(s); }
+    static X509* at(STACK_OF(X509) * s, int i) { return sk_X509_value(s, i); }
+    static void free_all(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
+    static int add(X509_STORE* store, X509* x) { return X509_STORE_add_cert(store, x); }
+    static int set1(X509_OBJECT* ret, X509* x) { return X509_OBJECT_set1_X509(ret, x); }
+    static void drop(X509* x) { X509_free(x); }
+};
+template <>
+struct Kind<X509_CRL> {
+    static constexpr X509_LOOKUP_TYPE type = X509_LU_CRL;
+    static int num(STACK_OF(X509_CRL) * s) { return sk_X509_CRL_num(s); }
+    static X509_CRL* at(STACK_OF(X509_CRL) * s, int i) { return sk_X509_CRL_value(s, i); }
+    static void free_all(STACK_OF(X509_CRL) * s) { sk_X509_CRL_pop_free(s, X509_CRL_free); }
+    static int add(X509_STORE* store, X509_CRL* c) { return X509_STORE_add_crl(store, c); }
+    static int set1(X509_OBJECT* ret, X509_CRL* c) { return X509_OBJECT_set1_X509_CRL(ret, c); }
+    static void drop(X509_CRL* c) { X509_CRL_free(c); }
+};
+
+// found holds the matches with a reference each and is released here. The
+// store's objects are taken outside the lookup's lock: the store locks on
+// its own.
+template <typename T, typename Stack>
+int answer_store(X509_LOOKUP* lookup, Stack* found, int n, X509_OBJECT* ret) {
+    using K = Kind<T>;
     int ok = 0;
-    if (found != nullptr && X509_LOOKUP_local_crls_by_subject(lookup, name, found, 0) > 0)
-        ok = X509_OBJECT_set1_X509_CRL(ret, sk_X509_CRL_value(found, 0));
-    sk_X509_CRL_pop_free(found, X509_CRL_free);
+    if (n > 0) {
+        X509_STORE* store = X509_LOOKUP_get_store(lookup);
+        for (int i = 0; store != nullptr && i < K::num(found); ++i) K::add(store, K::at(found, i));
+        T* first = K::at(found, 0);
+        if (K::set1(ret, first)) {
+            K::drop(first);
+            ok = 1;
+        }
+    }
+    K::free_all(found);
     return ok;
+}
+
+int by_subject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
+               X509_OBJECT* ret) {
+    if (name == nullptr || ret == nullptr) return 0;
+    if (type == X509_LU_X509) {
+        STACK_OF(X509)* found = sk_X509_new_null();
+        if (found == nullptr) return 0;
+        const int n = X509_LOOKUP_local_certs_by_subject(lookup, name, found, 1);
+        return answer_store<X509>(lookup, found, n, ret);
+    }
+    if (type == X509_LU_CRL) {
+        STACK_OF(X509_CRL)* found = sk_X509_CRL_new_null();
+        if (found == nullptr) return 0;
+        const int n = X509_LOOKUP_local_crls_by_subject(lookup, name, found, 1);
+        return answer_store<X509_CRL>(lookup, found, n, ret);
+    }
+    return 0;
 }
 
 int by_issuer_serial(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
@@ -168,6 +224,13 @@ int X509_LOOKUP_local_crls_by_subject(X509_LOOKUP* lookup, const X509_NAME* name
     return n;
 }
 
+int X509_LOOKUP_local_certs_by_subject(X509_LOOKUP* lookup, const X509_NAME* name,
+                                       STACK_OF(X509) * out, int all) {
+    if (name == nullptr) return -1;
+    return find_certs(lookup, out, all,
+                      [&](X509* x) { return X509_NAME_cmp(X509_get_subject_name(x), name) == 0; });
+}
+
 int X509_LOOKUP_local_certs_by_issuer_serial(X509_LOOKUP* lookup, const X509_NAME* issuer,
                                              const ASN1_INTEGER* serial, STACK_OF(X509) * out,
                                              int all) {
@@ -178,8 +241,8 @@ int X509_LOOKUP_local_certs_by_issuer_serial(X509_LOOKUP* lookup, const X509_NAM
     });
 }
 
-int X509_LOOKUP_local_certs_by_fingerprint(X509_LOOKUP* lookup, const unsigned char* bytes,
-                                           int len, STACK_OF(X509) * out, int all) {
+int X509_LOOKUP_local_certs_by_fingerprint(X509_LOOKUP* lookup, const unsigned char* bytes, int len,
+                                           STACK_OF(X509) * out, int all) {
     if (bytes == nullptr || len <= 0) return -1;
     return find_certs(lookup, out, all, [&](X509* x) { return same_fingerprint(x, bytes, len); });
 }

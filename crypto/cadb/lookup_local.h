@@ -1,6 +1,7 @@
 // The lookup method that serves certificates and CRLs held in memory to a
 // certificate store: "local untrusted store" (the caller's CRLs of one
-// verification) and the identical "trusted store".
+// verification) and the identical "trusted store". A store holding such a
+// lookup builds chains from the certificates in it.
 #pragma once
 
 #include <openssl/x509.h>
@@ -21,12 +22,19 @@ int X509_LOOKUP_local_add_crl(X509_LOOKUP* lookup, X509_CRL* crl);
 // CRLs whose issuer equals name.
 int X509_LOOKUP_local_crls_by_subject(X509_LOOKUP* lookup, const X509_NAME* name,
                                       STACK_OF(X509_CRL) * out, int all);
+// Certificates whose subject equals name: what the stock store asks for
+// when it builds a chain. The store's own question (X509_LOOKUP_by_subject
+// for certificates or CRLs) puts every match among the store's objects and
+// answers the first one without a reference of its own, as the stock store
+// expects of its lookups.
+int X509_LOOKUP_local_certs_by_subject(X509_LOOKUP* lookup, const X509_NAME* name,
+                                       STACK_OF(X509) * out, int all);
 // Certificates with that issuer and serial number.
 int X509_LOOKUP_local_certs_by_issuer_serial(X509_LOOKUP* lookup, const X509_NAME* issuer,
                                              const ASN1_INTEGER* serial, STACK_OF(X509) * out,
                                              int all);
 // Certificates whose key fingerprint (FINGER_PRINT_get) equals the bytes.
-int X509_LOOKUP_local_certs_by_fingerprint(X509_LOOKUP* lookup, const unsigned char* bytes,
-                                           int len, STACK_OF(X509) * out, int all);
+int X509_LOOKUP_local_certs_by_fingerprint(X509_LOOKUP* lookup, const unsigned char* bytes, int len,
+                                           STACK_OF(X509) * out, int all);
 
 }  // namespace cadb

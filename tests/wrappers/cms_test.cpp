@@ -8,6 +8,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "crypto/cadb/lookup_local.h"
+#include "crypto/core/objects.h"
+#include "crypto/pkcs7/pkcs7.h"
 #include "tests/cms/cms_util.h"
 #include "tests/wrappers/standin.h"
 #include "wrappers/log.h"
@@ -15,9 +18,6 @@
 #include "wrappers/tcertstore.h"
 #include "wrappers/tcms.h"
 #include "wrappers/tprivatekey.h"
-#include "crypto/cadb/lookup_local.h"
-#include "crypto/core/objects.h"
-#include "crypto/pkcs7/pkcs7.h"
 
 namespace cadb {
 namespace {
@@ -48,13 +48,10 @@ class TCMSTest : public test::CmsTest {
         return key.loadWithPassword(pem, nullptr, nullptr, 0);
     }
     // A store as the control fills it, the root under "trusted" and the
-    // intermediate under "untrusted"; the in-memory lookups serve
-    // certificates by issuer and serial only, so the chain is built from the
-    // root and intermediate put in the library store itself.
+    // intermediate under "untrusted", and nothing in the library store
+    // itself: the chain is built from the lookups.
     static TRef<TCertStore> store() {
         TRef<TCertStore> s = make_ref<TCertStore>();
-        X509_STORE_add_cert(s->get(), pki().chain.root.get());
-        X509_STORE_add_cert(s->get(), pki().chain.inter.get());
         TCertStoreEntry* trusted = s->addLookup(X509_LOOKUP_trusted(), "trusted", 0);
         TCertStoreEntry* untrusted = s->addLookup(X509_LOOKUP_local(), "untrusted", 0);
         EXPECT_TRUE(trusted->addCertificate(s->keep(TCertificate(pki().root.get()))));
@@ -127,8 +124,8 @@ TEST_F(TCMSTest, FailingSecondSignerIsLoggedAndItsRecordsKept) {
     ASSERT_NE(LogInit(nullptr, (dir / "app" / "host.exe").c_str(), "\\Gorget", 0), 0);
     LogConfigure(11, "Gorget");
 
-    Bytes msg = test::sign(pki(), {&pki().gost2001, &pki().second},
-                           test::text("two signers, one bad"));
+    Bytes msg =
+        test::sign(pki(), {&pki().gost2001, &pki().second}, test::text("two signers, one bad"));
     CmsPtr parsed = test::reader(msg);
     ASSERT_EQ(CMS_get_type(parsed.get()), 22);
     PKCS7_SIGNER_INFO* si = sk_P7_SIGNER_INFO_value(PKCS7_get_signer_info(parsed->message), 1);
