@@ -43,6 +43,10 @@ const char* masked(const std::string& secret) { return secret.empty() ? "" : "**
 // Seeds the library generator for the internal transaction identifier: the
 // store in use, else the store at container, else the user.
 bool seed_generator(const std::optional<std::string>& container) {
+    // A revocation never makes a key store: the creation flag a request road
+    // left set would have the random start make a new store over the one in
+    // use, and the key made under it could no longer be read.
+    initializer().SetCreating(false);
     if (initializer().InitRandomizer(1) == 1) return true;
     if (container && !container->empty()) {
         TRef<TRequestContainer> store = make_ref<TRequestContainer>();

@@ -358,6 +358,9 @@ class SignedRevocation : public Revocation {
         Revocation::SetUp();
         ASSERT_EQ(script(std::string(kSignerPrelude) + R"(
 q.createFilePKCS10('C=RU;O=Org;CN=Signer', '1.3.6.1.5.5.7.3.2', dir + '/signer-req.pem');
+// A revocation begun on the object that has just made its key store must
+// leave that store (and so the key) as it is.
+q.createRvcBegin(dir + '/cert.pem', 1, 'p', 'c', '');
 WScript.Echo(q.DefaultPKeyPath + '\\' + q.DefMediaPKeyFileName(0));
 )"),
                   0)
