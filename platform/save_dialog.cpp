@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/module.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -112,6 +113,27 @@ SaveFileAnswer answer_from_folder(const std::string& folder, const SaveFileQuest
     return {std::move(path), std::move(note)};
 }
 
+// The user's answer in the dialog library's file picker.
+SaveFileAnswer answer_from_picker(const SaveFileQuestion& question) {
+    const Module library = module_load(kSaveFileLibrary);
+    if (!library) return {std::nullopt, "save cancelled: the dialog library could not be loaded"};
+    const auto entry = reinterpret_cast<SaveFileEntry>(module_symbol(library, kSaveFileEntry));
+    if (entry == nullptr)
+        return {std::nullopt, "save cancelled: the dialog library has no file picker"};
+    char path[kMaxPath] = {};
+    const std::uint32_t flags =
+        kSaveHideReadOnly | (question.overwrite_prompt ? kSaveOverwritePrompt : 0);
+    const std::int32_t n =
+        entry(question.title.c_str(), question.filter.c_str(), question.filter_index,
+              question.default_extension.c_str(), question.file_name.c_str(), flags, path,
+              static_cast<std::int32_t>(sizeof path));
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path)
+        return {std::nullopt, "save cancelled in the file picker (or no picker could be shown)"};
+    std::string chosen(path, static_cast<std::size_t>(n));
+    std::string note = "chosen in the file picker: [" + chosen + "]";
+    return {std::move(chosen), std::move(note)};
+}
+
 }  // namespace
 
 std::string SafeFileName(std::string_view offered) {
@@ -178,7 +200,7 @@ SaveFileAnswer AskSaveFileName(const SaveFileQuestion& question) {
         if (!has_display())
             return {std::nullopt, std::string("save cancelled: no display to ask on, and ") +
                                       kSaveDirEnv + " names no folder"};
-        return {std::nullopt, "save cancelled: no file chooser for the display in this build"};
+        return answer_from_picker(question);
     } catch (...) {
         return {std::nullopt, "save cancelled: the question could not be asked"};
     }

@@ -12,6 +12,7 @@
 //   extension added unless the name already ends in an extension the filter
 //   offers ("example.com" becomes "example.com.cer"); an existing file of that name is
 //   replaced, as if the user had confirmed the overwrite prompt;
+// - with a display, the user, in the dialog library's file picker;
 // - otherwise nobody: the question is cancelled, and the answer's note says
 //   why, for the caller's log.
 //
@@ -21,6 +22,7 @@
 // in Cyrillic lands in the folder chosen under the name shown.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +31,21 @@
 namespace cadb {
 
 inline constexpr const char* kSaveDirEnv = "CADB_SAVE_DIR";
+
+// With a display, the question goes to the file picker of the dialog
+// library, through this entry: texts in code page 1251; flags as the
+// platform's save dialog (kSaveOverwritePrompt asks before replacing a
+// file). It writes the chosen path (a Linux path), terminated, into path
+// (size bytes) and returns its length; 0 when cancelled or when the path
+// would not fit.
+inline constexpr const char* kSaveFileLibrary = "GorgetA.dll";
+inline constexpr const char* kSaveFileEntry = "GorgetSaveFileA";
+inline constexpr std::uint32_t kSaveOverwritePrompt = 0x2;
+inline constexpr std::uint32_t kSaveHideReadOnly = 0x4;
+using SaveFileEntry = std::int32_t (*)(const char* title, const char* filter,
+                                       std::int32_t filter_index, const char* default_extension,
+                                       const char* file_name, std::uint32_t flags, char* path,
+                                       std::int32_t size);
 
 struct SaveFileQuestion {
     std::string title;

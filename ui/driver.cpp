@@ -173,6 +173,9 @@ class ModelRenderer : public Renderer {
     int message_box(const std::string& text, const std::string& caption, unsigned type) override {
         return driver_book::take_box(text, caption, type);
     }
+    std::optional<std::string> save_file(const Host::SaveRequest& request) override {
+        return driver_book::take_file(request.title, request.proposed_name);
+    }
     void show_modeless(Dialog& d) override {
         const std::lock_guard guard(models_lock());
         driver_book::seen_dialog(d.template_id());

@@ -58,3 +58,8 @@ GORGET_EXPORT std::int32_t rndInitCBK(gorget::KeySeedFn seed);
 GORGET_EXPORT std::int32_t rndInitCBK_Vambrace32(gorget::RegisterFn register_routine,
                                                  gorget::EventSeedFn seed);
 GORGET_EXPORT std::int32_t acceptPKCS7CBK(char** texts, std::int32_t count, char** file_names);
+// The save-file picker without owner (platform/save_dialog.h, SaveFileEntry).
+GORGET_EXPORT std::int32_t GorgetSaveFileA(const char* title, const char* filter,
+                                           std::int32_t filter_index,
+                                           const char* default_extension, const char* file_name,
+                                           std::uint32_t flags, char* path, std::int32_t size);

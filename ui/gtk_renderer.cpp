@@ -141,8 +141,11 @@ std::optional<std::string> pick(GtkWindow* owner, GtkFileChooserAction action,
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), start.c_str());
     if (save != nullptr) {
         gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), save->proposed_name.c_str());
+        gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser),
+                                                       save->overwrite_prompt);
         // "name|pattern|name|pattern||"
         std::string_view rest = save->filter;
+        int index = 0;
         while (!rest.empty()) {
             const std::size_t a = rest.find('|');
             if (a == 0 || a == std::string_view::npos) break;
@@ -154,6 +157,8 @@ std::optional<std::string> pick(GtkWindow* owner, GtkFileChooserAction action,
             gtk_file_filter_set_name(f, name.c_str());
             gtk_file_filter_add_pattern(f, pattern.c_str());
             gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), f);
+            if (++index == save->filter_index)
+                gtk_file_chooser_set_filter(GTK_FILE_CHOOSER(chooser), f);
             if (b == std::string_view::npos) break;
             rest = rest.substr(b + 1);
         }
@@ -779,6 +784,22 @@ class GtkRenderer : public Renderer {
         int r = 0;
         ui().invoke([&] { r = show_box(nullptr, text, caption, type); });
         return r;
+    }
+
+    std::optional<std::string> save_file(const Host::SaveRequest& request) override {
+        if (driver_book::has_file_answer())
+            return driver_book::take_file(request.title, request.proposed_name);
+        // Asked from inside a window's handler, the picker would wait for
+        // the thread it runs on.
+        if (ui().here()) {
+            log_line("save picker cancelled: asked from inside another window");
+            return std::nullopt;
+        }
+        std::optional<std::string> chosen;
+        ui().invoke([&] {
+            chosen = pick(nullptr, GTK_FILE_CHOOSER_ACTION_SAVE, request.title, "", &request);
+        });
+        return chosen;
     }
 
     void show_modeless(Dialog& d) override {

@@ -68,6 +68,8 @@ class Host {
     // A file to save to, or nothing.
     struct SaveRequest {
         std::string title, filter, default_extension, proposed_name;
+        bool overwrite_prompt = false;  // the picker confirms replacing a file
+        int filter_index = 1;           // the filter shown first, from 1
     };
     virtual std::optional<std::string> save_file(const SaveRequest& request) = 0;
 };

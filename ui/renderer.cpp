@@ -24,6 +24,10 @@ class RefusingRenderer : public Renderer {
         log_line("box \"" + text + "\" refused: " + why_.load());
         return message_box_cancel_result(type);
     }
+    std::optional<std::string> save_file(const Host::SaveRequest& request) override {
+        log_line("save picker \"" + request.title + "\" cancelled: " + why_.load());
+        return std::nullopt;
+    }
     void show_modeless(Dialog&) override {}
     void update_modeless(Dialog&, const std::function<void()>& change) override {
         const std::lock_guard guard(lock_);

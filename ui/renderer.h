@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ui/model.h"
@@ -19,6 +20,9 @@ class Renderer {
     virtual void run(Dialog& d) = 0;
     // A box without owner window.
     virtual int message_box(const std::string& text, const std::string& caption, unsigned type) = 0;
+    // A save-file picker without owner window: the chosen Linux path, or
+    // nothing when cancelled.
+    virtual std::optional<std::string> save_file(const Host::SaveRequest& request) = 0;
     // A window that stays up while its owner works; change runs where the
     // window lives, and the window then shows the model again.
     virtual void show_modeless(Dialog& d) = 0;

@@ -45,11 +45,11 @@ class GorgetModule : public ::testing::Test {
     cadb::Module module_;
 };
 
-TEST_F(GorgetModule, ExportsTheCallbacksAndTheStringTableOnly) {
+TEST_F(GorgetModule, ExportsTheCallbacksTheStringTableAndTheSavePickerOnly) {
     for (const char* name : {"Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
                              "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK",
                              "rndInitCBK", "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK",
-                             "acceptPKCS7CBK", "devReqReady", "GorgetLoadString"})
+                             "acceptPKCS7CBK", "devReqReady", "GorgetLoadString", "GorgetSaveFileA"})
         EXPECT_NE(cadb::module_symbol(module_, name), nullptr) << name;
     // Every function the library defines for others is one of its exports.
     const std::set<std::string> exports{"Init",
@@ -66,7 +66,8 @@ TEST_F(GorgetModule, ExportsTheCallbacksAndTheStringTableOnly) {
                                         "putPassCBK",
                                         "acceptPKCS7CBK",
                                         "devReqReady",
-                                        "GorgetLoadString"};
+                                        "GorgetLoadString",
+                                        "GorgetSaveFileA"};
     const std::string command =
         std::string("nm -D --defined-only ") + GORGET_MODULE_DIR + "/libGorgetA.so";
     FILE* nm = popen(command.c_str(), "r");
