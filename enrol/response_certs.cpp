@@ -4,14 +4,19 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <climits>
 #include <memory>
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cert.h"
+#include "crypto/cadb/lookup_local.h"
 #include "crypto/cadb/name_text.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/pkcs7.h"
+#include "wrappers/tbuffer.h"
+#include "wrappers/tcertstore.h"
+#include "wrappers/tcms.h"
 
 namespace cadb::enrol {
 
@@ -70,8 +75,7 @@ P7Owner read_message(const unsigned char* data, std::size_t length) {
     P7Owner p7(static_cast<PKCS7*>(form2x(data, static_cast<long>(length), FORM_ANY,
                                           reinterpret_cast<d2i_of_void*>(&d2i_PKCS7), "PKCS7")));
     if (!p7) {
-        p7.reset(from_loose_pem(
-            std::string_view(reinterpret_cast<const char*>(data), length)));
+        p7.reset(from_loose_pem(std::string_view(reinterpret_cast<const char*>(data), length)));
         if (p7) ERR_clear_error();
     }
     return p7;
@@ -148,7 +152,8 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
     // The digests are computed while the content passes through the chain.
     unsigned char block[4096];
     int n = 0;
-    while ((n = BIO_read(chain, block, sizeof block)) > 0) out.content.insert(out.content.end(), block, block + n);
+    while ((n = BIO_read(chain, block, sizeof block)) > 0)
+        out.content.insert(out.content.end(), block, block + n);
     STACK_OF(X509)* certs = PKCS7_get_certificates(p7.get());
     STACK_OF(P7_SIGNER_INFO)* signers = PKCS7_get_signer_info(p7.get());
     for (int i = 0; i < sk_P7_SIGNER_INFO_num(signers); ++i) {
@@ -228,6 +233,21 @@ std::string CertificateDisplayName(const TCertificate& cert) {
     }
     if (parsed->serial == nullptr || parsed->serial->data == nullptr) return {};
     return HexString(parsed->serial->data, static_cast<std::size_t>(parsed->serial->length));
+}
+
+bool VerifyResponseWithItsCertificates(const unsigned char* data, std::size_t length,
+                                       const std::vector<TCertificate>& certs) {
+    if (data == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) return false;
+    TRef<TCertStore> store = make_ref<TCertStore>();
+    store->addLookup(X509_LOOKUP_local(), "trusted", 1);
+    TCertStoreEntry* untrusted = store->addLookup(X509_LOOKUP_local(), "untrusted", 0);
+    for (const TCertificate& cert : certs) untrusted->addCertificate(cert);
+    TBuffer bytes;
+    bytes.assign(data, static_cast<int>(length));
+    TRef<TCMS> message = make_ref<TCMS>();
+    // The message is read, and its type known, before it can be checked.
+    return message->setContent(bytes) && message->getType() > 0 &&
+           message->verify(store.get(), kResponseVerifyFlags, nullptr, nullptr);
 }
 
 }  // namespace cadb::enrol

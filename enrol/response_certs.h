@@ -26,6 +26,17 @@ int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
 // cannot be read.
 bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length);
 
+// The flags a signed answer is checked with: a missing or expired CRL and a
+// revoked certificate do not fail it.
+inline constexpr int kResponseVerifyFlags = 0x801008;
+
+// The answer checked as the enrolment control checks it: a certificate
+// store with an empty "trusted" lookup and the answer's own certificates
+// under "untrusted", and TCMS::verify with kResponseVerifyFlags. True when
+// every signer's chain and signature hold.
+bool VerifyResponseWithItsCertificates(const unsigned char* data, std::size_t length,
+                                       const std::vector<TCertificate>& certs);
+
 // One reading of a message as the authority's signed answer.
 struct SignedResponse {
     struct Signer {
