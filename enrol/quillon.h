@@ -179,6 +179,12 @@ class CQuillon final
     // made; a made key carries its strong-encryption password.
     HRESULT make_request_key(const char* member, const TPSE& pse, TPrivateKey& key, bool& loaded);
     HRESULT save_request_key(const char* member, const char* exceptionMember, TPrivateKey& key);
+    // The two-step requests (quillon_two_step.cpp).
+    HRESULT request_begin(const char* member, I4 Flags, BSTR strDNName, BSTR usage,
+                          const BSTR* fileName, I4 bSetDefaultExts);
+    HRESULT plain_end(bool toFile, BSTR* pbstrReq);
+    HRESULT cmc_end(bool toFile, BSTR bstrContainer, BSTR bstrCertFileName, BSTR bstrKeyFileName,
+                    BSTR* pbstrReq);
 
     // Text fields are UTF-16 as scripts give them; a copy goes out on each get.
     std::int32_t provider_index_ = 2;

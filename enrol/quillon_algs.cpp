@@ -6,6 +6,7 @@
 #include "enrol/log.h"
 #include "enrol/out_values.h"
 #include "enrol/quillon.h"
+#include "enrol/two_step_request.h"
 
 namespace cadb::enrol {
 
@@ -117,8 +118,21 @@ HRESULT CQuillon::addExtensionToRequest(I4 Flags, BSTR strName, BSTR strValue) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     log_line("CQuillon::addExtensionToRequest(Flags:[%li], strName:[%s], strValue:[%s])...Entry",
              static_cast<long>(Flags), name.c_str(), com::bstr_to_utf8(strValue).c_str());
-    if (name == "XML_FILE" || name == "XML_TEXT")
-        return not_available("addExtensionToRequest from a template");
+    // The template goes onto the request-extension stack of the two-step
+    // requests; a later template replaces what an earlier one put there.
+    int filled = 0;
+    try {
+        if (name == "XML_FILE") {
+            const std::optional<std::string> path = com::bstr_to_ansi(strValue);
+            filled = path ? two_step_->extensions.fillFromXMLTemplate(path->c_str(), 1, 1) : 0;
+        } else if (name == "XML_TEXT") {
+            filled = two_step_->extensions.fillFromXMLTemplate(
+                com::bstr_to_utf8(strValue).c_str(), 0, 1);
+        }
+    } catch (...) {
+        filled = 0;
+    }
+    if (filled == 1) return S_OK;
     PrepareAlert(kExtensionTemplateError);
     return S_FALSE;
 }
