@@ -15,6 +15,10 @@
 //     -tid HEX       its transaction identifier (default 01)
 //     -status N      its status (default 0, success), -fail N its failure
 //                    information, -text TEXT its status string
+//
+//   cadb-test-ca -revocation FILE
+//     reads a revocation request (signed, or the CMC request in base64),
+//     checks its signature and prints what it asks
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/pem.h>
@@ -38,6 +42,7 @@
 #include "crypto/pkcs7/pkcs7.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/evp_gost.h"
+#include "tools/test_ca.h"
 
 namespace {
 
@@ -244,6 +249,12 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
     Options o;
     std::vector<std::string> files;
+    if (argc == 3 && std::string(argv[1]) == "-revocation") {
+        if (cadb::CADB_init() != 1) return fail("the library does not start");
+        const int rc = cadb::test_ca::read_revocation(argv[2]);
+        cadb::CADB_cleanup();
+        return rc;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-der") o.der = true;
