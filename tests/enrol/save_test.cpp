@@ -31,7 +31,7 @@ class Unattended : public ScriptHost {
     void answered(const std::string& subject) {
         const std::string cmd =
             "cd '" + dir_ + "' && openssl req -engine gost -new -newkey gost2001 -pkeyopt "
-            "paramset:A -nodes -subj '" + subject + "' -keyout key.pem -out req.pem "
+            "paramset:A -nodes -utf8 -subj '" + subject + "' -keyout key.pem -out req.pem "
             ">/dev/null 2>&1 && " + TEST_CA + " -cert cert.pem req.pem resp.pem >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
@@ -84,6 +84,14 @@ TEST_F(Unattended, HostileCommonNamesStayInTheFolder) {
     EXPECT_EQ(names[0], "_._._escaped.cer");
     EXPECT_FALSE(fs::exists(dir_ + "/escaped.cer"));
     EXPECT_FALSE(fs::exists("/tmp/escaped.cer"));
+}
+
+TEST_F(Unattended, CyrillicNamesAreSavedAsTheFileSystemNamesThem) {
+    answered("/C=RU/CN=Иванов И. И.");
+    setenv(kSaveDir, folder_.c_str(), 1);
+    ASSERT_EQ(accepted_then("WScript.Echo(q.SaveCert(0, 1));\n"), 0) << err_;
+    EXPECT_EQ(out_, "0\n");
+    EXPECT_EQ(saved(), (std::vector<std::string>{"Иванов И. И.der"}));
 }
 
 TEST_F(Unattended, WithoutFolderOrDisplayEverySaveIsCancelled) {
