@@ -24,15 +24,6 @@ bool login_needed(vendor::TokenRv rv) {
     return vendor::token_failed(rv) && (rv & 0xFFFF) == 0x6982;
 }
 
-bool iequal_prefix(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
 // The reader family by prefix; a reader number by the text after the last
 // blank.
 bool reader_matches(std::string_view reader, std::string_view number) {

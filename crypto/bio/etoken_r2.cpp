@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "crypto/bio/etoken.h"
+#include "crypto/bio/held_file_stream.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "platform/module.h"
@@ -49,15 +50,6 @@ Driver& driver() {
 }
 bool loaded() { return driver().loaded.load(std::memory_order_acquire); }
 const Api& api() { return driver().api; }
-
-bool iequal_prefix(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 // A path taken apart: the reader to try and the identifier string.
 struct Path {
@@ -221,9 +213,7 @@ struct Stream {
         session_free(session);
     }
     void wipe() {
-        if (!buffer.empty()) OPENSSL_cleanse(buffer.data(), buffer.size());
-        buffer.clear();
-        buffer.shrink_to_fit();
+        held_wipe(buffer);
         pos = 0;
         has_buffer = false;
         failed = false;
@@ -358,15 +348,7 @@ int append(Stream& st, const char* data, std::size_t n) {
         CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_WRITE_, TOKEN_R_STEP_FAILED);
         return -1;
     }
-    if (st.buffer.size() + n > st.buffer.capacity()) {
-        // Grown by copy, so that no stale copy of the contents stays behind.
-        std::vector<unsigned char> grown;
-        grown.reserve(std::max<std::size_t>(st.buffer.size() + n, 128) * 2);
-        grown.assign(st.buffer.begin(), st.buffer.end());
-        if (!st.buffer.empty()) OPENSSL_cleanse(st.buffer.data(), st.buffer.size());
-        st.buffer.swap(grown);
-    }
-    st.buffer.insert(st.buffer.end(), data, data + n);
+    held_append(st.buffer, data, n, TOKEN_FILE_MAX);
     st.has_buffer = true;
     return static_cast<int>(n);
 }
@@ -384,11 +366,7 @@ int etr2_read(BIO* bio, char* out, int n) {
     if (!loaded() || st == nullptr || !st->open || out == nullptr || n < 0 ||
         !(st->mode() & BIO_FP_READ))
         return -1;
-    const std::size_t left = st->buffer.size() - std::min(st->pos, st->buffer.size());
-    const std::size_t take = std::min(left, static_cast<std::size_t>(n));
-    if (take != 0) std::memcpy(out, st->buffer.data() + st->pos, take);
-    st->pos += take;
-    return static_cast<int>(take);
+    return held_read(st->buffer, st->pos, out, n);
 }
 
 // puts and gets work in any mode, as long as the stream holds a file.
@@ -405,18 +383,7 @@ int etr2_gets(BIO* bio, char* out, int size) {
     if (!loaded() || st == nullptr || st->session == nullptr || !st->open || out == nullptr ||
         size <= 0)
         return 0;
-    int n = 0;
-    while (n < size - 1 && st->pos < st->buffer.size()) {
-        const char c = static_cast<char>(st->buffer[st->pos++]);
-        out[n++] = c;
-        if (c == '\n') break;
-    }
-    if (n >= 2 && out[n - 1] == '\n' && out[n - 2] == '\r') {
-        out[n - 2] = '\n';
-        --n;
-    }
-    out[n] = '\0';
-    return n;
+    return held_gets(st->buffer, st->pos, out, size, true);
 }
 
 long etr2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
@@ -459,18 +426,9 @@ int etr2_destroy(BIO* bio) {
 }
 
 const BIO_METHOD* method() {
-    static const BIO_METHOD* m = [] {
-        BIO_METHOD* made = BIO_meth_new(BIO_TYPE_TOKEN_FILE, "eToken R2");
-        if (made == nullptr) return static_cast<BIO_METHOD*>(nullptr);
-        BIO_meth_set_write(made, etr2_write);
-        BIO_meth_set_read(made, etr2_read);
-        BIO_meth_set_puts(made, etr2_puts);
-        BIO_meth_set_gets(made, etr2_gets);
-        BIO_meth_set_ctrl(made, etr2_ctrl);
-        BIO_meth_set_create(made, etr2_create);
-        BIO_meth_set_destroy(made, etr2_destroy);
-        return made;
-    }();
+    static const BIO_METHOD* m = held_file_method_new(
+        "eToken R2",
+        {etr2_write, etr2_read, etr2_puts, etr2_gets, etr2_ctrl, etr2_create, etr2_destroy});
     return m;
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/bio/held_file_stream.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken_fs.h"
@@ -149,9 +150,7 @@ struct Session {
         OPENSSL_cleanse(pin.data(), pin.size());
     }
     void wipe() {
-        if (!buffer.empty()) OPENSSL_cleanse(buffer.data(), buffer.size());
-        buffer.clear();
-        buffer.shrink_to_fit();
+        held_wipe(buffer);
         pos = 0;
     }
 };
@@ -555,14 +554,7 @@ int append(Session& s, const char* data, std::size_t n) {
         s.failed = true;
         return err(IKSDK_F_FILE_WRITE, TOKEN_R_STEP_FAILED), -1;
     }
-    if (s.buffer.size() + n > s.buffer.capacity()) {
-        std::vector<unsigned char> grown;
-        grown.reserve(std::max<std::size_t>(s.buffer.size() + n, 128) * 2);
-        grown.assign(s.buffer.begin(), s.buffer.end());
-        if (!s.buffer.empty()) OPENSSL_cleanse(s.buffer.data(), s.buffer.size());
-        s.buffer.swap(grown);
-    }
-    s.buffer.insert(s.buffer.end(), data, data + n);
+    held_append(s.buffer, data, n, IKEY_FILE_MAX);
     s.has_buffer = true;
     return static_cast<int>(n);
 }
@@ -580,12 +572,7 @@ int ikey_read(BIO* bio, char* out, int n) {
     if (!loaded() || st == nullptr || !st->open || !st->session || out == nullptr || n < 0 ||
         !(st->session->mode & BIO_FP_READ))
         return -1;
-    Session& s = *st->session;
-    const std::size_t left = s.buffer.size() - std::min(s.pos, s.buffer.size());
-    const std::size_t take = std::min(left, static_cast<std::size_t>(n));
-    if (take != 0) std::memcpy(out, s.buffer.data() + s.pos, take);
-    s.pos += take;
-    return static_cast<int>(take);
+    return held_read(st->session->buffer, st->session->pos, out, n);
 }
 
 int ikey_puts(BIO* bio, const char* text) {
@@ -600,19 +587,7 @@ int ikey_gets(BIO* bio, char* out, int size) {
     Stream* st = stream_of(bio);
     if (st == nullptr || !st->session || !st->session->has_buffer || out == nullptr || size <= 0)
         return 0;
-    Session& s = *st->session;
-    int n = 0;
-    while (n < size - 1 && s.pos < s.buffer.size()) {
-        const char c = static_cast<char>(s.buffer[s.pos++]);
-        out[n++] = c;
-        if (c == '\n') break;
-    }
-    if (n >= 2 && out[n - 1] == '\n' && out[n - 2] == '\r') {
-        out[n - 2] = '\n';
-        --n;
-    }
-    out[n] = '\0';
-    return n;
+    return held_gets(st->session->buffer, st->session->pos, out, size, true);
 }
 
 long ikey_ctrl(BIO* bio, int cmd, long num, void* ptr) {
@@ -679,18 +654,8 @@ int ikey_destroy(BIO* bio) {
 }
 
 const BIO_METHOD* method() {
-    static const BIO_METHOD* m = [] {
-        BIO_METHOD* made = BIO_meth_new(BIO_TYPE_TOKEN_FILE, "iKey");
-        if (made == nullptr) return static_cast<BIO_METHOD*>(nullptr);
-        BIO_meth_set_write(made, ikey_write);
-        BIO_meth_set_read(made, ikey_read);
-        BIO_meth_set_puts(made, ikey_puts);
-        BIO_meth_set_gets(made, ikey_gets);
-        BIO_meth_set_ctrl(made, ikey_ctrl);
-        BIO_meth_set_create(made, ikey_create);
-        BIO_meth_set_destroy(made, ikey_destroy);
-        return made;
-    }();
+    static const BIO_METHOD* m = held_file_method_new(
+        "iKey", {ikey_write, ikey_read, ikey_puts, ikey_gets, ikey_ctrl, ikey_create, ikey_destroy});
     return m;
 }
 

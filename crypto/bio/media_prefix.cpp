@@ -4,10 +4,21 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
 
 namespace cadb {
+
+bool iequal_prefix(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
 namespace {
 
 bool begins_with_any(const char* path, std::initializer_list<const char*> prefixes) {

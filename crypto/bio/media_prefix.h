@@ -2,6 +2,8 @@
 // those characters without regard to case; a null path matches nothing.
 #pragma once
 
+#include <string_view>
+
 namespace cadb {
 
 // The media a path can name, in the order drivers register under.
@@ -28,6 +30,10 @@ int BIO_media_is_eToken(const char* path);
 int BIO_media_is_ruToken(const char* path);
 int BIO_media_is_pkcs11(const char* path);
 int BIO_media_is_iKey(const char* path);
+
+// Whether text begins with prefix, letters compared without regard to case:
+// the drivers' own path parts (reader names, ports, directories) too.
+bool iequal_prefix(std::string_view text, std::string_view prefix);
 
 // The medium of a path; BIO_MEDIUM_DISK for anything without a medium prefix.
 int BIO_media_kind(const char* path);

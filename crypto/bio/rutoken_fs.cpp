@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "crypto/bio/held_file_stream.h"
+#include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 
@@ -57,15 +59,6 @@ void TokenFsDriver::unload() {
 }
 
 namespace {
-
-bool iequal_prefix(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -119,20 +112,9 @@ namespace {
 class WipedBuffer {
   public:
     ~WipedBuffer() { clear(); }
-    void clear() {
-        if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
-        bytes_.clear();
-        bytes_.shrink_to_fit();
-    }
+    void clear() { held_wipe(bytes_); }
     bool append(const unsigned char* data, std::size_t n) {
-        if (bytes_.size() + n > bytes_.capacity()) {
-            std::vector<unsigned char> grown;
-            grown.reserve(std::max(bytes_.size() + n, bytes_.capacity() * 2));
-            grown.assign(bytes_.begin(), bytes_.end());
-            clear();
-            bytes_ = std::move(grown);
-        }
-        bytes_.insert(bytes_.end(), data, data + n);
+        held_append(bytes_, data, n, TOKEN_FILE_MAX);
         return true;
     }
     void resize_zeroed(std::size_t n) {
@@ -140,6 +122,7 @@ class WipedBuffer {
         bytes_.assign(n, 0);
     }
     unsigned char* data() { return bytes_.data(); }
+    const std::vector<unsigned char>& bytes() const { return bytes_; }
     std::size_t size() const { return bytes_.size(); }
 
   private:
@@ -442,11 +425,7 @@ int token_write(BIO* bio, const char* data, int n) {
 int token_read(BIO* bio, char* out, int n) {
     TokenSession* s = session_of(bio);
     if (s == nullptr || out == nullptr || n < 0 || !(s->mode & BIO_FP_READ)) return -1;
-    const std::size_t left = s->buffer.size() - std::min(s->read_pos, s->buffer.size());
-    const std::size_t take = std::min(left, static_cast<std::size_t>(n));
-    if (take != 0) std::memcpy(out, s->buffer.data() + s->read_pos, take);
-    s->read_pos += take;
-    return static_cast<int>(take);
+    return held_read(s->buffer.bytes(), s->read_pos, out, n);
 }
 
 int token_puts(BIO* bio, const char* text) {
@@ -457,14 +436,8 @@ int token_puts(BIO* bio, const char* text) {
 int token_gets(BIO* bio, char* out, int size) {
     TokenSession* s = session_of(bio);
     if (s == nullptr || out == nullptr || size <= 0 || !(s->mode & BIO_FP_READ)) return -1;
-    int n = 0;
-    while (n < size - 1 && s->read_pos < s->buffer.size()) {
-        const char c = static_cast<char>(s->buffer.data()[s->read_pos++]);
-        out[n++] = c;
-        if (c == '\n') break;
-    }
-    out[n] = '\0';
-    return n;
+    // Lines come out as stored, CR LF and all.
+    return held_gets(s->buffer.bytes(), s->read_pos, out, size, false);
 }
 
 long token_ctrl(BIO* bio, int cmd, long num, void* ptr) {
@@ -538,16 +511,8 @@ int token_destroy(BIO* bio) {
 const BIO_METHOD* TokenFsDriver::method(int (*create)(BIO*)) {
     std::lock_guard<std::mutex> g(mutex_);
     if (method_ != nullptr) return method_;
-    BIO_METHOD* m = BIO_meth_new(BIO_TYPE_TOKEN_FILE, profile_.name);
-    if (m == nullptr) return nullptr;
-    BIO_meth_set_write(m, token_write);
-    BIO_meth_set_read(m, token_read);
-    BIO_meth_set_puts(m, token_puts);
-    BIO_meth_set_gets(m, token_gets);
-    BIO_meth_set_ctrl(m, token_ctrl);
-    BIO_meth_set_create(m, create);
-    BIO_meth_set_destroy(m, token_destroy);
-    method_ = m;
+    method_ = held_file_method_new(profile_.name, {token_write, token_read, token_puts, token_gets,
+                                                   token_ctrl, create, token_destroy});
     return method_;
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/bio/held_file_stream.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken_fs.h"
@@ -91,15 +92,6 @@ class Session {
     std::vector<unsigned char> state_;
     long handle_ = 0;
 };
-
-bool iequal_prefix(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 void pad_name(char (&out)[4], std::string_view name, bool upper) {
     for (std::size_t i = 0; i < 4; ++i) {
@@ -299,9 +291,7 @@ struct TmStream {
 
     ~TmStream() { wipe(); }
     void wipe() {
-        if (!buffer.empty()) OPENSSL_cleanse(buffer.data(), buffer.size());
-        buffer.clear();
-        buffer.shrink_to_fit();
+        held_wipe(buffer);
         pos = 0;
     }
 };
@@ -418,14 +408,7 @@ int tm_write(BIO* bio, const char* data, int n) {
         CADB_ERR(ERR_LIB_BUF_, TM_F_COMMIT, TM_R_SYSTEM_LIB);
         return -1;
     }
-    if (st->buffer.size() + static_cast<std::size_t>(n) > st->buffer.capacity()) {
-        std::vector<unsigned char> grown;
-        grown.reserve(vendor::kTmReadMax);
-        grown.assign(st->buffer.begin(), st->buffer.end());
-        if (!st->buffer.empty()) OPENSSL_cleanse(st->buffer.data(), st->buffer.size());
-        st->buffer.swap(grown);
-    }
-    st->buffer.insert(st->buffer.end(), data, data + n);
+    held_append(st->buffer, data, static_cast<std::size_t>(n), vendor::kTmReadMax);
     return n;
 }
 
@@ -433,11 +416,7 @@ int tm_read(BIO* bio, char* out, int n) {
     TmStream* st = stream_of(bio);
     if (st == nullptr || !BIO_get_init(bio) || out == nullptr || n < 0 || !st->has_buffer)
         return 0;
-    const std::size_t left = st->buffer.size() - std::min(st->pos, st->buffer.size());
-    const std::size_t take = std::min(left, static_cast<std::size_t>(n));
-    if (take != 0) std::memcpy(out, st->buffer.data() + st->pos, take);
-    st->pos += take;
-    return static_cast<int>(take);
+    return held_read(st->buffer, st->pos, out, n);
 }
 
 int tm_puts(BIO* bio, const char* text) {
@@ -449,18 +428,7 @@ int tm_puts(BIO* bio, const char* text) {
 int tm_gets(BIO* bio, char* out, int size) {
     TmStream* st = stream_of(bio);
     if (st == nullptr || !st->has_buffer || out == nullptr || size <= 0) return 0;
-    int n = 0;
-    while (n < size - 1 && st->pos < st->buffer.size()) {
-        const char c = static_cast<char>(st->buffer[st->pos++]);
-        out[n++] = c;
-        if (c == '\n') break;
-    }
-    if (n >= 2 && out[n - 1] == '\n' && out[n - 2] == '\r') {
-        out[n - 2] = '\n';
-        --n;
-    }
-    out[n] = '\0';
-    return n;
+    return held_gets(st->buffer, st->pos, out, size, true);
 }
 
 long tm_ctrl(BIO* bio, int cmd, long num, void* ptr) {
@@ -526,18 +494,8 @@ int tm_destroy(BIO* bio) {
 }
 
 const BIO_METHOD* method() {
-    static const BIO_METHOD* m = [] {
-        BIO_METHOD* made = BIO_meth_new(BIO_TYPE_TOKEN_FILE, "Touch Memory");
-        if (made == nullptr) return static_cast<BIO_METHOD*>(nullptr);
-        BIO_meth_set_write(made, tm_write);
-        BIO_meth_set_read(made, tm_read);
-        BIO_meth_set_puts(made, tm_puts);
-        BIO_meth_set_gets(made, tm_gets);
-        BIO_meth_set_ctrl(made, tm_ctrl);
-        BIO_meth_set_create(made, tm_create);
-        BIO_meth_set_destroy(made, tm_destroy);
-        return made;
-    }();
+    static const BIO_METHOD* m = held_file_method_new(
+        "Touch Memory", {tm_write, tm_read, tm_puts, tm_gets, tm_ctrl, tm_create, tm_destroy});
     return m;
 }
 
