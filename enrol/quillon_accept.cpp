@@ -12,23 +12,13 @@
 #include "enrol/out_values.h"
 #include "enrol/quillon.h"
 #include "enrol/response_certs.h"
+#include "enrol/script_text.h"
 #include "wrappers/tbuffer.h"
 
 namespace cadb::enrol {
 
 using com::S_FALSE;
 using com::S_OK;
-
-namespace {
-
-// The script's text as the local code page, or as UTF-8 where a character
-// has no place there (base64 bodies are ASCII either way).
-std::string ansi_of(BSTR text) {
-    if (auto ansi = com::bstr_to_ansi(text)) return *ansi;
-    return com::bstr_to_utf8(text);
-}
-
-}  // namespace
 
 HRESULT CQuillon::accept_certificates(std::string_view bytes, const char* member) {
     try {
@@ -85,7 +75,7 @@ HRESULT CQuillon::acceptPKCS7(BSTR PKCS7) {
     log_line("CQuillon::acceptPKCS7()...Entry");
     std::string text;
     try {
-        text = ansi_of(PKCS7);
+        text = ansi_or_utf8(PKCS7);
     } catch (...) {
         return S_FALSE;
     }
@@ -96,7 +86,7 @@ HRESULT CQuillon::acceptPKCS7(BSTR PKCS7) {
 
 HRESULT CQuillon::acceptFilePKCS7(BSTR wszPKCS7FileName) {
     try {
-        const std::string name = ansi_of(wszPKCS7FileName);
+        const std::string name = ansi_or_utf8(wszPKCS7FileName);
         log_line("CQuillon::acceptFilePKCS7(FileName:[%s])", name.c_str());
         if (name.empty()) return PrepareAlert(kResponseNotAccepted);
         // The file's bytes as they are: DER holds zero bytes.
@@ -117,9 +107,9 @@ HRESULT CQuillon::acceptFilePKCS7(BSTR wszPKCS7FileName) {
 
 HRESULT CQuillon::FindPairPKeyByCert(BSTR bstrCertFName, BSTR bstrPSEPath, BSTR bstrPKeyPath,
                                      I4 askPKPass, BSTR* pName) {
-    const std::string cert = ansi_of(bstrCertFName);
-    const std::string store = ansi_of(bstrPSEPath);
-    const std::string folder = ansi_of(bstrPKeyPath);
+    const std::string cert = ansi_or_utf8(bstrCertFName);
+    const std::string store = ansi_or_utf8(bstrPSEPath);
+    const std::string folder = ansi_or_utf8(bstrPKeyPath);
     log_line("CQuillon::FindPairPKeyByCert(bstrCertFName:[%s], bstrPSEPath:[%s], "
              "bstrPKeyPath:[%s], bAskPKPass:[%d])",
              cert.c_str(), store.c_str(), folder.c_str(), askPKPass);

@@ -10,6 +10,7 @@
 #include "enrol/module.h"
 #include "enrol/out_values.h"
 #include "enrol/quillon.h"
+#include "enrol/script_text.h"
 #include "platform/xml/xml_document_object.h"
 #include "wrappers/asn2xml.h"
 
@@ -29,11 +30,6 @@ std::optional<std::string> certificate_xml(const TBuffer& der) {
     TXMLDomHolder holder(builder);
     if (!holder.convert(der.getData(), der.getLength())) return std::nullopt;
     return holder.xml();
-}
-
-std::string ansi_or_utf8(BSTR text) {
-    if (auto ansi = com::bstr_to_ansi(text)) return *ansi;
-    return com::bstr_to_utf8(text);
 }
 
 }  // namespace

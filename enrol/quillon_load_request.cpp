@@ -9,6 +9,7 @@
 #include "enrol/log.h"
 #include "enrol/printable_request.h"
 #include "enrol/quillon.h"
+#include "enrol/script_text.h"
 #include "wrappers/tbuffer.h"
 #include "wrappers/tpkcs10.h"
 
@@ -17,11 +18,6 @@ namespace cadb::enrol {
 using com::S_OK;
 
 namespace {
-
-std::string ansi_or_utf8(BSTR text) {
-    if (auto ansi = com::bstr_to_ansi(text)) return *ansi;
-    return com::bstr_to_utf8(text);
-}
 
 // The request read from bytes in any form (DER, PEM, base64); false when
 // there is none.

@@ -10,6 +10,7 @@
 #include "enrol/log.h"
 #include "enrol/quillon.h"
 #include "enrol/response_certs.h"
+#include "enrol/script_text.h"
 #include "wrappers/tbuffer.h"
 
 namespace cadb::enrol {
@@ -21,11 +22,6 @@ namespace {
 struct CmcFree {
     void operator()(CMC* c) const { CMC_free(c); }
 };
-
-std::string ansi_or_utf8(BSTR text) {
-    if (auto ansi = com::bstr_to_ansi(text)) return *ansi;
-    return com::bstr_to_utf8(text);
-}
 
 void put_text(VARIANT* out, std::string_view ansi) {
     if (out == nullptr || ansi.empty()) return;

@@ -14,6 +14,7 @@
 #include "enrol/alert.h"
 #include "enrol/log.h"
 #include "enrol/quillon.h"
+#include "enrol/script_text.h"
 #include "enrol/strings.h"
 #include "platform/save_dialog.h"
 
@@ -31,11 +32,6 @@ constexpr int kCrlText = 5;
 struct CrlFree {
     void operator()(CRL* c) const { CRL_free(c); }
 };
-
-std::string ansi_or_utf8(BSTR text) {
-    if (auto ansi = com::bstr_to_ansi(text)) return *ansi;
-    return com::bstr_to_utf8(text);
-}
 
 // The save dialog without owner, hiding the read-only box and asking before
 // an existing file is replaced, on the first filter. The chosen path, or
