@@ -16,9 +16,9 @@
 //     -status N      its status (default 0, success), -fail N its failure
 //                    information, -text TEXT its status string
 //
-//   cadb-test-ca -revocation FILE
-//     reads a revocation request (signed, or the CMC request in base64),
-//     checks its signature and prints what it asks
+//   cadb-test-ca -read FILE
+//     reads a CMC request (signed, or unsigned in base64), checks its
+//     signatures and prints what it asks: certificates, revocations
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/pem.h>
@@ -249,9 +249,9 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
     Options o;
     std::vector<std::string> files;
-    if (argc == 3 && std::string(argv[1]) == "-revocation") {
+    if (argc == 3 && std::string(argv[1]) == "-read") {
         if (cadb::CADB_init() != 1) return fail("the library does not start");
-        const int rc = cadb::test_ca::read_revocation(argv[2]);
+        const int rc = cadb::test_ca::read_request(argv[2]);
         cadb::CADB_cleanup();
         return rc;
     }

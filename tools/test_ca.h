@@ -5,8 +5,8 @@
 
 namespace cadb::test_ca {
 
-// Reads the revocation request in the file (signed PEM or DER, or the CMC
-// request in base64) and prints what it asks; 0 when it holds one.
-int read_revocation(const std::string& path);
+// Reads the CMC request in the file (signed PEM or DER, or base64) and
+// prints what it asks; 0 when it asks for something.
+int read_request(const std::string& path);
 
 }  // namespace cadb::test_ca

@@ -1,8 +1,8 @@
-// The test authority's reading of a revocation request, as an authority
-// would take it in: a signed message (PEM or DER) has its signature checked
-// and its CMC content read; anything else is taken as the CMC request in
-// base64. What the request asks is printed, so that the demo can compare it
-// with the certificate it meant.
+// The test authority's reading of a CMC request, as an authority would take
+// it in: a signed message (PEM or DER) has its signature checked and its CMC
+// content read; anything else is taken as the CMC request in base64. What
+// the request asks (certificates for PKCS#10 requests, revocations) is
+// printed, so that the demo can compare it with what it meant.
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -94,7 +94,7 @@ std::string signed_content(const std::string& message) {
 
 }  // namespace
 
-int read_revocation(const std::string& path) {
+int read_request(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const bool is_signed = text.find("-----BEGIN") != std::string::npos ||
@@ -104,7 +104,7 @@ int read_revocation(const std::string& path) {
                            : CMS_read(reinterpret_cast<const unsigned char*>(der.data()),
                                       static_cast<long>(der.size()), NID_CMC_PKI_DATA));
     if (!cmc) {
-        std::fprintf(stderr, "cadb-test-ca: %s holds no readable revocation request\n", path.c_str());
+        std::fprintf(stderr, "cadb-test-ca: %s holds no readable CMC request\n", path.c_str());
         return 1;
     }
     int found = 0;
@@ -117,6 +117,20 @@ int read_revocation(const std::string& path) {
                     utf8_of(r->comment).c_str(),
                     r->shared_secret != nullptr ? "emergency password given" : "no emergency password");
         ++found;
+    }
+    for (int i = 0; i < sk_CMP_TREQ_num(cmc->requests); ++i) {
+        const CMP_TREQ* t = sk_CMP_TREQ_value(cmc->requests, i);
+        if (t->choice != CMP_TREQ_PKCS10 || t->value.tcr->request == nullptr) continue;
+        const PKCS10* p10 = t->value.tcr->request;
+        std::printf("Certify (body part %d) %s: request signature %s\n", t->value.tcr->body_part_id,
+                    name_of(X509_REQ_get_subject_name(p10->request)).c_str(),
+                    p10->signature_check == 1 ? "valid" : "INVALID");
+        if (p10->signature_check == 1) ++found;
+    }
+    for (int i = 0; i < sk_CMS_TATTR_num(cmc->controls); ++i) {
+        const CMS_TATTR* c = sk_CMS_TATTR_value(cmc->controls, i);
+        if (c->type == NID_CMC_TRANSACTION_ID)
+            std::printf("Transaction identifier of %d bytes\n", c->value.bytes->length);
     }
     return found > 0 ? 0 : 1;
 }
