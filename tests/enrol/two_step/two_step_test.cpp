@@ -456,6 +456,28 @@ attempt(function () { return q.createRequestEnd('', cert, 'b:\\keys\\00000002.ke
     EXPECT_EQ(transaction_id(cmc.get(), nullptr), "tid-\xC6");
 }
 
+// A key read from its key file (UseExistingKeySet) is already on the medium:
+// the CMC End does not write it again over the default key name, where it
+// could replace another key.
+TEST_F(TwoStep, AnExistingKeyIsNotWrittenAgainByTheCmcEnd) {
+    make_signer();
+    const std::string first = read_file(drive_ + "/keys/00000001.key");
+    std::ofstream(drive_ + "/keys/other.key") << "another key";
+    ASSERT_EQ(run(std::string(kPrelude) + "var cert = '" + signer_cert_ + R"(';
+q.UseExistingKeySet = 1;
+q.DefaultPKeyFileName = '00000002.key';
+q.createRequestBegin(33, 'CN=again;', '', 1);
+q.DefaultPKeyFileName = 'other.key';
+WScript.Echo(q.createRequestEnd('', cert, 'b:\\keys\\00000001.key'));
+)"),
+              0)
+        << err_;
+    ASSERT_TRUE(verified_cmc(block(out_, "PKCS7")));
+    EXPECT_EQ(read_file(drive_ + "/keys/00000001.key"), first);
+    EXPECT_EQ(read_file(drive_ + "/keys/other.key"), "another key");
+    EXPECT_FALSE(fs::exists(drive_ + "/keys/00000003.key"));
+}
+
 TEST_F(TwoStep, CmcFileEndSavesTheKeyAndWritesTheTextWithCrLf) {
     make_signer();
     ASSERT_EQ(run(std::string(kPrelude) + "var cert = '" + signer_cert_ + R"(';
