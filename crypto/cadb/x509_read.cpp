@@ -9,6 +9,8 @@
 #include <string>
 
 #include "crypto/cadb/buffer_encode.h"
+#include "crypto/cadb/cadb_reasons.h"
+#include "crypto/core/err.h"
 
 namespace cadb {
 namespace {
@@ -90,6 +92,66 @@ bool BIO_read_all(BIO* in, std::vector<unsigned char>& out) {
     int n = 0;
     while ((n = BIO_read(in, chunk, sizeof chunk)) > 0) out.insert(out.end(), chunk, chunk + n);
     return true;
+}
+
+void* X509_object_read_bio(int form, BIO* in, const X509_OBJECT_CODEC& codec, int func) {
+    if (in == nullptr) {
+        CADB_ERR(ERR_LIB_CADB, func, ERR_R_NULL_PARAMETER);
+        return nullptr;
+    }
+    if (form != FORM_DER && form != FORM_PEM) {
+        CADB_ERR(ERR_LIB_CADB, func, CADB_R_INVALID_ENCODE_TYPE);
+        return nullptr;
+    }
+    std::vector<unsigned char> bytes;
+    BIO_read_all(in, bytes);
+    void* obj = X509_object_decode(bytes.data(), static_cast<long>(bytes.size()), form, codec);
+    if (obj == nullptr) CADB_ERR(ERR_LIB_CADB, func, CADB_R_INVALID_DATA);
+    return obj;
+}
+
+void* X509_object_read_buffer(int form, const unsigned char* bytes, int len,
+                              const X509_OBJECT_CODEC& codec, int func) {
+    if (bytes == nullptr || len <= 0) {
+        CADB_ERR(ERR_LIB_CADB, func, ERR_R_NULL_PARAMETER);
+        return nullptr;
+    }
+    void* obj = nullptr;
+    switch (form) {
+        case FORM_ANY:
+            for (int f : {FORM_DER, FORM_PEM, FORM_BASE64}) {
+                if (f == FORM_BASE64 && !codec.any_base64) break;
+                obj = X509_object_decode(bytes, len, f, codec);
+                if (obj != nullptr) break;
+            }
+            break;
+        case FORM_DER:
+        case FORM_PEM:
+            obj = X509_object_decode(bytes, len, form, codec);
+            break;
+        default:
+            CADB_ERR(ERR_LIB_CADB, func, CADB_R_INVALID_ENCODE_TYPE);
+            return nullptr;
+    }
+    if (obj == nullptr) CADB_ERR(ERR_LIB_CADB, func, CADB_R_INVALID_DATA);
+    return obj;
+}
+
+BUFFER* X509_object_get(void* obj, int form, const X509_OBJECT_CODEC& codec, int func) {
+    BUFFER* b = nullptr;
+    switch (form) {
+        case FORM_PEM:
+            b = x2form(obj, codec.i2d, codec.label, FORM_PEM);
+            break;
+        case FORM_TEXT:
+            b = x2text(obj, codec.print);
+            break;
+        default:
+            b = x2der(obj, codec.i2d);
+            break;
+    }
+    if (b == nullptr) CADB_ERR(ERR_LIB_CADB, func, ERR_LIB_CADB);
+    return b;
 }
 
 }  // namespace cadb
