@@ -13,25 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RequestRoad : public ScriptHost {
+class RequestRoad : public ScriptDrive {
   protected:
-    void SetUp() override {
-        ScriptHost::SetUp();
-        drive_ = dir_ + "/drive-b";
-        fs::create_directories(drive_);
-        setenv("CADB_DRIVE_B", drive_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("CADB_DRIVE_B");
-        ScriptHost::TearDown();
-    }
-    // Every file under the drive, relative to it.
-    std::set<std::string> files() const {
-        std::set<std::string> out;
-        for (const auto& e : fs::recursive_directory_iterator(drive_))
-            if (e.is_regular_file()) out.insert(fs::relative(e.path(), drive_).string());
-        return out;
-    }
     // openssl req -verify on the PEM text; true when the signature verifies.
     bool verifies(const std::string& pem, bool gost, std::string* text = nullptr) const {
         const std::string file = dir_ + "/req.pem";
@@ -53,7 +36,6 @@ class RequestRoad : public ScriptHost {
         if (from == std::string::npos || to == std::string::npos) return "";
         return out.substr(from, to - from + 35) + "\n";
     }
-    std::string drive_;
 };
 
 // GOST R 34.10-2001 with CryptoPro identifiers: the row Debian's GOST

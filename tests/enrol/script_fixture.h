@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <fstream>
 #include <sstream>
 
@@ -46,6 +48,31 @@ class ScriptHost : public QuillonModule {
 
     std::string out_;
     std::string err_;
+};
+
+// The same with drive b: mapped to a folder of the test.
+class ScriptDrive : public ScriptHost {
+  protected:
+    void SetUp() override {
+        ScriptHost::SetUp();
+        drive_ = dir_ + "/drive-b";
+        std::filesystem::create_directories(drive_);
+        setenv("CADB_DRIVE_B", drive_.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("CADB_DRIVE_B");
+        ScriptHost::TearDown();
+    }
+    // Every file under the drive, relative to it.
+    std::set<std::string> files() const {
+        std::set<std::string> out;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(drive_))
+            if (e.is_regular_file())
+                out.insert(std::filesystem::relative(e.path(), drive_).string());
+        return out;
+    }
+
+    std::string drive_;
 };
 
 }  // namespace cadb::enrol::test

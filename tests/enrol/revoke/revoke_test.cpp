@@ -25,36 +25,14 @@
 #include "crypto/core/objects.h"
 #include "platform/codepage.h"
 #include "platform/com/registry.h"
+#include "tests/enrol/cmc_reading.h"
 #include "tests/enrol/revoke/content_rewrap.h"
+#include "tests/enrol/script_fixture.h"
 
 namespace cadb::enrol::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-class LibraryEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { ASSERT_EQ(cadb::CADB_init(), 1); }
-    void TearDown() override { cadb::CADB_cleanup(); }
-};
-[[maybe_unused]] auto* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
-
-struct CmcFree {
-    void operator()(CMC* c) const { CMC_free(c); }
-};
-using CmcPtr = std::unique_ptr<CMC, CmcFree>;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string bytes_of(const BUFFER* b) {
-    return b == nullptr ? std::string()
-                        : std::string(reinterpret_cast<const char*>(b->data),
-                                      static_cast<std::size_t>(b->length));
-}
 
 // UTF-8 text in the local code page.
 std::string ansi(const std::string& utf8) {
@@ -81,13 +59,6 @@ std::string from_base64(const std::string& text) {
     return out;
 }
 
-const CMS_TATTR* control(const CMC* cmc, int nid) {
-    for (int i = 0; i < sk_CMS_TATTR_num(cmc->controls); ++i)
-        if (sk_CMS_TATTR_value(cmc->controls, i)->type == nid)
-            return sk_CMS_TATTR_value(cmc->controls, i);
-    return nullptr;
-}
-
 // Error lines as the scripts print them: the code's low half and the text.
 std::string alert(int code, const char* text) {
     char hex[16];
@@ -95,18 +66,10 @@ std::string alert(int code, const char* text) {
     return std::string(hex) + " " + text;
 }
 
-class Revocation : public ::testing::Test {
+class Revocation : public ScriptDrive {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/cadb-revoke-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        setenv(com::kRegistryEnv, (dir_ + "/registry").c_str(), 1);
-        fs::create_directories(dir_ + "/drive-b");
-        setenv("CADB_DRIVE_B", (dir_ + "/drive-b").c_str(), 1);
-        // Scripts run headless: every dialog gives its Cancel answer.
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        ASSERT_EQ(std::system((std::string(REGSVR) + " " QUILLON_MODULE " >/dev/null").c_str()), 0);
+        ScriptDrive::SetUp();
         // The certificate to revoke: a request of the openssl command, issued
         // by the test authority under a known serial.
         const std::string cmd = "cd '" + dir_ +
@@ -116,12 +79,6 @@ class Revocation : public ::testing::Test {
                                 " -serial 00A1B2C3D4 -cert cert.pem req.pem resp.pem";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
-    void TearDown() override {
-        unsetenv(com::kRegistryEnv);
-        unsetenv("CADB_DRIVE_B");
-        fs::remove_all(dir_);
-    }
-
     // Runs the body after a prelude (q the object, dir the test's folder,
     // attempt(f) printing f's result or the error's code and text).
     int script(const std::string& body) {
@@ -139,17 +96,7 @@ class Revocation : public ::testing::Test {
                                "  return a.join(',');\n"
                                "}\n"
                             << body;
-        const std::string err = dir_ + "/stderr";
-        const std::string cmd =
-            std::string(SCRIPT_HOST) + " '" + file + "' '" + dir_ + "' 2>'" + err + "'";
-        FILE* pipe = popen(cmd.c_str(), "r");
-        out_.clear();
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out_.append(buf, n);
-        const int status = pclose(pipe);
-        err_ = read_file(err);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run_file(file, "'" + dir_ + "'");
     }
     std::vector<std::string> lines() const {
         std::vector<std::string> out;
@@ -174,9 +121,6 @@ class Revocation : public ::testing::Test {
         return name;
     }
 
-    std::string dir_;
-    std::string out_;
-    std::string err_;
 };
 
 TEST_F(Revocation, UnsignedRequestCarriesEveryFieldGiven) {

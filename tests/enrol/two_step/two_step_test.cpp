@@ -15,30 +15,13 @@
 #include "crypto/cadb/init.h"
 #include "crypto/cadb/pkcs10.h"
 #include "crypto/core/objects.h"
+#include "tests/enrol/cmc_reading.h"
 #include "tests/enrol/script_fixture.h"
 
 namespace cadb::enrol::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-class LibraryEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { ASSERT_EQ(cadb::CADB_init(), 1); }
-    void TearDown() override { cadb::CADB_cleanup(); }
-};
-[[maybe_unused]] auto* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
-
-struct CmcFree {
-    void operator()(CMC* c) const { CMC_free(c); }
-};
-using CmcPtr = std::unique_ptr<CMC, CmcFree>;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Code page 1251 bytes as UTF-16 code units.
 std::u16string from_cp1251(const std::string& bytes) {
@@ -69,24 +52,8 @@ std::u16string from_codes(const std::string& codes) {
     return out;
 }
 
-class TwoStep : public ScriptHost {
+class TwoStep : public ScriptDrive {
   protected:
-    void SetUp() override {
-        ScriptHost::SetUp();
-        drive_ = dir_ + "/drive-b";
-        fs::create_directories(drive_);
-        setenv("CADB_DRIVE_B", drive_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("CADB_DRIVE_B");
-        ScriptHost::TearDown();
-    }
-    std::set<std::string> files() const {
-        std::set<std::string> out;
-        for (const auto& e : fs::recursive_directory_iterator(drive_))
-            if (e.is_regular_file()) out.insert(fs::relative(e.path(), drive_).string());
-        return out;
-    }
     // Runs a command; its output (stdout and stderr) in *text, true on exit 0.
     static bool shell(const std::string& cmd, std::string* text = nullptr) {
         FILE* pipe = popen((cmd + " 2>&1").c_str(), "r");
@@ -228,7 +195,6 @@ function attempt(f) {
 function codes(s) { var o = ''; for (var i = 0; i < s.length; ++i) o += s.charCodeAt(i).toString(16) + ','; return o; }
 )";
 
-    std::string drive_;
     std::string signer_cert_;
 };
 
