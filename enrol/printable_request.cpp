@@ -10,8 +10,9 @@ namespace {
 
 constexpr std::size_t kLineWidth = 80;
 
-// The request in one output format as text; empty when it cannot be encoded.
-std::string encoded_as(TPKCS10& request, int format) {
+}  // namespace
+
+std::string RequestText(TPKCS10& request, int format) {
     if (request.setFormat(format) != 1) return {};
     TBuffer* encoded = request.getEncoded();
     if (encoded == nullptr || encoded->isEmpty()) return {};
@@ -21,8 +22,6 @@ std::string encoded_as(TPKCS10& request, int format) {
     while (!text.empty() && text.back() == '\0') text.pop_back();
     return text;
 }
-
-}  // namespace
 
 std::string BreakPrintableLines(std::string_view text) {
     std::string out;
@@ -46,8 +45,8 @@ std::string BreakPrintableLines(std::string_view text) {
 
 std::string PrintableRequestText(TPKCS10& request) {
     if (request.get() == nullptr) return {};
-    std::string out = BreakPrintableLines(encoded_as(request, TPKCS10::kFormatText));
-    out += encoded_as(request, TPKCS10::kFormatPEM);
+    std::string out = BreakPrintableLines(RequestText(request, TPKCS10::kFormatText));
+    out += RequestText(request, TPKCS10::kFormatPEM);
     request.setFormat(TPKCS10::kFormatDER);
     return out;
 }

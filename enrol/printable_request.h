@@ -10,6 +10,10 @@
 
 namespace cadb::enrol {
 
+// The request in one output format (DER, PEM, text) as bytes; empty when it
+// cannot be encoded. A terminating zero some encoders count is dropped.
+std::string RequestText(TPKCS10& request, int format);
+
 // Breaks text into lines of at most 80 characters: a line that reaches the
 // 80th character (its line feed included) is cut after 80 characters and a
 // line feed added; shorter lines are kept; whatever is left once 80

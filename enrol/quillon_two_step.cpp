@@ -31,16 +31,6 @@ namespace {
 // The file CMC End names itself in this line whichever End saves the key.
 constexpr const char* kKeySaveExceptionMember = "CQuillon::createFileRequest_PKCS10_CMP_CMS_End";
 
-std::string encoded_text(TPKCS10& request, int format) {
-    if (request.setFormat(format) != 1) return {};
-    TBuffer* encoded = request.getEncoded();
-    if (encoded == nullptr || encoded->isEmpty()) return {};
-    std::string text(reinterpret_cast<const char*>(encoded->getData()),
-                     static_cast<std::size_t>(encoded->getLength()));
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
-}
-
 // The text as a text-mode stream of the system writes it: every line feed
 // becomes CR LF.
 std::string with_crlf(const std::string& text) {
@@ -200,7 +190,7 @@ HRESULT CQuillon::plain_end(bool toFile, BSTR* pbstrReq) {
     RefreshPrintableRequest(st.last, printable_request_);
 
     if (!toFile) {
-        const std::string pem = encoded_text(st.last, TPKCS10::kFormatPEM);
+        const std::string pem = RequestText(st.last, TPKCS10::kFormatPEM);
         if (pem.empty()) {
             log_line("%s()... PKCS#10 Generation...Error!", member);
             return PrepareAlert(kPkcs10GenerationError);
@@ -210,10 +200,10 @@ HRESULT CQuillon::plain_end(bool toFile, BSTR* pbstrReq) {
     }
 
     log_line("CQuillon::createFileRequest_PKCS10_End()... Final PKCS#10 (TXT):[\n%s]",
-             encoded_text(st.last, TPKCS10::kFormatText).c_str());
+             RequestText(st.last, TPKCS10::kFormatText).c_str());
     bool written = false;
     try {
-        const std::string pem = encoded_text(st.last, TPKCS10::kFormatPEM);
+        const std::string pem = RequestText(st.last, TPKCS10::kFormatPEM);
         written = file && !file->empty() && !pem.empty() &&
                   CADB_write_file_plain(file->c_str(), pem.data(), static_cast<int>(pem.size())) !=
                       0;
