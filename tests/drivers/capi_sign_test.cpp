@@ -24,24 +24,16 @@
 namespace cadb {
 namespace {
 
-struct ProviderSim {
-    ProviderSim() : handle(dlopen(CADB_TEST_MODULES_DIR "/libadvapi32.so", RTLD_NOW)) {
-        if (handle == nullptr) return;
-        configure = reinterpret_cast<void (*)(const char*)>(dlsym(handle, "simConfigure"));
-        acquire = reinterpret_cast<int (*)(vendor::HCRYPTPROV*, const char*, const char*,
-                                           std::uint32_t, std::uint32_t)>(
-            dlsym(handle, "CryptAcquireContextA"));
-        release = reinterpret_cast<int (*)(vendor::HCRYPTPROV, std::uint32_t)>(
-            dlsym(handle, "CryptReleaseContext"));
-        hashes_made = reinterpret_cast<int (*)()>(dlsym(handle, "simHashesMade"));
-        live_hashes = reinterpret_cast<int (*)()>(dlsym(handle, "simLiveHashes"));
-        fail_sign = reinterpret_cast<void (*)(int)>(dlsym(handle, "simFailSign"));
-    }
-    ~ProviderSim() {
-        if (handle != nullptr) dlclose(handle);
+struct ProviderSim : test::SimModule {
+    ProviderSim() : SimModule("advapi32") {
+        bind(configure, "simConfigure");
+        bind(acquire, "CryptAcquireContextA");
+        bind(release, "CryptReleaseContext");
+        bind(hashes_made, "simHashesMade");
+        bind(live_hashes, "simLiveHashes");
+        bind(fail_sign, "simFailSign");
     }
     bool ok() const { return configure && acquire && release && hashes_made && live_hashes && fail_sign; }
-    void* handle;
     void (*configure)(const char*) = nullptr;
     int (*acquire)(vendor::HCRYPTPROV*, const char*, const char*, std::uint32_t, std::uint32_t) =
         nullptr;

@@ -26,28 +26,19 @@ namespace {
 namespace fs = std::filesystem;
 using test::file_bytes;
 using test::put_file;
-
-struct BioFree {
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
+using test::BioPtr;
 
 // The controls of the stand-in library.
-struct EtapiSim {
-    EtapiSim() : handle(dlopen(CADB_TEST_MODULES_DIR "/libetapi.so", RTLD_NOW)) {
-        if (handle == nullptr) return;
-        configure = reinterpret_cast<void (*)(const char*, const char*)>(dlsym(handle, "simConfigure"));
-        logins = reinterpret_cast<int (*)()>(dlsym(handle, "simLogins"));
-        lie = reinterpret_cast<void (*)(std::uint32_t)>(dlsym(handle, "simLie"));
-        capacity = reinterpret_cast<void (*)(std::uint64_t)>(dlsym(handle, "simCapacity"));
-        hostile_names = reinterpret_cast<void (*)(int)>(dlsym(handle, "simHostileNames"));
-        fail_init = reinterpret_cast<void (*)(int)>(dlsym(handle, "simFailInit"));
-    }
-    ~EtapiSim() {
-        if (handle != nullptr) dlclose(handle);
+struct EtapiSim : test::SimModule {
+    EtapiSim() : SimModule("etapi") {
+        bind(configure, "simConfigure");
+        bind(logins, "simLogins");
+        bind(lie, "simLie");
+        bind(capacity, "simCapacity");
+        bind(hostile_names, "simHostileNames");
+        bind(fail_init, "simFailInit");
     }
     bool ok() const { return configure && logins && lie && capacity && hostile_names && fail_init; }
-    void* handle;
     void (*configure)(const char*, const char*) = nullptr;
     int (*logins)() = nullptr;
     void (*lie)(std::uint32_t) = nullptr;
@@ -96,15 +87,8 @@ class ETokenR2Test : public ::testing::Test {
     fs::path token(int reader) const {
         return root_.path() / ("AKS ifdh " + std::to_string(reader)) / "token";
     }
-    int write(const char* path, const std::string& text) {
-        const int n = static_cast<int>(text.size());
-        return CADB_write_file_plain(path, text.data(), n) == n ? 1 : 0;
-    }
-    std::string read(const char* path) {
-        std::vector<char> buf(70000);
-        const int n = CADB_read_file_plain(path, buf.data(), static_cast<int>(buf.size()));
-        return n < 0 ? std::string("<fail>") : std::string(buf.data(), static_cast<std::size_t>(n));
-    }
+    int write(const char* path, const std::string& text) { return test::write_plain(path, text); }
+    std::string read(const char* path) { return test::read_plain(path, 70000); }
 
     test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
     EtapiSim sim_;
@@ -284,16 +268,7 @@ TEST_F(ETokenR2Test, ThreadsWriteAndReadTheirOwnFiles) {
             char path[32];
             std::snprintf(path, sizeof path, "eTR2:\\f000\\%04x", t + 1);
             const std::string text(100 + t * 37, static_cast<char>('a' + t));
-            int ok = 1;
-            for (int round = 0; round < 10 && ok; ++round) {
-                ok = CADB_write_file_plain(path, text.data(), static_cast<int>(text.size())) ==
-                     static_cast<int>(text.size());
-                std::vector<char> buf(1000);
-                const int n = CADB_read_file_plain(path, buf.data(), 1000);
-                ok = ok && n == static_cast<int>(text.size()) &&
-                     std::string(buf.data(), static_cast<std::size_t>(n)) == text;
-            }
-            results[static_cast<std::size_t>(t)] = ok;
+            results[static_cast<std::size_t>(t)] = test::plain_rounds(path, text, 10) ? 1 : 0;
         });
     }
     for (auto& th : threads) th.join();

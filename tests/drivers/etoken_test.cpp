@@ -21,11 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::file_bytes;
 using test::put_file;
-
-struct BioFree {
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
+using test::BioPtr;
 
 int pin_cb(char* buf, int size, int, void* arg) {
     // The path stands in for a missing callback argument.

@@ -26,28 +26,18 @@ namespace {
 namespace fs = std::filesystem;
 using test::file_bytes;
 using test::put_file;
+using test::BioPtr;
 
-struct BioFree {
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-
-struct IKeySim {
-    IKeySim() : handle(dlopen(CADB_TEST_MODULES_DIR "/libiKeyAPI.so", RTLD_NOW)) {
-        if (handle == nullptr) return;
-        configure = reinterpret_cast<void (*)(const char*, const char*, const unsigned char*)>(
-            dlsym(handle, "simConfigure"));
-        busy = reinterpret_cast<void (*)(int)>(dlsym(handle, "simBusy"));
-        lie = reinterpret_cast<void (*)(std::uint32_t, std::uint32_t)>(dlsym(handle, "simLie"));
-        capacity = reinterpret_cast<void (*)(std::uint64_t)>(dlsym(handle, "simCapacity"));
-        verifies = reinterpret_cast<int (*)()>(dlsym(handle, "simVerifies"));
-        last_binary = reinterpret_cast<int (*)(unsigned char*)>(dlsym(handle, "simLastBinaryPin"));
-        deleted = reinterpret_cast<std::size_t (*)(unsigned char*, std::size_t)>(
-            dlsym(handle, "simDeletedContents"));
-        open_contexts = reinterpret_cast<int (*)()>(dlsym(handle, "simOpenContexts"));
-    }
-    ~IKeySim() {
-        if (handle != nullptr) dlclose(handle);
+struct IKeySim : test::SimModule {
+    IKeySim() : SimModule("iKeyAPI") {
+        bind(configure, "simConfigure");
+        bind(busy, "simBusy");
+        bind(lie, "simLie");
+        bind(capacity, "simCapacity");
+        bind(verifies, "simVerifies");
+        bind(last_binary, "simLastBinaryPin");
+        bind(deleted, "simDeletedContents");
+        bind(open_contexts, "simOpenContexts");
     }
     bool ok() const {
         return configure && busy && lie && capacity && verifies && last_binary && deleted &&
@@ -58,7 +48,6 @@ struct IKeySim {
         deleted(out.data(), out.size());
         return out;
     }
-    void* handle;
     void (*configure)(const char*, const char*, const unsigned char*) = nullptr;
     void (*busy)(int) = nullptr;
     void (*lie)(std::uint32_t, std::uint32_t) = nullptr;

@@ -23,10 +23,7 @@ using test::file_bytes;
 using test::put_file;
 namespace fs = std::filesystem;
 
-struct BioFree {
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
+using test::BioPtr;
 
 const char* g_pin = "1234";
 int pin_cb(char* buf, int size, int, void*) {
@@ -61,15 +58,8 @@ class RuTokenTest : public ::testing::Test {
     }
 
     // 1 when the whole text was written.
-    int write(const char* path, const std::string& text) {
-        const int n = static_cast<int>(text.size());
-        return CADB_write_file_plain(path, text.data(), n) == n ? 1 : 0;
-    }
-    std::string read(const char* path) {
-        std::vector<char> buf(70000);
-        const int n = CADB_read_file_plain(path, buf.data(), static_cast<int>(buf.size()));
-        return n < 0 ? std::string("<fail>") : std::string(buf.data(), static_cast<std::size_t>(n));
-    }
+    int write(const char* path, const std::string& text) { return test::write_plain(path, text); }
+    std::string read(const char* path) { return test::read_plain(path, 70000); }
 
     test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
     test::Simulator sim_{"rtapilt"};

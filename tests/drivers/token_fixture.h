@@ -5,15 +5,18 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <openssl/bio.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "crypto/cadb/media_io.h"
 #include "platform/module.h"
 
 namespace cadb::test {
@@ -30,25 +33,64 @@ inline void put_file(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
 }
 
-// The controls a stand-in library exports besides the vendor entries.
-class Simulator {
+struct BioFree {
+    void operator()(BIO* b) const { BIO_free(b); }
+};
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+
+// 1 when the whole text was written to the path through the file layer.
+inline int write_plain(const char* path, const std::string& text) {
+    const int n = static_cast<int>(text.size());
+    return CADB_write_file_plain(path, text.data(), n) == n ? 1 : 0;
+}
+
+// What the file layer reads from the path into room bytes, or "<fail>".
+inline std::string read_plain(const char* path, std::size_t room) {
+    std::vector<char> buf(room);
+    const int n = CADB_read_file_plain(path, buf.data(), static_cast<int>(buf.size()));
+    return n < 0 ? std::string("<fail>") : std::string(buf.data(), static_cast<std::size_t>(n));
+}
+
+// Writes the text and reads it back, rounds times; true when every round
+// gave the text back.
+inline bool plain_rounds(const char* path, const std::string& text, int rounds) {
+    for (int round = 0; round < rounds; ++round)
+        if (write_plain(path, text) != 1 || read_plain(path, 1000) != text) return false;
+    return true;
+}
+
+// A stand-in library opened for its controls, closed afterwards.
+class SimModule {
   public:
-    explicit Simulator(const char* name)
+    explicit SimModule(const char* name)
         : handle_(dlopen((std::string(CADB_TEST_MODULES_DIR) + "/lib" + name + ".so").c_str(),
-                         RTLD_NOW)) {
-        if (handle_ == nullptr) return;
-        configure =
-            reinterpret_cast<void (*)(const char*, const char*)>(dlsym(handle_, "simConfigure"));
-        logins = reinterpret_cast<int (*)()>(dlsym(handle_, "simLogins"));
-        lie = reinterpret_cast<void (*)(std::uint32_t, std::uint32_t)>(dlsym(handle_, "simLie"));
-        deleted = reinterpret_cast<std::size_t (*)(unsigned char*, std::size_t)>(
-            dlsym(handle_, "simDeletedContents"));
-    }
-    ~Simulator() {
+                         RTLD_NOW)) {}
+    ~SimModule() {
         if (handle_ != nullptr) dlclose(handle_);
     }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
+    SimModule(const SimModule&) = delete;
+    SimModule& operator=(const SimModule&) = delete;
+
+  protected:
+    // The entry, or null without the library or the entry.
+    template <class F>
+    void bind(F& fn, const char* entry) const {
+        fn = handle_ != nullptr ? reinterpret_cast<F>(dlsym(handle_, entry)) : nullptr;
+    }
+
+  private:
+    void* handle_;
+};
+
+// The controls a stand-in library exports besides the vendor entries.
+class Simulator : public SimModule {
+  public:
+    explicit Simulator(const char* name) : SimModule(name) {
+        bind(configure, "simConfigure");
+        bind(logins, "simLogins");
+        bind(lie, "simLie");
+        bind(deleted, "simDeletedContents");
+    }
     bool ok() const { return configure && logins && lie && deleted; }
 
     std::vector<unsigned char> deleted_contents() const {
@@ -61,9 +103,6 @@ class Simulator {
     int (*logins)() = nullptr;
     void (*lie)(std::uint32_t, std::uint32_t) = nullptr;
     std::size_t (*deleted)(unsigned char*, std::size_t) = nullptr;
-
-  private:
-    void* handle_;
 };
 
 class ScopedModulePath {

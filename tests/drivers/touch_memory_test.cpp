@@ -26,30 +26,21 @@ namespace {
 namespace fs = std::filesystem;
 using test::file_bytes;
 using test::put_file;
+using test::BioPtr;
 
-struct BioFree {
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-
-struct IbfsSim {
-    IbfsSim() : handle(dlopen(CADB_TEST_MODULES_DIR "/libibfs32.so", RTLD_NOW)) {
-        if (handle == nullptr) return;
-        configure = reinterpret_cast<void (*)(const char*)>(dlsym(handle, "simConfigure"));
-        busy = reinterpret_cast<void (*)(int)>(dlsym(handle, "simBusy"));
-        lie = reinterpret_cast<void (*)(short)>(dlsym(handle, "simLie"));
-        capacity = reinterpret_cast<void (*)(std::uint64_t)>(dlsym(handle, "simCapacity"));
-        fail_job = reinterpret_cast<void (*)(int)>(dlsym(handle, "simFailJob"));
-        setups = reinterpret_cast<int (*)()>(dlsym(handle, "simSetups"));
-        open_sessions = reinterpret_cast<int (*)()>(dlsym(handle, "simOpenSessions"));
-    }
-    ~IbfsSim() {
-        if (handle != nullptr) dlclose(handle);
+struct IbfsSim : test::SimModule {
+    IbfsSim() : SimModule("ibfs32") {
+        bind(configure, "simConfigure");
+        bind(busy, "simBusy");
+        bind(lie, "simLie");
+        bind(capacity, "simCapacity");
+        bind(fail_job, "simFailJob");
+        bind(setups, "simSetups");
+        bind(open_sessions, "simOpenSessions");
     }
     bool ok() const {
         return configure && busy && lie && capacity && fail_job && setups && open_sessions;
     }
-    void* handle;
     void (*configure)(const char*) = nullptr;
     void (*busy)(int) = nullptr;
     void (*lie)(short) = nullptr;
@@ -87,15 +78,8 @@ class TouchMemoryTest : public ::testing::Test {
         ERR_clear_error();
     }
     fs::path button(const char* port = "COM3") const { return root_.path() / port / "button"; }
-    int write(const char* path, const std::string& text) {
-        const int n = static_cast<int>(text.size());
-        return CADB_write_file_plain(path, text.data(), n) == n ? 1 : 0;
-    }
-    std::string read(const char* path) {
-        std::vector<char> buf(10000);
-        const int n = CADB_read_file_plain(path, buf.data(), static_cast<int>(buf.size()));
-        return n < 0 ? std::string("<fail>") : std::string(buf.data(), static_cast<std::size_t>(n));
-    }
+    int write(const char* path, const std::string& text) { return test::write_plain(path, text); }
+    std::string read(const char* path) { return test::read_plain(path, 10000); }
 
     test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
     IbfsSim sim_;
@@ -256,16 +240,7 @@ TEST_F(TouchMemoryTest, ThreadsShareTheButton) {
             char path[32];
             std::snprintf(path, sizeof path, "iButton:\\thr\\f%d.001", t);
             const std::string text(50 + t * 31, static_cast<char>('a' + t));
-            int ok = 1;
-            for (int round = 0; round < 8 && ok; ++round) {
-                ok = CADB_write_file_plain(path, text.data(), static_cast<int>(text.size())) ==
-                     static_cast<int>(text.size());
-                std::vector<char> buf(1000);
-                const int n = CADB_read_file_plain(path, buf.data(), 1000);
-                ok = ok && n == static_cast<int>(text.size()) &&
-                     std::string(buf.data(), static_cast<std::size_t>(n)) == text;
-            }
-            results[static_cast<std::size_t>(t)] = ok;
+            results[static_cast<std::size_t>(t)] = test::plain_rounds(path, text, 8) ? 1 : 0;
         });
     }
     for (auto& th : threads) th.join();
