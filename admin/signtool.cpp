@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "crypto/core/err.h"
+#include "crypto/x509v3/ext_print.h"
 
 namespace cadb {
 
@@ -98,6 +99,20 @@ char* i2s_SUBJECT_SIGN_TOOL(const X509V3_EXT_METHOD* /*method*/, const ASN1_UTF8
 
 namespace {
 
+// The subject's tool as its text at the indent, no line break.
+int print_subject_tool(const X509V3_EXT_METHOD*, const void* value, BIO* out, int indent) {
+    if (value == nullptr || out == nullptr) return 0;
+    char* text = i2s_SUBJECT_SIGN_TOOL(nullptr, static_cast<const ASN1_UTF8STRING*>(value));
+    const int ok = BIO_printf(out, "%*s%s", indent, "", text != nullptr ? text : "") >= 0;
+    OPENSSL_free(text);
+    return ok ? 1 : 0;
+}
+
+int print_issuer_tool(const X509V3_EXT_METHOD* method, const void* value, BIO* out, int indent) {
+    return ISSUER_SIGN_TOOL_print(method, static_cast<const ISSUER_SIGN_TOOL*>(value), out,
+                                  indent);
+}
+
 int nid_of(const char* oid, const char* sn, const char* ln) {
     int nid = ::OBJ_txt2nid(oid);
     if (nid == NID_undef) nid = ::OBJ_create(oid, sn, ln);
@@ -117,7 +132,13 @@ int SIGNTOOL_issuer_nid() {
 }
 
 int SIGNTOOL_add_extensions() {
-    return SIGNTOOL_subject_nid() != NID_undef && SIGNTOOL_issuer_nid() != NID_undef ? 1 : 0;
+    if (SIGNTOOL_subject_nid() == NID_undef || SIGNTOOL_issuer_nid() == NID_undef) return 0;
+    // The extension printer of the library shows both the program's way.
+    const int subject =
+        X509V3_EXT_add_printer(SIGNTOOL_subject_nid(), ASN1_UTF8STRING_it, print_subject_tool);
+    const int issuer =
+        X509V3_EXT_add_printer(SIGNTOOL_issuer_nid(), ISSUER_SIGN_TOOL_it, print_issuer_tool);
+    return subject && issuer ? 1 : 0;
 }
 
 int SIGNTOOL_print_extension(BIO* out, X509_EXTENSION* ext, int indent) {
@@ -132,11 +153,9 @@ int SIGNTOOL_print_extension(BIO* out, X509_EXTENSION* ext, int indent) {
             ERR_move_openssl_errors(ERR_LIB_X509V3_, X509V3_F_S2I_SUBJECT_SIGN_TOOL);
             return 0;
         }
-        char* text = i2s_SUBJECT_SIGN_TOOL(nullptr, s);
-        const int ok = BIO_printf(out, "%*s%s", indent, "", text != nullptr ? text : "") >= 0;
-        OPENSSL_free(text);
+        const int ok = print_subject_tool(nullptr, s, out, indent);
         ASN1_UTF8STRING_free(s);
-        return ok ? 1 : 0;
+        return ok;
     }
     if (nid != NID_undef && nid == SIGNTOOL_issuer_nid()) {
         ISSUER_SIGN_TOOL* v = d2i_ISSUER_SIGN_TOOL(nullptr, &p, len);

@@ -4,7 +4,8 @@
 // (1.2.643.100.112, a SEQUENCE of four UTF8Strings). libcrypto knows both
 // objects and prints them its own way; the program prints them with the
 // printers here. libcrypto exports functions of several of these names:
-// call them as cadb::....
+// call them as cadb::.... At start-up the program adds its printers to the
+// library's extension printer (cadb::X509V3_EXT_print).
 #pragma once
 
 #include <openssl/asn1t.h>

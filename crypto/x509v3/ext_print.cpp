@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
+#include <vector>
 
 #include "crypto/cadb/name_print.h"
 #include "crypto/cadb/name_text.h"
@@ -390,7 +392,7 @@ int DELTA_CRL_print(const X509V3_EXT_METHOD*, const ASN1_INTEGER* v, BIO* out, i
 
 namespace {
 
-using Printer = int (*)(const X509V3_EXT_METHOD*, const void*, BIO*, int);
+using Printer = X509V3_EXT_PRINTER;
 
 struct OwnPrinter {
     int nid;  // the library's number
@@ -430,11 +432,56 @@ const OwnPrinter* own_printer(int nid) {
     return nullptr;
 }
 
+// Printers added at run time, under libcrypto's numbers. Printing reads
+// the table while start-up may still add to it.
+struct AddedPrinters {
+    std::shared_mutex lock;
+    std::vector<OwnPrinter> printers;
+};
+
+AddedPrinters& added() {
+    static AddedPrinters table;
+    return table;
+}
+
+bool added_printer(int openssl_nid, OwnPrinter& out) {
+    if (openssl_nid == NID_undef) return false;
+    AddedPrinters& t = added();
+    std::shared_lock<std::shared_mutex> g(t.lock);
+    for (const OwnPrinter& p : t.printers) {
+        if (p.nid != openssl_nid) continue;
+        out = p;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+int X509V3_EXT_add_printer(int openssl_nid, const ASN1_ITEM* (*item)(), X509V3_EXT_PRINTER print) {
+    if (openssl_nid == NID_undef || item == nullptr || print == nullptr) return 0;
+    AddedPrinters& t = added();
+    std::unique_lock<std::shared_mutex> g(t.lock);
+    for (OwnPrinter& p : t.printers) {
+        if (p.nid != openssl_nid) continue;
+        p.item = item;
+        p.print = print;
+        return 1;
+    }
+    try {
+        t.printers.push_back({openssl_nid, item, print});
+    } catch (...) {
+        return 0;
+    }
+    return 1;
+}
 
 int X509V3_EXT_print(BIO* out, X509_EXTENSION* ext, unsigned long flag, int indent) {
     if (out == nullptr || ext == nullptr) return 0;
-    const OwnPrinter* own = own_printer(cadb::OBJ_obj2nid(X509_EXTENSION_get_object(ext)));
+    const ASN1_OBJECT* object = X509_EXTENSION_get_object(ext);
+    const OwnPrinter* own = own_printer(cadb::OBJ_obj2nid(object));
+    OwnPrinter found{};
+    if (own == nullptr && added_printer(::OBJ_obj2nid(object), found)) own = &found;
     if (own == nullptr) return ::X509V3_EXT_print(out, ext, flag, indent);
     const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(ext);
     const unsigned char* p = ASN1_STRING_get0_data(data);

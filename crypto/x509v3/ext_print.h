@@ -52,8 +52,20 @@ int CRL_NUMBER_print(const X509V3_EXT_METHOD* method, const ASN1_INTEGER* value,
 int DELTA_CRL_print(const X509V3_EXT_METHOD* method, const ASN1_INTEGER* value, BIO* out,
                     int indent);
 
+// A printer of one extension's decoded value, as the library's own.
+using X509V3_EXT_PRINTER = int (*)(const X509V3_EXT_METHOD* method, const void* value, BIO* out,
+                                   int indent);
+
+// Adds a printer for the extension of libcrypto's number openssl_nid, its
+// value decoded with item: a build that knows extensions of its own (the
+// token administration program's sign-tool extensions) has them printed by
+// X509V3_EXT_print below in place of libcrypto's printer. The library's own
+// printers come first; a second printer for one number replaces the first.
+// 1/0.
+int X509V3_EXT_add_printer(int openssl_nid, const ASN1_ITEM* (*item)(), X509V3_EXT_PRINTER print);
+
 // Prints an extension's value: the library's printer when it has one for
-// the extension, else libcrypto's. flag and indent as libcrypto's printer
+// the extension, then a printer added above, else libcrypto's. flag and indent as libcrypto's printer
 // takes them. 1, 0 on failure, -1 when nobody knows the extension (as
 // libcrypto's). libcrypto exports a function of this name: call this one as
 // cadb::X509V3_EXT_print.

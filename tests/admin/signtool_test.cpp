@@ -7,10 +7,12 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "admin/signtool.h"
 #include "crypto/core/err.h"
+#include "crypto/x509v3/ext_print.h"
 
 namespace cadb {
 namespace {
@@ -208,6 +210,80 @@ TEST(SignToolExtensions, PrintedThroughTheProgramsPrinters) {
     ext = extension(NID_basic_constraints, {0x30, 0x00});
     EXPECT_EQ(print_ext(ext, 0, &result), "");
     EXPECT_EQ(result, -1);
+    X509_EXTENSION_free(ext);
+    ERR_clear_error();
+}
+
+// Through the library's extension printer, as certificate texts print
+// extensions.
+std::string library_print(X509_EXTENSION* ext, int indent, int* result) {
+    BIO* mem = BIO_new(BIO_s_mem());
+    *result = cadb::X509V3_EXT_print(mem, ext, 0, indent);
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(mem, &data);
+    std::string s(data, static_cast<std::size_t>(n));
+    BIO_free(mem);
+    return s;
+}
+
+X509_EXTENSION* subject_extension(const char* text) {
+    ASN1_UTF8STRING* s = utf8(text);
+    unsigned char* der = nullptr;
+    const int n = i2d_ASN1_UTF8STRING(s, &der);
+    X509_EXTENSION* ext = extension(NID_subjectSignTool, {der, der + n});
+    OPENSSL_free(der);
+    ASN1_UTF8STRING_free(s);
+    return ext;
+}
+
+TEST(SignToolExtensions, TheLibrarysExtensionPrinterUsesTheProgramsPrinters) {
+    ASSERT_EQ(SIGNTOOL_add_extensions(), 1);
+    X509_EXTENSION* ext = subject_extension("Tool 1.0");
+    int result = 0;
+    EXPECT_EQ(library_print(ext, 3, &result), "   Tool 1.0");
+    EXPECT_EQ(result, 1);
+    X509_EXTENSION_free(ext);
+
+    ISSUER_SIGN_TOOL* v = ISSUER_SIGN_TOOL_new();
+    set(v->sign_tool, kSignTool);
+    set(v->ca_tool, kCaTool);
+    ext = extension(NID_issuerSignTool, der_of(v));
+    ISSUER_SIGN_TOOL_free(v);
+    EXPECT_EQ(library_print(ext, 2, &result), std::string("  signTool: ") + kSignTool +
+                                                  "\n  cATool: " + kCaTool +
+                                                  "\n  signToolCert: \n  cAToolCert: \n");
+    EXPECT_EQ(result, 1);
+    X509_EXTENSION_free(ext);
+
+    // A value that does not decode whole is not printed.
+    ext = extension(NID_issuerSignTool, {0x30, 0x01, 0x00});
+    EXPECT_EQ(library_print(ext, 0, &result), "");
+    EXPECT_EQ(result, 0);
+    X509_EXTENSION_free(ext);
+
+    // Refused registrations change nothing.
+    EXPECT_EQ(X509V3_EXT_add_printer(NID_undef, ASN1_UTF8STRING_it, nullptr), 0);
+    EXPECT_EQ(X509V3_EXT_add_printer(NID_subjectSignTool, nullptr, nullptr), 0);
+    ERR_clear_error();
+}
+
+TEST(SignToolExtensions, PrintingGoesOnWhilePrintersAreAdded) {
+    ASSERT_EQ(SIGNTOOL_add_extensions(), 1);
+    X509_EXTENSION* ext = subject_extension("concurrent");
+    std::vector<std::thread> threads;
+    std::vector<int> good(4, 1);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                int result = 0;
+                if (library_print(ext, 1, &result) != " concurrent" || result != 1) good[t] = 0;
+            }
+        });
+    threads.emplace_back([] {
+        for (int i = 0; i < 200; ++i) SIGNTOOL_add_extensions();
+    });
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(good, std::vector<int>(4, 1));
     X509_EXTENSION_free(ext);
     ERR_clear_error();
 }
