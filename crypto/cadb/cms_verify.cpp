@@ -51,9 +51,9 @@ bool names(X509* x, const X509_NAME* issuer, const ASN1_INTEGER* serial) {
 }
 
 // A certificate of the store by issuer and serial, with a new reference:
-// the store's own objects, then its in-memory lookups. X509_STORE_add_lookup
-// hands back the store's lookup of a method when it has one; a store without
-// one gains an empty lookup that serves nothing.
+// the store's own objects, then its in-memory lookups (every one of them,
+// also a certificate store's second lookup of one method), without adding a
+// lookup to a store other threads may be using.
 X509* store_lookup(X509_STORE* store, const X509_NAME* issuer, const ASN1_INTEGER* serial) {
     std::lock_guard<std::recursive_mutex> guard(CRYPTO_get_lock(CRYPTO_LOCK_CERT_STORE));
     X509* found = nullptr;
@@ -65,12 +65,10 @@ X509* store_lookup(X509_STORE* store, const X509_NAME* issuer, const ASN1_INTEGE
         }
         X509_STORE_unlock(store);
     }
-    for (X509_LOOKUP_METHOD* m : {X509_LOOKUP_trusted(), X509_LOOKUP_local()}) {
-        if (found != nullptr) break;
-        X509_LOOKUP* lookup = X509_STORE_add_lookup(store, m);
+    if (found == nullptr) {
         STACK_OF(X509)* out = sk_X509_new_null();
-        if (lookup != nullptr && out != nullptr &&
-            X509_LOOKUP_local_certs_by_issuer_serial(lookup, issuer, serial, out, 0) > 0)
+        if (out != nullptr &&
+            X509_STORE_local_certs_by_issuer_serial(store, issuer, serial, out, 0) > 0)
             found = sk_X509_shift(out);
         sk_X509_pop_free(out, X509_free);
     }

@@ -1,7 +1,9 @@
 #include "crypto/cadb/lookup_local.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/fingerprint.h"
@@ -146,6 +148,39 @@ X509_LOOKUP_METHOD* make_method(const char* name) {
     return m;
 }
 
+// The in-memory lookups of one store that hold certificates, kept in the
+// store's extra data (guarded by lock 11): libcrypto lists no store's
+// lookups, and asking the store for a lookup of a method adds one when it
+// has none. The lookups go with the store, before this list.
+using LookupList = std::vector<X509_LOOKUP*>;
+
+int lookup_list_index() {
+    static const int index = X509_STORE_get_ex_new_index(
+        0, nullptr, nullptr, nullptr, [](void*, void* ptr, CRYPTO_EX_DATA*, int, long, void*) {
+            delete static_cast<LookupList*>(ptr);
+        });
+    return index;
+}
+
+// Files the lookup in its store's list; false without memory.
+bool remember_lookup(X509_LOOKUP* lookup) {
+    X509_STORE* store = X509_LOOKUP_get_store(lookup);
+    if (store == nullptr || lookup_list_index() < 0) return true;
+    LockGuard lock(CRYPTO_LOCK_CERT_STORE);
+    auto* list = static_cast<LookupList*>(X509_STORE_get_ex_data(store, lookup_list_index()));
+    try {
+        if (list == nullptr) {
+            auto made = std::make_unique<LookupList>();
+            if (!X509_STORE_set_ex_data(store, lookup_list_index(), made.get())) return false;
+            list = made.release();
+        }
+        if (std::find(list->begin(), list->end(), lookup) == list->end()) list->push_back(lookup);
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
 // Pushes x with a new reference; false on failure.
 bool push_cert(STACK_OF(X509) * out, X509* x) {
     if (!X509_up_ref(x)) return false;
@@ -189,9 +224,27 @@ X509_LOOKUP_METHOD* X509_LOOKUP_trusted() {
 
 int X509_LOOKUP_local_add_cert(X509_LOOKUP* lookup, X509* x) {
     LocalStore* s = store_of(lookup);
-    if (s == nullptr || x == nullptr) return 0;
+    if (s == nullptr || x == nullptr || !remember_lookup(lookup)) return 0;
     LockGuard lock(CRYPTO_LOCK_X509);
     return push_cert(s->certs, x) ? 1 : 0;
+}
+
+int X509_STORE_local_certs_by_issuer_serial(X509_STORE* store, const X509_NAME* issuer,
+                                            const ASN1_INTEGER* serial, STACK_OF(X509) * out,
+                                            int all) {
+    if (store == nullptr || issuer == nullptr || serial == nullptr || out == nullptr) return -1;
+    if (lookup_list_index() < 0) return -1;
+    LockGuard lock(CRYPTO_LOCK_CERT_STORE);
+    const auto* list =
+        static_cast<const LookupList*>(X509_STORE_get_ex_data(store, lookup_list_index()));
+    int n = 0;
+    for (std::size_t i = 0; list != nullptr && i < list->size() && (all || n == 0); ++i) {
+        const int got = X509_LOOKUP_local_certs_by_issuer_serial((*list)[i], issuer, serial, out,
+                                                                 all);
+        if (got < 0) return -1;
+        n += got;
+    }
+    return n;
 }
 
 int X509_LOOKUP_local_add_crl(X509_LOOKUP* lookup, X509_CRL* crl) {

@@ -33,6 +33,12 @@ int X509_LOOKUP_local_certs_by_subject(X509_LOOKUP* lookup, const X509_NAME* nam
 int X509_LOOKUP_local_certs_by_issuer_serial(X509_LOOKUP* lookup, const X509_NAME* issuer,
                                              const ASN1_INTEGER* serial, STACK_OF(X509) * out,
                                              int all);
+// Certificates with that issuer and serial number in every in-memory lookup
+// of the store that was given a certificate, in the order they were given
+// their first; without all the first match ends the search.
+int X509_STORE_local_certs_by_issuer_serial(X509_STORE* store, const X509_NAME* issuer,
+                                            const ASN1_INTEGER* serial, STACK_OF(X509) * out,
+                                            int all);
 // Certificates whose key fingerprint (FINGER_PRINT_get) equals the bytes.
 int X509_LOOKUP_local_certs_by_fingerprint(X509_LOOKUP* lookup, const unsigned char* bytes, int len,
                                            STACK_OF(X509) * out, int all);

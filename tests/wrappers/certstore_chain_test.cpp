@@ -2,7 +2,8 @@
 // root under "trusted", the intermediate under "untrusted", the library
 // store itself empty; a missing or wrong issuer fails with the verification
 // error of its level; many threads verify against one store while
-// certificates are still being put into it.
+// certificates are still being put into it; a signer whose certificate the
+// message does not carry is found in the store's second lookup of a method.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/lookup_local.h"
 #include "tests/cert/chain_util.h"
+#include "tests/cms/cms_util.h"
 #include "wrappers/tcertstore.h"
 
 namespace cadb {
@@ -155,6 +157,30 @@ TEST_F(CertStoreChain, ManyThreadsVerifyWhileCertificatesArePut) {
                   f.untrusted->lookup(), X509_get_subject_name(chain_->leaf.get()), found, 1),
               12);
     sk_X509_pop_free(found, X509_free);
+    ERR_clear_error();
+}
+
+class CertStoreSigner : public test::CmsTest {};
+
+TEST_F(CertStoreSigner, FoundInTheSecondLookupOfOneMethod) {
+    const test::Bytes msg = test::sign(pki(), {&pki().gost2001}, test::text("signed"));
+    TRef<TCertStore> store = make_ref<TCertStore>();
+    TCertStoreEntry* trusted = store->addLookup(X509_LOOKUP_local(), "trusted", 1);
+    TCertStoreEntry* untrusted = store->addLookup(X509_LOOKUP_local(), "untrusted", 0);
+    ASSERT_TRUE(trusted->addCertificate(store->keep(TCertificate(pki().root.get()))));
+    ASSERT_TRUE(untrusted->addCertificate(store->keep(TCertificate(pki().inter.get()))));
+    // The message's own certificates are not looked at: the signer is only
+    // under "untrusted".
+    CmsPtr ignoring = test::reader(msg, CMS_OPT_IGNORE_CERTS);
+    ASSERT_EQ(CMS_get_type(ignoring.get()), 22);
+    ASSERT_EQ(CMS_verify(ignoring.get(), store->get(), nullptr, 0), 1);
+    EXPECT_EQ(test::results(ignoring.get()), (std::vector<std::pair<int, int>>{{-1, -1}}));
+
+    ASSERT_TRUE(untrusted->addCertificate(store->keep(TCertificate(pki().gost2001.cert.get()))));
+    CmsPtr c = test::reader(msg, CMS_OPT_IGNORE_CERTS);
+    ASSERT_EQ(CMS_get_type(c.get()), 22);
+    ASSERT_EQ(CMS_verify(c.get(), store->get(), nullptr, 0), 1);
+    EXPECT_EQ(test::results(c.get()), (std::vector<std::pair<int, int>>{{1, 1}}));
     ERR_clear_error();
 }
 
