@@ -165,14 +165,21 @@ X509_EXTENSION* extension(int nid, const std::vector<unsigned char>& der) {
     return ext;
 }
 
-std::string print_ext(X509_EXTENSION* ext, int indent, int* result) {
+// What print writes into a memory stream; its result in *result.
+template <class Print>
+std::string printed_by(Print print, int* result) {
     BIO* mem = BIO_new(BIO_s_mem());
-    *result = SIGNTOOL_print_extension(mem, ext, indent);
+    *result = print(mem);
     char* data = nullptr;
     const long n = BIO_get_mem_data(mem, &data);
     std::string s(data, static_cast<std::size_t>(n));
     BIO_free(mem);
     return s;
+}
+
+std::string print_ext(X509_EXTENSION* ext, int indent, int* result) {
+    return printed_by([&](BIO* out) { return SIGNTOOL_print_extension(out, ext, indent); },
+                      result);
 }
 
 TEST(SignToolExtensions, PrintedThroughTheProgramsPrinters) {
@@ -217,13 +224,8 @@ TEST(SignToolExtensions, PrintedThroughTheProgramsPrinters) {
 // Through the library's extension printer, as certificate texts print
 // extensions.
 std::string library_print(X509_EXTENSION* ext, int indent, int* result) {
-    BIO* mem = BIO_new(BIO_s_mem());
-    *result = cadb::X509V3_EXT_print(mem, ext, 0, indent);
-    char* data = nullptr;
-    const long n = BIO_get_mem_data(mem, &data);
-    std::string s(data, static_cast<std::size_t>(n));
-    BIO_free(mem);
-    return s;
+    return printed_by([&](BIO* out) { return cadb::X509V3_EXT_print(out, ext, 0, indent); },
+                      result);
 }
 
 X509_EXTENSION* subject_extension(const char* text) {

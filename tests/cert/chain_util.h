@@ -47,6 +47,21 @@ struct Chain {
     }
 };
 
+// Tests sharing one chain, made once per suite.
+class ChainSuite : public KeyTest {
+  protected:
+    static void SetUpTestSuite() {
+        KeyTest::SetUpTestSuite();
+        chain_ = new Chain;
+    }
+    static void TearDownTestSuite() {
+        delete chain_;
+        chain_ = nullptr;
+        KeyTest::TearDownTestSuite();
+    }
+    static inline Chain* chain_ = nullptr;
+};
+
 // Owners of the record stacks CERT_verify takes.
 struct CertStack {
     STACK_OF(CERT)* sk = sk_CERT_new_null();

@@ -15,17 +15,8 @@ using test::kDay;
 using test::kLeafSerial;
 using Codes = std::vector<int>;
 
-class ChainVerify : public test::KeyTest {
+class ChainVerify : public test::ChainSuite {
   protected:
-    static void SetUpTestSuite() {
-        test::KeyTest::SetUpTestSuite();
-        chain_ = new test::Chain;
-    }
-    static void TearDownTestSuite() {
-        delete chain_;
-        chain_ = nullptr;
-        test::KeyTest::TearDownTestSuite();
-    }
     void SetUp() override {
         leaf_.reset(CERT_split(chain_->leaf.get()));
         untrusted_.add(chain_->inter.get());
@@ -38,13 +29,10 @@ class ChainVerify : public test::KeyTest {
     const CERT* inter() const { return leaf_->issuer_cert; }
     const CERT* root() const { return leaf_->issuer_cert ? leaf_->issuer_cert->issuer_cert : nullptr; }
 
-    static test::Chain* chain_;
     test::CertPtr leaf_;
     test::CertStack untrusted_;
     test::StorePtr store_;
 };
-
-test::Chain* ChainVerify::chain_ = nullptr;
 
 TEST_F(ChainVerify, GoodChainWithACrlAtEveryLevelPasses) {
     test::CrlStack crls;

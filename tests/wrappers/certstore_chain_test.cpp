@@ -23,17 +23,8 @@ namespace {
 using Codes = std::vector<int>;
 using test::codes;
 
-class CertStoreChain : public test::KeyTest {
+class CertStoreChain : public test::ChainSuite {
   protected:
-    static void SetUpTestSuite() {
-        test::KeyTest::SetUpTestSuite();
-        chain_ = new test::Chain;
-    }
-    static void TearDownTestSuite() {
-        delete chain_;
-        chain_ = nullptr;
-        test::KeyTest::TearDownTestSuite();
-    }
     void SetUp() override {
         crls_.add(chain_->root_crl().get());
         crls_.add(chain_->inter_crl().get());
@@ -55,11 +46,8 @@ class CertStoreChain : public test::KeyTest {
         return CERT_verify(leaf, store.get(), nullptr, crls_.sk, nullptr, 0);
     }
 
-    static test::Chain* chain_;
     test::CrlStack crls_;
 };
-
-test::Chain* CertStoreChain::chain_ = nullptr;
 
 TEST_F(CertStoreChain, RootTrustedAndIntermediateUntrustedVerifyTheLeaf) {
     Filled f;
