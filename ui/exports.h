@@ -58,6 +58,10 @@ GORGET_EXPORT std::int32_t rndInitCBK(gorget::KeySeedFn seed);
 GORGET_EXPORT std::int32_t rndInitCBK_Vambrace32(gorget::RegisterFn register_routine,
                                                  gorget::EventSeedFn seed);
 GORGET_EXPORT std::int32_t acceptPKCS7CBK(char** texts, std::int32_t count, char** file_names);
+// A message box without owner (the owner window is not looked at); the
+// button pressed: IDOK, IDCANCEL, IDRETRY, IDYES or IDNO.
+GORGET_EXPORT std::int32_t MessageBoxA(void* owner, const char* text, const char* caption,
+                                       std::uint32_t type);
 // The save-file picker without owner (platform/save_dialog.h, SaveFileEntry).
 GORGET_EXPORT std::int32_t GorgetSaveFileA(const char* title, const char* filter,
                                            std::int32_t filter_index,

@@ -123,6 +123,13 @@ int show_box(GtkWindow* owner, const std::string& text, const std::string& capti
         case MB_RETRYCANCEL:
             gtk_dialog_add_buttons(GTK_DIALOG(box), "Повтор", IDRETRY, "Отмена", IDCANCEL, nullptr);
             break;
+        case MB_OKCANCEL:
+            gtk_dialog_add_buttons(GTK_DIALOG(box), "OK", IDOK, "Отмена", IDCANCEL, nullptr);
+            break;
+        case MB_YESNOCANCEL:
+            gtk_dialog_add_buttons(GTK_DIALOG(box), "Да", IDYES, "Нет", IDNO, "Отмена", IDCANCEL,
+                                   nullptr);
+            break;
         default:
             gtk_dialog_add_buttons(GTK_DIALOG(box), "OK", IDOK, nullptr);
     }

@@ -30,6 +30,8 @@ int message_box_cancel_result(unsigned type) {
     switch (type & 0xF) {
         case MB_YESNO:
             return IDNO;
+        case MB_OKCANCEL:
+        case MB_YESNOCANCEL:
         case MB_RETRYCANCEL:
             return IDCANCEL;
         default:

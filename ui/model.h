@@ -19,6 +19,8 @@ enum : int { IDOK = 1, IDCANCEL = 2, IDRETRY = 4, IDYES = 6, IDNO = 7 };
 // button above.
 enum : unsigned {
     MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_YESNOCANCEL = 0x3,
     MB_RETRYCANCEL = 0x5,
     MB_YESNO = 0x4,
     MB_ICONSTOP = 0x10,

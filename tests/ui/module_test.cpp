@@ -14,6 +14,7 @@
 
 #include "tests/ui/ui_test_support.h"
 #include "ui/exports.h"
+#include "ui/model.h"
 
 namespace gorget::test {
 namespace {
@@ -45,44 +46,45 @@ class GorgetModule : public ::testing::Test {
     cadb::Module module_;
 };
 
-TEST_F(GorgetModule, ExportsTheCallbacksTheStringTableAndTheSavePickerOnly) {
-    for (const char* name : {"Init", "Free", "dirOperationCBK", "getPassCBK", "getPass_eTokenCBK",
-                             "getPass_ruTokenCBK", "getPass_pkcs11CBK", "getProgressCBK",
-                             "rndInitCBK", "rndInitCBK_Vambrace32", "getSShareCBK", "putPassCBK",
-                             "acceptPKCS7CBK", "devReqReady", "GorgetLoadString", "GorgetSaveFileA"})
-        EXPECT_NE(cadb::module_symbol(module_, name), nullptr) << name;
-    // Every function the library defines for others is one of its exports.
-    const std::set<std::string> exports{"Init",
-                                        "Free",
-                                        "dirOperationCBK",
-                                        "getPassCBK",
-                                        "getPass_eTokenCBK",
-                                        "getPass_ruTokenCBK",
-                                        "getPass_pkcs11CBK",
-                                        "getProgressCBK",
-                                        "rndInitCBK",
-                                        "rndInitCBK_Vambrace32",
-                                        "getSShareCBK",
-                                        "putPassCBK",
-                                        "acceptPKCS7CBK",
-                                        "devReqReady",
-                                        "GorgetLoadString",
-                                        "GorgetSaveFileA"};
+TEST_F(GorgetModule, ExportsTheCallbacksTheStringTableTheSavePickerAndTheMessageBoxOnly) {
+    const std::set<std::string> exports{
+        "Free",
+        "GorgetLoadString",
+        "GorgetSaveFileA",
+        "Init",
+        "MessageBoxA",
+        "acceptPKCS7CBK",
+        "devReqReady",
+        "dirOperationCBK",
+        "getPassCBK",
+        "getPass_eTokenCBK",
+        "getPass_pkcs11CBK",
+        "getPass_ruTokenCBK",
+        "getProgressCBK",
+        "getSShareCBK",
+        "putPassCBK",
+        "rndInitCBK",
+        "rndInitCBK_Vambrace32",
+    };
+    for (const std::string& name : exports)
+        EXPECT_NE(cadb::module_symbol(module_, name.c_str()), nullptr) << name;
+    // Every symbol the library defines for others, of any kind (functions,
+    // data, template instances, unique objects), is one of its exports.
     const std::string command =
         std::string("nm -D --defined-only ") + GORGET_MODULE_DIR + "/libGorgetA.so";
     FILE* nm = popen(command.c_str(), "r");
     ASSERT_NE(nm, nullptr);
-    char line[512];
-    int functions = 0;
+    char line[4096];
+    std::set<std::string> defined;
     while (std::fgets(line, sizeof line, nm) != nullptr) {
         char kind = 0;
-        char name[400] = {};
-        if (std::sscanf(line, "%*s %c %399s", &kind, name) != 2 || kind != 'T') continue;
-        ++functions;
-        EXPECT_TRUE(exports.count(name)) << name << " is visible";
+        char name[3000] = {};
+        if (std::sscanf(line, "%*s %c %2999s", &kind, name) != 2) continue;
+        defined.insert(name);
+        EXPECT_TRUE(exports.count(name)) << kind << " " << name << " is visible";
     }
     EXPECT_EQ(pclose(nm), 0);
-    EXPECT_EQ(functions, int(exports.size()));
+    EXPECT_EQ(defined, exports);
     using LoadString = std::int32_t (*)(std::uint32_t, char*, std::int32_t);
     char buf[64];
     const std::int32_t n = entry<LoadString>("GorgetLoadString")(39, buf, sizeof buf);
@@ -146,6 +148,40 @@ TEST_F(GorgetModule, WithoutADisplayEveryDialogCancelsAtOnce) {
     };
     EXPECT_EQ(promptly([&] { return entry<EventSeed>("rndInitCBK_Vambrace32")(keep, run); }), 0);
     EXPECT_EQ(registered, nullptr);
+}
+
+// The object layer's questions and notices come through MessageBoxA: with no
+// display each box gives its refusing button at once and the trace says
+// which box was not shown.
+TEST_F(GorgetModule, MessageBoxWithoutADisplayRefusesAndSaysSo) {
+    using Box = std::int32_t (*)(void*, const char*, const char*, std::uint32_t);
+    const Box box = entry<Box>("MessageBoxA");
+    ASSERT_NE(box, nullptr);
+    const std::string text = cp1251("Заменить хранилище?");
+    const std::string caption = cp1251("Внимание!");
+    const struct {
+        std::uint32_t type;
+        int answer;
+    } cases[] = {{MB_OK | MB_ICONINFORMATION, IDOK},
+                 {MB_OK | MB_ICONSTOP, IDOK},
+                 {MB_RETRYCANCEL | MB_ICONSTOP, IDCANCEL},
+                 {MB_YESNO | MB_ICONQUESTION, IDNO},
+                 {MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, IDNO},
+                 {MB_YESNO | MB_ICONEXCLAMATION, IDNO},
+                 {MB_OKCANCEL, IDCANCEL},
+                 {MB_YESNOCANCEL, IDCANCEL}};
+    for (const auto& c : cases) {
+        ::testing::internal::CaptureStderr();
+        const int answer =
+            promptly([&] { return box(nullptr, text.c_str(), caption.c_str(), c.type); });
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(answer, c.answer) << std::hex << c.type;
+        EXPECT_NE(said.find("Gorget: box \"Заменить хранилище?\" refused: no display"),
+                  std::string::npos)
+            << said;
+    }
+    // Null texts are empty texts.
+    EXPECT_EQ(promptly([&] { return box(nullptr, nullptr, nullptr, MB_YESNO); }), IDNO);
 }
 
 TEST(NoDisplay, AnUnopenableDisplayCancelsToo) {
