@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
@@ -77,9 +78,15 @@ void* from_pem(const unsigned char* data, long len, d2i_of_void* d2i, const char
 
 void* from_bare_base64(const unsigned char* data, long len, d2i_of_void* d2i, const char* label) {
     if (label == nullptr) return nullptr;
+    // Pasted text usually ends in a line break; a blank line before the
+    // footer would end the PEM body early.
+    std::string_view body(reinterpret_cast<const char*>(data), static_cast<std::size_t>(len));
+    const std::size_t first = body.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return nullptr;
+    body = body.substr(first, body.find_last_not_of(" \t\r\n") + 1 - first);
     std::string text = "-----BEGIN ";
     text.append(label).append("-----\n");
-    text.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(len));
+    text.append(body);
     text.append("\n-----END ").append(label).append("-----\n");
     return from_pem(reinterpret_cast<const unsigned char*>(text.data()),
                     static_cast<long>(text.size()), d2i, label);

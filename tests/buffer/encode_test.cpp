@@ -61,6 +61,16 @@ TEST(Encode, EveryFormRoundTrips) {
         ASSERT_TRUE(back) << form;
         EXPECT_EQ(X509_NAME_cmp(back.get(), name.get()), 0) << form;
     }
+    // Bare base64 as it is pasted: line breaks and blanks around it.
+    const std::string pasted = "\r\n " + std::string(reinterpret_cast<char*>(b64->data)) + "\n\r\n";
+    for (int form : {FORM_BASE64, FORM_ANY}) {
+        NamePtr back(static_cast<X509_NAME*>(
+                         form2x(reinterpret_cast<const unsigned char*>(pasted.data()),
+                                static_cast<long>(pasted.size()), form, kD2i, kLabel)),
+                     X509_NAME_free);
+        ASSERT_TRUE(back) << form;
+        EXPECT_EQ(X509_NAME_cmp(back.get(), name.get()), 0) << form;
+    }
     // A form names exactly one encoding.
     EXPECT_FALSE(decode(pem.get(), FORM_DER));
     EXPECT_FALSE(decode(der.get(), FORM_PEM));
