@@ -147,13 +147,19 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
     if (!p7) return false;
     out.type = PKCS7_type_nid(p7.get());
     if (out.type != NID_pkcs7_signed) return true;
-    BIO* chain = PKCS7_dataDecode(p7.get(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (chain == nullptr) return false;
-    // The digests are computed while the content passes through the chain.
-    unsigned char block[4096];
-    int n = 0;
-    while ((n = BIO_read(chain, block, sizeof block)) > 0)
-        out.content.insert(out.content.end(), block, block + n);
+    // A message without its content (the certificates-only answer, or one
+    // signed over content sent apart) is read for its signers alone.
+    out.detached = p7->detached != 0;
+    std::unique_ptr<BIO, decltype(&BIO_free_all)> chain(nullptr, BIO_free_all);
+    if (!out.detached) {
+        chain.reset(PKCS7_dataDecode(p7.get(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        if (!chain) return false;
+        // The digests are computed while the content passes through the chain.
+        unsigned char block[4096];
+        int n = 0;
+        while ((n = BIO_read(chain.get(), block, sizeof block)) > 0)
+            out.content.insert(out.content.end(), block, block + n);
+    }
     STACK_OF(X509)* certs = PKCS7_get_certificates(p7.get());
     STACK_OF(P7_SIGNER_INFO)* signers = PKCS7_get_signer_info(p7.get());
     for (int i = 0; i < sk_P7_SIGNER_INFO_num(signers); ++i) {
@@ -161,7 +167,8 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
         SignedResponse::Signer signer;
         X509* cert = signer_certificate(certs, si);
         signer.hasCertificate = cert != nullptr;
-        signer.verified = cert != nullptr && PKCS7_signatureVerify(chain, p7.get(), si, cert) == 1;
+        signer.verified = chain && cert != nullptr &&
+                          PKCS7_signatureVerify(chain.get(), p7.get(), si, cert) == 1;
         if (cert != nullptr) signer.subject = NameLine(X509_get_subject_name(cert));
         const ASN1_INTEGER* serial = nullptr;
         const X509_NAME* issuer = nullptr;
@@ -178,7 +185,6 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
         signer.issuer = NameLine(issuer);
         out.signers.push_back(std::move(signer));
     }
-    BIO_free_all(chain);
     return true;
 }
 
@@ -186,6 +192,9 @@ bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length) {
     SignedResponse response;
     if (!ReadSignedResponse(data, length, response) || response.type != NID_pkcs7_signed)
         return false;
+    // Without the content there is nothing the signatures could be checked
+    // over; the certificates are outside every signature anyway.
+    if (response.detached) return true;
     for (const auto& signer : response.signers)
         if (signer.hasCertificate && !signer.verified) return false;
     return true;

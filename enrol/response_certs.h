@@ -22,8 +22,10 @@ int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
 
 // True when every signer of the signed-data message whose certificate the
 // message carries verifies over the content; a message without signers
-// holds. False for bytes that are no signed-data message or whose content
-// cannot be read.
+// holds, and so does one without its content (certificates only, or signed
+// over content sent apart), which has nothing to check the signatures over.
+// False for bytes that are no signed-data message or whose content cannot be
+// read.
 bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length);
 
 // The flags a signed answer is checked with: a missing or expired CRL and a
@@ -47,11 +49,13 @@ struct SignedResponse {
         std::string subject;          // NameLine of the subject, with the certificate
     };
     int type = 0;                        // outer content type
-    std::vector<unsigned char> content;  // inner content, for signed data
+    bool detached = false;               // signed data without its content
+    std::vector<unsigned char> content;  // inner content, for attached signed data
     std::vector<Signer> signers;
 };
 
-// Reads the message in any form; for signed data its content and signers.
+// Reads the message in any form; for signed data its content and signers
+// (a message without its content has signers none of which is verified).
 // False for bytes that are no message or signed data whose content cannot
 // be read.
 bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedResponse& out);
