@@ -124,4 +124,8 @@ std::string WithTrailingSeparator(std::string path) {
     return path;
 }
 
+bool NamesNoFolder(std::string_view path) {
+    return path.find_first_not_of("\\/ \t") == std::string_view::npos;
+}
+
 }  // namespace cadb::enrol

@@ -36,4 +36,10 @@ std::optional<std::uint32_t> NextKeyFileNumber(const std::string& folder, std::i
 // when it ends in neither "\" nor "/".
 std::string WithTrailingSeparator(std::string path);
 
+// True for a path that names no folder of its own (empty, blanks, or only
+// separators): files "in" it would go to whatever directory the empty path
+// or the root resolves to, so no store or key is written, read or erased
+// there.
+bool NamesNoFolder(std::string_view path);
+
 }  // namespace cadb::enrol

@@ -39,6 +39,7 @@ HRESULT CQuillon::final_construct() {
 
 void CQuillon::restore_path_defaults() {
     container_name_ = u"a:\\";
+    container_name_null_ = false;
     default_pkey_path_ = u"a:\\keys";
     default_pkey_file_name_ = u"00000001.key";
 }
@@ -137,6 +138,7 @@ HRESULT CQuillon::get_ContainerName(BSTR* pVal) {
 HRESULT CQuillon::put_ContainerName(BSTR newVal) {
     log_line("CQuillon::put_ContainerName(newVal:[%s])", com::bstr_to_utf8(newVal).c_str());
     container_name_ = com::bstr_view(newVal);
+    container_name_null_ = newVal == nullptr;
     return S_OK;
 }
 
@@ -148,6 +150,7 @@ HRESULT CQuillon::get_DefaultPSEPath(BSTR* pVal) {
 
 HRESULT CQuillon::put_DefaultPSEPath(BSTR newVal) {
     container_name_ = com::bstr_view(newVal);
+    container_name_null_ = newVal == nullptr;
     return S_OK;
 }
 

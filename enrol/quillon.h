@@ -195,6 +195,7 @@ class CQuillon final
     std::u16string provider_name_ = u"ГОСТ Р 34.10-2001";
     std::int32_t use_existing_key_set_ = 0;
     std::u16string container_name_ = u"a:\\";
+    bool container_name_null_ = false;  // set to a null string: no name at all
     std::int32_t strong_encryption_ = 0;
     std::int32_t hash_alg_id_ = 176;
     std::int32_t use_internal_tid_ = 1;

@@ -79,8 +79,9 @@ void show_wrong_password() {
 HRESULT CQuillon::open_request_store(const char* member, TPSE& pse, bool& stopped) {
     stopped = false;
     TCADBInitializer& global = initializer();
+    // A null name is no name; an empty one is a name, of no folder.
     const std::optional<std::string> container =
-        container_name_.empty() ? std::nullopt : to_ansi(container_name_);
+        container_name_null_ ? std::nullopt : to_ansi(container_name_);
 
     if (use_existing_key_set_ != 0) {
         global.SetCreating(false);
@@ -92,8 +93,14 @@ HRESULT CQuillon::open_request_store(const char* member, TPSE& pse, bool& stoppe
         global.SetPSEPath(container->c_str());
         SetPasswordPrompt(QuillonString(IDS_PSE_PASSWORD));
         TRef<TRequestContainer> store = make_ref<TRequestContainer>();
-        (void)store->readFiles(global.GetPSEPath().c_str());
-        if (store->open() != 1) {
+        // An empty name is a name, of no store: nothing is read at the root.
+        const std::string path = global.GetPSEPath();
+        bool opened = false;
+        if (!NamesNoFolder(path)) {
+            (void)store->readFiles(path.c_str());
+            opened = store->open() == 1;
+        }
+        if (!opened) {
             log_line("%s()... Container Name is Empty or Broken ...Error!", member);
             return PrepareAlert(kContainerBad);
         }
@@ -111,6 +118,11 @@ HRESULT CQuillon::open_request_store(const char* member, TPSE& pse, bool& stoppe
         }
         SetPasswordPrompt(QuillonString(IDS_PSE_PASSWORD));
         const std::string path = global.GetPSEPath();
+        // No store is read or made where the path names no folder.
+        if (NamesNoFolder(path)) {
+            log_line("%s()... Vambrace Container is Bad ...Error!", member);
+            return PrepareAlert(kContainerBad);
+        }
         TRef<TRequestContainer> store = make_ref<TRequestContainer>();
         if (store->readFiles(path.c_str()) == 1) {
             if (store->open() != 1) {
@@ -137,6 +149,7 @@ HRESULT CQuillon::open_request_store(const char* member, TPSE& pse, bool& stoppe
         }
     }
     container_name_ = from_ansi(global.GetPSEPath());
+    container_name_null_ = false;
     return S_OK;
 }
 
@@ -148,6 +161,11 @@ HRESULT CQuillon::make_request_key(const char* member, const TPSE& pse, TPrivate
     loaded = use_existing_key_set_ != 0;
     key.setPSE(pse);
     if (loaded) {
+        if (NamesNoFolder(pkey_path)) {
+            log_line("%s()... Private Key Path [%s] names no folder ...Error!", member,
+                     pkey_path.c_str());
+            return PrepareAlert(kPrivateKeyFileReadError);
+        }
         const std::string folder = WithTrailingSeparator(pkey_path);
         const std::int32_t media = GetPSEMediaType(folder.c_str());
         const std::string key_path = folder + (pkey_name.empty() ? DefaultKeyFileName(media)
@@ -174,10 +192,11 @@ HRESULT CQuillon::make_request_key(const char* member, const TPSE& pse, TPrivate
     // New key files are PEM PKCS#8, as this road has always written them.
     key.setType(TPrivateKey::kSelectPEM, TPrivateKey::kFormPKCS8);
     const AlgorithmRow& row = AlgorithmTable[provider_index_];
-    // A key length outside the row's range (the object's default suits
-    // no RSA or DSA key) is taken as the row's smallest.
+    // A key length below the row's range (the object's default suits no RSA
+    // or DSA key) is taken as the row's smallest; one above it was refused
+    // before the store was opened.
     std::int32_t bits = key_length_;
-    if (bits < key_length_min(row) || bits > key_length_max(row)) {
+    if (bits < key_length_min(row)) {
         log_line("%s()... Key Length %d is out of [%d, %d]: %d is used", member,
                  static_cast<int>(bits), static_cast<int>(key_length_min(row)),
                  static_cast<int>(key_length_max(row)), static_cast<int>(key_length_min(row)));
@@ -233,6 +252,14 @@ HRESULT CQuillon::save_request_key(const char* member, const char* exceptionMemb
                                    TPrivateKey& key) {
     const std::string pkey_path = to_ansi(default_pkey_path_).value_or("");
     const std::string pkey_name = to_ansi(default_pkey_file_name_).value_or("");
+    // An empty key path would put the key files at the root of the file
+    // system.
+    if (NamesNoFolder(pkey_path)) {
+        log_line("%s()... Private Key Path [%s] names no folder ...Error!", member,
+                 pkey_path.c_str());
+        log_line("%s()... Key Write Error...Error!", member);
+        return PrepareAlert(kSaveKeyError);
+    }
     try {
         const std::int32_t media = GetPSEMediaType(pkey_path.c_str());
         const std::string default_name = DefaultKeyFileName(media);
@@ -287,6 +314,15 @@ HRESULT CQuillon::check_request_texts(const char* member, const std::string& dn,
                      : -1;
     if (out.mask < 0) return PrepareAlert(kBadOid);
     if (provider_index_ < 0 || provider_index_ > 5) {
+        log_line("%s()... Key Generation ...Error!", member);
+        return PrepareAlert(kKeyGenerationError);
+    }
+    // A row makes no key longer than its range: a longer one asked for is
+    // refused rather than made shorter than the page believes.
+    const AlgorithmRow& row = AlgorithmTable[provider_index_];
+    if (use_existing_key_set_ == 0 && key_length_ > key_length_max(row)) {
+        log_line("%s()... Key Length %d is above the maximum %d of the algorithm ...Error!",
+                 member, static_cast<int>(key_length_), static_cast<int>(key_length_max(row)));
         log_line("%s()... Key Generation ...Error!", member);
         return PrepareAlert(kKeyGenerationError);
     }

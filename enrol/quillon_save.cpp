@@ -170,8 +170,10 @@ HRESULT CQuillon::SaveCRLAs(BSTR bstrCRLView, BSTR bstrSaveFileName) {
             if (ext == "PEM") {
                 const BufferPtr text(CRL_get(crl.get(), kCrlText));
                 if (!text || text->length <= 0) {
+                    // Nothing is written: the caller learns it as from a
+                    // CRL without its PEM form.
                     log_line("!!!CQuillon::SaveCRLAs()...CRL_get(pCRL,ENCODE_TYPE_TEXT)...error");
-                    return S_OK;
+                    return S_FALSE;
                 }
                 content.assign(reinterpret_cast<const char*>(text->data),
                                static_cast<std::size_t>(text->length));

@@ -36,14 +36,6 @@ bool store_readable(const std::string& path) {
     return container->readFiles(path.c_str()) == 1;
 }
 
-// A path that names no folder of its own: deleting "its" store would wipe
-// files of whatever directory the empty path or the root resolves to.
-bool no_store_folder(const std::string& path) {
-    const std::size_t first = path.find_first_not_of(" \t");
-    if (first == std::string::npos) return true;
-    return path.find_first_not_of("\\/ \t") == std::string::npos;
-}
-
 }  // namespace
 
 HRESULT CQuillon::IsPSEExists(BSTR bstrPSEPath, I4* pResult) {
@@ -80,7 +72,7 @@ HRESULT CQuillon::DeletePSE(BSTR bstrPSEPath) {
     log_line("CQuillon::DeletePSE(bstrFileName:[%s])...Entry",
              com::bstr_to_utf8(bstrPSEPath).c_str());
     const std::optional<std::string> path = narrow_path(bstrPSEPath);
-    if (!path || no_store_folder(*path)) return PrepareAlert(kContainerNotDeleted);
+    if (!path || NamesNoFolder(*path)) return PrepareAlert(kContainerNotDeleted);
     TRef<TPSEContainer> container = make_ref<TPSEContainer>();
     if (container->erase(path->c_str()) != 1) return PrepareAlert(kContainerNotDeleted);
     return S_OK;

@@ -97,7 +97,10 @@ HRESULT CQuillon::request_begin(const char* member, I4 Flags, BSTR strDNName, BS
         log_line("%s()... Distinguish Name is empty ...Error!", road.c_str());
         return PrepareAlert(kDistinguishNameEmpty);
     }
-    const std::optional<std::string> usage = com::bstr_to_ansi(usageText);
+    // Usage makes only the default extensions: without them it is not
+    // looked at (checked as the empty list, which every row takes).
+    const std::optional<std::string> usage =
+        bSetDefaultExts != 0 ? com::bstr_to_ansi(usageText) : std::optional<std::string>("");
     SubjectValues subject;
     RequestUsage ku;
     if (HRESULT hr = check_request_texts(road.c_str(), *dn, usage, subject, ku); hr != S_OK)

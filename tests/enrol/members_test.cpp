@@ -174,6 +174,20 @@ TEST_F(QuillonModule, ResetRestoresOnlyThePaths) {
     EXPECT_EQ(n, static_cast<I4>(0xFFFF0000u));  // -1 shifted back
 }
 
+// A null container name is no name: a road that needs an existing store
+// stops before anything is read. An empty one is a name, of no store.
+TEST_F(QuillonModule, NullAndEmptyContainerNames) {
+    ComPtr<IQuillon> q = create();
+    Bstr dn(bstr_from_utf8("CN=x;")), usage(bstr_from_utf8("")), empty(bstr_from_utf8(""));
+    q->put_UseExistingKeySet(1);
+    BSTR out = nullptr;
+    q->put_ContainerName(nullptr);
+    EXPECT_EQ(q->createPKCS10(dn.get(), usage.get(), &out), static_cast<HRESULT>(0x80043a9cu));
+    q->put_ContainerName(empty.get());
+    EXPECT_EQ(q->createPKCS10(dn.get(), usage.get(), &out), static_cast<HRESULT>(0x80043a9eu));
+    EXPECT_EQ(out, nullptr);
+}
+
 TEST_F(QuillonModule, ProviderEnumeration) {
     ComPtr<IQuillon> q = create();
     BSTR s = nullptr;

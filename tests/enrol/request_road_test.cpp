@@ -170,10 +170,11 @@ attempt(function () { return q.createPKCS10('CN=none;', ''); });
 )"),
               0)
         << err_;
+    // An empty container name is a name, of no store.
     EXPECT_EQ(out_,
               "80043aaa Key Password is Empty\n"
               "80043a9e Vambrace3_1 Container is Bad\n"
-              "80043a9c Bad Object Name\n"
+              "80043a9e Vambrace3_1 Container is Bad\n"
               "80043a9e Vambrace3_1 Container is Bad\n");
     // No key file was written without its password.
     EXPECT_FALSE(fs::exists(drive_ + "/keys"));
@@ -201,6 +202,70 @@ WScript.Echo(again);
     };
     EXPECT_FALSE(key_of(first_text).empty());
     EXPECT_EQ(key_of(first_text), key_of(again_text));
+}
+
+// A row makes no key longer than its range: the request is refused before
+// the medium is touched. A length below the range is raised to the row's
+// smallest.
+TEST_F(RequestRoad, AKeyLongerThanTheRowMakesIsRefused) {
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+q.ProviderName = 'RSA';
+q.HashAlgID = 64;
+q.GenKeyFlags = 4096 << 16;
+attempt(function () { return q.createPKCS10('CN=long;', ''); });
+q.ProviderName = 'ГОСТ Р 34.10-2001 CP';
+q.GenKeyFlags = 512 << 16;
+attempt(function () { return q.createPKCS10('CN=long;', ''); });
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(out_, "80043a9f Key Generation Error\n80043a9f Key Generation Error\n");
+    EXPECT_TRUE(files().empty());
+
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+q.ProviderName = 'RSA';
+q.HashAlgID = 64;
+q.GenKeyFlags = 128 << 16;
+WScript.Echo(q.createPKCS10('CN=short;', ''));
+)"),
+              0)
+        << err_;
+    std::string text;
+    ASSERT_TRUE(verifies(pem_of(out_), false, &text)) << out_;
+    EXPECT_NE(text.find("(512 bit)"), std::string::npos) << text;
+}
+
+// An empty key path names no folder: no key is written to or read from the
+// root of the file system. An empty container name is a name (of no store),
+// a null one is none.
+TEST_F(RequestRoad, EmptyPathsAreNoFolders) {
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+q.DefaultPKeyPath = '';
+attempt(function () { return q.createPKCS10('CN=nowhere;', ''); });
+q.DefaultPKeyPath = '\\';
+attempt(function () { return q.createPKCS10('CN=nowhere;', ''); });
+q.UseExistingKeySet = 1;
+attempt(function () { return q.createPKCS10('CN=nowhere;', ''); });
+q.UseExistingKeySet = 0;
+q.DefaultPKeyPath = 'b:\\keys';
+q.ContainerName = '';
+attempt(function () { return q.createPKCS10('CN=nowhere;', ''); });
+q.UseExistingKeySet = 1;
+attempt(function () { return q.createPKCS10('CN=nowhere;', ''); });
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(out_,
+              "80043aa1 Save Key as File Error\n"
+              "80043aa1 Save Key as File Error\n"
+              "80043ab6 Private Key File Read Error\n"
+              "80043a9e Vambrace3_1 Container is Bad\n"
+              "80043a9e Vambrace3_1 Container is Bad\n");
+    EXPECT_FALSE(fs::exists("/00000001.key"));
+    EXPECT_FALSE(fs::exists("/mk.db3"));
+    EXPECT_FALSE(fs::exists(drive_ + "/keys"));
+    // Only the store of the first calls was made.
+    for (const std::string& f : files()) EXPECT_EQ(f.rfind("store/", 0), 0u) << f;
 }
 
 }  // namespace

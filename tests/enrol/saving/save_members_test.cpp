@@ -233,6 +233,40 @@ TEST_F(SaveMembers, SaveCRLAsWritesPrintAndPemOrDerOrPem) {
     }
 }
 
+// A CRL whose text cannot be printed is not saved as a readable file:
+// nothing is written and the caller learns it. Its issue time carries an
+// offset of fifteen hours, which the library reads and the printer refuses.
+TEST_F(SaveMembers, SaveCRLAsReportsACrlItCannotPrint) {
+    std::string der = in("crl.der");
+    // SEQUENCE (two length bytes) { SEQUENCE (one length byte) { ... } }
+    ASSERT_GT(der.size(), 6u);
+    ASSERT_EQ(der.substr(0, 2), "\x30\x82");
+    ASSERT_EQ(der[4], '\x30');
+    ASSERT_LT(static_cast<unsigned char>(der[5]), 0x7cu);
+    const std::size_t at = der.find(std::string("\x17\x0d", 2));
+    ASSERT_NE(at, std::string::npos);
+    der.replace(at + 2 + 12, 1, "+1500");
+    der[at + 1] = 0x11;
+    der[5] = static_cast<char>(der[5] + 4);
+    const unsigned outer = (static_cast<unsigned char>(der[2]) << 8 | static_cast<unsigned char>(der[3])) + 4;
+    der[2] = static_cast<char>(outer >> 8);
+    der[3] = static_cast<char>(outer & 0xff);
+    std::ofstream(out_ / "bad.der", std::ios::binary) << der;
+    ASSERT_EQ(std::system(("openssl base64 -in '" + (out_ / "bad.der").string() + "' -out '" +
+                           (out_ / "bad.b64").string() + "'")
+                              .c_str()),
+              0);
+    Text view("-----BEGIN X509 CRL-----\n" + file("bad.b64") + "-----END X509 CRL-----\n");
+    Text offered("list");
+    answer("bad.pem");
+    EXPECT_EQ(q_->SaveCRLAs(view.b, offered.b), S_FALSE);
+    EXPECT_FALSE(fs::exists(out_ / "bad.pem"));
+    // The other forms need no print.
+    answer("bad.crl");
+    EXPECT_EQ(q_->SaveCRLAs(view.b, offered.b), S_OK);
+    EXPECT_EQ(file("bad.crl"), der);
+}
+
 TEST_F(SaveMembers, BadInputIsRefusedWithItsCodeAndWritesNothing) {
     answer("x.der");
     EXPECT_EQ(q_->SaveCert(0, 1), code(15041));

@@ -314,6 +314,22 @@ WScript.Echo(q.createRequestEnd('', '', ''));
         << text;
 }
 
+TEST_F(TwoStep, WithoutDefaultExtensionsUsageIsNotLookedAt) {
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+attempt(function () { return q.createRequestBegin(32, 'CN=plain;', 'clientAuth', 0); });
+WScript.Echo(q.createRequestEnd('', '', ''));
+attempt(function () { return q.createRequestBegin(32, 'CN=plain;', 'clientAuth', 1); });
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(out_.substr(0, 2), "0\n") << out_;
+    EXPECT_NE(out_.find("80043ace Bad OID\n"), std::string::npos) << out_;
+    std::string text;
+    ASSERT_TRUE(pem_request_verifies(block(out_, "CERTIFICATE REQUEST"), &text)) << text;
+    EXPECT_NE(text.find("CN = plain"), std::string::npos) << text;
+    EXPECT_EQ(text.find("X509v3"), std::string::npos) << text;
+}
+
 TEST_F(TwoStep, FileEndsWriteToTheFileOfTheLastFileBegin) {
     ASSERT_EQ(run(std::string(kPrelude) + R"(
 q.createFileRequestBegin(32, 'CN=named;', '', 'b:\\first.pem', 1);
