@@ -84,6 +84,26 @@ attempt(function () { return q.createPKCS10('CN=second;', '').length > 0; });
         EXPECT_TRUE(f.count(name)) << name;
 }
 
+// The key saved under its own names but not under the page's: the road goes
+// on and says so in a message box, which reaches the dialog library (with no
+// display to show it on, it is refused at once and the trace says so).
+TEST_F(RequestRoad, AUserCopyThatCannotBeWrittenIsToldInABox) {
+    fs::create_directories(drive_ + "/keys/mine.key");
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+q.DefaultPKeyFileName = 'Mine.KEY';
+attempt(function () { return q.createPKCS10('CN=boxed;', '').length > 0; });
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(out_, "true\n");
+    EXPECT_NE(err_.find("Gorget: box \"   Ошибка сохранения секретного ключа в файле "
+                        "'b:\\keys\\mine.key'.\nВыполнено сохранение в файл "
+                        "'b:\\keys\\00000002.key'.\" refused: no display"),
+              std::string::npos)
+        << err_;
+    EXPECT_TRUE(files().count("keys/00000001.key"));
+}
+
 TEST_F(RequestRoad, ABadSubjectOrUsageLeavesTheMediumAsItWas) {
     ASSERT_EQ(run(std::string(kPrelude) + R"(
 attempt(function () { return q.createPKCS10('', ''); });
