@@ -62,18 +62,18 @@ const Bounds* bounds_of(int nid) {
     switch (nid) {
         case 13: case 17: case 18: case 106: return &kName;
         case 14: return &kCountry;
-        case 15: case 16: case 221: case NID_PSEUDONYM: return &kPlace;
-        case 48: case 337: return &kMail;
+        case 15: case 16: case NID_STREET_ADDRESS: case NID_PSEUDONYM: return &kPlace;
+        case 48: case NID_DOMAIN_COMPONENT: return &kMail;
         case 49: return &kUnstructured;
         case 54: return &kChallenge;
         case 99: return &kGiven;
         case 100: return &kSurname;
         case 101: return &kInitials;
-        case 105: case 336: return &kSerial;
+        case 105: case NID_DN_QUALIFIER: return &kSerial;
         case 107: return &kDescription;
         case NID_POSTAL_ADDRESS: return &kPostal;
         case NID_RU_INN: return &kInn;
-        case 335: return &kGeneration;
+        case NID_GENERATION_QUALIFIER: return &kGeneration;
         case NID_RNS_FSS: return &kRns;
         case NID_KP_FSS: return &kKp;
         default: return nullptr;
