@@ -1,6 +1,7 @@
 // Error strings of the flat extension records (CADB) and of the text and
 // time conversions, which report under the X.509 library.
 #include "crypto/cadb/err_str.h"
+#include "crypto/cadb/fingerprint.h"
 #include "crypto/cadb/str_convert.h"
 #include "crypto/cadb/v3ext.h"
 #include "crypto/core/err_str.h"
@@ -57,6 +58,8 @@ constexpr ERR_STRING_DATA kConversionFunctions[] = {
     {ERR_FUNC(X509_F_X509_NAME_ENTRY_CHOOSE_TYPE), "X509_NAME_ENTRY_choose_type"},
     {ERR_FUNC(X509_F_X509_NAME_ENTRY_ENCODE_TEXT), "X509_NAME_ENTRY_encode_text"},
     {ERR_FUNC(X509_F_X509_NAME_ENTRY_SET_TEXT), "X509_NAME_ENTRY_set_text"},
+    {ERR_FUNC(X509_F_X509_ATTRIBUTES_ADD_TEXT), "X509_ATTRIBUTES_add_text"},
+    {ERR_FUNC(X509_F_X509_PUBKEY_DIGEST), "X509_PUBKEY_digest"},
 };
 
 ERR_LOAD_FLAG g_loaded;

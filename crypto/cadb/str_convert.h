@@ -4,6 +4,7 @@
 #pragma once
 
 #include <openssl/asn1.h>
+#include <openssl/x509.h>
 
 namespace cadb {
 
@@ -13,6 +14,7 @@ enum StrFunc : int {
     X509_F_X509_NAME_ENTRY_CHOOSE_TYPE = 194,
     X509_F_X509_NAME_ENTRY_ENCODE_TEXT = 195,
     X509_F_X509_NAME_ENTRY_SET_TEXT = 196,
+    X509_F_X509_ATTRIBUTES_ADD_TEXT = 135,
 };
 
 // Conversions into new text (free with OPENSSL_free; OPENSSL_clear_free for
@@ -66,5 +68,12 @@ unsigned char* X509_NAME_ENTRY_encode_text(const char* text, int* len, int type)
 
 // Sets the string's type and bytes from local text. 1/0 (s unchanged).
 int X509_NAME_ENTRY_set_text(ASN1_STRING* s, const char* text, int len, int type);
+
+// Appends to *attributes (made when null) one attribute of type `nid` whose
+// SET holds one string made from local text (len 0: strlen) by the type
+// choice above, under `flags`; *type in: the wished type, out: the type
+// used. 1/0 (*attributes unchanged).
+int X509_ATTRIBUTES_add_text(STACK_OF(X509_ATTRIBUTE) * *attributes, int nid, const char* text,
+                             int len, int* type, int flags);
 
 }  // namespace cadb

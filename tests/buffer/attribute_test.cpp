@@ -218,6 +218,28 @@ TEST_F(Attributes, Fingerprints) {
                    md, &n, EVP_rus_hash(), nullptr),
         1);
     EXPECT_EQ(std::memcmp(fp->data, md, 32), 0);
+    // The same key bytes under any digest.
+    unsigned char key_md[EVP_MAX_MD_SIZE];
+    unsigned int key_md_len = 0;
+    ASSERT_EQ(X509_PUBKEY_digest(X509_get_X509_PUBKEY(cert.get()), EVP_rus_hash(), key_md,
+                                 &key_md_len),
+              1);
+    EXPECT_EQ(key_md_len, 32u);
+    EXPECT_EQ(std::memcmp(key_md, md, 32), 0);
+    ASSERT_EQ(X509_PUBKEY_digest(X509_get_X509_PUBKEY(cert.get()), EVP_sha1(), key_md,
+                                 &key_md_len),
+              1);
+    EXPECT_EQ(key_md_len, 20u);
+    ASSERT_EQ(EVP_Digest(ASN1_STRING_get0_data(bits),
+                         static_cast<std::size_t>(ASN1_STRING_length(bits)), md, &n, EVP_sha1(),
+                         nullptr),
+              1);
+    EXPECT_EQ(std::memcmp(key_md, md, 20), 0);
+    ERR_clear_error();
+    EXPECT_EQ(X509_PUBKEY_digest(nullptr, EVP_sha1(), key_md, &key_md_len), 0);
+    EXPECT_EQ(ERR_peek_last_error(),
+              ERR_pack_code(ERR_LIB_X509_, X509_F_X509_PUBKEY_DIGEST, ERR_R_INTERNAL));
+    ERR_clear_error();
 
     const X509_NAME* subject = X509_get_subject_name(cert.get());
     BufferPtr nfp(NAME_FINGER_PRINT_get(subject));
