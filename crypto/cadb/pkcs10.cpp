@@ -38,6 +38,18 @@ AttributeView attributes_of(const X509_REQ* req) {
     return view;
 }
 
+// The extension records of the requested extensions (taken over), or null
+// when there are none or they do not parse: the request stays readable and
+// its extensions remain in the request itself.
+STACK_OF(CADB_V3EXT) * parsed(STACK_OF(X509_EXTENSION) * extensions) {
+    if (extensions == nullptr) return nullptr;
+    ERR_set_mark();
+    STACK_OF(CADB_V3EXT)* records = CADB_V3EXT_parse_extensions(extensions);
+    ERR_pop_to_mark();
+    sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
+    return records;
+}
+
 int split_into(PKCS10* p10, bool signature_known) {
     X509_REQ* req = p10->request;
     p10->version = static_cast<int>(X509_REQ_get_version(req));
@@ -59,7 +71,9 @@ int split_into(PKCS10* p10, bool signature_known) {
     if (p10->subject_fingerprint == nullptr) return fail(ERR_LIB_CADB);
     AttributeView attributes = attributes_of(req);
     if (!attributes) return fail(ERR_R_MALLOC);
-    p10->attributes = X509_ATTRIBUTES_split(attributes.get(), &p10->extensions);
+    STACK_OF(X509_EXTENSION)* extensions = nullptr;
+    p10->attributes = X509_ATTRIBUTES_split(attributes.get(), &extensions);
+    p10->extensions = parsed(extensions);
 
     // A request just signed here with its own key needs no second look.
     if (signature_known) {
@@ -94,7 +108,7 @@ void PKCS10_free(PKCS10* p10) {
     if (p10 == nullptr) return;
     ATTRIBUTE_free(p10->subject);
     ATTRIBUTE_free(p10->attributes);
-    sk_X509_EXTENSION_pop_free(p10->extensions, X509_EXTENSION_free);
+    CADB_V3EXT_stack_free(p10->extensions);
     X509_REQ_free(p10->request);
     BUFFER_free(p10->key_fingerprint);
     BUFFER_free(p10->subject_fingerprint);

@@ -10,6 +10,7 @@
 #include "crypto/cadb/attribute.h"
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/pkey.h"
+#include "crypto/cadb/v3ext.h"
 
 namespace cadb {
 
@@ -40,7 +41,9 @@ struct PKCS10 {
     int signature_check;                    // 1 good; -1 until checked; otherwise not good
     ATTRIBUTE* subject;                     // the subject's entries
     ATTRIBUTE* attributes;                  // the printable request attributes
-    STACK_OF(X509_EXTENSION) * extensions;  // the requested extensions; null for none
+    STACK_OF(CADB_V3EXT) * extensions;      // the requested extensions as extension
+                                            // records; null for none or when they
+                                            // do not parse
     X509_REQ* request;                      // owned
     BUFFER* key_fingerprint;
     BUFFER* subject_fingerprint;

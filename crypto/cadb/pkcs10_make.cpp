@@ -10,6 +10,7 @@
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/pkcs10.h"
 #include "crypto/cadb/pkcs10_local.h"
+#include "crypto/cadb/str_convert.h"
 #include "crypto/core/err.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
@@ -53,6 +54,24 @@ void carry_parameters(PKEY* key, int with_parameters) {
     if (key->type == EVP_PKEY_DSA) EVP_PKEY_save_parameters(key->key, 1);
 }
 
+// Each node becomes one attribute of the request, in list order; its type
+// must be one the attribute allows, never another chosen in its place.
+bool add_attributes(X509_REQ* req, const ATTRIBUTE* attributes) {
+    for (const ATTRIBUTE* a = attributes; a != nullptr; a = a->next) {
+        STACK_OF(X509_ATTRIBUTE)* made = nullptr;
+        int type = a->string_type;
+        const bool ok = X509_ATTRIBUTES_add_text(&made, a->nid, a->text, a->length, &type,
+                                                 NAME_ENTRY_KEEP_TYPE) &&
+                        X509_REQ_add1_attr(req, sk_X509_ATTRIBUTE_value(made, 0));
+        sk_X509_ATTRIBUTE_pop_free(made, X509_ATTRIBUTE_free);
+        if (!ok) {
+            ERR_move_openssl_errors(ERR_LIB_CADB, CADB_F_PKCS10_MAKE);
+            return false;
+        }
+    }
+    return true;
+}
+
 int i2d_req(const void* req, unsigned char** out) {
     return i2d_X509_REQ(static_cast<const X509_REQ*>(req), out);
 }
@@ -75,8 +94,6 @@ PKCS10* PKCS10_make(const X509_NAME* subject, PKEY* key, PKEY* signer, int md_ni
     if (key == nullptr || key->key == nullptr) return fail(ERR_R_INTERNAL);
     PKEY* signing = signer != nullptr && signer != key ? signer : key;
     if (signing->key == nullptr) return fail(ERR_R_INTERNAL);
-    // Attributes other than extensions need the name-entry type rules.
-    if (attributes != nullptr) return fail(CADB_R_ERROR_ADD_ATTRIBUTE);
     ReqPtr req(X509_REQ_new(), X509_REQ_free);
     if (!req || !X509_REQ_set_version(req.get(), 0)) return fail(ERR_R_MALLOC);
     if (subject != nullptr && !X509_REQ_set_subject_name(req.get(), subject))
@@ -86,6 +103,7 @@ PKCS10* PKCS10_make(const X509_NAME* subject, PKEY* key, PKEY* signer, int md_ni
         ERR_move_openssl_errors(ERR_LIB_CADB, CADB_F_PKCS10_MAKE);
         return nullptr;
     }
+    if (!add_attributes(req.get(), attributes)) return fail(ERR_LIB_CADB);
     if (extensions != nullptr && sk_X509_EXTENSION_num(extensions) > 0 &&
         !add_attribute_object(req.get(), extensions))
         return fail(ERR_LIB_CADB);

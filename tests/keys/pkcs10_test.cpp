@@ -7,12 +7,16 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cadb_reasons.h"
+#include "crypto/cadb/str_convert.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/rus/evp_gost.h"
 #include "tests/keys/keys_fixture.h"
@@ -134,12 +138,110 @@ TEST_F(Pkcs10, ExtensionsAreRequested) {
     P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, exts, 0));
     sk_X509_EXTENSION_pop_free(exts, X509_EXTENSION_free);
     ASSERT_TRUE(p10);
+    // The record holds them as extension records, parsed.
     ASSERT_NE(p10->extensions, nullptr);
-    ASSERT_EQ(sk_X509_EXTENSION_num(p10->extensions), 2);
-    EXPECT_EQ(
-        cadb::OBJ_obj2nid(X509_EXTENSION_get_object(sk_X509_EXTENSION_value(p10->extensions, 0))),
-        NID_key_usage);
-    EXPECT_EQ(X509_EXTENSION_get_critical(sk_X509_EXTENSION_value(p10->extensions, 0)), 1);
+    ASSERT_EQ(sk_CADB_V3EXT_num(p10->extensions), 2);
+    const CADB_V3EXT* usage = sk_CADB_V3EXT_value(p10->extensions, 0);
+    EXPECT_EQ(usage->nid, NID_key_usage);
+    EXPECT_EQ(usage->critical, 1);
+    EXPECT_EQ(usage->parsed, 1);
+    EXPECT_EQ(usage->value.integer, 0x5) << "bits 0 and 2";
+    const CADB_V3EXT* purposes = sk_CADB_V3EXT_value(p10->extensions, 1);
+    EXPECT_EQ(purposes->nid, NID_ext_key_usage);
+    ASSERT_EQ(purposes->parsed, 1);
+    EXPECT_EQ(sk_CADB_OID_num(purposes->value.objects), 2);
+}
+
+// Request attributes from local text: each takes a type its attribute
+// allows, reads back as printable attributes, and the peer verifies the
+// request that carries them.
+TEST_F(Pkcs10, RequestAttributeListsRoundTrip) {
+    PkeyPtr k = key(NID_ECR3410_CP);
+    NamePtr name = subject_name("attrs");
+    ATTRIBUTE* list = nullptr;
+    ASSERT_NE(ATTRIBUTE_add(&list, NID_pkcs9_challengePassword, "s3cret pass", -1,
+                            V_ASN1_PRINTABLESTRING),
+              nullptr);
+    // Cyrillic text in code page 1251 as a BMPString.
+    const char cyrillic[] = "\xC8\xE2\xE0\xED";
+    ASSERT_NE(ATTRIBUTE_add(&list, NID_pkcs9_unstructuredName, cyrillic, -1, V_ASN1_BMPSTRING),
+              nullptr);
+    ASSERT_NE(ATTRIBUTE_add(&list, NID_pkcs9_emailAddress, "host@example.ru", -1,
+                            V_ASN1_IA5STRING),
+              nullptr);
+    STACK_OF(X509_EXTENSION)* exts = sk_X509_EXTENSION_new_null();
+    sk_X509_EXTENSION_push(exts, X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage,
+                                                     "critical,digitalSignature"));
+    P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, list, exts, 0));
+    sk_X509_EXTENSION_pop_free(exts, X509_EXTENSION_free);
+    ATTRIBUTE_free(list);
+    ASSERT_TRUE(p10) << "the attribute list makes a request";
+    EXPECT_EQ(p10->signature_check, 1);
+    ASSERT_NE(p10->extensions, nullptr);
+    EXPECT_EQ(sk_CADB_V3EXT_num(p10->extensions), 1);
+    // DER puts the SET OF attributes in its own order.
+    using Node = std::tuple<int, std::string, int>;
+    std::vector<Node> got;
+    for (const ATTRIBUTE* a = p10->attributes; a != nullptr; a = a->next)
+        got.emplace_back(a->nid, std::string(a->text, a->length), a->string_type);
+    std::vector<Node> want = {{NID_pkcs9_challengePassword, "s3cret pass", V_ASN1_PRINTABLESTRING},
+                              {NID_pkcs9_unstructuredName, cyrillic, V_ASN1_BMPSTRING},
+                              {NID_pkcs9_emailAddress, "host@example.ru", V_ASN1_IA5STRING}};
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+
+    BufferPtr pem(PKCS10_get(p10.get(), FORM_PEM));
+    const std::string file = save(pem.get(), "attrs.pem");
+    const auto [status, out] = run("openssl req -engine gost -noout -verify -text -in " + file);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("verify OK"), std::string::npos) << out;
+    EXPECT_NE(out.find("challengePassword"), std::string::npos) << out;
+    EXPECT_NE(out.find("s3cret pass"), std::string::npos) << out;
+    EXPECT_NE(out.find("host@example.ru"), std::string::npos) << out;
+}
+
+TEST_F(Pkcs10, AttributesOutsideTheirRulesAreRefused) {
+    PkeyPtr k = key(NID_ECR3410_CP);
+    const struct {
+        int nid;
+        const char* text;
+        int type;
+    } bad[] = {
+        {NID_pkcs9_challengePassword, "pass", V_ASN1_IA5STRING},  // type not allowed
+        {NID_pkcs9_unstructuredName, "\xC8\xE2", V_ASN1_IA5STRING},  // text does not fit
+        {NID_pkcs9_emailAddress, "", V_ASN1_IA5STRING},            // below the length bound
+        {NID_pkcs9_contentType, "x", V_ASN1_PRINTABLESTRING},      // no text rules
+    };
+    for (const auto& b : bad) {
+        ATTRIBUTE node{b.nid, const_cast<char*>(b.text), static_cast<int>(std::strlen(b.text)),
+                       b.type, nullptr};
+        ERR_clear_error();
+        P10Ptr p10(PKCS10_make(nullptr, k.get(), nullptr, 0, &node, nullptr, 0));
+        EXPECT_FALSE(p10) << b.nid << " " << b.text;
+        EXPECT_EQ(ERR_code_reason(ERR_peek_last_error()), ERR_LIB_CADB);
+    }
+    // One attribute per type: a second of the same type is refused (as
+    // libcrypto refuses it), not merged.
+    ATTRIBUTE second{NID_pkcs9_unstructuredName, const_cast<char*>("b"), 1, V_ASN1_IA5STRING,
+                     nullptr};
+    ATTRIBUTE first{NID_pkcs9_unstructuredName, const_cast<char*>("a"), 1, V_ASN1_IA5STRING,
+                    &second};
+    EXPECT_FALSE(P10Ptr(PKCS10_make(nullptr, k.get(), nullptr, 0, &first, nullptr, 0)));
+    // The attribute operation itself: a failed type choice ends with the
+    // X.509 library's own closing entry; the stack stays as it was.
+    STACK_OF(X509_ATTRIBUTE)* attrs = nullptr;
+    int type = V_ASN1_IA5STRING;
+    ERR_clear_error();
+    EXPECT_EQ(X509_ATTRIBUTES_add_text(&attrs, NID_pkcs9_challengePassword, "x", 0, &type, 1), 0);
+    EXPECT_EQ(attrs, nullptr);
+    EXPECT_EQ(ERR_peek_last_error(),
+              ERR_pack_code(ERR_LIB_X509_, X509_F_X509_ATTRIBUTES_ADD_TEXT, ERR_LIB_X509_));
+    // Without the keep flag another type of the list is chosen and told.
+    EXPECT_EQ(X509_ATTRIBUTES_add_text(&attrs, NID_pkcs9_challengePassword, "x", 0, &type, 0), 1);
+    EXPECT_EQ(type, V_ASN1_PRINTABLESTRING);
+    ASSERT_EQ(sk_X509_ATTRIBUTE_num(attrs), 1);
+    sk_X509_ATTRIBUTE_pop_free(attrs, X509_ATTRIBUTE_free);
 }
 
 TEST_F(Pkcs10, EveryOutputFormReadsBack) {

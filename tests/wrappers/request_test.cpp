@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crypto/cadb/attribute.h"
+#include "crypto/cadb/name_print.h"
 #include "crypto/core/objects.h"
 #include "tests/wrappers/store_fixture.h"
 #include "wrappers/tpkcs10.h"
@@ -103,6 +104,63 @@ TEST(TX509NameTest, CyrillicValuesRoundTripInTheLocalCodePage) {
     TX509Name copy(name.get());
     EXPECT_EQ(X509_NAME_cmp(copy.get(), name.get()), 0);
     EXPECT_EQ(copy.indexOf(entry(NID_commonName, "x")), -1) << "a copy files no entries";
+}
+
+// Street address, domain component, DN qualifier and generation qualifier
+// carry the library's own numbers from the entry to the split and back
+// through DER, with their type rules.
+TEST(TX509NameTest, StreetDomainAndQualifierAttributesRoundTrip) {
+    const char street[] = "\xf3\xeb. \xcb\xe5\xed\xe8\xed\xe0, 1";  // ул. Ленина, 1
+    TX509NameEntry e;
+    const struct {
+        int nid;
+        int type;
+        const char* text;
+        int chosen;
+        const char* oid;
+    } cases[] = {
+        {NID_STREET_ADDRESS, V_ASN1_UTF8STRING, street, V_ASN1_UTF8STRING, "2.5.4.9"},
+        {NID_DOMAIN_COMPONENT, V_ASN1_IA5STRING, "example", V_ASN1_IA5STRING,
+         "0.9.2342.19200300.100.1.25"},
+        {NID_DN_QUALIFIER, V_ASN1_PRINTABLESTRING, "Q-42", V_ASN1_PRINTABLESTRING, "2.5.4.46"},
+        {NID_GENERATION_QUALIFIER, V_ASN1_UTF8STRING, "III", V_ASN1_PRINTABLESTRING, "2.5.4.44"},
+    };
+    TX509Name name;
+    for (const auto& c : cases) {
+        TX509NameEntry one;
+        ASSERT_TRUE(one.set(c.nid, c.type, c.text, 0, 0)) << c.nid;
+        EXPECT_EQ(one.getNid(), c.nid);
+        EXPECT_EQ(one.stringType(), c.chosen) << c.nid;
+        char oid[64];
+        OBJ_obj2txt(oid, sizeof oid, X509_NAME_ENTRY_get_object(one.get()), 1);
+        EXPECT_STREQ(oid, c.oid);
+        ASSERT_EQ(name.addEntry(one), 1);
+    }
+    unsigned char* der = nullptr;
+    const int len = i2d_X509_NAME(name.get(), &der);
+    const unsigned char* p = der;
+    X509_NAME* back = d2i_X509_NAME(nullptr, &p, len);
+    OPENSSL_free(der);
+    ASSERT_NE(back, nullptr);
+    ATTRIBUTE* split = X509_NAME_split(back);
+    EXPECT_EQ(entries_of(split), (std::vector<std::pair<int, std::string>>{
+                                     {NID_STREET_ADDRESS, street},
+                                     {NID_DOMAIN_COMPONENT, "example"},
+                                     {NID_DN_QUALIFIER, "Q-42"},
+                                     {NID_GENERATION_QUALIFIER, "III"}}));
+    ATTRIBUTE_free(split);
+    BUFFER* text = X509_NAME_get_rfc2253(back);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(text->data), text->length),
+              std::string("STREET=\"") + street +
+                  "\", DC=example, dnQualifier=Q-42, generationQualifier=III");
+    BUFFER_free(text);
+    X509_NAME_free(back);
+    // The bounds of each: a generation qualifier of four letters, a domain
+    // component in Cyrillic, a DN qualifier outside PrintableString.
+    EXPECT_FALSE(e.set(NID_GENERATION_QUALIFIER, V_ASN1_PRINTABLESTRING, "IIII", 0, 0));
+    EXPECT_FALSE(e.set(NID_DOMAIN_COMPONENT, V_ASN1_IA5STRING, street, 0, 0));
+    EXPECT_FALSE(e.set(NID_DN_QUALIFIER, V_ASN1_PRINTABLESTRING, "a@b", 0, 0));
 }
 
 TEST(TX509NameTest, EntriesAndTheirRefusals) {
@@ -323,7 +381,7 @@ TEST_F(RequestTest, ExtensionsFromCodeAndTemplateReachThePeer) {
     TPKCS10 request;
     ASSERT_TRUE(request.make(name, *signer, params));
     ASSERT_NE(request.get()->extensions, nullptr);
-    EXPECT_EQ(sk_X509_EXTENSION_num(request.get()->extensions), 3);
+    EXPECT_EQ(sk_CADB_V3EXT_num(request.get()->extensions), 3);
     ASSERT_EQ(request.setFormat(TPKCS10::kFormatPEM), 1);
     const std::string file = save(request.getEncoded(), "ext.pem");
     const auto [status, out] =
