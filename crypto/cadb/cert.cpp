@@ -19,6 +19,7 @@ void release_fields(CERT* c) {
     BUFFER_free(c->serial);
     ATTRIBUTE_free(c->subject);
     ATTRIBUTE_free(c->issuer);
+    CADB_V3EXT_stack_free(c->extensions);
     X509_VERIFY_ERROR_list_free(c->verify_errors);
     X509_free(c->x509);
     BUFFER_free(c->key_fingerprint);

@@ -13,6 +13,7 @@
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/cert_codes.h"
+#include "crypto/cadb/v3ext.h"
 #include "crypto/cadb/verify_error.h"
 
 namespace cadb {
@@ -32,6 +33,7 @@ struct CERT {
     struct tm not_after;
     ATTRIBUTE* subject;  // null for an empty name
     ATTRIBUTE* issuer;
+    STACK_OF(CADB_V3EXT) * extensions;  // the extensions as extension records; null for none
     int verify_result;  // -1 until a verification recorded its result
     STACK_OF(X509_VERIFY_ERROR) * verify_errors;
     CERT* issuer_cert;  // owned: the issuer's record when a chain is attached

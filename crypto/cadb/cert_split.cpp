@@ -35,7 +35,7 @@ bool split_name(const X509_NAME* name, ATTRIBUTE** list, BUFFER** text, BUFFER**
 
 CERT* CERT_split(X509* x) {
     if (x == nullptr) {
-        fail(ERR_R_NULL_PARAMETER);
+        fail(ERR_R_INTERNAL);
         return nullptr;
     }
     CertPtr c(CERT_new());
@@ -79,6 +79,15 @@ CERT* CERT_split(X509* x) {
         return nullptr;
     }
     c->self_issued = X509_NAME_cmp(subject, issuer) == 0 ? 1 : -1;
+    // A certificate whose extensions cannot be read is not taken as read.
+    if (const STACK_OF(X509_EXTENSION)* exts = X509_get0_extensions(x);
+        sk_X509_EXTENSION_num(exts) > 0) {
+        c->extensions = CADB_V3EXT_parse_extensions(exts);
+        if (c->extensions == nullptr) {
+            fail(ERR_LIB_CADB);
+            return nullptr;
+        }
+    }
     c->key_fingerprint = X509_PUBKEY_FINGER_PRINT_get(X509_get_X509_PUBKEY(x));
     if (c->key_fingerprint == nullptr) {
         fail(ERR_LIB_CADB);

@@ -24,6 +24,7 @@ REVOKED* REVOKED_new() {
 void REVOKED_free(REVOKED* r) {
     if (r == nullptr) return;
     BUFFER_free(r->serial);
+    CADB_V3EXT_stack_free(r->extensions);
     OPENSSL_free(r);
 }
 
@@ -44,6 +45,7 @@ void CRL_clear(CRL* crl) {
     ATTRIBUTE_free(crl->issuer);
     REVOKED_list_free(crl->revoked);
     X509_CRL_free(crl->crl);
+    CADB_V3EXT_stack_free(crl->extensions);
     BUFFER_free(crl->issuer_text);
     CERT_free(crl->issuer_cert);
     X509_VERIFY_ERROR_list_free(crl->verify_errors);

@@ -12,6 +12,7 @@
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/cert_codes.h"
+#include "crypto/cadb/v3ext.h"
 #include "crypto/cadb/verify_error.h"
 
 namespace cadb {
@@ -21,8 +22,9 @@ struct CERT;
 // One revoked entry.
 struct REVOKED {
     BUFFER* serial;
-    struct tm revocation_date;  // broken-down UTC
-    X509_REVOKED* entry;        // the entry object, owned by the CRL it came from
+    struct tm revocation_date;          // broken-down UTC
+    STACK_OF(CADB_V3EXT) * extensions;  // the entry's extensions as records; null for none
+    X509_REVOKED* entry;                // the entry object, owned by the CRL it came from
 };
 DEFINE_STACK_OF(REVOKED)
 
@@ -41,6 +43,7 @@ struct CRL {
     ATTRIBUTE* issuer;
     STACK_OF(REVOKED) * revoked;  // in the list's order
     X509_CRL* crl;                // one reference held
+    STACK_OF(CADB_V3EXT) * extensions;  // the list's extensions as records; null for none
     BUFFER* issuer_text;          // RFC 2253 form
     CERT* issuer_cert;            // owned, when attached
     int verify_result;            // -1 until set

@@ -20,6 +20,16 @@ using RevokedPtr = std::unique_ptr<REVOKED, RevokedFree>;
 
 void fail(int reason) { CADB_ERR(ERR_LIB_CADB, CADB_F_CRL_SPLIT, reason); }
 
+// The records of a non-empty extension list into *records; a list that
+// does not parse fails.
+bool parse_extensions(const STACK_OF(X509_EXTENSION) * exts, STACK_OF(CADB_V3EXT) * *records) {
+    if (sk_X509_EXTENSION_num(exts) <= 0) return true;
+    *records = CADB_V3EXT_parse_extensions(exts);
+    if (*records != nullptr) return true;
+    fail(ERR_LIB_CADB);
+    return false;
+}
+
 REVOKED* split_entry(X509_REVOKED* entry) {
     RevokedPtr r(REVOKED_new());
     if (!r) return nullptr;
@@ -33,6 +43,7 @@ REVOKED* split_entry(X509_REVOKED* entry) {
         fail(CADB_R_INVALID_DATA);
         return nullptr;
     }
+    if (!parse_extensions(X509_REVOKED_get0_extensions(entry), &r->extensions)) return nullptr;
     return r.release();
 }
 
@@ -40,7 +51,7 @@ REVOKED* split_entry(X509_REVOKED* entry) {
 
 CRL* CRL_split(X509_CRL* x) {
     if (x == nullptr) {
-        fail(ERR_R_NULL_PARAMETER);
+        fail(ERR_R_INTERNAL);
         return nullptr;
     }
     CrlPtr c(CRL_new());
@@ -89,6 +100,7 @@ CRL* CRL_split(X509_CRL* x) {
         r.release();
     }
     c->revoked_count = sk_REVOKED_num(c->revoked);
+    if (!parse_extensions(X509_CRL_get0_extensions(x), &c->extensions)) return nullptr;
     return c.release();
 }
 

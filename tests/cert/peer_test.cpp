@@ -2,7 +2,9 @@
 // made here reads there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cert_verify.h"
@@ -86,6 +88,62 @@ TEST_F(PeerInterop, PeerChainsVerifyHere) {
     EXPECT_EQ(leaf->issuer_cert->verify_result, 1);
     sk_CRL_free(crls);
     X509_STORE_free(store);
+}
+
+// A list the peer's authority makes with extensions of its own and of its
+// entry (reason and invalidity date of a compromised key) reads into
+// extension records and prints them.
+TEST_F(PeerInterop, PeerListExtensionsAndEntryExtensionsReadAndPrint) {
+    ASSERT_TRUE(peer_->run(
+        "printf '[ca]\\ndefault_ca=d\\n[d]\\ndatabase=ext_index.txt\\n"
+        "crlnumber=ext_crlnumber\\ndefault_md=md_gost94\\ndefault_crl_days=7\\n"
+        "crl_extensions=crlx\\n[crlx]\\nauthorityKeyIdentifier=keyid:always\\n"
+        "issuerAltName=URI:http://ca.example/,DNS:ca.example\\n' > ext.cnf"
+        " && touch ext_index.txt && echo 2A > ext_crlnumber"
+        " && openssl ca -engine gost -config ext.cnf -keyfile ca.key -cert ca.pem"
+        "    -revoke leaf.pem -crl_compromise 20240101000000Z"
+        " && openssl ca -engine gost -config ext.cnf -keyfile ca.key -cert ca.pem -gencrl"
+        "    -out ext.crl"));
+    CrlPtr list = crl("ext.crl");
+    ASSERT_TRUE(list);
+    ASSERT_NE(list->extensions, nullptr);
+    std::vector<int> nids;
+    for (int i = 0; i < sk_CADB_V3EXT_num(list->extensions); ++i) {
+        const CADB_V3EXT* r = sk_CADB_V3EXT_value(list->extensions, i);
+        EXPECT_EQ(r->parsed, 1) << r->nid;
+        nids.push_back(r->nid);
+        if (r->nid == NID_crl_number) EXPECT_EQ(test::bytes_of(r->value.buffer), Bytes({0x2A}));
+        if (r->nid == NID_issuer_alt_name) {
+            ASSERT_EQ(sk_CADB_GENERAL_NAME_num(r->value.names), 2);
+            EXPECT_EQ(test::text_of(sk_CADB_GENERAL_NAME_value(r->value.names, 0)->value.text),
+                      "http://ca.example/");
+        }
+    }
+    std::sort(nids.begin(), nids.end());
+    EXPECT_EQ(nids, (std::vector<int>{NID_issuer_alt_name, NID_crl_number,
+                                      NID_authority_key_identifier}));
+    ASSERT_EQ(list->revoked_count, 1);
+    const REVOKED* entry = sk_REVOKED_value(list->revoked, 0);
+    ASSERT_NE(entry->extensions, nullptr);
+    ASSERT_EQ(sk_CADB_V3EXT_num(entry->extensions), 2);
+    const CADB_V3EXT* reason = sk_CADB_V3EXT_value(entry->extensions, 0);
+    EXPECT_EQ(reason->nid, NID_crl_reason);
+    EXPECT_EQ(reason->value.integer, 1) << "keyCompromise";
+    const CADB_V3EXT* invalidity = sk_CADB_V3EXT_value(entry->extensions, 1);
+    EXPECT_EQ(invalidity->nid, NID_invalidity_date);
+    ASSERT_EQ(invalidity->parsed, 1);
+    EXPECT_EQ(invalidity->value.time->tm_year, 124);
+    EXPECT_EQ(invalidity->value.time->tm_mon, 0);
+    EXPECT_EQ(invalidity->value.time->tm_mday, 1);
+
+    BufferPtr text(CRL_get(list.get(), FORM_TEXT));
+    ASSERT_TRUE(text);
+    const std::string printed = test::text_of(text.get());
+    for (const char* want :
+         {"CRL extensions:", "CRL Number: 2a", "X509v3 Authority Key Identifier",
+          "URI:http://ca.example/, DNS:ca.example", "CRL entry extensions:",
+          "X509v3 CRL Reason Code", "Key Compromise", "Invalidity Date"})
+        EXPECT_NE(printed.find(want), std::string::npos) << want << "\n" << printed;
 }
 
 TEST_F(PeerInterop, CertificatesMadeHereVerifyThere) {
