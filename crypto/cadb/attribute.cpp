@@ -75,7 +75,7 @@ struct ListOwner {
 
 ATTRIBUTE* ATTRIBUTE_add(ATTRIBUTE** head, int nid, const char* text, int len, int string_type) {
     if (head == nullptr || text == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_ATTRIBUTE_ADD, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_ATTRIBUTE_ADD, ERR_R_INTERNAL);
         return nullptr;
     }
     if (len <= 0) {
@@ -114,7 +114,7 @@ void ATTRIBUTE_free(ATTRIBUTE* head) {
 
 ATTRIBUTE* X509_NAME_split(const X509_NAME* name) {
     if (name == nullptr) {
-        fail(CADB_F_X509_NAME_SPLIT, ERR_R_NULL_PARAMETER);
+        fail(CADB_F_X509_NAME_SPLIT, ERR_R_INTERNAL);
         return nullptr;
     }
     ListOwner list;
@@ -140,7 +140,7 @@ ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
                                  STACK_OF(X509_EXTENSION) * *extensions) {
     constexpr int F = CADB_F_X509_ATTRIBUTES_SPLIT;
     if (attributes == nullptr) {
-        fail(F, ERR_R_NULL_PARAMETER);
+        fail(F, ERR_R_INTERNAL);
         return nullptr;
     }
     ListOwner list;
@@ -186,7 +186,7 @@ ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
 
 BUFFER* ASN1_STRING_get_text(const ASN1_STRING* s) {
     if (s == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_INTERNAL);
         return nullptr;
     }
     auto printed = print_value(ASN1_STRING_type(s), bytes_of(s));
@@ -199,7 +199,7 @@ BUFFER* ASN1_STRING_get_text(const ASN1_STRING* s) {
 
 BUFFER* ASN1_STRING_get_bytes(const ASN1_STRING* s) {
     if (s == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_INTERNAL);
         return nullptr;
     }
     return BUFFER_fill(ASN1_STRING_get0_data(s), ASN1_STRING_length(s));

@@ -96,7 +96,7 @@ void* from_bare_base64(const unsigned char* data, long len, d2i_of_void* d2i, co
 
 BUFFER* x2der(void* obj, i2d_of_void* i2d) {
     if (obj == nullptr || i2d == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_INTERNAL);
         return nullptr;
     }
     const int n = i2d(obj, nullptr);
@@ -120,7 +120,7 @@ BUFFER* x2der(void* obj, i2d_of_void* i2d) {
 BUFFER* x2pem(void* obj, i2d_of_void* i2d, const char* label, int cipher_nid, const char* passwd,
               int passwd_len) {
     if (obj == nullptr || i2d == nullptr || label == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_X2PEM, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_X2PEM, ERR_R_INTERNAL);
         return nullptr;
     }
     const EVP_CIPHER* cipher = nullptr;
@@ -152,7 +152,7 @@ BUFFER* x2pem(void* obj, i2d_of_void* i2d, const char* label, int cipher_nid, co
 
 BUFFER* x2text(void* obj, PrintFn print) {
     if (obj == nullptr || print == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_X2TEXT, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_X2TEXT, ERR_R_INTERNAL);
         return nullptr;
     }
     BioPtr mem = mem_sink(CADB_F_X2TEXT);
@@ -183,7 +183,7 @@ BUFFER* x2form(void* obj, i2d_of_void* i2d, const char* label, int form) {
 
 void* form2x(const unsigned char* data, long len, int form, d2i_of_void* d2i, const char* label) {
     if (data == nullptr || d2i == nullptr || len <= 0) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_X2DER, ERR_R_INTERNAL);
         return nullptr;
     }
     void* obj = nullptr;

@@ -28,7 +28,7 @@ const CERT_CTX_METHOD kDefault = {"CERT_CTX default method", CERT_CTX_default_re
                                   CERT_CTX_default_write};
 
 int null_context() {
-    CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_CTX, ERR_R_NULL_PARAMETER);
+    CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_CTX, ERR_R_INTERNAL);
     return 0;
 }
 

@@ -5,7 +5,7 @@ namespace cadb {
 
 int CERT_CTX_default_read(CERT_CTX* ctx) {
     if (ctx == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_CTX, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_CTX, ERR_R_INTERNAL);
         return 0;
     }
     std::lock_guard lock(ctx->mutex);
@@ -35,7 +35,7 @@ int CERT_CTX_default_read(CERT_CTX* ctx) {
 
 int CERT_CTX_default_write(CERT_CTX* ctx, int form) {
     if (ctx == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_CTX, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_CTX, ERR_R_INTERNAL);
         return 0;
     }
     std::lock_guard lock(ctx->mutex);

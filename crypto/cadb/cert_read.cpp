@@ -49,7 +49,7 @@ CERT* CERT_read_data(const unsigned char* bytes, int len) {
 
 BUFFER* CERT_get(const CERT* cert, int form) {
     if (cert == nullptr || cert->x509 == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_GET, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_CERT_GET, ERR_R_INTERNAL);
         return nullptr;
     }
     return X509_object_get(cert->x509, form, kCertCodec, CADB_F_CERT_GET);

@@ -143,7 +143,7 @@ VerifyData* VerifyData_of(X509_STORE_CTX* ctx) {
 int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK_OF(CRL) * crls,
                 const struct tm* time, VERIFY_IGNORE_MASK ignorable) {
     if (cert == nullptr || cert->x509 == nullptr || store == nullptr)
-        return fail(ERR_R_NULL_PARAMETER);
+        return fail(ERR_R_INTERNAL);
     clear_results(cert);
     if (VerifyData_index() < 0) return fail(ERR_R_INTERNAL);
 

@@ -46,7 +46,7 @@ CRL* CRL_read_buffer(int form, const unsigned char* bytes, int len) {
 
 BUFFER* CRL_get(const CRL* crl, int form) {
     if (crl == nullptr || crl->crl == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_CRL_GET, ERR_R_NULL_PARAMETER);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_CRL_GET, ERR_R_INTERNAL);
         return nullptr;
     }
     return X509_object_get(crl->crl, form, kCrlCodec, CADB_F_CRL_GET);

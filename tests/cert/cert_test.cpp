@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "crypto/cadb/buffer_encode.h"
+#include "crypto/cadb/cert_ctx.h"
+#include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/core/err.h"
 #include "tests/cert/cert_util.h"
@@ -239,6 +242,82 @@ TEST_F(CertRecord, IssuedCertificatesAndMissingParameters) {
     ASSERT_TRUE(i);
     EXPECT_EQ(i->parameters_missing, 1);
     EXPECT_EQ(i->key_algorithm, NID_ECR3410);
+}
+
+// The record holds the certificate's extensions as extension records; a
+// certificate whose extension does not decode is no certificate read.
+TEST_F(CertRecord, ExtensionsAreParsedIntoRecords) {
+    const std::time_t now = std::time(nullptr);
+    test::PkeyPtr key = test::new_key();
+    test::X509Ptr x = test::make_cert("Ext", key.get(), nullptr, nullptr, 7, now - 60, now + 3600,
+                                      true);
+    X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name,
+                                              "DNS:host.example,IP:10.1.2.3");
+    X509_add_ext(x.get(), san, -1);
+    X509_EXTENSION_free(san);
+    ASSERT_GT(X509_sign(x.get(), key.get(), EVP_r3411_with_ecr3410_cp()), 0);
+    CertPtr c = test::split(x.get());
+    ASSERT_TRUE(c);
+    ASSERT_NE(c->extensions, nullptr);
+    ASSERT_EQ(sk_CADB_V3EXT_num(c->extensions), 2);
+    const CADB_V3EXT* bc = sk_CADB_V3EXT_value(c->extensions, 0);
+    EXPECT_EQ(bc->nid, NID_basic_constraints);
+    EXPECT_EQ(bc->critical, 1);
+    ASSERT_EQ(bc->parsed, 1);
+    EXPECT_EQ(bc->value.basic_constraints->ca, 1);
+    const CADB_V3EXT* alt = sk_CADB_V3EXT_value(c->extensions, 1);
+    EXPECT_EQ(alt->nid, NID_subject_alt_name);
+    ASSERT_EQ(alt->parsed, 1);
+    ASSERT_EQ(sk_CADB_GENERAL_NAME_num(alt->value.names), 2);
+    EXPECT_EQ(test::text_of(sk_CADB_GENERAL_NAME_value(alt->value.names, 1)->value.text),
+              "10.1.2.3");
+
+    // No extensions: no list.
+    CertPtr bare = read(FORM_PEM, vector_pem("A"));
+    ASSERT_TRUE(bare);
+    if (X509_get_ext_count(bare->x509) == 0) EXPECT_EQ(bare->extensions, nullptr);
+
+    // A basic-constraints value that is no BasicConstraints.
+    X509_EXTENSION* broken = X509_EXTENSION_new();
+    ASN1_OCTET_STRING* junk = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(junk, reinterpret_cast<const unsigned char*>("\x04\x01\x00"), 3);
+    X509_EXTENSION_set_object(broken, OBJ_nid2obj(NID_basic_constraints));
+    X509_EXTENSION_set_data(broken, junk);
+    ASN1_OCTET_STRING_free(junk);
+    X509_delete_ext(x.get(), 0);
+    X509_add_ext(x.get(), broken, -1);
+    X509_EXTENSION_free(broken);
+    ASSERT_GT(X509_sign(x.get(), key.get(), EVP_r3411_with_ecr3410_cp()), 0);
+    const Bytes der = test::der_of(x.get());
+    ERR_clear_error();
+    EXPECT_FALSE(read(FORM_DER, der));
+    EXPECT_NE(ERR_peek_error(), 0u);
+    ERR_clear_error();
+}
+
+// A missing argument is an internal error of the function that got it.
+TEST_F(CertRecord, MissingArgumentsAreInternalErrors) {
+    X509_STORE* store = X509_STORE_new();
+    const std::function<bool()> calls[] = {
+        [] { return CERT_split(nullptr) == nullptr; },
+        [] { return CERT_CTX_set_buffer(nullptr, nullptr, 0) == 0; },
+        [] { return CERT_CTX_set_path(nullptr, "x") == 0; },
+        [] { return CERT_CTX_read(nullptr) == 0; },
+        [store] { return CERT_verify(nullptr, store, nullptr, nullptr, nullptr, 0) == 0; },
+        [] { return x2der(nullptr, nullptr) == nullptr; },
+        [] { return x2text(nullptr, nullptr) == nullptr; },
+        [] { return X509_NAME_split(nullptr) == nullptr; },
+        [] { return CRL_split(nullptr) == nullptr; },
+    };
+    int i = 0;
+    for (const auto& call : calls) {
+        ERR_clear_error();
+        EXPECT_TRUE(call()) << i;
+        EXPECT_EQ(ERR_code_reason(ERR_peek_error()), ERR_R_INTERNAL) << i;
+        ++i;
+    }
+    X509_STORE_free(store);
+    ERR_clear_error();
 }
 
 TEST_F(CertRecord, FreeingARecordFreesItsIssuerChain) {
