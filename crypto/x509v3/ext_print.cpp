@@ -189,6 +189,18 @@ int GENERAL_NAMES_print(BIO* out, const GENERAL_NAMES* gns, int indent) {
     return names(t, gns, indent) && t.write(out);
 }
 
+int ALT_NAMES_print(const X509V3_EXT_METHOD*, const GENERAL_NAMES* gns, BIO* out, int indent) {
+    if (gns == nullptr || out == nullptr) return 0;
+    Text t;
+    t.pad(indent);
+    for (int i = 0; i < sk_GENERAL_NAME_num(gns); ++i) {
+        const auto [name, value] = GENERAL_NAME_pair(sk_GENERAL_NAME_value(gns, i));
+        if (i > 0) t.s += ", ";
+        t.s += name + ":" + value;
+    }
+    return t.write(out);
+}
+
 int AUTHORITY_INFO_ACCESS_print(const X509V3_EXT_METHOD*, const AUTHORITY_INFO_ACCESS* aia,
                                 BIO* out, int indent) {
     if (aia == nullptr || out == nullptr) return 0;
@@ -407,6 +419,9 @@ int erased(const X509V3_EXT_METHOD* m, const void* v, BIO* out, int indent) {
 
 const OwnPrinter* own_printer(int nid) {
     static const OwnPrinter kPrinters[] = {
+        {85, GENERAL_NAMES_it, erased<GENERAL_NAMES, ALT_NAMES_print>},
+        {86, GENERAL_NAMES_it, erased<GENERAL_NAMES, ALT_NAMES_print>},
+        {NID_CERTIFICATE_ISSUER, GENERAL_NAMES_it, erased<GENERAL_NAMES, ALT_NAMES_print>},
         {NID_AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_it,
          erased<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_print>},
         {NID_SUBJECT_INFO_ACCESS, AUTHORITY_INFO_ACCESS_it,

@@ -22,6 +22,12 @@ std::pair<std::string, std::string> GENERAL_NAME_pair(const GENERAL_NAME* gn);
 // "%*s%s: %s\n" per name. 1/0.
 int GENERAL_NAMES_print(BIO* out, const GENERAL_NAMES* names, int indent);
 
+// The alternative names (subjectAltName, issuerAltName, certificateIssuer)
+// on one line at the indent, the pairs above as "name:value" joined by ", ",
+// as the extension layer prints a listing. 1/0.
+int ALT_NAMES_print(const X509V3_EXT_METHOD* method, const GENERAL_NAMES* value, BIO* out,
+                    int indent);
+
 // Each printer writes value at the indent (in spaces) and returns 1, or 0
 // for a missing argument or a part that cannot be shown. The method record
 // is not used by any of them; it is there for the extension layer's calls.

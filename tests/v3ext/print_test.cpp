@@ -226,6 +226,72 @@ TEST_F(Printed, GeneralNamePairs) {
     EXPECT_EQ(GENERAL_NAMES_print(bio(), nullptr, 0), 0);
 }
 
+// The alternative names print every general-name form through the
+// library's listing, on one line: an address with its mask included, which
+// libcrypto's printer calls invalid.
+TEST_F(Printed, AltNamesOfEveryFormPrintThroughTheListing) {
+    GENERAL_NAMES* names = GENERAL_NAMES_new();
+    auto add = [&](int type, void* v) {
+        GENERAL_NAME* gn = GENERAL_NAME_new();
+        GENERAL_NAME_set0_value(gn, type, v);
+        sk_GENERAL_NAME_push(names, gn);
+    };
+    auto ia5 = [](const char* text) {
+        ASN1_IA5STRING* s = ASN1_IA5STRING_new();
+        ASN1_STRING_set(s, text, -1);
+        return s;
+    };
+    auto octets = [](const char* bytes, int len) {
+        ASN1_OCTET_STRING* s = ASN1_OCTET_STRING_new();
+        ASN1_OCTET_STRING_set(s, reinterpret_cast<const unsigned char*>(bytes), len);
+        return s;
+    };
+    OTHERNAME* other = OTHERNAME_new();
+    ASN1_OBJECT_free(other->type_id);
+    other->type_id = OBJ_txt2obj("1.2.3", 1);
+    ASN1_TYPE_free(other->value);
+    other->value = ASN1_TYPE_new();
+    ASN1_TYPE_set(other->value, V_ASN1_NULL, nullptr);
+    add(GEN_OTHERNAME, other);
+    add(GEN_EMAIL, ia5("ivan@example.ru"));
+    add(GEN_DNS, ia5("host.example"));
+    // An empty ORAddress, as a decoder holds it.
+    const unsigned char x400_der[] = {0x30, 0x02, 0xA3, 0x00};
+    const unsigned char* p = x400_der;
+    GENERAL_NAMES* x400 = d2i_GENERAL_NAMES(nullptr, &p, sizeof x400_der);
+    ASSERT_NE(x400, nullptr);
+    sk_GENERAL_NAME_push(names, sk_GENERAL_NAME_shift(x400));
+    GENERAL_NAMES_free(x400);
+    X509_NAME* dir = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(dir, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Dir"), -1, -1, 0);
+    add(GEN_DIRNAME, dir);
+    EDIPARTYNAME* edi = EDIPARTYNAME_new();
+    edi->partyName = ASN1_UTF8STRING_new();
+    ASN1_STRING_set(edi->partyName, "party", -1);
+    add(GEN_EDIPARTY, edi);
+    add(GEN_URI, ia5("http://crl.example/a.crl"));
+    add(GEN_IPADD, octets("\x0a\x00\x00\x01", 4));
+    add(GEN_IPADD, octets("\x0a\x00\x00\x00\xff\xff\xff\x00", 8));
+    add(GEN_RID, OBJ_txt2obj("1.2.3.4", 1));
+    const std::string want =
+        "    otherName:<unsupported>, email:ivan@example.ru, DNS:host.example, "
+        "X400Address:<unsupported>, DirName:CN=Dir, EdiPartyName:<unsupported>, "
+        "URI:http://crl.example/a.crl, IP Address:10.0.0.1, "
+        "IP Address:10.0.0.0/255.255.255.0, Registered ID:1.2.3.4";
+    for (int nid : {NID_subject_alt_name, NID_issuer_alt_name}) {
+        ExtPtr ext(X509V3_EXT_i2d(nid, 0, names));
+        ASSERT_TRUE(ext) << nid;
+        EXPECT_EQ(printed(ext, 4), want) << nid;
+    }
+    // A CRL entry's certificate issuer is the same listing.
+    ExtPtr issuer(item_ext("2.5.29.29", names, ASN1_ITEM_rptr(GENERAL_NAMES)));
+    ASSERT_TRUE(issuer);
+    EXPECT_EQ(printed(issuer, 4), want);
+    GENERAL_NAMES_free(names);
+    EXPECT_EQ(ALT_NAMES_print(nullptr, nullptr, bio(), 0), 0);
+}
+
 // One coder: DER -> value -> the same DER; malformed, truncated or longer
 // input refused with an entry on the queue and the input pointer kept;
 // nothing written without output.
