@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "crypto/cadb/crmf.h"
 #include "crypto/cadb/pkcs10.h"
 #include "crypto/core/err.h"
 
@@ -111,6 +112,7 @@ void PKEY_CTX_free(PKEY_CTX* ctx) {
     PSE_free(ctx->store);
     X509_free(ctx->x509);
     PKCS10_free(ctx->pkcs10);
+    CRMF_free(ctx->crmf);
     delete ctx;
 }
 

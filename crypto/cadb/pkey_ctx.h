@@ -22,6 +22,7 @@ namespace cadb {
 
 struct PKEY_CTX;
 struct PKCS10;
+struct CRMF;
 
 // A missing operation counts as success.
 struct PKEY_CTX_METHOD {
@@ -41,6 +42,7 @@ struct PKEY_CTX {
     PKEY* key = nullptr;       // one counted reference
     X509* x509 = nullptr;      // attached by the request road and the token method
     PKCS10* pkcs10 = nullptr;  // owned, likewise
+    CRMF* crmf = nullptr;      // owned, likewise
     std::recursive_mutex mutex;
     PKEY_PROGRESS_CB progress_cb = nullptr;
     CADB_INSERT_MEDIA_CB media_cb = nullptr;  // null: the process-wide one

@@ -95,7 +95,8 @@ EVP_PKEY* r3410_in_store(int type, int n, int code, PSE* store) {
     key->x = masked(wrapped.b.data(), kWrappedBytes);
     key->check.reset(BN_bin2bn(wrapped.b.data() + kWrappedBytes, 4, nullptr));
     key->has_check = true;
-    if (type == NID_R3410_CP) key->param_nid = paramset_of(type, n);
+    // 177 keys record the parameter NID as the caller gave it.
+    key->param_nid = type == NID_R3410_CP ? paramset_of(type, n) : n;
     key->hash_nid = NID_R3411_CP_PARAMSET;
     if (!key->y || !key->x || !key->check || !R3410_set_pse(key.get(), store)) return nullptr;
     EVP_PKEY* pkey = into_evp(type, key.get());

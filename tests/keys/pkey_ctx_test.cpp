@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
+#include "crypto/cadb/crmf.h"
+#include "crypto/cadb/pkcs10.h"
+#include "crypto/cadb/pkey_ctx.h"
 #include "crypto/core/gost_pkey.h"
 #include "tests/keys/keys_fixture.h"
 
@@ -138,6 +141,20 @@ TEST_F(PkeyCtx, TokenStoresSelectTheTokenMethod) {
     EXPECT_EQ(PKEY_CTX_set_PSE(nullptr, nullptr), 0);
     PKEY_CTX_free(nullptr);
     ERR_clear_error();
+}
+
+// The request road and the token method attach a certificate, a PKCS#10
+// and a CRMF request; the context releases them (the sanitizer build
+// reports any that stays).
+TEST_F(PkeyCtx, AttachedRequestObjectsGoWithTheContext) {
+    PKEY_CTX* ctx = PKEY_CTX_new();
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(ctx->crmf, nullptr);
+    ctx->x509 = X509_new();
+    ctx->pkcs10 = PKCS10_new();
+    ctx->crmf = CRMF_new();
+    ASSERT_TRUE(ctx->x509 && ctx->pkcs10 && ctx->crmf);
+    PKEY_CTX_free(ctx);
 }
 
 TEST_F(PkeyCtx, ThreadsShareOneContext) {

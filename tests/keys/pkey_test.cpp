@@ -43,7 +43,10 @@ TEST_F(Pkey, GostKeysAreMadeInsideTheStoreAndCanSign) {
         {NID_ECR3410_CP, NID_R3410_2001_B_PARAMSET, NID_R3410_2001_B_PARAMSET},
         {NID_ECR3410_CP, NID_R3410_2001_C_PARAMSET, NID_R3410_2001_C_PARAMSET},
         {NID_ECR3410_CP, NID_R3410_2001_XCHB_PARAMSET, NID_R3410_2001_XCHB_PARAMSET},
+        // 177 keys record the parameter NID as given, never a set they
+        // are not on.
         {NID_R3410, 0, 0},
+        {NID_R3410, NID_R3410_94_B_PARAMSET, NID_R3410_94_B_PARAMSET},
         {NID_R3410_CP, 0, NID_R3410_94_A_PARAMSET},
         {NID_R3410_CP, NID_R3410_94_B_PARAMSET, NID_R3410_94_B_PARAMSET},
     };
@@ -66,7 +69,7 @@ TEST_F(Pkey, GostKeysAreMadeInsideTheStoreAndCanSign) {
             const auto* k = static_cast<const GOSTS*>(EVP_PKEY_get0(key->key));
             EXPECT_FALSE(k->has_check);
             EXPECT_EQ(k->pse.get(), store_);
-            if (c.paramset != 0) EXPECT_EQ(k->param_nid, c.paramset);
+            EXPECT_EQ(k->param_nid, c.paramset);
             EXPECT_EQ(key->size, 1024);
         }
         EXPECT_TRUE(signs(key.get()));
