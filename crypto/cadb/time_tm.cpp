@@ -95,15 +95,29 @@ bool TIME_is_valid(const struct tm* t) {
            t->tm_min >= 0 && t->tm_min <= 59 && t->tm_sec >= 0 && t->tm_sec <= 59;
 }
 
+int TIME_local_to_utc(const struct tm* local, long offset_seconds, struct tm* out) {
+    if (local == nullptr || out == nullptr) return 0;
+    struct tm t = make_tm(local->tm_year + 1900L, local->tm_mon, local->tm_mday, local->tm_hour,
+                          local->tm_min, local->tm_sec > 59 ? 59 : local->tm_sec);
+    if (!shift_minutes(&t, -(offset_seconds / 60))) return 0;
+    *out = t;
+    return 1;
+}
+
 int TIME_now(struct tm* out) {
     if (out == nullptr) return 0;
     struct timespec ts {};
-    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return 0;
     struct tm t {};
-    if (gmtime_r(&ts.tv_sec, &t) == nullptr) return 0;
-    *out = make_tm(t.tm_year + 1900L, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min,
-                   t.tm_sec > 59 ? 59 : t.tm_sec);
-    return 1;
+    if (clock_gettime(CLOCK_REALTIME, &ts) == 0 && gmtime_r(&ts.tv_sec, &t) != nullptr) {
+        *out = make_tm(t.tm_year + 1900L, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min,
+                       t.tm_sec > 59 ? 59 : t.tm_sec);
+        return 1;
+    }
+    // The coarse clock behind time() may still answer; its local reading
+    // carries the zone offset that brings it back to UTC.
+    const std::time_t now = std::time(nullptr);
+    if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &t) == nullptr) return 0;
+    return TIME_local_to_utc(&t, t.tm_gmtoff, out);
 }
 
 int ASN1_TIME_to_tm(const ASN1_TIME* t, struct tm* out) {

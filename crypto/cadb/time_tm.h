@@ -16,8 +16,14 @@ enum TimeFunc : int {
     X509_F_ASN1_TIME_PARSE = 192,
 };
 
-// The system's current UTC time. 1/0.
+// The system's current UTC time; when the UTC clock cannot be read, the
+// system's local date and time moved to UTC by its zone offset. 1/0.
 int TIME_now(struct tm* out);
+
+// A local calendar time (C run-time fields, any year 0-9999) moved to UTC by
+// the zone's offset east of UTC in seconds (whole minutes count). 1/0 (out
+// unchanged).
+int TIME_local_to_utc(const struct tm* local, long offset_seconds, struct tm* out);
 
 // A UTCTime (years 50-99 are 1950-1999, 00-49 2000-2049) or GeneralizedTime:
 // date, hour and minute digits, optional seconds, then "Z" or an offset

@@ -92,6 +92,56 @@ TEST(Time, ArithmeticFollowsTheGregorianCalendar) {
     EXPECT_EQ(TIME_sub(&t, LONG_MIN, 0, 0), 0);
 }
 
+// The reading of the system's local clock moved to UTC by its zone offset,
+// across a day, a year and a leap day.
+TEST(Time, LocalTimesMoveToUtcByTheirOffset) {
+    auto local = [](int year, int mon, int day, int h, int m, int s) {
+        struct tm t {};
+        t.tm_year = year - 1900;
+        t.tm_mon = mon - 1;
+        t.tm_mday = day;
+        t.tm_hour = h;
+        t.tm_min = m;
+        t.tm_sec = s;
+        t.tm_wday = 5;    // the run-time's own fields are not carried
+        t.tm_isdst = 1;
+        return t;
+    };
+    struct Case {
+        struct tm in;
+        long offset;
+        int year, mon, day, h, m;
+    } cases[] = {
+        {local(2024, 1, 1, 1, 30, 15), 3 * 3600, 2023, 12, 31, 22, 30},
+        {local(2024, 3, 1, 0, 10, 0), 3 * 3600 + 30 * 60, 2024, 2, 29, 20, 40},
+        {local(2023, 12, 31, 20, 0, 59), -5 * 3600, 2024, 1, 1, 1, 0},
+        {local(2024, 6, 15, 12, 0, 0), 0, 2024, 6, 15, 12, 0},
+    };
+    for (const Case& c : cases) {
+        struct tm utc {};
+        ASSERT_EQ(TIME_local_to_utc(&c.in, c.offset, &utc), 1);
+        EXPECT_EQ(utc.tm_year, c.year - 1900);
+        EXPECT_EQ(utc.tm_mon, c.mon - 1);
+        EXPECT_EQ(utc.tm_mday, c.day);
+        EXPECT_EQ(utc.tm_hour, c.h);
+        EXPECT_EQ(utc.tm_min, c.m);
+        EXPECT_EQ(utc.tm_sec, c.in.tm_sec);
+        EXPECT_EQ(utc.tm_wday, 0);
+        EXPECT_EQ(utc.tm_isdst, 0);
+    }
+    struct tm bad = local(2023, 2, 29, 0, 0, 0), out {};
+    EXPECT_EQ(TIME_local_to_utc(&bad, 0, &out), 0);
+    EXPECT_EQ(TIME_local_to_utc(nullptr, 0, &out), 0);
+    // The local reading of now agrees with the UTC clock.
+    const std::time_t now = std::time(nullptr);
+    struct tm lt {}, from_local {}, utc_now {};
+    ASSERT_NE(localtime_r(&now, &lt), nullptr);
+    ASSERT_EQ(TIME_local_to_utc(&lt, lt.tm_gmtoff, &from_local), 1);
+    ASSERT_NE(gmtime_r(&now, &utc_now), nullptr);
+    EXPECT_EQ(from_local.tm_hour, utc_now.tm_hour);
+    EXPECT_EQ(from_local.tm_mday, utc_now.tm_mday);
+}
+
 TEST(Time, CompareNowAndGeneralized) {
     struct tm a {}, b {};
     ASSERT_EQ(cadb::ASN1_TIME_to_tm(make(V_ASN1_UTCTIME, "991231235959Z").get(), &a), 1);
