@@ -150,6 +150,9 @@ BUFFER* CMC_get(CMC* cmc, int content_type);
 // The body in the whole stream (PKIData, ResponseBody), or null.
 CMC_PKI_DATA* PKI_DATA_read_bio(BIO* in);
 CMC_PKI_DATA* RESPONSE_BODY_read_bio(BIO* in);
+// The same readers under the names the request layer gives them.
+CMC_PKI_DATA* d2i_PKI_DATA_bio(BIO* in);
+CMC_PKI_DATA* d2i_RESPONSE_BODY_bio(BIO* in);
 
 // A record rebuilt from a body (which stays the caller's), or null.
 CMC* CMS_split(const CMC_PKI_DATA* body, int content_type);

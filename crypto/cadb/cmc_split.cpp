@@ -265,4 +265,8 @@ CMC_PKI_DATA* RESPONSE_BODY_read_bio(BIO* in) {
     return read_bio(in, NID_CMC_RESPONSE_BODY, CADB_F_RESPONSE_BODY_READ_BIO);
 }
 
+CMC_PKI_DATA* d2i_PKI_DATA_bio(BIO* in) { return PKI_DATA_read_bio(in); }
+
+CMC_PKI_DATA* d2i_RESPONSE_BODY_bio(BIO* in) { return RESPONSE_BODY_read_bio(in); }
+
 }  // namespace cadb

@@ -365,6 +365,23 @@ TEST_F(Cmc, BuildFailuresAndStreams) {
     EXPECT_EQ(PKI_DATA_read_bio(in), nullptr);
     BIO_free(in);
     ERR_clear_error();
+
+    // The request layer's names read the same bodies.
+    const Bytes request = take(CMC_get(cmc.get(), NID_CMC_PKI_DATA));
+    in = BIO_new_mem_buf(request.data(), static_cast<int>(request.size()));
+    body = d2i_PKI_DATA_bio(in);
+    BIO_free(in);
+    ASSERT_NE(body, nullptr);
+    CMC_PKI_DATA_free(body);
+    in = BIO_new_mem_buf(response.data(), static_cast<int>(response.size()));
+    body = d2i_RESPONSE_BODY_bio(in);
+    BIO_free(in);
+    ASSERT_NE(body, nullptr);
+    CMC_RESPONSE_BODY_free(body);
+    in = BIO_new_mem_buf(request.data(), static_cast<int>(request.size()));
+    EXPECT_EQ(d2i_RESPONSE_BODY_bio(in), nullptr);
+    BIO_free(in);
+    ERR_clear_error();
 }
 
 }  // namespace
