@@ -159,8 +159,8 @@ bool same_params(int type, EVP_PKEY* a, EVP_PKEY* b) {
     if (type == NID_ECR3410_CP) {
         const auto* x = static_cast<ECGOST*>(EVP_PKEY_get0(a));
         const auto* y = static_cast<ECGOST*>(EVP_PKEY_get0(b));
-        return x != nullptr && y != nullptr && x->nid == y->nid && x->curve != nullptr &&
-               y->curve != nullptr && ECURVE_cmp(x->curve, y->curve) == 0;
+        return x != nullptr && y != nullptr && x->nid == y->nid && x->hash_nid == y->hash_nid &&
+               x->curve != nullptr && y->curve != nullptr && ECURVE_cmp(x->curve, y->curve) == 0;
     }
     const auto* x = static_cast<GOSTS*>(EVP_PKEY_get0(a));
     const auto* y = static_cast<GOSTS*>(EVP_PKEY_get0(b));
@@ -194,6 +194,75 @@ bool set_originator(PKCS7_RECIP_INFO* ri, X509_PUBKEY* eph) {
 }
 
 bool is_gost_type(int type) { return type == NID_ECR3410_CP || type == NID_R3410_CP; }
+
+// What a recipient received: the wrapped key and its MAC, the S-box set,
+// the sender's ephemeral key and the UKM, read from a GostR3410-KeyTransport
+// or, for an RFC 4490 key-agreement recipient, from a bare
+// Gost28147-89-EncryptedKey beside the recipient's own fields.
+struct Received {
+    P7Ptr<GOST_KEY_TRANSPORT> transport{nullptr, {ASN1_ITEM_rptr(GOST_KEY_TRANSPORT)}};
+    P7Ptr<GOST_ENCRYPTED_KEY> bare{nullptr, {ASN1_ITEM_rptr(GOST_ENCRYPTED_KEY)}};
+    P7Ptr<GOST_KEY_WRAP_PARAMS> wrap{nullptr, {ASN1_ITEM_rptr(GOST_KEY_WRAP_PARAMS)}};
+    PkeyPtr originator{nullptr, EVP_PKEY_free};
+    const GOST_ENCRYPTED_KEY* key = nullptr;
+    const ASN1_OBJECT* cipher_params = nullptr;
+    EVP_PKEY* eph = nullptr;
+    const ASN1_OCTET_STRING* ukm = nullptr;
+};
+
+bool read_transport(const unsigned char* in, int len, Received& r) {
+    const unsigned char* p = in;
+    r.transport.reset(d2i_GOST_KEY_TRANSPORT(nullptr, &p, len));
+    const GOST_KEY_TRANSPORT* kt = r.transport.get();
+    if (kt == nullptr || p != in + len || kt->params == nullptr) return false;
+    r.key = kt->key;
+    r.cipher_params = kt->params->cipher_params;
+    r.eph = kt->params->ephemeral_key != nullptr ? X509_PUBKEY_get0(kt->params->ephemeral_key)
+                                                 : nullptr;
+    r.ukm = kt->params->ukm;
+    return r.eph != nullptr;
+}
+
+// The wrap algorithm nested in the key-encryption algorithm, with its
+// Gost28147-89-KeyWrapParameters. The KEK is diversified by the UKM as the
+// CryptoPro key wrap does; a sender of the wrap without diversification
+// fails the MAC.
+bool read_wrap(const X509_ALGOR* kea, Received& r) {
+    int type = 0;
+    const void* value = nullptr;
+    X509_ALGOR_get0(nullptr, &type, &value, kea);
+    if (type != V_ASN1_SEQUENCE || value == nullptr) return false;
+    P7Ptr<X509_ALGOR> wrap_alg(reinterpret_cast<X509_ALGOR*>(ASN1_item_unpack(
+                                   static_cast<const ASN1_STRING*>(value), ASN1_ITEM_rptr(X509_ALGOR))),
+                               {ASN1_ITEM_rptr(X509_ALGOR)});
+    if (!wrap_alg) return false;
+    X509_ALGOR_get0(nullptr, &type, &value, wrap_alg.get());
+    if (type != V_ASN1_SEQUENCE || value == nullptr) return false;
+    r.wrap.reset(reinterpret_cast<GOST_KEY_WRAP_PARAMS*>(ASN1_item_unpack(
+        static_cast<const ASN1_STRING*>(value), ASN1_ITEM_rptr(GOST_KEY_WRAP_PARAMS))));
+    if (!r.wrap) return false;
+    r.cipher_params = r.wrap->cipher_params;
+    return true;
+}
+
+bool read_bare(const unsigned char* in, int len, const PKCS7_RECIP_INFO* ri, Received& r) {
+    const unsigned char* p = in;
+    r.bare.reset(d2i_GOST_ENCRYPTED_KEY(nullptr, &p, len));
+    if (!r.bare || p != in + len || ri->originator == nullptr || !read_wrap(ri->key_enc_algor, r))
+        return false;
+    r.key = r.bare.get();
+    // RFC 4490 carries the UKM in the recipient record; the wrap parameters
+    // may carry it too.
+    r.ukm = r.wrap->ukm != nullptr ? r.wrap->ukm : ri->ukm;
+    // The originator key is a SubjectPublicKeyInfo in all but name.
+    unsigned char* der = nullptr;
+    const int n = i2d_PKCS7_ORIGINATOR_KEY(ri->originator, &der);
+    const unsigned char* q = der;
+    r.originator.reset(n > 0 ? d2i_PUBKEY(nullptr, &q, n) : nullptr);
+    OPENSSL_free(der);
+    r.eph = r.originator.get();
+    return r.eph != nullptr && r.ukm != nullptr;
+}
 
 }  // namespace
 
@@ -283,23 +352,20 @@ int PKCS7_CEK_DECRYPT_gost(unsigned char* out, int out_size, const unsigned char
         P7_ERR(F, P7_R_BAD_RECIPIENT_KEY_DATA);
         return 0;
     }
-    const unsigned char* p = in;
-    P7Ptr<GOST_KEY_TRANSPORT> kt(d2i_GOST_KEY_TRANSPORT(nullptr, &p, in_len),
-                                 {ASN1_ITEM_rptr(GOST_KEY_TRANSPORT)});
+    Received got;
+    const bool read = read_transport(in, in_len, got) ||
+                      (version == 3 && read_bare(in, in_len, ri, got));
     ::ERR_clear_error();
     // Every length is checked before any agreement is made.
-    EVP_PKEY* eph = kt && kt->params && kt->params->ephemeral_key
-                        ? X509_PUBKEY_get0(kt->params->ephemeral_key)
-                        : nullptr;
-    if (!kt || p != in + in_len || !kt->params || eph == nullptr || EVP_PKEY_nid(eph) != type ||
-        ASN1_STRING_length(kt->params->ukm) != kUkmLen ||
-        ASN1_STRING_length(kt->key->encrypted_key) != kKeyLen ||
-        ASN1_STRING_length(kt->key->mac) != kMacLen || !same_params(type, pkey, eph)) {
+    EVP_PKEY* eph = got.eph;
+    if (!read || EVP_PKEY_nid(eph) != type || ASN1_STRING_length(got.ukm) != kUkmLen ||
+        ASN1_STRING_length(got.key->encrypted_key) != kKeyLen ||
+        ASN1_STRING_length(got.key->mac) != kMacLen || !same_params(type, pkey, eph)) {
         ::ERR_clear_error();
         P7_ERR(F, P7_R_BAD_RECIPIENT_KEY_DATA);
         return 0;
     }
-    const unsigned char* sbox = GOSTE_get_sbox_by_nid(cadb::OBJ_obj2nid(kt->params->cipher_params));
+    const unsigned char* sbox = GOSTE_get_sbox_by_nid(cadb::OBJ_obj2nid(got.cipher_params));
     if (sbox == nullptr) {
         P7_ERR(F, P7_R_METH_LIB);
         return 0;
@@ -308,7 +374,7 @@ int PKCS7_CEK_DECRYPT_gost(unsigned char* out, int out_size, const unsigned char
         P7_ERR(F, P7_R_OUTPUT_TOO_SMALL);
         return 0;
     }
-    const unsigned char* ukm = ASN1_STRING_get0_data(kt->params->ukm);
+    const unsigned char* ukm = ASN1_STRING_get0_data(got.ukm);
     // A key kept on a token unwraps there, or agrees there and leaves the
     // rest to this side; a token that only signs cannot receive.
     const PKEY_TOKEN_METHOD* token = EVP_PKEY_token_method(pkey);
@@ -341,12 +407,12 @@ int PKCS7_CEK_DECRYPT_gost(unsigned char* out, int out_size, const unsigned char
     Secret cek(kKeyLen);
     unsigned char imit[kMacLen];
     if ((token == nullptr && !derive(agreed, ukm, sbox, k)) ||
-        !ecb(k, sbox, 0, ASN1_STRING_get0_data(kt->key->encrypted_key), cek.data()) ||
+        !ecb(k, sbox, 0, ASN1_STRING_get0_data(got.key->encrypted_key), cek.data()) ||
         !mac(k, ukm, sbox, cek.data(), imit)) {
         P7_ERR(F, P7_R_METH_LIB);
         return 0;
     }
-    if (CRYPTO_memcmp(imit, ASN1_STRING_get0_data(kt->key->mac), kMacLen) != 0) {
+    if (CRYPTO_memcmp(imit, ASN1_STRING_get0_data(got.key->mac), kMacLen) != 0) {
         P7_ERR(F, P7_R_INTEGRITY_CHECK_FAILURE);
         return 0;
     }

@@ -40,9 +40,15 @@ PKCS7_RECIP_INFO* from_kari(P7_KARI* k) {
 }
 
 // A view of the record as the template of its form sees it (members are
-// borrowed, never freed through the view).
+// borrowed, never freed through the view). An empty list of recipient
+// encrypted keys is left out rather than written as an empty SEQUENCE.
 P7_KARI kari_view(const PKCS7_RECIP_INFO* ri) {
-    return P7_KARI{ri->version, ri->originator, ri->ukm, ri->key_enc_algor, ri->rek};
+    STACK_OF(ASN1_PAIR)* rek = sk_ASN1_PAIR_num(ri->rek) > 0 ? ri->rek : nullptr;
+    return P7_KARI{ri->version, ri->originator, ri->ukm, ri->key_enc_algor, rek};
+}
+
+bool implicitly_tagged(const ASN1_ITEM* it) {
+    return it == ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP) || it == ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP_OEXP);
 }
 
 }  // namespace
@@ -104,9 +110,11 @@ PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned cha
     PKCS7_RECIP_INFO* got = nullptr;
     const unsigned char* p = *in;
     if ((*in)[0] == kTagAgree) {
-        // Explicit tagging puts a SEQUENCE right after the [1] header.
-        const ASN1_ITEM* forms[] = {ASN1_ITEM_rptr(P7_KARI_TAGGED_EXP),
-                                    ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP)};
+        // Explicit tagging puts a SEQUENCE right after the [1] header; the
+        // originatorKey inside may be tagged either way.
+        const ASN1_ITEM* forms[] = {
+            ASN1_ITEM_rptr(P7_KARI_TAGGED_EXP), ASN1_ITEM_rptr(P7_KARI_TAGGED_EXP_OIMP),
+            ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP), ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP_OEXP)};
         for (const ASN1_ITEM* it : forms) {
             p = *in;
             P7_KARI* k = reinterpret_cast<P7_KARI*>(ASN1_item_d2i(nullptr, &p, len, it));
@@ -115,7 +123,7 @@ PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned cha
             // Implicit tagging is how forms 0 and 2 write the record: it is
             // read back as form 0, so the content key is taken with the
             // derivation it was made with (as form 1 it could not be).
-            if (got != nullptr && it == ASN1_ITEM_rptr(P7_KARI_TAGGED_IMP))
+            if (got != nullptr && implicitly_tagged(it))
                 got->form = RECIP_FORM_TRANSPORT;
             ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(k), ASN1_ITEM_rptr(P7_KARI_EXP));
             break;

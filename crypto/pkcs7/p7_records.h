@@ -67,6 +67,11 @@ DECLARE_ASN1_ITEM(P7_KARI_IMP)
 // place of the SEQUENCE tag (RFC 5652).
 DECLARE_ASN1_ITEM(P7_KARI_TAGGED_EXP)
 DECLARE_ASN1_ITEM(P7_KARI_TAGGED_IMP)
+// The same two with the originatorKey tagged the other way ([1] IMPLICIT
+// inside the explicit form, [1] EXPLICIT inside the implicit one), as
+// other senders write them.
+DECLARE_ASN1_ITEM(P7_KARI_TAGGED_EXP_OIMP)
+DECLARE_ASN1_ITEM(P7_KARI_TAGGED_IMP_OEXP)
 
 // The compact agreement record carried inside a key-transport encryptedKey:
 // SEQUENCE { version, originator [0] EXPLICIT OPTIONAL, keyEncryptionAlgorithm,
@@ -96,6 +101,14 @@ struct GOST_TRANSPORT_PARAMS {
     ASN1_OCTET_STRING* ukm;
 };
 DECLARE_ASN1_ITEM(GOST_TRANSPORT_PARAMS)
+
+// Gost28147-89-KeyWrapParameters (RFC 4357): the parameters of a key-wrap
+// algorithm in a key-agreement recipient (RFC 4490).
+struct GOST_KEY_WRAP_PARAMS {
+    ASN1_OBJECT* cipher_params;
+    ASN1_OCTET_STRING* ukm;  // optional
+};
+DECLARE_ASN1_ITEM(GOST_KEY_WRAP_PARAMS)
 
 // GostR3410-KeyTransport.
 struct GOST_KEY_TRANSPORT {
@@ -185,6 +198,7 @@ P7_DECLARE_FUNCTIONS(ASN1_PAIR)
 P7_DECLARE_FUNCTIONS(GOST_ENCRYPTED_KEY)
 P7_DECLARE_FUNCTIONS(GOST_TRANSPORT_PARAMS)
 P7_DECLARE_FUNCTIONS(GOST_KEY_TRANSPORT)
+P7_DECLARE_FUNCTIONS(GOST_KEY_WRAP_PARAMS)
 P7_DECLARE_FUNCTIONS(PKCS7_COMPRESSED_CONTENT)
 P7_DECLARE_FUNCTIONS(PKCS7_COMPRESSED)
 P7_DECLARE_FUNCTIONS(PKCS7_SIGNER_INFO)

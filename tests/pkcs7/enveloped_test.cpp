@@ -4,6 +4,7 @@
 #include "crypto/cadb/buffer_zlib.h"
 #include "crypto/pkcs7/p7_attr.h"
 #include "tests/pkcs7/p7_util.h"
+#include "tests/pkcs7/rfc4490.h"
 
 namespace cadb {
 namespace {
@@ -112,6 +113,37 @@ TEST_F(Enveloped, EveryRecipientTypeAndFormRoundTrips) {
             ERR_clear_error();
         }
     }
+}
+
+// A whole enveloped message whose key-agreement recipient is written as
+// RFC 4490 has it (RFC 5652 tagging, the bare encrypted key) decrypts. The
+// peer's GOST engine makes key-transport recipients only, so the message is
+// the library's own with its recipient rewritten.
+TEST_F(Enveloped, Rfc4490AgreementMessagesDecrypt) {
+    Party& r = party(NID_ECR3410_CP);
+    ASSERT_TRUE(r.cert);
+    const Bytes content(5000, 0x3C);
+    test::P7Ptr p7 = envelope(NID_pkcs7_enveloped, r, 3, RECIP_FORM_AGREE, EVP_rus_gammar_cp(),
+                              content);
+    ASSERT_TRUE(p7);
+    test::P7Ptr back = test::decode(test::encode(p7.get()));
+    ASSERT_TRUE(back);
+    PKCS7_RECIP_INFO* ri = sk_P7_RECIP_INFO_value(PKCS7_get_recipient_info(back.get()), 0);
+    ASSERT_EQ(sk_ASN1_PAIR_num(ri->rek), 1);
+    ASN1_PAIR* pair = sk_ASN1_PAIR_value(ri->rek, 0);
+    const Bytes transport(ASN1_STRING_get0_data(pair->key),
+                          ASN1_STRING_get0_data(pair->key) + ASN1_STRING_length(pair->key));
+    const Bytes bare = test::to_rfc4490(ri, transport, false);
+    ASN1_OCTET_STRING_set(pair->key, bare.data(), static_cast<int>(bare.size()));
+    back->asn1.clear();
+    const Bytes der = test::encode(back.get());
+    test::P7Ptr theirs = test::decode(der);
+    ASSERT_TRUE(theirs);
+    PKCS7_RECIP_INFO* read = sk_P7_RECIP_INFO_value(PKCS7_get_recipient_info(theirs.get()), 0);
+    ASSERT_NE(read->ukm, nullptr);
+    ASSERT_NE(read->originator, nullptr);
+    EXPECT_EQ(open(theirs.get(), r), content);
+    ERR_clear_error();
 }
 
 TEST_F(Enveloped, SignedAndEnvelopedRoundTrips) {

@@ -7,6 +7,7 @@
 #include "crypto/pkcs7/p7_recip.h"
 #include "crypto/pkcs7/p7_wrap.h"
 #include "tests/pkcs7/p7_fixture.h"
+#include "tests/pkcs7/rfc4490.h"
 
 namespace cadb {
 namespace {
@@ -195,6 +196,74 @@ TEST_F(Recip, AgreementFormsDifferInTaggingAndBothReadBack) {
     }
 }
 
+TEST_F(Recip, AnEmptyListOfEncryptedKeysIsLeftOut) {
+    for (int form : {RECIP_FORM_AGREE, RECIP_FORM_TRANSPORT}) {
+        SCOPED_TRACE(form);
+        PKCS7_RECIP_INFO* ri = agreement_recipient(form);
+        sk_ASN1_PAIR_pop_free(ri->rek, ASN1_PAIR_free);
+        ri->rek = nullptr;
+        const Bytes without = encode(ri);
+        ri->rek = sk_ASN1_PAIR_new_null();
+        EXPECT_EQ(encode(ri), without) << "no empty SEQUENCE written";
+        PKCS7_RECIP_INFO_free(ri);
+    }
+}
+
+// A short-form TLV.
+Bytes tlv(unsigned char tag, const Bytes& content) {
+    EXPECT_LT(content.size(), 128u);
+    Bytes out{tag, static_cast<unsigned char>(content.size())};
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+template <typename T>
+Bytes der(const T* v, int (*i2d)(const T*, unsigned char**)) {
+    unsigned char* p = nullptr;
+    const int n = i2d(v, &p);
+    Bytes out(p, p + (n > 0 ? n : 0));
+    OPENSSL_free(p);
+    return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& b : parts) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+// Both taggings of the record around, each with both taggings of the
+// originatorKey inside, as senders write them.
+TEST_F(Recip, OriginatorKeysInEitherTaggingRead) {
+    PKCS7_RECIP_INFO* ri = agreement_recipient(RECIP_FORM_AGREE);
+    const Bytes key = cat({der<X509_ALGOR>(ri->originator->algorithm, i2d_X509_ALGOR),
+                           der<ASN1_BIT_STRING>(ri->originator->public_key, i2d_ASN1_BIT_STRING)});
+    const Bytes rest =
+        cat({tlv(0xA1, der<ASN1_OCTET_STRING>(ri->ukm, i2d_ASN1_OCTET_STRING)),
+             der<X509_ALGOR>(ri->key_enc_algor, i2d_X509_ALGOR),
+             tlv(0x30, der<ASN1_PAIR>(sk_ASN1_PAIR_value(ri->rek, 0), i2d_ASN1_PAIR))});
+    const Bytes version{0x02, 0x01, 0x03};
+    const Bytes originators[] = {tlv(0xA0, tlv(0xA1, tlv(0x30, key))), tlv(0xA0, tlv(0xA1, key))};
+    for (bool explicit_record : {true, false}) {
+        for (const Bytes& originator : originators) {
+            const Bytes body = cat({version, originator, rest});
+            const Bytes whole = explicit_record ? tlv(0xA1, tlv(0x30, body)) : tlv(0xA1, body);
+            const unsigned char* p = whole.data();
+            PKCS7_RECIP_INFO* back =
+                d2i_PKCS7_RECIP_INFO(nullptr, &p, static_cast<long>(whole.size()));
+            ASSERT_NE(back, nullptr) << explicit_record << " " << originator.size();
+            EXPECT_EQ(p, whole.data() + whole.size());
+            EXPECT_EQ(back->form, explicit_record ? RECIP_FORM_AGREE : RECIP_FORM_TRANSPORT);
+            ASSERT_NE(back->originator, nullptr);
+            EXPECT_EQ(ASN1_STRING_cmp(back->originator->public_key, ri->originator->public_key),
+                      0);
+            EXPECT_EQ(sk_ASN1_PAIR_num(back->rek), 1);
+            PKCS7_RECIP_INFO_free(back);
+        }
+    }
+    PKCS7_RECIP_INFO_free(ri);
+}
+
 TEST_F(Recip, CompactRecordKeepsItsUkm) {
     PKCS7_RECIP_INFO* ri = agreement_recipient(RECIP_FORM_COMPACT);
     ASN1_OCTET_STRING_set(ri->enc_key, reinterpret_cast<const unsigned char*>("k"), 1);
@@ -275,6 +344,68 @@ TEST_F(GostTransport, RoundTripsAndRefusesTampering) {
         EXPECT_EQ(none, Bytes(32, 0xEE));
         EXPECT_EQ(PKCS7_CEK_ENCRYPT_gost(wrapped.data(), 1024, cek.data(), 24, ri), 0);
         ERR_clear_error();
+        PKCS7_RECIP_INFO_free(ri);
+    }
+}
+
+// A key-agreement recipient of another sender carries the bare encrypted
+// key: parameters and UKM come from the key-wrap algorithm or the record,
+// the ephemeral key from the originator.
+TEST_F(GostTransport, Rfc4490AgreementRecipientsDecrypt) {
+    test::Party& r = party(NID_ECR3410_CP);
+    ASSERT_TRUE(r.cert);
+    Bytes cek(32);
+    for (size_t i = 0; i < 32; ++i) cek[i] = static_cast<unsigned char>(0xA0 + i);
+    for (bool ukm_in_wrap : {false, true}) {
+        SCOPED_TRACE(ukm_in_wrap);
+        PKCS7_RECIP_INFO* ri = PKCS7_RECIP_INFO_new();
+        ASSERT_EQ(PKCS7_RECIP_INFO_set(ri, r.cert.get()), 1);
+        ASN1_INTEGER_set(ri->version, 3);
+        Bytes wrapped(PKCS7_MAX_ENCRYPTED_KEY);
+        const int n = PKCS7_CEK_ENCRYPT_gost(wrapped.data(), static_cast<int>(wrapped.size()),
+                                             cek.data(), 32, ri);
+        ASSERT_GT(n, 0);
+        wrapped.resize(static_cast<size_t>(n));
+        const Bytes bare = test::to_rfc4490(ri, wrapped, ukm_in_wrap);
+        ASSERT_FALSE(bare.empty());
+        const int len = static_cast<int>(bare.size());
+        Bytes out(32);
+        ERR_clear_error();
+        ASSERT_EQ(PKCS7_CEK_DECRYPT_gost(out.data(), 32, bare.data(), len, ri, r.key.get()), 32);
+        EXPECT_EQ(out, cek);
+
+        auto refused = [&](const char* why) {
+            Bytes none(32, 0xEE);
+            ERR_clear_error();
+            EXPECT_EQ(PKCS7_CEK_DECRYPT_gost(none.data(), 32, bare.data(), len, ri, r.key.get()),
+                      0)
+                << why;
+            EXPECT_TRUE(test::has_error(ERR_LIB_PKCS7_, P7_R_BAD_RECIPIENT_KEY_DATA)) << why;
+            EXPECT_EQ(none, Bytes(32, 0xEE)) << why;
+        };
+        // Key transport never takes a bare key.
+        ASN1_INTEGER_set(ri->version, 0);
+        refused("version 0");
+        ASN1_INTEGER_set(ri->version, 3);
+        // The ephemeral key must share the own key's hash parameters: the
+        // originator's digest parameter set turned into another known set.
+        ASN1_TYPE* params = ri->originator->algorithm->parameter;
+        ASSERT_TRUE(params != nullptr && params->type == V_ASN1_SEQUENCE);
+        ASN1_STRING* seq = params->value.sequence;
+        const unsigned char hash_set[] = {0x2A, 0x85, 0x03, 0x02, 0x02, 0x1E, 0x01};
+        unsigned char* bytes = seq->data;
+        unsigned char* at =
+            std::search(bytes, bytes + ASN1_STRING_length(seq), hash_set, hash_set + 7);
+        ASSERT_NE(at, bytes + ASN1_STRING_length(seq));
+        at[5] = 0x1F;  // 1.2.643.2.2.31.1
+        refused("other hash parameters");
+        at[5] = 0x1E;
+        // Without an originator there is no ephemeral key.
+        PKCS7_ORIGINATOR_KEY* keep = ri->originator;
+        ri->originator = nullptr;
+        refused("no originator");
+        ri->originator = keep;
+        ASSERT_EQ(PKCS7_CEK_DECRYPT_gost(out.data(), 32, bare.data(), len, ri, r.key.get()), 32);
         PKCS7_RECIP_INFO_free(ri);
     }
 }
