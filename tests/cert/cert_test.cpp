@@ -284,7 +284,7 @@ TEST_F(CertRecord, ExtensionsAreParsedIntoRecords) {
     X509_EXTENSION_set_object(broken, OBJ_nid2obj(NID_basic_constraints));
     X509_EXTENSION_set_data(broken, junk);
     ASN1_OCTET_STRING_free(junk);
-    X509_delete_ext(x.get(), 0);
+    X509_EXTENSION_free(X509_delete_ext(x.get(), 0));
     X509_add_ext(x.get(), broken, -1);
     X509_EXTENSION_free(broken);
     ASSERT_GT(X509_sign(x.get(), key.get(), EVP_r3411_with_ecr3410_cp()), 0);

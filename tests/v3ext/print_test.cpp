@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509v3.h>
 
+#include <memory>
 #include <string>
 
 #include "crypto/core/err.h"
@@ -230,7 +231,9 @@ TEST_F(Printed, GeneralNamePairs) {
 // library's listing, on one line: an address with its mask included, which
 // libcrypto's printer calls invalid.
 TEST_F(Printed, AltNamesOfEveryFormPrintThroughTheListing) {
-    GENERAL_NAMES* names = GENERAL_NAMES_new();
+    std::unique_ptr<GENERAL_NAMES, decltype(&GENERAL_NAMES_free)> owned(GENERAL_NAMES_new(),
+                                                                       GENERAL_NAMES_free);
+    GENERAL_NAMES* names = owned.get();
     auto add = [&](int type, void* v) {
         GENERAL_NAME* gn = GENERAL_NAME_new();
         GENERAL_NAME_set0_value(gn, type, v);
@@ -288,7 +291,6 @@ TEST_F(Printed, AltNamesOfEveryFormPrintThroughTheListing) {
     ExtPtr issuer(item_ext("2.5.29.29", names, ASN1_ITEM_rptr(GENERAL_NAMES)));
     ASSERT_TRUE(issuer);
     EXPECT_EQ(printed(issuer, 4), want);
-    GENERAL_NAMES_free(names);
     EXPECT_EQ(ALT_NAMES_print(nullptr, nullptr, bio(), 0), 0);
 }
 
