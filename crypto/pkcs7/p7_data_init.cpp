@@ -116,6 +116,11 @@ bool encrypt_for_recipients(PKCS7* p7, STACK_OF(P7_RECIP_INFO) * ris, const KeyB
 bool add_cipher(Chain& chain, PKCS7* p7, PKCS7_ENC_CONTENT* ec, STACK_OF(P7_RECIP_INFO) * ris,
                 bool& version2) {
     const EVP_CIPHER* cipher = ec->cipher;
+    // libcrypto's cipher filter: it works in 4 KiB blocks and wipes its
+    // context, plain bytes included, when it is freed. A 4 KiB block costs
+    // the GOST cipher tens of microseconds, beside which one more call per
+    // block is noise; 2 MiB blocks would only keep that much plain text of
+    // every message in memory.
     BIO* b = BIO_new(BIO_f_cipher());
     EVP_CIPHER_CTX* ctx = nullptr;
     if (b == nullptr) {
