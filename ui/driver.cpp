@@ -30,9 +30,11 @@ Book& book() {
 }
 
 // One lock for every model the driver plays, so a modeless window's owner
-// thread and the test thread never change a model at once.
-std::mutex& models_lock() {
-    static std::mutex m;
+// thread and the test thread never change a model at once. A rule of one
+// model may run another dialog (a PIN asked while a tree item is expanded),
+// whose script then takes the lock again on the same thread.
+std::recursive_mutex& models_lock() {
+    static std::recursive_mutex m;
     return m;
 }
 
@@ -63,6 +65,9 @@ class ModelHandle : public DialogHandle {
     }
     bool set_value(int id, int v) override {
         return locked([&] { return d_.set_value(id, v); });
+    }
+    bool expand(int id, int index) override {
+        return locked([&] { return d_.expand(id, index); });
     }
     void close() override {
         locked([&] {
@@ -130,6 +135,12 @@ class ModelHandle : public DialogHandle {
             return c ? c->items : std::vector<std::string>();
         });
     }
+    std::vector<TreeNode> nodes(int id) override {
+        return locked([&] {
+            const Control* c = d_.find(id);
+            return c ? c->nodes : std::vector<TreeNode>();
+        });
+    }
     void screenshot(const std::string&) override {}
 
   private:
@@ -159,6 +170,10 @@ class ModelRenderer : public Renderer {
     void run(Dialog& d) override {
         driver_book::seen_dialog(d.template_id());
         d.attach(&host_);
+        {
+            const std::lock_guard guard(models_lock());
+            d.open();
+        }
         if (std::optional<Script> script = driver_book::next_script()) {
             ModelHandle handle(d);
             (*script)(handle);
@@ -180,6 +195,7 @@ class ModelRenderer : public Renderer {
         const std::lock_guard guard(models_lock());
         driver_book::seen_dialog(d.template_id());
         d.attach(&host_);
+        d.open();
         handle_ = std::make_unique<ModelHandle>(d);
         driver_book::set_modeless(handle_.get());
     }

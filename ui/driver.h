@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/model.h"
+
 namespace gorget {
 
 // What a script can do to the dialog it plays.
@@ -26,6 +28,8 @@ class DialogHandle {
     virtual bool press(int id) = 0;
     virtual bool select(int id, int index) = 0;
     virtual bool set_value(int id, int value) = 0;
+    // Expands tree item index of control id (as clicking its expander).
+    virtual bool expand(int id, int index) = 0;
     virtual void close() = 0;
     virtual void key(unsigned ch, std::uint32_t time_ms) = 0;
     virtual void mouse_move(std::uint32_t time_ms) = 0;
@@ -38,6 +42,7 @@ class DialogHandle {
     virtual int max(int id) = 0;
     virtual int selected(int id) = 0;
     virtual std::vector<std::string> items(int id) = 0;
+    virtual std::vector<TreeNode> nodes(int id) = 0;
     // Writes a picture of the window (real windows only).
     virtual void screenshot(const std::string& name) = 0;
 };

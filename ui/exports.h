@@ -8,6 +8,7 @@
 
 #include "crypto/pse/pse.h"
 #include "crypto/rand/grand.h"
+#include "ui/model.h"
 
 #define GORGET_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -67,3 +68,8 @@ GORGET_EXPORT std::int32_t GorgetSaveFileA(const char* title, const char* filter
                                            std::int32_t filter_index,
                                            const char* default_extension, const char* file_name,
                                            std::uint32_t flags, char* path, std::int32_t size);
+// A dialog model another library made (built from the same ui/model.h,
+// which model_abi, its kDialogModelAbi, vouches for), shown on the library's
+// user-interface thread until it ends: its result (IDOK, IDCANCEL ...),
+// IDCANCEL at once when no window can be shown, 0 when the model is refused.
+GORGET_EXPORT std::int32_t GorgetRunDialog(gorget::Dialog* dialog, std::uint32_t model_abi);

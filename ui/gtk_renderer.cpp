@@ -190,6 +190,17 @@ struct Window : public Host {
     GtkWidget* body = nullptr;
     GtkWidget* header = nullptr;
     std::map<int, GtkWidget*> widgets;
+    // What each list and tree shows, to bring them up to their models.
+    std::map<int, std::vector<std::string>> list_items;
+    struct TreeShown {
+        GtkTreeStore* store = nullptr;
+        std::uint64_t fills = 0;
+        std::vector<GtkTreeIter> rows;  // by item index
+        // The empty row under an item not listed yet, which gives it its
+        // expander.
+        std::vector<std::optional<GtkTreeIter>> placeholders;
+    };
+    std::map<int, TreeShown> trees;
     std::uint64_t shown = ~std::uint64_t{0};
     bool syncing = false;
     guint timer = 0;
@@ -234,6 +245,67 @@ void focus_first_field(Window& w) {
     }
 }
 
+enum TreeColumn : int { kTextColumn, kIndexColumn };
+
+void sync_list(Window& w, GtkWidget* g, const Control& c) {
+    std::vector<std::string>& shown = w.list_items[c.id];
+    if (shown != c.items) {
+        gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(g));
+        for (const std::string& item : c.items)
+            gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(g), item.c_str());
+        shown = c.items;
+    }
+    if (gtk_combo_box_get_active(GTK_COMBO_BOX(g)) != c.selected)
+        gtk_combo_box_set_active(GTK_COMBO_BOX(g), c.selected);
+}
+
+// Items are only appended between fills: rows are added for the new ones,
+// and the placeholder goes from under each item that was listed.
+void sync_tree(Window& w, GtkWidget* g, const Control& c) {
+    Window::TreeShown& t = w.trees[c.id];
+    if (t.fills != c.fills) {
+        gtk_tree_store_clear(t.store);
+        t.rows.clear();
+        t.placeholders.clear();
+        t.fills = c.fills;
+    }
+    for (std::size_t i = t.rows.size(); i < c.nodes.size(); ++i) {
+        const TreeNode& node = c.nodes[i];
+        GtkTreeIter row;
+        GtkTreeIter* parent =
+            node.parent >= 0 && std::size_t(node.parent) < i ? &t.rows[std::size_t(node.parent)]
+                                                             : nullptr;
+        gtk_tree_store_insert_with_values(t.store, &row, parent, -1, kTextColumn,
+                                          node.text.c_str(), kIndexColumn, int(i), -1);
+        t.rows.push_back(row);
+        t.placeholders.emplace_back();
+        if (!node.leaf && !node.listed) {
+            GtkTreeIter placeholder;
+            gtk_tree_store_insert_with_values(t.store, &placeholder, &row, -1, kTextColumn, "",
+                                              kIndexColumn, -1, -1);
+            t.placeholders.back() = placeholder;
+        }
+    }
+    for (std::size_t i = 0; i < c.nodes.size(); ++i) {
+        if (c.nodes[i].listed && t.placeholders[i]) {
+            gtk_tree_store_remove(t.store, &*t.placeholders[i]);
+            t.placeholders[i].reset();
+        }
+    }
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(g));
+    if (c.selected >= 0 && std::size_t(c.selected) < t.rows.size())
+        gtk_tree_selection_select_iter(selection, &t.rows[std::size_t(c.selected)]);
+    else
+        gtk_tree_selection_unselect_all(selection);
+}
+
+// The model's index of a tree row; -1 for a placeholder.
+int tree_index(GtkTreeModel* model, GtkTreeIter* row) {
+    int index = -1;
+    gtk_tree_model_get(model, row, kIndexColumn, &index, -1);
+    return index;
+}
+
 // Shows the model again when it changed.
 void sync(Window& w) {
     if (w.d.revision() == w.shown) return;
@@ -258,8 +330,10 @@ void sync(Window& w) {
                 gtk_button_set_label(GTK_BUTTON(g), c.text.c_str());
                 break;
             case Kind::list:
-                if (gtk_combo_box_get_active(GTK_COMBO_BOX(g)) != c.selected)
-                    gtk_combo_box_set_active(GTK_COMBO_BOX(g), c.selected);
+                sync_list(w, g, c);
+                break;
+            case Kind::tree:
+                sync_tree(w, g, c);
                 break;
             case Kind::spin:
                 gtk_spin_button_set_value(GTK_SPIN_BUTTON(g), c.value);
@@ -344,6 +418,30 @@ void on_page(GtkNotebook* n, GtkWidget*, guint page, gpointer data) {
     after_action(w);
 }
 
+gboolean on_test_expand(GtkTreeView* view, GtkTreeIter* row, GtkTreePath*, gpointer data) {
+    auto& w = *static_cast<Window*>(data);
+    if (w.syncing) return FALSE;
+    const int index = tree_index(gtk_tree_view_get_model(view), row);
+    if (index >= 0) {
+        w.d.expand(control_id(GTK_WIDGET(view)), index);
+        after_action(w);
+    }
+    return FALSE;  // the row opens on what the model listed under it
+}
+
+void on_tree_selection(GtkTreeSelection* selection, gpointer data) {
+    auto& w = *static_cast<Window*>(data);
+    if (w.syncing) return;
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter row;
+    if (!gtk_tree_selection_get_selected(selection, &model, &row)) return;
+    const int index = tree_index(model, &row);
+    if (index < 0) return;
+    GtkTreeView* view = gtk_tree_selection_get_tree_view(selection);
+    w.d.select(control_id(GTK_WIDGET(view)), index);
+    after_action(w);
+}
+
 gboolean on_key(GtkWidget*, GdkEventKey* ev, gpointer data) {
     auto& w = *static_cast<Window*>(data);
     unsigned ch;
@@ -418,8 +516,24 @@ GtkWidget* make_widget(Window& w, const Control& c) {
             for (const std::string& item : c.items)
                 gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(g), item.c_str());
             gtk_combo_box_set_active(GTK_COMBO_BOX(g), c.selected);
+            w.list_items[c.id] = c.items;
             g_signal_connect(g, "changed", G_CALLBACK(on_combo), &w);
             break;
+        case Kind::tree: {
+            Window::TreeShown& t = w.trees[c.id];
+            t.store = gtk_tree_store_new(2, G_TYPE_STRING, G_TYPE_INT);
+            t.fills = c.fills;
+            g = gtk_tree_view_new_with_model(GTK_TREE_MODEL(t.store));
+            g_object_unref(t.store);  // the view holds it
+            gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(g), FALSE);
+            gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(g), -1, "",
+                                                        gtk_cell_renderer_text_new(), "text",
+                                                        kTextColumn, nullptr);
+            g_signal_connect(g, "test-expand-row", G_CALLBACK(on_test_expand), &w);
+            g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(g)), "changed",
+                             G_CALLBACK(on_tree_selection), &w);
+            break;
+        }
         case Kind::spin:
             g = gtk_spin_button_new_with_range(c.min, c.max, 1);
             gtk_spin_button_set_value(GTK_SPIN_BUTTON(g), c.value);
@@ -485,7 +599,8 @@ void build(Window& w, bool modal) {
         GtkWidget*& row = rows[c.row];
         if (row == nullptr) {
             row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
-            gtk_box_pack_start(GTK_BOX(w.body), row, c.kind == Kind::text, TRUE, 0);
+            gtk_box_pack_start(GTK_BOX(w.body), row,
+                               c.kind == Kind::text || c.kind == Kind::tree, TRUE, 0);
         }
         // Texts in one row read as one line; other controls keep apart.
         GList* in_row = gtk_container_get_children(GTK_CONTAINER(row));
@@ -497,9 +612,13 @@ void build(Window& w, bool modal) {
             gtk_widget_set_margin_end(l, 6);
             gtk_box_pack_start(GTK_BOX(row), l, FALSE, FALSE, 0);
         }
-        if (c.kind == Kind::text) {
+        if (c.kind == Kind::text || c.kind == Kind::tree) {
             GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
-            gtk_widget_set_size_request(scroll, 560, 360);
+            if (c.kind == Kind::text)
+                gtk_widget_set_size_request(scroll, 560, 360);
+            else
+                gtk_widget_set_size_request(scroll, 420, 280);
+            gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
             gtk_container_add(GTK_CONTAINER(scroll), g);
             g = scroll;
         }
@@ -614,6 +733,14 @@ class WindowHandle : public DialogHandle {
         return on_ui([&] {
             GtkWidget* g = widget(w_, id);
             if (g == nullptr || !gtk_widget_is_sensitive(g)) return false;
+            if (GTK_IS_TREE_VIEW(g)) {
+                GtkTreePath* path = tree_path(id, index);
+                if (path == nullptr) return false;
+                gtk_tree_view_expand_to_path(GTK_TREE_VIEW(g), path);
+                gtk_tree_view_set_cursor(GTK_TREE_VIEW(g), path, nullptr, FALSE);
+                gtk_tree_path_free(path);
+                return w_.d.find(id)->selected == index;
+            }
             if (GTK_IS_NOTEBOOK(g))
                 gtk_notebook_set_current_page(GTK_NOTEBOOK(g), index);
             else
@@ -627,6 +754,18 @@ class WindowHandle : public DialogHandle {
             if (g == nullptr || !GTK_IS_SPIN_BUTTON(g) || !gtk_widget_is_sensitive(g)) return false;
             gtk_spin_button_set_value(GTK_SPIN_BUTTON(g), v);
             return true;
+        });
+    }
+    bool expand(int id, int index) override {
+        return on_ui([&] {
+            GtkWidget* g = widget(w_, id);
+            if (g == nullptr || !GTK_IS_TREE_VIEW(g) || !gtk_widget_is_sensitive(g)) return false;
+            GtkTreePath* path = tree_path(id, index);
+            if (path == nullptr) return false;
+            gtk_tree_view_expand_row(GTK_TREE_VIEW(g), path, FALSE);
+            gtk_tree_path_free(path);
+            const Control* c = w_.d.find(id);
+            return !c->nodes[std::size_t(index)].leaf && c->nodes[std::size_t(index)].listed;
         });
     }
     void close() override {
@@ -705,13 +844,47 @@ class WindowHandle : public DialogHandle {
             GtkWidget* g = widget(w_, id);
             if (g == nullptr) return -1;
             if (GTK_IS_NOTEBOOK(g)) return gtk_notebook_get_current_page(GTK_NOTEBOOK(g));
+            if (GTK_IS_TREE_VIEW(g)) {
+                GtkTreeModel* model = nullptr;
+                GtkTreeIter row;
+                GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(g));
+                return gtk_tree_selection_get_selected(selection, &model, &row)
+                           ? tree_index(model, &row)
+                           : -1;
+            }
             return gtk_combo_box_get_active(GTK_COMBO_BOX(g));
         });
     }
     std::vector<std::string> items(int id) override {
         return on_ui([&] {
+            GtkWidget* g = widget(w_, id);
+            std::vector<std::string> out;
+            if (g == nullptr || !GTK_IS_COMBO_BOX(g)) return out;
+            GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(g));
+            GtkTreeIter row;
+            for (bool more = gtk_tree_model_get_iter_first(model, &row); more;
+                 more = gtk_tree_model_iter_next(model, &row)) {
+                gchar* text = nullptr;
+                gtk_tree_model_get(model, &row, 0, &text, -1);
+                out.emplace_back(text != nullptr ? text : "");
+                g_free(text);
+            }
+            return out;
+        });
+    }
+    // The rows the tree shows, each at its item's index, with the parent
+    // it is shown under.
+    std::vector<TreeNode> nodes(int id) override {
+        return on_ui([&] {
+            std::vector<TreeNode> out;
+            GtkWidget* g = widget(w_, id);
             const Control* c = w_.d.find(id);
-            return c ? c->items : std::vector<std::string>();
+            if (g == nullptr || !GTK_IS_TREE_VIEW(g) || c == nullptr) return out;
+            out.resize(c->nodes.size());
+            read_rows(gtk_tree_view_get_model(GTK_TREE_VIEW(g)), nullptr, -1, out);
+            // Whether an item can ever have items under it, no row shows.
+            for (std::size_t i = 0; i < out.size(); ++i) out[i].leaf = c->nodes[i].leaf;
+            return out;
         });
     }
     void screenshot(const std::string& name) override {
@@ -727,6 +900,34 @@ class WindowHandle : public DialogHandle {
         decltype(f()) r{};
         ui().invoke([&] { r = f(); });
         return r;
+    }
+    // The path of a tree item's row, or null.
+    GtkTreePath* tree_path(int id, int index) {
+        const auto it = w_.trees.find(id);
+        if (it == w_.trees.end() || index < 0 || std::size_t(index) >= it->second.rows.size())
+            return nullptr;
+        return gtk_tree_model_get_path(GTK_TREE_MODEL(it->second.store),
+                                       &it->second.rows[std::size_t(index)]);
+    }
+    static void read_rows(GtkTreeModel* model, GtkTreeIter* parent, int parent_index,
+                          std::vector<TreeNode>& out) {
+        GtkTreeIter row;
+        for (bool more = gtk_tree_model_iter_children(model, &row, parent); more;
+             more = gtk_tree_model_iter_next(model, &row)) {
+            const int index = tree_index(model, &row);
+            if (index < 0 || std::size_t(index) >= out.size()) continue;
+            gchar* text = nullptr;
+            gtk_tree_model_get(model, &row, kTextColumn, &text, -1);
+            TreeNode& node = out[std::size_t(index)];
+            node.text = text != nullptr ? text : "";
+            g_free(text);
+            node.parent = parent_index;
+            // An item with its placeholder still under it was not listed.
+            GtkTreeIter first;
+            node.listed = !gtk_tree_model_iter_children(model, &first, &row) ||
+                          tree_index(model, &first) >= 0;
+            read_rows(model, &row, index, out);
+        }
     }
     static std::vector<std::string> utf8_chars_of(const std::string& s) {
         std::vector<std::string> out;
@@ -753,16 +954,16 @@ class WindowHandle : public DialogHandle {
 class GtkRenderer : public Renderer {
   public:
     void run(Dialog& d) override {
-        if (ui().here()) {
-            log_line("dialog " + std::to_string(d.template_id()) +
-                     " cancelled: asked from inside another window");
-            d.close();
-            return;
-        }
         driver_book::seen_dialog(d.template_id());
         Window w(d);
         d.attach(&w);
+        if (ui().here()) {
+            run_inside(w);
+            d.attach(nullptr);
+            return;
+        }
         ui().invoke([&] {
+            d.open();
             build(w, true);
             screenshot(w, "dialog-" + std::to_string(d.template_id()));
         });
@@ -814,6 +1015,7 @@ class GtkRenderer : public Renderer {
         auto w = std::make_unique<Window>(d);
         d.attach(w.get());
         ui().invoke([&] {
+            d.open();
             build(*w, false);
             screenshot(*w, "dialog-" + std::to_string(d.template_id()));
         });
@@ -850,6 +1052,32 @@ class GtkRenderer : public Renderer {
         std::unique_ptr<Window> window;
         std::unique_ptr<WindowHandle> handle;
     };
+    // A dialog asked from a rule of another window (a PIN asked while a
+    // tree item is listed) runs on this thread in a loop of its own until
+    // it ends; the window below waits meanwhile.
+    static void run_inside(Window& w) {
+        w.d.open();
+        build(w, true);
+        screenshot(w, "dialog-" + std::to_string(w.d.template_id()));
+        if (std::optional<Script> script = driver_book::next_script()) {
+            WindowHandle handle(w);
+            (*script)(handle);
+            if (!w.d.finished()) {
+                driver_book::failed("dialog " + std::to_string(w.d.template_id()) +
+                                    " left open by its script");
+                w.d.close();
+            }
+        }
+        after_action(w);
+        for (;;) {
+            {
+                const std::lock_guard guard(w.lock);
+                if (w.done) break;
+            }
+            gtk_main_iteration();
+        }
+        destroy(w);
+    }
     Window* find(Dialog& d) {
         const std::lock_guard guard(lock_);
         const auto it = modeless_.find(&d);

@@ -84,6 +84,35 @@ void Dialog::set_text(int id, std::string utf8) {
     touch();
 }
 
+void Dialog::set_items(int id, std::vector<std::string> items, int selected) {
+    Control& c = at(id);
+    c.items = std::move(items);
+    c.selected = selected >= -1 && selected < static_cast<int>(c.items.size()) ? selected : -1;
+    touch();
+}
+
+void Dialog::clear_nodes(int id) {
+    Control& c = at(id);
+    c.nodes.clear();
+    c.selected = -1;
+    ++c.fills;
+    touch();
+}
+
+int Dialog::add_node(int id, int parent, std::string utf8, bool leaf) {
+    Control& c = at(id);
+    c.nodes.push_back(TreeNode{.text = std::move(utf8), .parent = parent, .leaf = leaf});
+    touch();
+    return static_cast<int>(c.nodes.size()) - 1;
+}
+
+void Dialog::open() {
+    if (opened_ || finished_) return;
+    opened_ = true;
+    opening();
+    touch();
+}
+
 void Dialog::finish(int result) {
     if (finished_) return;
     finished_ = true;
@@ -153,9 +182,10 @@ bool Dialog::press(int id) {
 
 bool Dialog::select(int id, int index) {
     const Control* c = find(id);
-    if (finished_ || !active_ || c == nullptr || !c->enabled ||
-        (c->kind != Kind::list && c->kind != Kind::tabs) || index < -1 ||
-        index >= static_cast<int>(c->items.size()))
+    if (finished_ || !active_ || c == nullptr || !c->enabled) return false;
+    const std::size_t count = c->kind == Kind::tree ? c->nodes.size() : c->items.size();
+    if ((c->kind != Kind::list && c->kind != Kind::tabs && c->kind != Kind::tree) || index < -1 ||
+        index >= static_cast<int>(count))
         return false;
     at(id).selected = index;
     touch();
@@ -169,6 +199,22 @@ bool Dialog::set_value(int id, int value) {
     at(id).value = std::clamp(value, c->min, c->max);
     touch();
     changed(id);
+    return true;
+}
+
+bool Dialog::expand(int id, int index) {
+    const Control* c = find(id);
+    if (finished_ || !active_ || c == nullptr || !c->enabled || c->kind != Kind::tree ||
+        index < 0 || index >= static_cast<int>(c->nodes.size()))
+        return false;
+    TreeNode& node = at(id).nodes[static_cast<std::size_t>(index)];
+    if (node.leaf) return false;
+    if (node.listed) return true;
+    // Listed once, whatever the listing finds: a failed listing is not
+    // retried behind the user's back.
+    node.listed = true;
+    touch();
+    expanding(id, index);
     return true;
 }
 

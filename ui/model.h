@@ -44,6 +44,16 @@ enum class Kind {
     text,         // read-only multi-line text
     key_catcher,  // a field that takes keys and mouse events as events
     tabs,         // page selector: items are the page titles
+    tree,         // items in a hierarchy, listed as they are expanded
+};
+
+// One item of a tree. Items are only ever appended, until the tree is filled
+// anew, so an item's index names it for as long as it is shown.
+struct TreeNode {
+    std::string text;     // UTF-8
+    int parent = -1;      // index of the item it hangs under, -1 at the top
+    bool leaf = false;    // can have no items under it
+    bool listed = false;  // the items under it were listed (it was expanded)
 };
 
 struct Control {
@@ -57,7 +67,15 @@ struct Control {
     int min = 0, max = 0, value = 0;
     std::vector<std::string> items;
     int selected = -1;
+    std::vector<TreeNode> nodes;  // tree: its items
+    std::uint64_t fills = 0;      // tree: counts the fills that replaced every item
 };
+
+// A model made in another library runs in this library's renderer only when
+// both were built from the same records: the sizes catch a changed record,
+// the version in the top byte a changed set of virtual members.
+inline constexpr std::uint32_t kDialogModelAbi =
+    (1u << 24) | (std::uint32_t(sizeof(Control)) << 12) | std::uint32_t(sizeof(TreeNode));
 
 // What a dialog asks of the place it is shown in.
 class Host {
@@ -91,6 +109,9 @@ class Dialog {
     const Control* find(int id) const;
     // Milliseconds between timer ticks, 0 for no timer.
     virtual int timer_interval_ms() const { return 0; }
+    // The renderer is about to show the dialog: it fills what it shows from
+    // the machine here (once), so a dialog nobody can show asks nothing.
+    void open();
 
     // The user's actions. Each refuses what the control or its enabling does
     // not allow, and reports whether it was taken.
@@ -99,6 +120,8 @@ class Dialog {
     bool press(int id);
     bool select(int id, int index);
     bool set_value(int id, int value);
+    // Lists the items under a tree item the first time it is expanded.
+    bool expand(int id, int index);
     void close();  // the window's close box: Cancel
     virtual void key(unsigned ch, std::uint32_t time_ms);
     virtual void mouse_move(std::uint32_t time_ms);
@@ -124,6 +147,12 @@ class Dialog {
     void set_active(bool on);
     void enable(int id, bool on);
     void set_text(int id, std::string utf8);
+    // A list's items anew, with the one selected (-1: none).
+    void set_items(int id, std::vector<std::string> items, int selected);
+    // Empties a tree (a new fill), or adds an item to it and returns its
+    // index.
+    void clear_nodes(int id);
+    int add_node(int id, int parent, std::string utf8, bool leaf);
     void finish(int result);
     void touch() { ++revision_; }
     Host& host();
@@ -131,6 +160,9 @@ class Dialog {
     // being closed without a button (by default: Cancel).
     virtual void changed(int /*id*/) {}
     virtual void command(int id) = 0;
+    virtual void opening() {}
+    // A tree item is expanded for the first time: add the items under it.
+    virtual void expanding(int /*id*/, int /*index*/) {}
     virtual void closing() { finish(IDCANCEL); }
 
   private:
@@ -138,6 +170,7 @@ class Dialog {
     std::string caption_;
     std::vector<Control> controls_;
     bool active_ = true;
+    bool opened_ = false;
     bool finished_ = false;
     int result_ = 0;
     std::uint64_t revision_ = 0;

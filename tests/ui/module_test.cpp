@@ -46,10 +46,11 @@ class GorgetModule : public ::testing::Test {
     cadb::Module module_;
 };
 
-TEST_F(GorgetModule, ExportsTheCallbacksTheStringTableTheSavePickerAndTheMessageBoxOnly) {
+TEST_F(GorgetModule, ExportsItsListedEntriesOnly) {
     const std::set<std::string> exports{
         "Free",
         "GorgetLoadString",
+        "GorgetRunDialog",
         "GorgetSaveFileA",
         "Init",
         "MessageBoxA",
@@ -182,6 +183,30 @@ TEST_F(GorgetModule, MessageBoxWithoutADisplayRefusesAndSaysSo) {
     }
     // Null texts are empty texts.
     EXPECT_EQ(promptly([&] { return box(nullptr, nullptr, nullptr, MB_YESNO); }), IDNO);
+}
+
+// A model made outside the library, as the enrolment library makes its
+// chooser: shown (here: cancelled at once, never filled) only when it was
+// built from the library's own records.
+TEST_F(GorgetModule, RunsAnotherLibrarysModelOfItsOwnBuildOnly) {
+    class Probe : public Dialog {
+      public:
+        Probe() : Dialog(7, "probe") {}
+        bool opened = false;
+
+      protected:
+        void command(int id) override { finish(id); }
+        void opening() override { opened = true; }
+    };
+    using Run = std::int32_t (*)(Dialog*, std::uint32_t);
+    Probe probe;
+    EXPECT_EQ(entry<Run>("GorgetRunDialog")(nullptr, kDialogModelAbi), 0);
+    EXPECT_EQ(entry<Run>("GorgetRunDialog")(&probe, kDialogModelAbi + 1), 0);
+    EXPECT_FALSE(probe.finished());
+    EXPECT_EQ(promptly([&] { return entry<Run>("GorgetRunDialog")(&probe, kDialogModelAbi); }),
+              IDCANCEL);
+    EXPECT_TRUE(probe.finished());
+    EXPECT_FALSE(probe.opened);
 }
 
 TEST(NoDisplay, AnUnopenableDisplayCancelsToo) {
