@@ -127,6 +127,20 @@ bool drive_present(char letter) {
     return ::stat(mapped.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::vector<char> drive_letters() {
+    std::vector<char> letters;
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        std::string mapped;
+        const bool by_env = drive_mapped_by_env(letter, &mapped);
+        const std::string folder = by_env ? mapped : drive_directory(letter);
+        struct stat st {};
+        const bool exists =
+            !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (exists || (letter == 'a' && !by_env && !folder.empty())) letters.push_back(letter);
+    }
+    return letters;
+}
+
 std::optional<OsPath> path_to_os(std::string_view system_path, PathIntent intent) {
     if (!acceptable(system_path)) return std::nullopt;
     if (const char letter = path_drive(system_path); letter != 0) {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cadb {
 
@@ -37,6 +38,13 @@ std::string drive_directory(char letter);
 // Whether a drive's medium is in: a default drive folder always is (it is
 // made on first write), a folder named by the variable when it exists.
 bool drive_present(char letter);
+
+// The drives of the machine, in letter order: every letter whose variable
+// names a folder that exists, every other letter whose default folder
+// exists, and "a:", the system's default key drive, unless its variable
+// names a folder that is not there (its default folder is made on first
+// write).
+std::vector<char> drive_letters();
 
 enum class PathIntent {
     look,    // nothing is created
