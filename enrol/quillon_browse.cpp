@@ -3,7 +3,6 @@
 #include "enrol/device_chooser.h"
 #include "enrol/out_values.h"
 #include "enrol/quillon.h"
-#include "wrappers/ui_binding.h"
 
 namespace cadb::enrol {
 
@@ -13,9 +12,8 @@ HRESULT CQuillon::BrowseDevuces(BSTR bstrStartPath, I4 bFolderOnly, I4 bFileSyst
     // A start path the library's code page cannot hold is answered as given.
     const std::optional<std::string> start = com::bstr_to_ansi(bstrStartPath);
     if (!start) return set_out(pbstrSelectPath, com::bstr_view(bstrStartPath));
-    TUICallbacks* ui = GetCurrentUI();
-    const std::string chosen = ChooseKeyContainer(ui ? *ui : GlobalUI(), *start,
-                                                  bFolderOnly != 0, bFileSystemOnly != 0);
+    const std::string chosen = ChooseKeyContainer(RunInDialogLibrary, *start, bFolderOnly != 0,
+                                                  bFileSystemOnly != 0);
     com::SysFreeString(*pbstrSelectPath);
     *pbstrSelectPath = com::bstr_from_ansi(chosen);
     return *pbstrSelectPath || chosen.empty() ? com::S_OK : com::E_OUTOFMEMORY;

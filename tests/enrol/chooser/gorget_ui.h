@@ -1,5 +1,6 @@
 // The chooser's user interface for tests: the dialog library linked into the
-// test, so that its scripted driver plays the dialog the chooser shows.
+// test, so that its scripted driver plays the chooser and the PIN dialogs a
+// token asks for while the chooser lists it.
 #pragma once
 
 #include "ui/exports.h"
@@ -7,11 +8,16 @@
 
 namespace cadb::enrol::test {
 
+// Runs the chooser through the library's export, as the enrolment library
+// does with the library it loads.
+inline int RunLinked(gorget::Dialog& dialog) {
+    return ::GorgetRunDialog(&dialog, gorget::kDialogModelAbi);
+}
+
 class LinkedGorgetUI : public TLibraryUI {
   public:
-    int dirOperationCBK(const char* caption, UIDirRecord* record) override {
-        static_assert(sizeof(UIDirRecord) == sizeof(gorget::MediumRecord));
-        return ::dirOperationCBK(caption, reinterpret_cast<gorget::MediumRecord*>(record));
+    int getPass_pkcs11CBK(char* buf, int size, int rwflag, void* arg) override {
+        return ::getPass_pkcs11CBK(buf, size, rwflag, arg);
     }
 };
 
