@@ -229,7 +229,9 @@ bool put_body(ByteVec& out, const PKCS7* p7, bool der, bool& present) {
 
 bool put_content_info(ByteVec& out, const PKCS7* p7, bool der) {
     if (p7 == nullptr) return false;
-    if (!p7->asn1.empty()) {
+    // A kept encoding is written back as read, which may be BER: DER is
+    // made afresh.
+    if (!der && !p7->asn1.empty()) {
         out.insert(out.end(), p7->asn1.begin(), p7->asn1.end());
         return true;
     }
@@ -541,6 +543,12 @@ bool read_content_info(ByteSpan& in, PKCS7* p7) {
 
 }  // namespace
 
+bool p7_content_der(const PKCS7* p7, ByteVec& out) {
+    bool present = false;
+    return p7 != nullptr && (p7->type != nullptr || p7->type2 != nullptr) &&
+           put_body(out, p7, true, present);
+}
+
 int i2d_PKCS7(const PKCS7* p7, unsigned char** out) {
     ByteVec bytes;
     // Room for the content and what a message puts around it (certificates,
@@ -548,7 +556,9 @@ int i2d_PKCS7(const PKCS7* p7, unsigned char** out) {
     bytes.reserve(content_size(p7) + 16384);
     const bool der = p7 != nullptr && (p7->flags & PKCS7_FLAG_DER_DETACHED) != 0 && p7->detached &&
                      PKCS7_type_nid(p7) == NID_pkcs7_signed;
-    if (p7 == nullptr || !put_content_info(bytes, p7, der) || bytes.size() > INT_MAX) {
+    const bool kept = p7 != nullptr && !p7->asn1.empty();
+    if (kept) bytes.assign(p7->asn1.begin(), p7->asn1.end());
+    if (p7 == nullptr || (!kept && !put_content_info(bytes, p7, der)) || bytes.size() > INT_MAX) {
         P7_ERR(P7_F_I2D_PKCS7, P7_R_ASN1_LIB);
         return -1;
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <memory>
 
 #include "crypto/core/objects.h"
@@ -174,6 +175,26 @@ bool add_cipher(Chain& chain, PKCS7* p7, PKCS7_ENC_CONTENT* ec, STACK_OF(P7_RECI
     return encrypt_for_recipients(p7, ris, k, key_len, cipher, version2);
 }
 
+// Content already set on the inner message goes through the whole chain, so
+// that it is digested as well as collected; PKCS7_DATASIGN then sets the
+// collected bytes as the content (once, not appended). A structured inner
+// content goes through as its DER, which is what the message carries.
+bool write_inner(BIO* chain, const PKCS7* inner) {
+    ByteVec der;
+    ByteSpan bytes;
+    if (p7_is_structured(inner)) {
+        if (!p7_content_der(inner, der)) return false;
+        bytes = der;
+    } else if (const ASN1_OCTET_STRING* pre = PKCS7_get_octets(inner)) {
+        bytes =
+            ByteSpan(ASN1_STRING_get0_data(pre), static_cast<std::size_t>(ASN1_STRING_length(pre)));
+    }
+    if (bytes.empty()) return true;
+    if (bytes.size() > INT_MAX) return false;
+    const int n = static_cast<int>(bytes.size());
+    return BIO_write(chain, bytes.data(), n) == n;
+}
+
 }  // namespace
 
 BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
@@ -228,6 +249,16 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
     if (version2 && version != nullptr) ASN1_INTEGER_set(version, 2);
 
     if (bio != nullptr) {
+        // Compressed data collects its plain content for PKCS7_DATASIGN in
+        // any case; the caller's stream gets it too.
+        if (nid == NID_COMPRESSED_DATA) {
+            BIO* sink = p7_new_sink();
+            if (sink == nullptr) {
+                P7_ERR(F, P7_R_BIO_LIB);
+                return nullptr;
+            }
+            chain.add(sink);
+        }
         chain.add(bio);
     } else {
         BIO* sink = p7->detached && nid == NID_pkcs7_signed ? BIO_new(BIO_s_null()) : p7_new_sink();
@@ -237,17 +268,10 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
         }
         chain.add(sink);
     }
-    // Content already set on the inner message goes through the whole
-    // chain, so that it is digested as well as collected; PKCS7_DATASIGN
-    // then sets the collected bytes as the content (once, not appended).
-    const ASN1_OCTET_STRING* pre = inner != nullptr ? PKCS7_get_octets(inner) : nullptr;
-    if (pre != nullptr && ASN1_STRING_length(pre) > 0) {
-        const int n = ASN1_STRING_length(pre);
-        if (BIO_write(chain.head, ASN1_STRING_get0_data(pre), n) != n) {
-            P7_ERR(F, P7_R_MALLOC);
-            if (bio != nullptr) BIO_pop(bio);
-            return nullptr;
-        }
+    if (inner != nullptr && !write_inner(chain.head, inner)) {
+        P7_ERR(F, P7_R_MALLOC);
+        if (bio != nullptr) BIO_pop(bio);
+        return nullptr;
     }
     return chain.release();
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 #include "crypto/cadb/buffer_zlib.h"
@@ -138,6 +139,27 @@ bool collected(BIO* bio, const unsigned char** data, long* len) {
     return true;
 }
 
+// A structured inner content went through the chain as its DER; anything
+// written after it would be signed without being carried. A chain that ends
+// in the caller's own stream is the caller's to keep right.
+bool carries_what_was_written(BIO* bio, const PKCS7* inner) {
+    BIO* mem = BIO_find_type(bio, BIO_TYPE_MEM);
+    if (mem == nullptr) return true;
+    char* p = nullptr;
+    const long len = BIO_get_mem_data(mem, &p);
+    ByteVec der;
+    if (!p7_content_der(inner, der)) {
+        P7_ERR(F, P7_R_MALLOC);
+        return false;
+    }
+    if (len < 0 || static_cast<std::size_t>(len) != der.size() ||
+        (len > 0 && std::memcmp(p, der.data(), der.size()) != 0)) {
+        P7_ERR(F, P7_R_UNSUPPORTED_CONTENT_TYPE);
+        return false;
+    }
+    return true;
+}
+
 bool set_octets(ASN1_OCTET_STRING** slot, const unsigned char* data, long len) {
     if (*slot == nullptr && (*slot = ASN1_OCTET_STRING_new()) == nullptr) return false;
     return ASN1_OCTET_STRING_set(*slot, data, static_cast<int>(len)) == 1;
@@ -183,6 +205,7 @@ int PKCS7_DATASIGN(PKCS7* p7, BIO* bio) {
             P7_ERR(F, P7_R_UNSUPPORTED_CONTENT_TYPE);
             return 0;
     }
+    if (!p7->detached && p7_is_structured(inner) && !carries_what_was_written(bio, inner)) return 0;
     PKCS7_modified(p7);
     for (int i = 0; i < sk_P7_SIGNER_INFO_num(signers); ++i) {
         PKCS7_SIGNER_INFO* si = sk_P7_SIGNER_INFO_value(signers, i);
@@ -233,7 +256,10 @@ int PKCS7_DATASIGN(PKCS7* p7, BIO* bio) {
     if (!p7->detached && octets) {
         // The collected bytes become the content, replacing what it held:
         // content written before PKCS7_dataInit went through the chain too.
-        if (!collected(bio, &data, &len) || !set_octets(&inner->d.data, data, len)) {
+        // A structure carried as octets gives up its record for them.
+        if (!collected(bio, &data, &len)) return 0;
+        if (inner->type != nullptr && !p7_is_octets(PKCS7_type_nid(inner))) p7_free_content(inner);
+        if (!set_octets(&inner->d.data, data, len)) {
             P7_ERR(F, P7_R_MALLOC);
             return 0;
         }

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <climits>
@@ -220,6 +221,41 @@ BIO* source_of(const ASN1_OCTET_STRING* s) {
     return BIO_new_mem_buf(ASN1_STRING_get0_data(s), ASN1_STRING_length(s));
 }
 
+// A structured inner content is read as its DER: what the signature or the
+// digest covers.
+BIO* structure_source(const PKCS7* inner) {
+    ByteVec der;
+    if (!p7_content_der(inner, der) || der.size() > INT_MAX) return nullptr;
+    BIO* src = BIO_new(BIO_s_mem());
+    const int n = static_cast<int>(der.size());
+    if (src != nullptr && n > 0 && BIO_write(src, der.data(), n) != n) {
+        BIO_free(src);
+        return nullptr;
+    }
+    return src;
+}
+
+// The compressed bytes: the message's own, or those of the caller's stream
+// (read whole, at most as many as the cap can inflate from).
+bool compressed_input(const ASN1_OCTET_STRING* own, BIO* in, long cap, ByteVec& fed,
+                      ByteSpan& out) {
+    if (in == nullptr) {
+        if (own == nullptr) return false;
+        out =
+            ByteSpan(ASN1_STRING_get0_data(own), static_cast<std::size_t>(ASN1_STRING_length(own)));
+        return true;
+    }
+    const std::size_t most = compressBound(static_cast<uLong>(std::min<long>(cap, INT_MAX)));
+    unsigned char chunk[4096];
+    int n = 0;
+    while ((n = BIO_read(in, chunk, sizeof chunk)) > 0) {
+        if (fed.size() + static_cast<std::size_t>(n) > most) return false;
+        fed.insert(fed.end(), chunk, chunk + n);
+    }
+    out = fed;
+    return true;
+}
+
 }  // namespace
 
 BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) * keys,
@@ -229,11 +265,12 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
     STACK_OF(P7_RECIP_INFO)* ris = nullptr;
     PKCS7_ENC_CONTENT* ec = nullptr;
     const ASN1_OCTET_STRING* body = nullptr;
+    const PKCS7* inner = nullptr;
     Chain chain;
     switch (nid) {
         case NID_pkcs7_signed:
             md_algs = p7->d.sign->md_algs;
-            body = PKCS7_get_octets(p7->d.sign->contents);
+            inner = p7->d.sign->contents;
             break;
         case NID_pkcs7_enveloped:
             ris = p7->d.enveloped->recipientinfo;
@@ -246,7 +283,7 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
             break;
         case NID_pkcs7_digest:
             if (!add_digest(chain, p7_algor_nid(p7->d.digest->md))) return nullptr;
-            body = PKCS7_get_octets(p7->d.digest->contents);
+            inner = p7->d.digest->contents;
             break;
         case NID_pkcs7_encrypted:
             ec = p7->d.encrypted->enc_data;
@@ -257,13 +294,15 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
                 P7_ERR(F, P7_R_UNKNOWN_DIGEST_TYPE);
                 return nullptr;
             }
-            const ASN1_OCTET_STRING* z = c->content->content;
             const long cap =
                 p7->max_uncompressed > 0 ? p7->max_uncompressed : PKCS7_DEFAULT_MAX_UNCOMPRESSED;
-            BufferPtr plain(
-                z == nullptr ? nullptr
-                             : BUFFER_uncompress(ASN1_STRING_get0_data(z), ASN1_STRING_length(z), 0,
-                                                 static_cast<int>(std::min<long>(cap, INT_MAX))));
+            ByteVec fed;
+            ByteSpan z;
+            BufferPtr plain(compressed_input(c->content->content, in, cap, fed, z) &&
+                                    z.size() <= INT_MAX
+                                ? BUFFER_uncompress(z.data(), static_cast<int>(z.size()), 0,
+                                                    static_cast<int>(std::min<long>(cap, INT_MAX)))
+                                : nullptr);
             if (!plain) {
                 P7_ERR(F, P7_R_METH_LIB);
                 return nullptr;
@@ -275,6 +314,8 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
                 P7_ERR(F, P7_R_BIO_LIB);
                 return nullptr;
             }
+            // The caller's stream has been read whole: the chain owns it.
+            BIO_free_all(in);
             return src;
         }
         default:
@@ -295,7 +336,8 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
         P7_ERR(F, P7_R_BIO_LIB);
         return nullptr;
     }
-    BIO* src = source_of(body);
+    if (inner != nullptr) body = PKCS7_get_octets(inner);
+    BIO* src = p7_is_structured(inner) ? structure_source(inner) : source_of(body);
     if (src == nullptr) {
         P7_ERR(F, P7_R_BIO_LIB);
         return nullptr;

@@ -3,6 +3,7 @@
 
 #include <openssl/evp.h>
 
+#include "crypto/pkcs7/p7_ber.h"
 #include "crypto/pkcs7/pkcs7.h"
 
 namespace cadb {
@@ -12,6 +13,14 @@ void p7_free_content(PKCS7* p7);
 PKCS7_ENC_CONTENT* p7_enc_content(PKCS7* p7);
 // Data (21), CMC PKIData (251) and ResponseBody (252), time-stamp info (309).
 bool p7_is_octets(int nid);
+// Whether a message's content is a structure (signed, enveloped, digested,
+// encrypted, compressed data ...) rather than octets: a signature or digest
+// over it covers the DER of that structure.
+bool p7_is_structured(const PKCS7* p7);
+// The DER of the element a message carries inside its [0]: for a
+// structured inner content, what a signature or digest covers. Kept
+// encodings are not reused (they may be BER).
+bool p7_content_der(const PKCS7* p7, ByteVec& out);
 
 // The library's number of the hash a digest record computes (the GOST
 // signing records name their hash), 0 when unknown.

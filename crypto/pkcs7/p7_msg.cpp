@@ -129,7 +129,9 @@ void p7_enc_content_free(PKCS7_ENC_CONTENT* e) {
 }
 
 void p7_free_content(PKCS7* p7) {
-    const int nid = PKCS7_type_nid(p7);
+    // A type kept in the second slot carries its content as octets,
+    // whatever the type names.
+    const int nid = p7->type != nullptr ? PKCS7_type_nid(p7) : NID_pkcs7_data;
     switch (nid) {
         case NID_pkcs7_data:
         case NID_CMC_PKI_DATA:
@@ -296,6 +298,7 @@ int PKCS7_set_octets(PKCS7* p7, const unsigned char* bytes, int len) {
 }
 
 const ASN1_OCTET_STRING* PKCS7_get_octets(const PKCS7* p7) {
+    if (p7 != nullptr && p7->type == nullptr) return p7->d.data;
     return p7_is_octets(PKCS7_type_nid(p7)) ? p7->d.data : nullptr;
 }
 
@@ -500,6 +503,12 @@ PKCS7_ENC_CONTENT* p7_enc_content(PKCS7* p7) {
 bool p7_is_octets(int nid) {
     return nid == NID_pkcs7_data || nid == NID_CMC_PKI_DATA || nid == NID_CMC_RESPONSE_BODY ||
            nid == NID_TST_INFO;
+}
+
+bool p7_is_structured(const PKCS7* p7) {
+    // With the type in the second slot the content is octets already.
+    return p7 != nullptr && p7->type != nullptr && !(p7->flags & PKCS7_FLAG_OCTETS) &&
+           !p7_is_octets(PKCS7_type_nid(p7));
 }
 
 }  // namespace cadb

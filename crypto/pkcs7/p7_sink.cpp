@@ -1,4 +1,5 @@
-// The stream that collects a message's content when the caller gives none.
+// The stream that collects a message's content when the caller gives none
+// (compressed data: always, passing it on to the caller's stream).
 // The stock memory stream grows by a third and wipes every block it leaves,
 // so a large content is copied and wiped many times over; this one doubles
 // its room, wipes what it leaves once, and answers the memory stream's
@@ -59,12 +60,15 @@ int sink_destroy(BIO* b) {
     return 1;
 }
 
+// A stream after the sink in a chain receives every byte as well.
 int sink_write(BIO* b, const char* data, int n) {
     if (n <= 0) return 0;
     Sink* s = sink_of(b);
     if (s == nullptr ||
         !s->append(reinterpret_cast<const unsigned char*>(data), static_cast<std::size_t>(n)))
         return -1;
+    BIO* next = BIO_next(b);
+    if (next != nullptr && BIO_write(next, data, n) != n) return -1;
     return n;
 }
 
@@ -80,7 +84,7 @@ long sink_ctrl(BIO* b, int cmd, long, void* ptr) {
             s->length = 0;
             return 1;
         case BIO_CTRL_FLUSH:
-            return 1;
+            return BIO_next(b) != nullptr ? BIO_flush(BIO_next(b)) : 1;
         default:
             return 0;
     }
