@@ -191,14 +191,15 @@ bool verify_countersignatures(CMS* cms, const PKCS7_SIGNER_INFO* si, CMS_SIGNATU
     }
     OPENSSL_free(der);
     if (!ok) return false;
+    // A countersignature that does not verify fails the signer it signs; a
+    // countersigner that cannot be found (result -1) is only left unchecked.
     bool passed = true;
     for (int i = 0; i < sk_CMS_SIGNATURE_num(sub->signatures); ++i) {
         const CMS_SIGNATURE* c = sk_CMS_SIGNATURE_value(sub->signatures, i);
-        if (c->signature_result != 1) passed = false;
+        if (c->signature_result == 0) passed = false;
     }
     s->countersignatures = sub->signatures;
     sub->signatures = nullptr;
-    // A countersignature that does not verify fails the signer it signs.
     return passed;
 }
 

@@ -247,8 +247,9 @@ TEST_F(Signed, SigningCertificateAttributeMustNameTheSigner) {
 }
 
 // A countersignature over the signer's signature value by another party,
-// put into the signer's unsigned attributes.
-Bytes countersign(const Bytes& msg, const test::Party& by, bool damage) {
+// put into the signer's unsigned attributes; the countersigner's
+// certificate goes into the message unless left out.
+Bytes countersign(const Bytes& msg, const test::Party& by, bool damage, bool with_cert = true) {
     CmsPtr parsed = test::reader(msg);
     EXPECT_EQ(CMS_get_type(parsed.get()), 22);
     PKCS7_SIGNER_INFO* si = sk_P7_SIGNER_INFO_value(PKCS7_get_signer_info(parsed->message), 0);
@@ -268,7 +269,7 @@ Bytes countersign(const Bytes& msg, const test::Party& by, bool damage) {
     EXPECT_EQ(X509_ATTRIBUTES_add_value(&si->unauth_attr, NID_pkcs9_countersignature,
                                         V_ASN1_SEQUENCE, seq, 1),
               1);
-    EXPECT_EQ(PKCS7_add_certificate(parsed->message, by.x509.get()), 1);
+    if (with_cert) EXPECT_EQ(PKCS7_add_certificate(parsed->message, by.x509.get()), 1);
     PKCS7_modified(parsed->message);
     return test::take(CMS_get(parsed.get(), 1));
 }
@@ -288,6 +289,24 @@ TEST_F(Signed, CountersignaturesAreVerifiedWithTheirSigner) {
     s = sk_CMS_SIGNATURE_value(c->signatures, 0);
     EXPECT_EQ(s->signature_result, 0);
     EXPECT_EQ(test::error_codes(s), std::vector<int>{CMS_VERIFY_INTERNAL_ERROR});
+}
+
+TEST_F(Signed, CountersignerFoundNowhereLeavesItsParentAlone) {
+    const Bytes msg = test::sign(pki(), {&pki().gost2001}, test::text("countersigned"));
+    // Neither the message nor the store holds the countersigner's
+    // certificate: the countersignature stays unchecked, the signature it
+    // countersigns keeps its good result.
+    CmsPtr c = verify(countersign(msg, pki().second, false, false));
+    EXPECT_EQ(test::results(c.get()), (Results{{1, 1}}));
+    const CMS_SIGNATURE* s = sk_CMS_SIGNATURE_value(c->signatures, 0);
+    EXPECT_TRUE(test::error_codes(s).empty());
+    ASSERT_EQ(sk_CMS_SIGNATURE_num(s->countersignatures), 1);
+    const CMS_SIGNATURE* cs = sk_CMS_SIGNATURE_value(s->countersignatures, 0);
+    EXPECT_EQ(cs->cert, nullptr);
+    EXPECT_EQ(cs->chain_result, -1);
+    EXPECT_EQ(cs->signature_result, -1);
+    EXPECT_TRUE(test::error_codes(cs).empty());
+    EXPECT_EQ(test::bytes_of(cs->serial_bytes), test::bytes_of(pki().second.cert->serial));
 }
 
 TEST_F(Signed, PemFormsAndTheirReaders) {
