@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,8 @@
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/core/pbkdf2.h"
+#include "crypto/pkcs7/p7_ber.h"
+#include "crypto/pkcs7/pkcs7.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/evp_gost.h"
 
@@ -160,6 +163,44 @@ BUFFER* to_pem(Bytes der) {
 }
 
 // ---- reading ------------------------------------------------------------
+// Messages are read as BER: the library's own writer uses indefinite
+// lengths (the message context's output), other writers cut strings into
+// constructed pieces.
+
+// The contents of one element with the tag off the front of in.
+std::optional<Bytes> ber_get(Bytes& in, unsigned char tag) {
+    BerElem e;
+    if (!ber_expect(in, tag, e)) return std::nullopt;
+    return e.content;
+}
+
+constexpr int kMaxStringDepth = 8;
+
+bool gather_pieces(Bytes in, SecureBytes& out, int depth) {
+    if (depth > kMaxStringDepth) return false;
+    while (!in.empty()) {
+        BerElem piece;
+        if (!ber_read(in, piece) || (piece.tag & 0xDF) != DER_OCTET_STRING) return false;
+        if (!piece.constructed())
+            out.append(piece.content);
+        else if (!gather_pieces(piece.content, out, depth + 1))
+            return false;
+    }
+    return true;
+}
+
+// The octets of a string element whose primitive tag is tag, taken as they
+// stand when primitive, else gathered from its pieces into room (which may
+// hold plain content, so it is wiped on release).
+std::optional<Bytes> ber_string(Bytes& in, unsigned char tag, SecureBytes& room) {
+    Bytes rest = in;
+    BerElem e;
+    if (!ber_read(rest, e) || (e.tag & 0xDF) != tag) return std::nullopt;
+    in = rest;
+    if (!e.constructed()) return e.content;
+    if (!gather_pieces(e.content, room, 0)) return std::nullopt;
+    return room.view();
+}
 
 bool oid_is(Bytes oid, int nid) {
     const Bytes want = der_oid(nid);
@@ -184,10 +225,10 @@ struct Message {
 };
 
 std::optional<Message> read_message(Bytes in) {
-    auto seq = der_get(in, DER_SEQUENCE);
+    auto seq = ber_get(in, DER_SEQUENCE);
     if (!seq || !in.empty()) return std::nullopt;
-    auto type = der_get(*seq, DER_OID);
-    auto wrapped = der_get(*seq, DER_CONTEXT_0_CONS);
+    auto type = ber_get(*seq, DER_OID);
+    auto wrapped = ber_get(*seq, DER_CONTEXT_0_CONS);
     if (!type || !wrapped || !seq->empty()) return std::nullopt;
     return Message{*type, *wrapped};
 }
@@ -229,7 +270,8 @@ struct Encrypted {
     Bytes content_type;
     CipherChoice cipher;
     const unsigned char* iv;
-    Bytes ciphertext;
+    Bytes ciphertext;  // in the message, or in pieces when it came in pieces
+    std::shared_ptr<SecureBytes> pieces;
 };
 
 // Fails with the reason to report.
@@ -240,21 +282,22 @@ std::optional<Encrypted> read_encrypted(Bytes der, int& reason) {
     reason = CADB_R_ENCRYPTED_DATA_EXPECTED;
     if (!oid_is(msg->type, NID_ENCRYPTED_DATA)) return std::nullopt;
     Bytes b = msg->body;
-    auto body = der_get(b, DER_SEQUENCE);
-    if (!body || !b.empty() || !der_get(*body, DER_INTEGER)) return std::nullopt;
-    auto info = der_get(*body, DER_SEQUENCE);
+    auto body = ber_get(b, DER_SEQUENCE);
+    if (!body || !b.empty() || !ber_get(*body, DER_INTEGER)) return std::nullopt;
+    auto info = ber_get(*body, DER_SEQUENCE);
     if (!info || !body->empty()) return std::nullopt;
-    auto type = der_get(*info, DER_OID);
-    auto alg = der_get(*info, DER_SEQUENCE);
-    auto ciphertext = der_get(*info, DER_CONTEXT_0);
+    auto pieces = std::make_shared<SecureBytes>();
+    auto type = ber_get(*info, DER_OID);
+    auto alg = ber_get(*info, DER_SEQUENCE);
+    auto ciphertext = ber_string(*info, DER_CONTEXT_0, *pieces);
     if (!type || !alg || !ciphertext || !info->empty()) return std::nullopt;
-    auto alg_oid = der_get(*alg, DER_OID);
-    auto iv = der_get(*alg, DER_OCTET_STRING);
+    auto alg_oid = ber_get(*alg, DER_OID);
+    auto iv = ber_get(*alg, DER_OCTET_STRING);
     reason = ERR_R_INTERNAL;
     if (!alg_oid || !iv || !alg->empty() || iv->size() != kIvLen) return std::nullopt;
     auto cipher = cipher_of(nid_of(*alg_oid));
     if (!cipher) return std::nullopt;
-    return Encrypted{*type, *cipher, iv->data(), *ciphertext};
+    return Encrypted{*type, *cipher, iv->data(), *ciphertext, std::move(pieces)};
 }
 
 // The zlib content of a compressedData message, inflated into out.
@@ -265,11 +308,11 @@ bool read_compressed(Bytes plain, SecureBytes& out) {
         return false;
     }
     Bytes b = msg->body;
-    auto body = der_get(b, DER_SEQUENCE);
+    auto body = ber_get(b, DER_SEQUENCE);
     std::optional<Bytes> alg, encap, type, stream;
-    if (body && b.empty() && der_get(*body, DER_INTEGER) && (alg = der_get(*body, DER_SEQUENCE)) &&
-        (encap = der_get(*body, DER_SEQUENCE)) && body->empty())
-        type = der_get(*encap, DER_OID);
+    if (body && b.empty() && ber_get(*body, DER_INTEGER) && (alg = ber_get(*body, DER_SEQUENCE)) &&
+        (encap = ber_get(*body, DER_SEQUENCE)) && body->empty())
+        type = ber_get(*encap, DER_OID);
     if (!type) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_BUFFER_DECRYPT, CADB_R_DIGESTED_DATA_EXPECTED);
         return false;
@@ -278,12 +321,17 @@ bool read_compressed(Bytes plain, SecureBytes& out) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_BUFFER_DECRYPT, CADB_R_DATA_EXPECTED);
         return false;
     }
-    auto alg_oid = der_get(*alg, DER_OID);
-    stream = der_get(*encap, DER_CONTEXT_0);
+    SecureBytes pieces;
+    auto alg_oid = ber_get(*alg, DER_OID);
+    stream = ber_string(*encap, DER_CONTEXT_0, pieces);
     BufferPtr inflated;
+    // Inflated no further than the message engine inflates compressed data.
+    constexpr int kMaxInflated =
+        static_cast<int>(std::min<long>(PKCS7_DEFAULT_MAX_UNCOMPRESSED, INT_MAX));
     if (alg_oid && oid_is(*alg_oid, NID_ZLIB_COMPRESS) && stream && encap->empty() &&
         stream->size() < INT_MAX)
-        inflated.reset(BUFFER_uncompress(stream->data(), static_cast<int>(stream->size()), 0));
+        inflated.reset(
+            BUFFER_uncompress(stream->data(), static_cast<int>(stream->size()), 0, kMaxInflated));
     if (!inflated) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_BUFFER_DECRYPT, CADB_R_INTEGRITY_CHECK_FAILURE);
         return false;
@@ -300,26 +348,28 @@ BUFFER* read_digested(Bytes plain) {
         return nullptr;
     }
     Bytes b = msg->body;
-    auto body = der_get(b, DER_SEQUENCE);
+    auto body = ber_get(b, DER_SEQUENCE);
+    SecureBytes digest_pieces;
     std::optional<Bytes> alg, info, digest;
-    if (!body || !b.empty() || !der_get(*body, DER_INTEGER) ||
-        !(alg = der_get(*body, DER_SEQUENCE)) || !(info = der_get(*body, DER_SEQUENCE)) ||
-        !(digest = der_get(*body, DER_OCTET_STRING)) || !body->empty()) {
+    if (!body || !b.empty() || !ber_get(*body, DER_INTEGER) ||
+        !(alg = ber_get(*body, DER_SEQUENCE)) || !(info = ber_get(*body, DER_SEQUENCE)) ||
+        !(digest = ber_string(*body, DER_OCTET_STRING, digest_pieces)) || !body->empty()) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_BUFFER_DECRYPT, CADB_R_DIGESTED_DATA_EXPECTED);
         return nullptr;
     }
-    auto type = der_get(*info, DER_OID);
-    auto wrapped = der_get(*info, DER_CONTEXT_0_CONS);
+    auto type = ber_get(*info, DER_OID);
+    auto wrapped = ber_get(*info, DER_CONTEXT_0_CONS);
+    SecureBytes data_pieces;
     std::optional<Bytes> data;
     if (type && oid_is(*type, NID_DATA) && wrapped && info->empty()) {
-        data = der_get(*wrapped, DER_OCTET_STRING);
+        data = ber_string(*wrapped, DER_OCTET_STRING, data_pieces);
         if (!wrapped->empty()) data.reset();
     }
     if (!data) {
         CADB_ERR(ERR_LIB_CADB, CADB_F_BUFFER_DECRYPT, CADB_R_DATA_EXPECTED);
         return nullptr;
     }
-    auto alg_oid = der_get(*alg, DER_OID);
+    auto alg_oid = ber_get(*alg, DER_OID);
     const int md_nid = alg_oid ? nid_of(*alg_oid) : 0;
     const EVP_MD* md = md_nid == NID_RUS_HASH ? EVP_rus_hash()
                        : md_nid != 0          ? EVP_get_digestbynid(md_nid)
