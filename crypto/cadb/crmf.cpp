@@ -81,6 +81,12 @@ int check_signature_pop(const CRMF_CERT_REQ_MSG* msg, const CRMF_POPO_SIGNING_KE
     return r == 1 ? 1 : 0;
 }
 
+// An absent or empty name leaves no list; a name that does not split fails.
+bool split_name(const X509_NAME* name, ATTRIBUTE** out) {
+    if (name == nullptr || X509_NAME_entry_count(name) == 0) return true;
+    return (*out = X509_NAME_split(name)) != nullptr;
+}
+
 int split_into(CRMF* c, CRMF_CERT_REQ_MSG* msg) {
     const CRMF_CERT_REQUEST* req = msg->cert_req;
     const CRMF_CERT_TEMPLATE* t = req->cert_template;
@@ -91,8 +97,8 @@ int split_into(CRMF* c, CRMF_CERT_REQ_MSG* msg) {
     if (t->serial_number != nullptr &&
         (c->serial_number = ASN1_STRING_get_bytes(t->serial_number)) == nullptr)
         return fail(ERR_R_MALLOC);
-    if (t->subject != nullptr) c->subject = X509_NAME_split(t->subject);
-    if (t->issuer != nullptr) c->issuer = X509_NAME_split(t->issuer);
+    if (!split_name(t->subject, &c->subject) || !split_name(t->issuer, &c->issuer))
+        return fail(ERR_LIB_CADB);
     if (t->validity != nullptr) {
         const ASN1_TIME* nb = t->validity->not_before;
         const ASN1_TIME* na = t->validity->not_after;

@@ -245,6 +245,42 @@ TEST_F(Crmf, NumbersTooLargeForTheRecordAreRefused) {
     EXPECT_EQ(c->key_fingerprint, nullptr);
 }
 
+TEST_F(Crmf, NamesThatDoNotSplitFailTheSplit) {
+    // A postal address whose string has a length in a longer form than DER
+    // allows cannot be printed: the record is refused rather than made
+    // without the name.
+    const unsigned char cut[] = {0x30, 0x04, 0x0C, 0x81, 0x01, 'x'};
+    for (bool issuer : {false, true}) {
+        SCOPED_TRACE(issuer ? "issuer" : "subject");
+        test::MsgPtr msg = test::make_msg(nullptr, 1, false);
+        ASSERT_TRUE(msg);
+        CRMF_CERT_TEMPLATE* t = msg->cert_req->cert_template;
+        if (issuer) t->issuer = test::name_cn("Issuing CA").release();
+        X509_NAME* name = issuer ? t->issuer : t->subject;
+        X509_NAME_ENTRY* e = X509_NAME_ENTRY_create_by_NID(
+            nullptr, NID_postalAddress, V_ASN1_UTF8STRING,
+            reinterpret_cast<const unsigned char*>("x"), 1);
+        ASSERT_NE(e, nullptr);
+        ASN1_STRING* value = X509_NAME_ENTRY_get_data(e);
+        ASSERT_EQ(ASN1_STRING_set(value, cut, sizeof cut), 1);
+        value->type = V_ASN1_SEQUENCE;
+        ASSERT_EQ(X509_NAME_add_entry(name, e, -1, 0), 1);
+        X509_NAME_ENTRY_free(e);
+        ERR_clear_error();
+        EXPECT_EQ(CRMF_split(msg.get()), nullptr);
+        EXPECT_NE(ERR_peek_last_error(), 0u);
+        ERR_clear_error();
+    }
+    // An empty name is no failure: it just leaves no list.
+    test::MsgPtr msg = test::make_msg(nullptr, 1, false);
+    ASSERT_TRUE(msg);
+    X509_NAME_free(msg->cert_req->cert_template->subject);
+    msg->cert_req->cert_template->subject = X509_NAME_new();
+    CrmfPtr c(CRMF_split(msg.get()));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->subject, nullptr);
+}
+
 TEST_F(Crmf, TextIsAppendedAsUtf8) {
     ASN1_UTF8STRING* s = ASN1_UTF8STRING_new();
     ASSERT_EQ(CRMF_append_text(s, "abc ", -1), 1);
