@@ -195,7 +195,11 @@ int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK
         struct tm at = *time;
         X509_VERIFY_PARAM_set_time(param, timegm(&at));
     }
+    // Findings (a changed signature, an unreadable key) are recorded in the
+    // levels; what the checks leave on the queues is not the caller's error.
+    ERR_set_mark();
     const int ran = X509_verify_cert(ctx.get());
+    ERR_pop_to_mark();
     ::ERR_clear_error();
     if (ran < 0 || data.out_of_memory) {
         clear_results(cert);

@@ -176,9 +176,47 @@ TEST_F(ChainVerify, WrongSignaturesAreFound) {
     // And a list of the intermediate signed by the root's key.
     crls.add(test::make_crl(chain_->inter.get(), chain_->root_key.get(), now - kDay, now + kDay, {})
                  .get());
+    ERR_clear_error();
     EXPECT_EQ(verify(crls), 0);
     EXPECT_EQ(codes(leaf_.get()),
               (Codes{X509_V_ERR_CERT_SIGNATURE_FAILURE, X509_V_ERR_CRL_SIGNATURE_FAILURE}));
+    // Findings are in the levels, not on the queue: an entry there would
+    // mean the verification could not run.
+    EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
+// The DER of x with one byte of its signature value changed, read back.
+template <typename T>
+T* changed_signature(const T* x, int (*i2d)(const T*, unsigned char**),
+                     T* (*d2i)(T**, const unsigned char**, long)) {
+    unsigned char* der = nullptr;
+    const int len = i2d(x, &der);
+    if (len <= 0) return nullptr;
+    der[len - 3] ^= 0x01;
+    const unsigned char* p = der;
+    T* back = d2i(nullptr, &p, len);
+    OPENSSL_free(der);
+    return back;
+}
+
+TEST_F(ChainVerify, ChangedSignaturesAreFindingsNotErrors) {
+    test::X509Ptr leaf(changed_signature<X509>(chain_->leaf.get(), i2d_X509, d2i_X509));
+    ASSERT_TRUE(leaf);
+    leaf_.reset(CERT_split(leaf.get()));
+    ASSERT_TRUE(leaf_);
+    test::CrlStack crls;
+    crls.add(chain_->root_crl().get());
+    test::X509CrlPtr inter_crl(
+        changed_signature<X509_CRL>(chain_->inter_crl().get(), i2d_X509_CRL, d2i_X509_CRL));
+    ASSERT_TRUE(inter_crl);
+    crls.add(inter_crl.get());
+    ERR_clear_error();
+    EXPECT_EQ(verify(crls), 0);
+    EXPECT_EQ(codes(leaf_.get()),
+              (Codes{X509_V_ERR_CERT_SIGNATURE_FAILURE, X509_V_ERR_CRL_SIGNATURE_FAILURE}));
+    // Findings are in the levels, not on the queue: an entry there would
+    // mean the verification could not run.
+    EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
 TEST_F(ChainVerify, LoneCertificates) {
