@@ -114,13 +114,12 @@ PKCS10* PKCS10_make(const X509_NAME* subject, PKEY* key, PKEY* signer, int md_ni
         ERR_move_openssl_errors(ERR_LIB_CADB, CADB_F_PKCS10_MAKE);
         return nullptr;
     }
-    // The record is made from the encoding, as a reader would see it; a
-    // signature just made with the subject's own key is not checked again.
+    // The record is the encoding read back as any reader reads it, its
+    // signature checked against the key the request carries.
     unsigned char* der = nullptr;
     const int len = i2d_X509_REQ(req.get(), &der);
-    X509_REQ* decoded = len > 0 ? pkcs10_from_der(der, len) : nullptr;
+    PKCS10* p10 = len > 0 ? PKCS10_read_buffer(FORM_DER, der, len) : nullptr;
     OPENSSL_free(der);
-    PKCS10* p10 = decoded != nullptr ? pkcs10_split(decoded, signing == key) : nullptr;
     if (p10 == nullptr) return fail(ERR_LIB_CADB);
     return p10;
 }

@@ -2,6 +2,8 @@
 // the openssl command (and its GOST engine) in a child process.
 #include "crypto/cadb/pkcs10.h"
 
+#include <openssl/core_names.h>
+#include <openssl/param_build.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/wait.h>
@@ -124,6 +126,45 @@ TEST_F(Pkcs10, ASigningKeyOtherThanTheSubjectKey) {
     // is sound: the record says so and is returned.
     EXPECT_NE(p10->signature_check, 1);
     EXPECT_EQ(X509_REQ_verify(p10->request, signer->key), 1);
+    ERR_clear_error();
+}
+
+TEST_F(Pkcs10, MadeRequestIsCheckedAsAnyReaderChecksIt) {
+    // A key whose private half does not belong to its public half signs a
+    // request that no one can verify: the record must not claim otherwise.
+    EVP_PKEY* a = EVP_RSA_gen(1024);
+    EVP_PKEY* b = EVP_RSA_gen(1024);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    BIGNUM *n = nullptr, *e = nullptr, *d = nullptr;
+    ASSERT_EQ(EVP_PKEY_get_bn_param(a, OSSL_PKEY_PARAM_RSA_N, &n), 1);
+    ASSERT_EQ(EVP_PKEY_get_bn_param(a, OSSL_PKEY_PARAM_RSA_E, &e), 1);
+    ASSERT_EQ(EVP_PKEY_get_bn_param(b, OSSL_PKEY_PARAM_RSA_D, &d), 1);
+    OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n);
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_D, d);
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    EVP_PKEY* mixed = nullptr;
+    ASSERT_EQ(EVP_PKEY_fromdata_init(ctx), 1);
+    ASSERT_EQ(EVP_PKEY_fromdata(ctx, &mixed, EVP_PKEY_KEYPAIR, params), 1);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(bld);
+    BN_free(n);
+    BN_free(e);
+    BN_clear_free(d);
+    EVP_PKEY_free(a);
+    EVP_PKEY_free(b);
+    PkeyPtr k(PKEY_split(mixed));
+    EVP_PKEY_free(mixed);
+    ASSERT_TRUE(k);
+
+    NamePtr name = subject_name("mismatched");
+    P10Ptr p10(PKCS10_make(name.get(), k.get(), nullptr, 0, nullptr, nullptr, 0));
+    ASSERT_TRUE(p10);
+    EXPECT_NE(p10->signature_check, 1);
     ERR_clear_error();
 }
 
