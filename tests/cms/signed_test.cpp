@@ -309,6 +309,45 @@ TEST_F(Signed, CountersignerFoundNowhereLeavesItsParentAlone) {
     EXPECT_EQ(test::bytes_of(cs->serial_bytes), test::bytes_of(pki().second.cert->serial));
 }
 
+TEST_F(Signed, StructuredInnerContentIsWhatTheSignatureCovers) {
+    // Signed data around compressed data: the signature covers the
+    // compressed-data record the message carries, not an empty string.
+    CmsPtr w(CMS_new());
+    ASSERT_EQ(CMS_set_type(w.get(), 22, 0), 1);
+    ASSERT_EQ(CMS_set_content_type(w.get(), NID_COMPRESSED_DATA), 1);
+    ASSERT_EQ(CMS_add_signature(w.get(), pki().gost2001.cert.get(), pki().gost2001.pkey.get(), 64),
+              1);
+    ASSERT_EQ(CMS_add_cert(w.get(), pki().inter.get()), 1);
+    ASSERT_EQ(CMS_add_crl(w.get(), pki().root_crl.get()), 1);
+    ASSERT_EQ(CMS_add_crl(w.get(), pki().inter_crl.get()), 1);
+    ASSERT_EQ(CMS_final(w.get()), 1);
+    Bytes msg = test::take(CMS_get(w.get(), 1));
+    CmsPtr c = verify(msg);
+    EXPECT_EQ(c->inner_type, NID_COMPRESSED_DATA);
+    EXPECT_EQ(test::results(c.get()), (Results{{1, 1}}));
+
+    // The record's version changed under the signature fails it.
+    const Bytes zlib_oid{0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                         0x0D, 0x01, 0x09, 0x10, 0x03, 0x08};
+    auto at = std::search(msg.begin(), msg.end(), zlib_oid.begin(), zlib_oid.end());
+    ASSERT_NE(at, msg.end());
+    ASSERT_EQ(at[-5], 0x02);  // INTEGER 0, then the algorithm's SEQUENCE
+    at[-3] ^= 0x01;
+    c = verify(msg);
+    EXPECT_EQ(test::results(c.get()), (Results{{1, 0}}));
+
+    // Content fed beside the structure would be signed but not carried.
+    CmsPtr fed(CMS_new());
+    ASSERT_EQ(CMS_set_type(fed.get(), 22, 0), 1);
+    ASSERT_EQ(CMS_set_content_type(fed.get(), NID_COMPRESSED_DATA), 1);
+    ASSERT_EQ(
+        CMS_add_signature(fed.get(), pki().gost2001.cert.get(), pki().gost2001.pkey.get(), 64), 1);
+    const Bytes content = test::text("not carried");
+    ASSERT_EQ(CMS_update_data(fed.get(), content.data(), static_cast<int>(content.size())), 1);
+    EXPECT_EQ(CMS_final(fed.get()), 0);
+    ERR_clear_error();
+}
+
 TEST_F(Signed, PemFormsAndTheirReaders) {
     const Bytes content = test::text("pem");
     const Bytes pem = test::sign(pki(), {&pki().rsa}, content, 0, 2);
