@@ -178,6 +178,24 @@ TEST_F(TokenRoad, KeyMadeSavedBackedUpAndLoadedAgain) {
     EXPECT_EQ(gorget::driver::failures(), 0);
 }
 
+// A key made inside the token is one object, which cannot be copied: the
+// page's own name is the name it is left under.
+TEST_F(TokenRoad, ThePagesOwnKeyNameNamesTheTokenKey) {
+    pins(4);
+    set(&IQuillon::put_DefaultPKeyFileName, "Mine.KEY");
+    std::string made;
+    ASSERT_EQ(request("CN=Mine;", made), S_OK);
+    const std::string made_text = verified_text(made);
+    ASSERT_FALSE(made_text.empty()) << made;
+    EXPECT_EQ(keys(), 1);
+    ASSERT_EQ(q_->put_UseExistingKeySet(1), S_OK);
+    set(&IQuillon::put_DefaultPKeyFileName, "mine.key");
+    std::string again;
+    ASSERT_EQ(request("CN=Again;", again), S_OK);
+    EXPECT_EQ(public_key(verified_text(again)), public_key(made_text));
+    EXPECT_EQ(gorget::driver::failures(), 0);
+}
+
 TEST_F(TokenRoad, ADiskKeyTakesTheExchangeCurve) {
     set(&IQuillon::put_ContainerName, "b:\\store");
     set(&IQuillon::put_DefaultPKeyPath, "b:\\keys");
