@@ -23,6 +23,12 @@ enum EcForm : int { EC_FORM_AFFINE = 0, EC_FORM_PROJECTIVE = 1 };
 
 // Curve flag bit 0: a = p - 3, which lets doubling save a multiplication.
 constexpr unsigned ECURVE_FLAG_A_IS_MINUS_3 = 1;
+// Curve flag bit 1: the curve was set up from a parameter-set record that
+// gives its cofactor, so its group has exactly q·h points. With h = 1 every
+// finite point on the curve then has the prime order q, and the public-key
+// test needs no multiplication by q. Curves read from explicit parameters
+// never carry it: their cofactor is only claimed.
+constexpr unsigned ECURVE_FLAG_KNOWN_GROUP_ORDER = 2;
 
 // Built-in parameter-set codes.
 enum EcCurveCode : int {
@@ -196,7 +202,8 @@ ECPOINT* ECPOINT_hex2point(ECURVE* c, const char* hex, ECPOINT* pt);
 // Validity.
 int ECPOINT_lies(const ECPOINT* pt);
 // Not infinity, 0 < x < p, 0 < y < p, on the curve, and with full set
-// q·pt = infinity.
+// q·pt = infinity (proven by the curve test alone on a curve of known group
+// order with cofactor 1).
 int ECGOST_is_pubkey_valid(const ECPOINT* pt, int full);
 // The integrity digest of every built-in parameter set: taken on the first
 // call in the process, compared on every later one. 1 while unchanged.

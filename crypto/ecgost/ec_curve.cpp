@@ -181,6 +181,8 @@ int ECURVE_set(ECURVE* c, const EC_PARAMS* set) {
         return 0;
     }
     c->nid = set->nid;
+    c->flags = c->h ? c->flags | ECURVE_FLAG_KNOWN_GROUP_ORDER
+                    : c->flags & ~ECURVE_FLAG_KNOWN_GROUP_ORDER;
     EcPointPtr base(ECPOINT_new(c));
     if (!ECURVE_prepare(c) || !base || !ECPOINT_hex2point(c, set->base, base.get())) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECURVE_SET, ERR_LIB_ECGOST);

@@ -46,7 +46,11 @@ int ECGOST_is_pubkey_valid(const ECPOINT* pt, int full) {
         return !BN_is_negative(v) && !BN_is_zero(v) && BN_cmp(v, p) < 0;
     };
     if (!inside(a->x.get()) || !inside(a->y.get()) || !ECPOINT_lies(a.get())) return refuse();
-    if (full) {
+    // A group of q·1 points has no element of another order but infinity.
+    const ECURVE* c = pt->curve;
+    const bool prime_group =
+        (c->flags & ECURVE_FLAG_KNOWN_GROUP_ORDER) && c->h && BN_is_one(c->h.get());
+    if (full && !prime_group) {
         const BIGNUM* q = pt->curve->q.get();
         if (!q || BN_is_zero(q) || !ECPOINT_mul(a.get(), q) || !ECPOINT_is_infinity(a.get()))
             return refuse();

@@ -138,6 +138,41 @@ TEST(EcgostDer, ExplicitCurveOfABuiltInSetIsThatSet) {
     }
 }
 
+// Parameters spelled out may claim cofactor 1 for a group that has more
+// points: the claim does not stand in for the multiplication by q, and a
+// point outside the subgroup is still refused.
+TEST(EcgostDer, ClaimedCofactorOneStillGetsTheOrderTest) {
+    EcCurvePtr real(ECURVE_new_from_params(ec_params_self_test()));
+    ASSERT_TRUE(real);
+    EXPECT_TRUE(real->flags & ECURVE_FLAG_KNOWN_GROUP_ORDER);
+    KeyPtr key(ECGOST_new_by_curve(real.get()));
+    ASSERT_EQ(ECGOST_key_pair_generation(key.get()), 1);
+    BN_one(key->curve->h.get());  // the lie, only in the encoding
+    auto params = der_of(i2d_ECGOSTparams, key.get());
+    BN_set_word(key->curve->h.get(), 4);
+    ASSERT_EQ(params[0], 0x30);
+    const unsigned char* p = params.data();
+    KeyPtr back(d2i_ECGOSTparams(nullptr, &p, static_cast<long>(params.size())));
+    ASSERT_TRUE(back);
+    ECURVE* claimed = back->curve;
+    ASSERT_TRUE(claimed->h && BN_is_one(claimed->h.get()));
+    EXPECT_FALSE(claimed->flags & ECURVE_FLAG_KNOWN_GROUP_ORDER);
+    int outside = 0;
+    for (unsigned v = 1; v < 200 && outside < 3; ++v) {
+        EcPointPtr pt(ECPOINT_new(claimed));
+        BN_set_word(pt->x.get(), v);
+        if (!ECPOINT_derive(pt.get(), claimed, 0)) continue;
+        EcPointPtr t(ECPOINT_dup(pt.get()));
+        ECPOINT_mul(t.get(), claimed->q.get());
+        if (ECPOINT_is_infinity(t.get())) continue;
+        ++outside;
+        EXPECT_EQ(ECGOST_is_pubkey_valid(pt.get(), 0), 1);
+        EXPECT_EQ(ECGOST_is_pubkey_valid(pt.get(), 1), 0);
+    }
+    EXPECT_GT(outside, 0);
+    ERR_clear_error();
+}
+
 TEST(EcgostDer, HostileParameters) {
     KeyPtr key = generated(ECURVE_CODE_TEST);
     auto params = der_of(i2d_ECGOSTparams, key.get());
