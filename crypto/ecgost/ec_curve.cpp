@@ -61,6 +61,55 @@ std::shared_ptr<const ECPOINT_FBW> builtin_table(ECURVE* c, const EC_WINDOW_TABL
     return slot;
 }
 
+// A number copied, or left empty when the source is.
+bool copy_number(BnPtr& dst, const BnPtr& src) {
+    dst.reset(src ? BN_dup(src.get()) : nullptr);
+    return !src || dst;
+}
+
+// A curve of its own with every number, the field context and the base
+// point of src (its window table shared, being read-only).
+ECURVE* curve_copy(const ECURVE* src) {
+    auto c = std::make_unique<ECURVE>();
+    c->form = src->form;
+    c->flags = src->flags;
+    c->meth = src->meth;
+    c->nid = src->nid;
+    c->mont.reset(src->mont ? BN_MONT_CTX_new() : nullptr);
+    if (!copy_number(c->p, src->p) || !copy_number(c->a, src->a) || !copy_number(c->b, src->b) ||
+        !copy_number(c->q, src->q) || !copy_number(c->h, src->h) ||
+        !copy_number(c->extra, src->extra) || !copy_number(c->J, src->J) ||
+        !copy_number(c->a_field, src->a_field) || !copy_number(c->b_field, src->b_field) ||
+        !copy_number(c->one_field, src->one_field) || !copy_number(c->r3, src->r3) ||
+        (src->mont && (!c->mont || !BN_MONT_CTX_copy(c->mont.get(), src->mont.get()))))
+        return nullptr;
+    if (src->P) {
+        c->P.reset(ECPOINT_dup(src->P.get()));
+        if (!c->P) return nullptr;
+        c->P->curve = c.get();
+    }
+    return c.release();
+}
+
+// Curves of the built-in parameter sets, set up once per set and form and
+// copied for every caller: reading the hex text, preparing the field
+// context and decoding the base point are paid once per process.
+ECURVE* builtin_curve(const EC_PARAMS* set, int form) {
+    const int index = ec_params_index(set);
+    if (index < 0) return nullptr;
+    static EcCurvePtr prototypes[kEcParamsCount][2];
+    EcCurvePtr& slot = prototypes[index][form == EC_FORM_AFFINE ? 0 : 1];
+    {
+        LockGuard lock(CRYPTO_LOCK_ECURVE);
+        if (!slot) {
+            EcCurvePtr made(ECURVE_new(form));
+            if (!made || !ECURVE_set(made.get(), set)) return nullptr;
+            slot = std::move(made);
+        }
+    }
+    return curve_copy(slot.get());
+}
+
 }  // namespace
 
 void EcCurveDeleter::operator()(ECURVE* c) const { ECURVE_free(c); }
@@ -181,8 +230,8 @@ int ECURVE_set(ECURVE* c, const EC_PARAMS* set) {
         return 0;
     }
     c->nid = set->nid;
-    c->flags = c->h ? c->flags | ECURVE_FLAG_KNOWN_GROUP_ORDER
-                    : c->flags & ~ECURVE_FLAG_KNOWN_GROUP_ORDER;
+    c->flags =
+        c->h ? c->flags | ECURVE_FLAG_KNOWN_GROUP_ORDER : c->flags & ~ECURVE_FLAG_KNOWN_GROUP_ORDER;
     EcPointPtr base(ECPOINT_new(c));
     if (!ECURVE_prepare(c) || !base || !ECPOINT_hex2point(c, set->base, base.get())) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECURVE_SET, ERR_LIB_ECGOST);
@@ -203,6 +252,7 @@ int ECURVE_set(ECURVE* c, const EC_PARAMS* set) {
 
 ECURVE* ECURVE_init(const EC_PARAMS* set, int form) {
     if (!set) set = ec_params_for_code(ECURVE_CODE_P256);
+    if (ECURVE* built_in = builtin_curve(set, form)) return built_in;
     EcCurvePtr c(ECURVE_new(form));
     if (!c || !ECURVE_set(c.get(), set)) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECURVE_INIT, ERR_LIB_ECGOST);

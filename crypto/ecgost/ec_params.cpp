@@ -80,6 +80,14 @@ const EC_PARAMS kSelfTestSet = {0,
 
 const EC_PARAMS* ec_params_self_test() { return &kSelfTestSet; }
 
+int ec_params_index(const EC_PARAMS* set) {
+    constexpr int sets = static_cast<int>(sizeof kSets / sizeof kSets[0]);
+    static_assert(sets + 1 == kEcParamsCount);
+    for (int i = 0; i < sets; ++i)
+        if (set == &kSets[i]) return i;
+    return set == &kSelfTestSet ? sets : -1;
+}
+
 const EC_PARAMS* ec_params_for_code(int code) {
     if (code < ECURVE_CODE_P256 || code > ECURVE_CODE_TEST) return nullptr;
     return &kSets[code - ECURVE_CODE_P256];

@@ -27,6 +27,10 @@ struct EC_PARAMS {
 
 // The built-in sets in code order 11..17; null outside.
 const EC_PARAMS* ec_params_for_code(int code);
+// The place of a built-in record (the sets in code order, then the self
+// test's) in [0, kEcParamsCount), or -1 for any other record.
+constexpr int kEcParamsCount = 8;
+int ec_params_index(const EC_PARAMS* set);
 
 // SEC 2 secp112r2 (cofactor 4), the curve of the key-agreement self test.
 const EC_PARAMS* ec_params_self_test();
