@@ -33,6 +33,14 @@ inline void cmov(Fe<N>& r, const Fe<N>& x, u64 mask) {
     for (int i = 0; i < N; ++i) r.v[i] = (x.v[i] & mask) | (r.v[i] & ~mask);
 }
 
+// r |= mask ? x : 0: picks one of several entries into a zeroed r while
+// reading every one of them.
+template <int N>
+inline void or_masked(Fe<N>& r, const Fe<N>& x, u64 mask) {
+#pragma GCC unroll 16
+    for (int i = 0; i < N; ++i) r.v[i] |= x.v[i] & mask;
+}
+
 template <int N>
 inline u64 is_zero_mask(const Fe<N>& a) {
     u64 acc = 0;
@@ -71,6 +79,8 @@ bool fe_to_bn(BIGNUM* r, const Fe<N>& a) {
 template <int N>
 class Field {
   public:
+    static constexpr int kLimbs = N;
+
     // Sets up the field of the odd prime p < 2^(64·N).
     bool init(const BIGNUM* p, BN_CTX* ctx) {
         if (!BN_is_odd(p) || BN_num_bits(p) > 64 * N || !fe_from_bn(p_, p)) return false;
@@ -88,7 +98,7 @@ class Field {
         if (!ok) return false;
         Fe<N> plain_one{};
         plain_one.v[0] = 1;
-        mul(one_, plain_one, rr_);
+        to_field(one_, plain_one);
         return true;
     }
 
@@ -128,7 +138,7 @@ class Field {
 
     void sqr(Fe<N>& r, const Fe<N>& a) const { mul(r, a, a); }
 
-    void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b) const {
+    [[gnu::always_inline]] void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b) const {
         u64 t[N];
         u64 c = 0;
 #pragma GCC unroll 16
@@ -140,7 +150,7 @@ class Field {
         reduce_once(r, t, c);
     }
 
-    void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b) const {
+    [[gnu::always_inline]] void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b) const {
         u64 borrow = 0;
         Fe<N> t;
 #pragma GCC unroll 16
@@ -160,8 +170,9 @@ class Field {
         }
     }
 
-    void to_mont(Fe<N>& r, const Fe<N>& a) const { mul(r, a, rr_); }
-    void from_mont(Fe<N>& r, const Fe<N>& a) const {
+    // Ordinary residues into Montgomery form and back.
+    void to_field(Fe<N>& r, const Fe<N>& a) const { mul(r, a, rr_); }
+    void from_field(Fe<N>& r, const Fe<N>& a) const {
         Fe<N> plain_one{};
         plain_one.v[0] = 1;
         mul(r, a, plain_one);
@@ -186,7 +197,7 @@ class Field {
 
   private:
     // r := t - p when t (with top carry word hi) is at least p, else t.
-    void reduce_once(Fe<N>& r, const u64* t, u64 hi) const {
+    [[gnu::always_inline]] void reduce_once(Fe<N>& r, const u64* t, u64 hi) const {
         Fe<N> s;
         u64 borrow = 0;
 #pragma GCC unroll 16

@@ -19,6 +19,7 @@
 #include "crypto/core/lock.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ec_ct_field.h"
+#include "crypto/ecgost/ec_ct_pm_field.h"
 #include "crypto/ecgost/ec_local.h"
 
 namespace cadb {
@@ -43,11 +44,17 @@ class SecretMul {
                      BN_CTX* ctx) const = 0;
 };
 
-template <int N>
+// Fld: the field of the curve's prime (Montgomery form for any odd prime,
+// or the faster reduction of a prime just below 2^256).
+template <class Fld>
 class SecretMulN final : public SecretMul {
+    static constexpr int N = Fld::kLimbs;
     using F = Fe<N>;
     struct Pt {
         F X, Y, Z;
+    };
+    static constexpr bool kWordMul = requires(const Fld& f, F& r, const F& a) {
+        f.mul_word(r, a, u64{});
     };
 
   public:
@@ -56,10 +63,15 @@ class SecretMulN final : public SecretMul {
         if (!f_.init(c->p.get(), ctx) || !ct::fe_from_bn(a, c->a.get()) ||
             !ct::fe_from_bn(b, c->b.get()))
             return false;
-        f_.to_mont(a_, a);
-        f_.to_mont(b, b);
-        f_.add(b3_, b, b);
-        f_.add(b3_, b3_, b);
+        f_.to_field(a_, a);
+        // A coefficient b of one small word multiplies as a word where the
+        // field can.
+        if constexpr (kWordMul) {
+            if (BN_num_bits(c->b.get()) <= 32) b_word_ = BN_get_word(c->b.get());
+        }
+        f_.to_field(b_, b);
+        f_.add(b3_, b_, b_);
+        f_.add(b3_, b3_, b_);
         a_minus_3_ = (c->flags & ECURVE_FLAG_A_IS_MINUS_3) != 0;
         order_bits_ = c->q ? BN_num_bits(c->q.get()) : 0;
         if (c->h && !BN_is_zero(c->h.get()) && !BN_is_one(c->h.get()))
@@ -312,7 +324,7 @@ class SecretMulN final : public SecretMul {
         F v;
         auto read = [&](F& r, const BIGNUM* b) {
             if (!BN_nnmod(t, b, c->p.get(), ctx) || !ct::fe_from_bn(v, t)) return false;
-            f_.to_mont(r, v);
+            f_.to_field(r, v);
             return true;
         };
         out.inf = false;
@@ -339,25 +351,40 @@ class SecretMulN final : public SecretMul {
             r.Z = f_.one();
         }
         F x, y, z;
-        f_.from_mont(x, r.X);
-        f_.from_mont(y, r.Y);
-        f_.from_mont(z, r.Z);
+        f_.from_field(x, r.X);
+        f_.from_field(y, r.Y);
+        f_.from_field(z, r.Z);
         if (!ct::fe_to_bn(pt->x.get(), x) || !ct::fe_to_bn(pt->y.get(), y)) return false;
         if (pt->form == EC_FORM_PROJECTIVE) return ct::fe_to_bn(pt->z.get(), z);
         BN_zero(pt->z.get());
         return true;
     }
 
-    void mul_a(F& r, const F& t) const {
-        if (!a_minus_3_) return f_.mul(r, t, a_);
-        F t3;
-        f_.add(t3, t, t);
-        f_.add(t3, t3, t);
-        f_.sub(r, F{}, t3);
+    void mul_b(F& r, const F& t) const {
+        if constexpr (kWordMul) {
+            if (b_word_) return f_.mul_word(r, t, b_word_);
+        }
+        f_.mul(r, t, b_);
     }
 
     // r := p + q for any two points, equal or at infinity included.
     void add(Pt& r, const Pt& p, const Pt& q) const {
+        if (a_minus_3_)
+            add_a_minus_3(r, p, q);
+        else
+            add_any_a(r, p, q);
+    }
+
+    // r := 2·p; the addition formula serves where a is not -3.
+    void dbl(Pt& r, const Pt& p) const {
+        if (a_minus_3_)
+            dbl_a_minus_3(r, p);
+        else
+            add_any_a(r, p, p);
+    }
+
+    // The complete addition for any a (algorithm 1 of the paper).
+    void add_any_a(Pt& r, const Pt& p, const Pt& q) const {
         F t0, t1, t2, t3, t4, t5, x3, y3, z3;
         f_.mul(t0, p.X, q.X);
         f_.mul(t1, p.Y, q.Y);
@@ -377,7 +404,7 @@ class SecretMulN final : public SecretMul {
         f_.mul(t5, t5, x3);
         f_.add(x3, t1, t2);
         f_.sub(t5, t5, x3);  // Y1·Z2 + Y2·Z1
-        mul_a(z3, t4);
+        f_.mul(z3, a_, t4);
         f_.mul(x3, b3_, t2);
         f_.add(z3, x3, z3);
         f_.sub(x3, t1, z3);
@@ -385,11 +412,11 @@ class SecretMulN final : public SecretMul {
         f_.mul(y3, x3, z3);
         f_.add(t1, t0, t0);
         f_.add(t1, t1, t0);
-        mul_a(t2, t2);
+        f_.mul(t2, a_, t2);
         f_.mul(t4, b3_, t4);
         f_.add(t1, t1, t2);
         f_.sub(t2, t0, t2);
-        mul_a(t2, t2);
+        f_.mul(t2, a_, t2);
         f_.add(t4, t4, t2);
         f_.mul(t0, t1, t4);
         f_.add(y3, y3, t0);
@@ -404,23 +431,156 @@ class SecretMulN final : public SecretMul {
         r.Z = z3;
     }
 
+    // The complete addition for a = -3 (algorithm 4 of the paper): fewer
+    // operations than the general one, and b in place of 3b.
+    void add_a_minus_3(Pt& r, const Pt& p, const Pt& q) const {
+        F t0, t1, t2, t3, t4, x3, y3;
+        f_.mul(t0, p.X, q.X);
+        f_.mul(t1, p.Y, q.Y);
+        f_.mul(t2, p.Z, q.Z);
+        f_.add(t3, p.X, p.Y);
+        f_.add(t4, q.X, q.Y);
+        f_.mul(t3, t3, t4);
+        f_.add(t4, t0, t1);
+        f_.sub(t3, t3, t4);  // X1·Y2 + X2·Y1
+        f_.add(t4, p.Y, p.Z);
+        f_.add(x3, q.Y, q.Z);
+        f_.mul(t4, t4, x3);
+        f_.add(x3, t1, t2);
+        f_.sub(t4, t4, x3);  // Y1·Z2 + Y2·Z1
+        f_.add(x3, p.X, p.Z);
+        f_.add(y3, q.X, q.Z);
+        f_.mul(x3, x3, y3);
+        f_.add(y3, t0, t2);
+        f_.sub(y3, x3, y3);  // X1·Z2 + X2·Z1
+        finish_a_minus_3(r, t0, t1, t2, t3, t4, y3);
+    }
+
+    // The same with Z2 = 1 (algorithm 5 of the paper): one multiplication
+    // less, and complete as long as the affine point is a finite one.
+    void add_affine_a_minus_3(Pt& r, const Pt& p, const F& x2, const F& y2) const {
+        F t0, t1, t2 = p.Z, t3, t4, y3;
+        f_.mul(t0, p.X, x2);
+        f_.mul(t1, p.Y, y2);
+        f_.add(t3, p.X, p.Y);
+        f_.add(t4, x2, y2);
+        f_.mul(t3, t3, t4);
+        f_.add(t4, t0, t1);
+        f_.sub(t3, t3, t4);  // X1·Y2 + X2·Y1
+        f_.mul(t4, y2, p.Z);
+        f_.add(t4, t4, p.Y);  // Y1 + Y2·Z1
+        f_.mul(y3, x2, p.Z);
+        f_.add(y3, y3, p.X);  // X1 + X2·Z1
+        finish_a_minus_3(r, t0, t1, t2, t3, t4, y3);
+    }
+
+    // The common end of both: t0 = X1·X2, t1 = Y1·Y2, t2 = Z1·Z2, t3, t4
+    // and y3 the three mixed sums.
+    void finish_a_minus_3(Pt& r, F& t0, F& t1, F& t2, const F& t3, const F& t4, F& y3) const {
+        F x3, z3;
+        mul_b(z3, t2);
+        f_.sub(x3, y3, z3);
+        f_.add(z3, x3, x3);
+        f_.add(x3, x3, z3);
+        f_.sub(z3, t1, x3);
+        f_.add(x3, t1, x3);
+        mul_b(y3, y3);
+        f_.add(t1, t2, t2);
+        f_.add(t2, t1, t2);
+        f_.sub(y3, y3, t2);
+        f_.sub(y3, y3, t0);
+        f_.add(t1, y3, y3);
+        f_.add(y3, t1, y3);
+        f_.add(t1, t0, t0);
+        f_.add(t0, t1, t0);
+        f_.sub(t0, t0, t2);
+        f_.mul(t1, t4, y3);
+        f_.mul(t2, t0, y3);
+        f_.mul(y3, x3, z3);
+        f_.add(y3, y3, t2);
+        f_.mul(x3, t3, x3);
+        f_.sub(x3, x3, t1);
+        f_.mul(z3, t4, z3);
+        f_.mul(t1, t3, t0);
+        f_.add(z3, z3, t1);
+        r.X = x3;
+        r.Y = y3;
+        r.Z = z3;
+    }
+
+    // r := p + (x, y) for a finite affine point.
+    void add_affine(Pt& r, const Pt& p, const F& x, const F& y) const {
+        if (a_minus_3_)
+            add_affine_a_minus_3(r, p, x, y);
+        else
+            add_any_a(r, p, Pt{x, y, f_.one()});
+    }
+
+    // The complete doubling for a = -3 (algorithm 6 of the paper).
+    void dbl_a_minus_3(Pt& r, const Pt& p) const {
+        F t0, t1, t2, t3, x3, y3, z3;
+        f_.sqr(t0, p.X);
+        f_.sqr(t1, p.Y);
+        f_.sqr(t2, p.Z);
+        f_.mul(t3, p.X, p.Y);
+        f_.add(t3, t3, t3);
+        f_.mul(z3, p.X, p.Z);
+        f_.add(z3, z3, z3);
+        mul_b(y3, t2);
+        f_.sub(y3, y3, z3);
+        f_.add(x3, y3, y3);
+        f_.add(y3, x3, y3);
+        f_.sub(x3, t1, y3);
+        f_.add(y3, t1, y3);
+        f_.mul(y3, x3, y3);
+        f_.mul(x3, x3, t3);
+        f_.add(t3, t2, t2);
+        f_.add(t2, t2, t3);
+        mul_b(z3, z3);
+        f_.sub(z3, z3, t2);
+        f_.sub(z3, z3, t0);
+        f_.add(t3, z3, z3);
+        f_.add(z3, z3, t3);
+        f_.add(t3, t0, t0);
+        f_.add(t0, t3, t0);
+        f_.sub(t0, t0, t2);
+        f_.mul(t0, t0, z3);
+        f_.add(y3, y3, t0);
+        f_.mul(t0, p.Y, p.Z);
+        f_.add(t0, t0, t0);
+        f_.mul(z3, t0, z3);
+        f_.sub(x3, x3, z3);
+        f_.mul(z3, t0, t1);
+        f_.add(z3, z3, z3);
+        f_.add(z3, z3, z3);
+        r.X = x3;
+        r.Y = y3;
+        r.Z = z3;
+    }
+
     static unsigned digit(const unsigned char* digits, int i) {
         return (digits[i / 2] >> (4 * (i % 2))) & 0xF;
     }
 
+    // Each window adds its table entry as an affine point; a zero digit
+    // selects no entry, adds all the same and keeps the sum it had.
     void mul_comb(Pt& r, const unsigned char* digits) const {
         r = infinity();
         for (int i = 0; i < comb_windows_; ++i) {
             const u64 d = digit(digits, i);
-            Pt s = infinity();
+            const std::size_t row = static_cast<std::size_t>(i) * kEntries;
+            F x{}, y{};
             for (int j = 1; j <= kEntries; ++j) {
                 const u64 m = ct::eq_mask(d, static_cast<u64>(j));
-                const std::size_t at = static_cast<std::size_t>(i) * kEntries + (j - 1);
-                ct::cmov(s.X, comb_x_[at], m);
-                ct::cmov(s.Y, comb_y_[at], m);
-                ct::cmov(s.Z, f_.one(), m);
+                ct::or_masked(x, comb_x_[row + j - 1], m);
+                ct::or_masked(y, comb_y_[row + j - 1], m);
             }
-            add(r, r, s);
+            Pt sum;
+            add_affine(sum, r, x, y);
+            const u64 nonzero = ~ct::eq_mask(d, 0);
+            ct::cmov(r.X, sum.X, nonzero);
+            ct::cmov(r.Y, sum.Y, nonzero);
+            ct::cmov(r.Z, sum.Z, nonzero);
         }
     }
 
@@ -431,14 +591,14 @@ class SecretMulN final : public SecretMul {
         for (int j = 2; j <= kEntries; ++j) add(table[j], table[j - 1], P);
         r = infinity();
         for (int i = windows - 1; i >= 0; --i) {
-            for (int s = 0; s < kWindow && i != windows - 1; ++s) add(r, r, r);
+            for (int s = 0; s < kWindow && i != windows - 1; ++s) dbl(r, r);
             const u64 d = digit(digits, i);
-            Pt s = infinity();
-            for (int j = 1; j <= kEntries; ++j) {
+            Pt s{};
+            for (int j = 0; j <= kEntries; ++j) {
                 const u64 m = ct::eq_mask(d, static_cast<u64>(j));
-                ct::cmov(s.X, table[j].X, m);
-                ct::cmov(s.Y, table[j].Y, m);
-                ct::cmov(s.Z, table[j].Z, m);
+                ct::or_masked(s.X, table[j].X, m);
+                ct::or_masked(s.Y, table[j].Y, m);
+                ct::or_masked(s.Z, table[j].Z, m);
             }
             add(r, r, s);
         }
@@ -506,15 +666,15 @@ class SecretMulN final : public SecretMul {
             return BN_nnmod(t, v, c->p.get(), ctx) && ct::fe_from_bn(r, t);
         };
         if (!t || !read(x, pt->x.get()) || !read(y, pt->y.get())) return false;
-        f_.to_mont(out.X, x);
-        f_.to_mont(out.Y, y);
+        f_.to_field(out.X, x);
+        f_.to_field(out.Y, y);
         if (pt->form != EC_FORM_PROJECTIVE) {
             out.Z = f_.one();
             return true;
         }
         if (!read(z, pt->z.get())) return false;
         F zm, z2;
-        f_.to_mont(zm, z);
+        f_.to_field(zm, z);
         f_.mul(out.X, out.X, zm);
         f_.sqr(z2, zm);
         f_.mul(out.Z, z2, zm);
@@ -529,8 +689,8 @@ class SecretMulN final : public SecretMul {
         f_.inv(zi, r.Z);
         f_.mul(x, r.X, zi);
         f_.mul(y, r.Y, zi);
-        f_.from_mont(x, x);
-        f_.from_mont(y, y);
+        f_.from_field(x, x);
+        f_.from_field(y, y);
         const bool ok = ct::fe_to_bn(pt->x.get(), x) && ct::fe_to_bn(pt->y.get(), y);
         OPENSSL_cleanse(&x, sizeof x);
         OPENSSL_cleanse(&y, sizeof y);
@@ -540,8 +700,9 @@ class SecretMulN final : public SecretMul {
         return true;
     }
 
-    ct::Field<N> f_;
-    F a_{}, b3_{};
+    Fld f_;
+    F a_{}, b_{}, b3_{};
+    u64 b_word_ = 0;
     bool a_minus_3_ = false;
     int order_bits_ = 0;
     BnPtr base_x_, base_y_;
@@ -549,19 +710,20 @@ class SecretMulN final : public SecretMul {
     std::vector<F> comb_x_, comb_y_;
 };
 
-template <int N>
+template <class Fld>
 std::shared_ptr<const SecretMul> build(const ECURVE* c, BN_CTX* ctx) {
-    auto m = std::make_shared<SecretMulN<N>>();
+    auto m = std::make_shared<SecretMulN<Fld>>();
     if (!m->init(c, ctx)) return nullptr;
     return m;
 }
 
 std::shared_ptr<const SecretMul> build_for(const ECURVE* c, BN_CTX* ctx) {
+    if (ct::PseudoMersenneField::suits(c->p.get())) return build<ct::PseudoMersenneField>(c, ctx);
     const int limbs = (BN_num_bits(c->p.get()) + 63) / 64;
-    if (limbs <= 4) return build<4>(c, ctx);
-    if (limbs <= 6) return build<6>(c, ctx);
-    if (limbs <= 8) return build<8>(c, ctx);
-    if (limbs <= 11) return build<11>(c, ctx);
+    if (limbs <= 4) return build<ct::Field<4>>(c, ctx);
+    if (limbs <= 6) return build<ct::Field<6>>(c, ctx);
+    if (limbs <= 8) return build<ct::Field<8>>(c, ctx);
+    if (limbs <= 11) return build<ct::Field<11>>(c, ctx);
     return nullptr;
 }
 
