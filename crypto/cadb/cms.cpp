@@ -1,5 +1,6 @@
 // The message context: its records, its lifecycle and the choices made
 // before the content is written.
+#include <openssl/buffer.h>
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
 
@@ -96,17 +97,37 @@ void cms_drop_records(CMS* cms) {
     cms->certs_only = 0;
 }
 
+bool cms_content_is_secret(const CMS* cms) {
+    return cms->type == NID_ENVELOPED || cms->type == NID_SIGNED_ENVELOPED ||
+           cms->type == NID_ENCRYPTED;
+}
+
+void cms_free_content(CMS* cms) {
+    if (cms->content == nullptr) return;
+    BUF_MEM* m = nullptr;
+    BIO_get_mem_ptr(cms->content, &m);
+    const bool owned = m != nullptr && !BIO_test_flags(cms->content, BIO_FLAGS_MEM_RDONLY);
+    if (cms_content_is_secret(cms) || !owned) {
+        if (owned && m->data != nullptr) OPENSSL_cleanse(m->data, m->length);
+        BIO_free(cms->content);
+    } else {
+        // A memory stream wipes its whole buffer when it frees it; clear
+        // content is taken out and freed as it is.
+        BIO_set_close(cms->content, BIO_NOCLOSE);
+        BIO_free(cms->content);
+        OPENSSL_free(m->data);
+        m->data = nullptr;
+        BUF_MEM_free(m);
+    }
+    cms->content = nullptr;
+}
+
 void CMS_free(CMS* cms) {
     if (cms == nullptr) return;
     cms_close_chain(cms);
-    // The content streams may hold decrypted content.
-    for (BIO* b : {cms->content, cms->detached_content}) {
-        if (b == nullptr) continue;
-        char* data = nullptr;
-        const long n = BIO_get_mem_data(b, &data);
-        if (data != nullptr && n > 0) OPENSSL_cleanse(data, static_cast<std::size_t>(n));
-        BIO_free(b);
-    }
+    cms_free_content(cms);
+    // Detached content is the caller's own clear content, fed to be checked.
+    BIO_free(cms->detached_content);
     PKCS7_free(cms->message);
     if (cms->store != nullptr) {
         std::lock_guard<std::recursive_mutex> guard(CRYPTO_get_lock(CRYPTO_LOCK_CERT_STORE));

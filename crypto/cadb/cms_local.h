@@ -19,6 +19,12 @@ int CMS_collect_signatures(CMS* cms);
 // failure.
 CMS_SIGNATURE* cms_signature_of(const PKCS7_SIGNER_INFO* si, STACK_OF(X509) * certs);
 
+// Content that came out of a decryption (enveloped, signed-and-enveloped
+// and encrypted messages) is secret; content read in the clear is not.
+bool cms_content_is_secret(const CMS* cms);
+// Frees the content stream, wiped first when it is secret.
+void cms_free_content(CMS* cms);
+
 // Opens the decoding chain of a read message (a detached signed message
 // over its fed content); with a key for enveloped data.
 bool cms_open_chain(CMS* cms, int func, EVP_PKEY* key, X509* cert);

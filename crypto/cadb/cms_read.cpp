@@ -1,9 +1,11 @@
 // Reading a message: its type and records, the decoding chain, and the
 // content taken out of it.
+#include <openssl/buffer.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -30,16 +32,8 @@ int fail(int func, int reason) {
     return 0;
 }
 
-void wipe_free(BIO* b) {
-    if (b == nullptr) return;
-    char* data = nullptr;
-    const long n = BIO_get_mem_data(b, &data);
-    if (data != nullptr && n > 0) OPENSSL_cleanse(data, static_cast<std::size_t>(n));
-    BIO_free(b);
-}
-
 void drop_content(CMS* cms) {
-    wipe_free(cms->content);
+    cms_free_content(cms);
     cms->content = nullptr;
     cms->content_saved = 0;
 }
@@ -246,6 +240,80 @@ bool cipher_ok(BIO* chain) {
     return c == nullptr || BIO_get_cipher_status(c) == 1;
 }
 
+// What the content of a read message can take: the message's own length
+// (or the fed detached content's), which bounds every content but a
+// compressed one.
+std::size_t content_size_hint(const CMS* cms) {
+    std::size_t hint = cms->read_buffer != nullptr && cms->read_buffer->length > 0
+                           ? static_cast<std::size_t>(cms->read_buffer->length)
+                           : 0;
+    char* data = nullptr;
+    const long detached =
+        cms->detached_content != nullptr ? BIO_get_mem_data(cms->detached_content, &data) : 0;
+    if (detached > 0 && static_cast<std::size_t>(detached) > hint)
+        hint = static_cast<std::size_t>(detached);
+    return hint;
+}
+
+// The content being read: one allocation that grows only when the content
+// outruns it, handed over whole to a memory stream at the end.
+class ContentBuffer {
+  public:
+    explicit ContentBuffer(bool secret) : secret_(secret) {}
+    ~ContentBuffer() { release(data_, cap_); }
+    ContentBuffer(const ContentBuffer&) = delete;
+    ContentBuffer& operator=(const ContentBuffer&) = delete;
+
+    bool reserve(std::size_t n) { return n <= cap_ || move_to(n); }
+    // Room for a chunk at the end; when it must grow and cannot, half the
+    // chunk is tried once.
+    bool room_for(int& chunk) {
+        const auto want = [&](int c) { return len_ + static_cast<std::size_t>(c); };
+        if (want(chunk) <= cap_) return true;
+        if (move_to(std::max(want(chunk), cap_ * 2))) return true;
+        if (chunk > 1) chunk /= 2;
+        return move_to(want(chunk));
+    }
+    unsigned char* end() { return data_ + len_; }
+    void advance(int n) { len_ += static_cast<std::size_t>(n); }
+    // A memory stream that owns the bytes; null (and the bytes kept, to be
+    // released here) when none can be made.
+    BIO* into_bio() {
+        BUF_MEM* m = BUF_MEM_new();
+        BIO* b = m != nullptr ? BIO_new(BIO_s_mem()) : nullptr;
+        if (b == nullptr) {
+            BUF_MEM_free(m);
+            return nullptr;
+        }
+        m->data = reinterpret_cast<char*>(data_);
+        m->length = len_;
+        m->max = cap_;
+        BIO_set_mem_buf(b, m, BIO_CLOSE);
+        data_ = nullptr;
+        len_ = cap_ = 0;
+        return b;
+    }
+
+  private:
+    bool move_to(std::size_t cap) {
+        auto* fresh = static_cast<unsigned char*>(OPENSSL_malloc(cap > 0 ? cap : 1));
+        if (fresh == nullptr) return false;
+        if (len_ > 0) std::memcpy(fresh, data_, len_);
+        release(data_, cap_);
+        data_ = fresh;
+        cap_ = cap > 0 ? cap : 1;
+        return true;
+    }
+    void release(unsigned char* p, std::size_t cap) const {
+        if (p != nullptr && secret_) OPENSSL_cleanse(p, len_ < cap ? len_ : cap);
+        OPENSSL_free(p);
+    }
+
+    bool secret_;
+    unsigned char* data_ = nullptr;
+    std::size_t len_ = 0, cap_ = 0;
+};
+
 }  // namespace
 
 CMS_SIGNATURE* cms_signature_of(const PKCS7_SIGNER_INFO* si, STACK_OF(X509) * certs) {
@@ -303,10 +371,11 @@ int CMS_get_type(CMS* cms) {
     constexpr int F = P7_F_CMS_GET_TYPE;
     if (cms == nullptr) return fail(F, ERR_R_NULL_PARAMETER);
     if (cms->writing) return cms->type;
+    // The content goes while the type still tells whether it is secret.
+    drop_content(cms);
     cms->type = 0;
     cms_drop_records(cms);
     cms_close_chain(cms);
-    drop_content(cms);
     if (cms->read_buffer == nullptr || cms->read_buffer->length <= 0)
         return fail(F, ERR_R_NULL_PARAMETER);
     PKCS7* p7 = decode_message(cms->read_buffer, (cms->flags & CMS_OPT_NO_PEM) != 0);
@@ -329,22 +398,22 @@ int CMS_save_content(CMS* cms) {
     if (cms->type == NID_DATA && !cms->writing) return save_octets(cms) ? 1 : fail(F, P7_R_MALLOC);
     if (cms->data == nullptr) return fail(F, P7_R_BIO_LIB);
     drop_content(cms);
-    if ((cms->content = BIO_new(BIO_s_mem())) == nullptr) return fail(F, P7_R_MALLOC);
-    int size = CMS_CHUNK_FIRST;
+    // The chain is read in chunks straight into one buffer, sized once for
+    // what the message can hold (its content is no longer than its
+    // encoding, compressed data excepted), so the content is neither copied
+    // per chunk nor moved as it grows; only decrypted content is wiped
+    // where a growth leaves it behind.
+    ContentBuffer buf(cms_content_is_secret(cms));
+    if (!buf.reserve(content_size_hint(cms))) return fail(F, P7_R_MALLOC);
+    int chunk = CMS_CHUNK_FIRST;
     for (;;) {
-        auto* chunk = static_cast<unsigned char*>(OPENSSL_malloc(static_cast<std::size_t>(size)));
-        if (chunk == nullptr && size > 1) {
-            size /= 2;
-            chunk = static_cast<unsigned char*>(OPENSSL_malloc(static_cast<std::size_t>(size)));
-        }
-        if (chunk == nullptr) return fail(F, P7_R_MALLOC);
-        const int n = BIO_read(cms->data, chunk, size);
-        const bool stored = n <= 0 || BIO_write(cms->content, chunk, n) == n;
-        OPENSSL_clear_free(chunk, static_cast<std::size_t>(size));
-        if (!stored) return fail(F, P7_R_MALLOC);
+        if (!buf.room_for(chunk)) return fail(F, P7_R_MALLOC);
+        const int n = BIO_read(cms->data, buf.end(), chunk);
         if (n <= 0) break;
-        size = cms_next_chunk(size);
+        buf.advance(n);
+        chunk = cms_next_chunk(chunk);
     }
+    if ((cms->content = buf.into_bio()) == nullptr) return fail(F, P7_R_MALLOC);
     if (!cipher_ok(cms->data)) {
         drop_content(cms);
         return fail(F, P7_R_EVP_LIB);
