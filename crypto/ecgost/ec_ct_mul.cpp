@@ -1,14 +1,15 @@
 // Multiplication of points by secret scalars (signing numbers, private keys)
-// in time and memory access that do not depend on the scalar: fixed 4-bit
-// windows over a fixed number of digits, table entries chosen by reading
-// the whole table under masks, and complete addition formulas in homogeneous
+// in time and memory access that do not depend on the scalar: fixed windows
+// over a fixed number of digits, table entries chosen by reading the whole
+// table under masks, and complete addition formulas in homogeneous
 // coordinates (Renes, Costello and Batina, 2016), which add, double and meet
-// the point at infinity with the same instructions. The base point goes
-// through a table of j·16^i·P built once per curve and shared by every curve
-// with the same parameters.
+// the point at infinity with the same instructions. Any point goes by 4-bit
+// windows; the base point through a table of j·64^i·P (signed 6-bit digits)
+// built once per curve and shared by every curve with the same parameters.
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +32,10 @@ namespace ct = ec::ct;
 
 constexpr int kWindow = 4;
 constexpr int kEntries = (1 << kWindow) - 1;  // multiples 1..15; 0 is infinity
+// The base-point table: signed 6-bit digits in [-32, 32], multiples 1..32
+// of 64^i·P per digit i, the sign applied to the entry's y.
+constexpr int kCombWindow = 6;
+constexpr int kCombEntries = 1 << (kCombWindow - 1);
 
 // Outcome of a multiplication.
 enum class Mul { kDone, kFailed, kExceptional };
@@ -96,13 +101,15 @@ class SecretMulN final : public SecretMul {
         Pt r, P;
         if (!load(P, pt, ctx)) return Mul::kFailed;
         const int kbits = BN_num_bits(k);
-        const bool base = comb_windows_ > 0 && kbits <= kWindow * comb_windows_ && is_base(pt);
+        const bool base = comb_windows_ > 0 && kbits <= comb_bits() && is_base(pt);
         // A fixed number of digits, from public sizes only: a scalar longer
         // than the curve's order (or order times cofactor) is not secret in
         // its length.
-        const int bits = base ? kWindow * comb_windows_ : std::max(order_bits_, kbits);
+        const int bits = base ? comb_bits() : std::max(order_bits_, kbits);
         const int windows = (bits + kWindow - 1) / kWindow;
-        std::vector<unsigned char> digits(static_cast<std::size_t>(windows + 1) / 2);
+        // Little-endian bytes, one spare for reading 6-bit digits across a
+        // byte boundary.
+        std::vector<unsigned char> digits(static_cast<std::size_t>(bits + 7) / 8 + 1);
         if (BN_bn2lebinpad(k, digits.data(), static_cast<int>(digits.size())) < 0)
             return Mul::kFailed;
         if (base)
@@ -125,7 +132,7 @@ class SecretMulN final : public SecretMul {
     Mul mul2(ECPOINT* out, const BIGNUM* z1, const ECPOINT* Q, const BIGNUM* z2,
              BN_CTX* ctx) const override {
         if (comb_windows_ == 0 || BN_is_negative(z1) || BN_is_negative(z2) ||
-            BN_num_bits(z1) > kWindow * comb_windows_)
+            BN_num_bits(z1) > comb_bits())
             return Mul::kFailed;
         Jp q;
         if (!load_jacobian(q, Q, ctx)) return Mul::kFailed;
@@ -149,14 +156,18 @@ class SecretMulN final : public SecretMul {
             jadd(acc, t);
         }
         // z1·P from the table: one mixed addition per nonzero digit.
-        std::vector<unsigned char> digits(static_cast<std::size_t>(comb_windows_ + 1) / 2);
+        std::vector<unsigned char> digits(static_cast<std::size_t>(comb_bits() + 7) / 8 + 1);
         if (BN_bn2lebinpad(z1, digits.data(), static_cast<int>(digits.size())) < 0)
             return Mul::kFailed;
+        u64 carry = 0;
         for (int i = 0; i < comb_windows_; ++i) {
-            const unsigned d = digit(digits.data(), i);
+            const std::int64_t d = signed_digit(digits.data(), i, carry);
             if (d == 0) continue;
-            const std::size_t at = static_cast<std::size_t>(i) * kEntries + (d - 1);
-            jadd_affine(acc, comb_x_[at], comb_y_[at]);
+            const std::size_t at = static_cast<std::size_t>(i) * kCombEntries +
+                                   static_cast<std::size_t>((d < 0 ? -d : d) - 1);
+            F y = comb_y_[at];
+            if (d < 0) f_.sub(y, F{}, y);
+            jadd_affine(acc, comb_x_[at], y);
         }
         return store_jacobian(out, acc) ? Mul::kDone : Mul::kFailed;
     }
@@ -562,26 +573,49 @@ class SecretMulN final : public SecretMul {
         return (digits[i / 2] >> (4 * (i % 2))) & 0xF;
     }
 
-    // Each window adds its table entry as an affine point; a zero digit
-    // selects no entry, adds all the same and keeps the sum it had.
+    // Scalars of up to this many bits go through the base-point table: the
+    // top digit then stays below 32 and leaves no carry.
+    int comb_bits() const { return kCombWindow * comb_windows_ - 1; }
+
+    // Digit i of the signed recoding of a little-endian scalar: its six
+    // bits plus the carry from below, less 64 (carrying one up) when above
+    // 32. Arithmetic only: no branch on the scalar.
+    static std::int64_t signed_digit(const unsigned char* le, int i, u64& carry) {
+        const int bit = kCombWindow * i;
+        const unsigned pair = le[bit / 8] | (static_cast<unsigned>(le[bit / 8 + 1]) << 8);
+        const u64 t = ((pair >> (bit % 8)) & 63) + carry;
+        carry = (static_cast<u64>(kCombEntries) - t) >> 63;
+        return static_cast<std::int64_t>(t) - static_cast<std::int64_t>(carry << kCombWindow);
+    }
+
+    // Each window adds its table entry as an affine point, its y negated
+    // for a negative digit; a zero digit selects no entry, adds all the
+    // same and keeps the sum it had.
     void mul_comb(Pt& r, const unsigned char* digits) const {
         r = infinity();
+        u64 carry = 0;
         for (int i = 0; i < comb_windows_; ++i) {
-            const u64 d = digit(digits, i);
-            const std::size_t row = static_cast<std::size_t>(i) * kEntries;
+            const u64 d = static_cast<u64>(signed_digit(digits, i, carry));
+            const u64 negative = 0 - (d >> 63);
+            const u64 magnitude = (d ^ negative) - negative;
+            const std::size_t row = static_cast<std::size_t>(i) * kCombEntries;
             F x{}, y{};
-            for (int j = 1; j <= kEntries; ++j) {
-                const u64 m = ct::eq_mask(d, static_cast<u64>(j));
+            for (int j = 1; j <= kCombEntries; ++j) {
+                const u64 m = ct::eq_mask(magnitude, static_cast<u64>(j));
                 ct::or_masked(x, comb_x_[row + j - 1], m);
                 ct::or_masked(y, comb_y_[row + j - 1], m);
             }
+            F minus_y;
+            f_.sub(minus_y, F{}, y);
+            ct::cmov(y, minus_y, negative);
             Pt sum;
             add_affine(sum, r, x, y);
-            const u64 nonzero = ~ct::eq_mask(d, 0);
+            const u64 nonzero = ~ct::eq_mask(magnitude, 0);
             ct::cmov(r.X, sum.X, nonzero);
             ct::cmov(r.Y, sum.Y, nonzero);
             ct::cmov(r.Z, sum.Z, nonzero);
         }
+        OPENSSL_cleanse(&carry, sizeof carry);
     }
 
     void mul_window(Pt& r, const Pt& P, const unsigned char* digits, int windows) const {
@@ -605,20 +639,19 @@ class SecretMulN final : public SecretMul {
         OPENSSL_cleanse(table, sizeof table);
     }
 
-    // The table of j·16^i·P, i < windows, j = 1..15, made affine with one
-    // inversion for all its points.
+    // The table of j·64^i·P, j = 1..32, over enough windows i for a scalar
+    // of bits bits and its carry, made affine with one inversion for all
+    // its points.
     void build_comb(const Pt& P, int bits) {
-        const int windows = (bits + kWindow - 1) / kWindow;
-        const std::size_t n = static_cast<std::size_t>(windows) * kEntries;
+        const int windows = (bits + kCombWindow) / kCombWindow;
+        const std::size_t n = static_cast<std::size_t>(windows) * kCombEntries;
         std::vector<Pt> pts(n);
         Pt b = P;
         for (int i = 0; i < windows; ++i) {
-            Pt acc = b;
-            for (int j = 0; j < kEntries; ++j) {
-                pts[static_cast<std::size_t>(i) * kEntries + j] = acc;
-                add(acc, acc, b);
-            }
-            b = acc;
+            const std::size_t row = static_cast<std::size_t>(i) * kCombEntries;
+            pts[row] = b;
+            for (int j = 1; j < kCombEntries; ++j) add(pts[row + j], pts[row + j - 1], b);
+            dbl(b, pts[row + kCombEntries - 1]);  // 64^(i+1)·P
         }
         std::vector<F> prefix(n);
         F run = f_.one();
