@@ -265,14 +265,16 @@ class ContentBuffer {
     ContentBuffer& operator=(const ContentBuffer&) = delete;
 
     bool reserve(std::size_t n) { return n <= cap_ || move_to(n); }
-    // Room for a chunk at the end; when it must grow and cannot, half the
-    // chunk is tried once.
-    bool room_for(int& chunk) {
+    // How much of a chunk to read next: what room is left, up to the
+    // chunk; only a full buffer grows, by the chunk at least (half of it
+    // tried once when that cannot be had). 0 when it cannot grow.
+    int room_for(int chunk) {
+        if (cap_ > len_)
+            return static_cast<int>(std::min(cap_ - len_, static_cast<std::size_t>(chunk)));
         const auto want = [&](int c) { return len_ + static_cast<std::size_t>(c); };
-        if (want(chunk) <= cap_) return true;
-        if (move_to(std::max(want(chunk), cap_ * 2))) return true;
+        if (move_to(std::max(want(chunk), cap_ * 2))) return chunk;
         if (chunk > 1) chunk /= 2;
-        return move_to(want(chunk));
+        return move_to(want(chunk)) ? chunk : 0;
     }
     unsigned char* end() { return data_ + len_; }
     void advance(int n) { len_ += static_cast<std::size_t>(n); }
@@ -407,8 +409,9 @@ int CMS_save_content(CMS* cms) {
     if (!buf.reserve(content_size_hint(cms))) return fail(F, P7_R_MALLOC);
     int chunk = CMS_CHUNK_FIRST;
     for (;;) {
-        if (!buf.room_for(chunk)) return fail(F, P7_R_MALLOC);
-        const int n = BIO_read(cms->data, buf.end(), chunk);
+        const int room = buf.room_for(chunk);
+        if (room <= 0) return fail(F, P7_R_MALLOC);
+        const int n = BIO_read(cms->data, buf.end(), room);
         if (n <= 0) break;
         buf.advance(n);
         chunk = cms_next_chunk(chunk);
