@@ -77,6 +77,7 @@ constexpr ERR_STRING_DATA kCadbReasons[] = {
     {ERR_REASON(CADB_R_DIGESTED_DATA_EXPECTED), "digested data expected"},
     {ERR_REASON(CADB_R_DATA_EXPECTED), "data expected"},
     {ERR_REASON(CADB_R_KEY_STORE_BUSY), "key store in use by another process"},
+    {ERR_REASON(CADB_R_KEY_STORE_EXISTS), "key store already exists"},
     {ERR_REASON(CADB_R_UNKNOWN_ALGORITHM), "unknown algorithm"},
     {ERR_REASON(CADB_R_INVALID_ENCODE_TYPE), "invalid encode type"},
     {ERR_REASON(CADB_R_INVALID_PKCS10_VERSION), "invalid PKCS10 version"},

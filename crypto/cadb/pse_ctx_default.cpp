@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -293,13 +294,35 @@ void roll_back(const PSE_CTX* ctx, std::vector<StagedFile>& files) {
     }
 }
 
-// The files of a write committed together on a disk.
-int write_disk_store(const DiskStore& disk, const std::vector<StagedFile>& files) {
+// Whether any file that makes up a store (master key, masks, KEK) is there:
+// the random state alone is no store.
+bool store_files_present(const PSE_CTX* ctx, const DiskStore* disk) {
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
+        if (disk != nullptr) {
+            struct stat st {};
+            if (::lstat(disk->targets[static_cast<std::size_t>(kind)].c_str(), &st) == 0 ||
+                errno != ENOENT)
+                return true;
+            continue;
+        }
+        char path[260];
+        if (kind_path(ctx, kind, path) && IsMediaPathPresent(path) == 1) return true;
+    }
+    return false;
+}
+
+// The files of a write committed together on a disk. A new store is written
+// only where, with the folder held, no store is: the check and the write
+// are one step for every process.
+int write_disk_store(const DiskStore& disk, const std::vector<StagedFile>& files,
+                     bool new_store) {
     for (const StagedFile& f : files)
         if (!CADB_mkdir(f.path))
             return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
     PseFolderLock lock;
     if (!hold_store(disk, lock, CADB_F_PSE_CTX_WRITE)) return 0;
+    if (new_store && store_files_present(nullptr, &disk))
+        return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
     std::vector<PseCommitFile> commit;
     for (std::size_t kind = 0; kind < files.size(); ++kind)
         commit.push_back(
@@ -460,8 +483,13 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
         if (!files[kind].data || !kind_path(ctx, static_cast<int>(kind), files[kind].path))
             return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
     }
+    const bool new_store = (ctx->flags & PSE_CTX_FLAG_NEW_STORE) != 0;
     if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::create))
-        return write_disk_store(*disk, files);
+        return write_disk_store(*disk, files, new_store);
+    // Token media have no lock across processes: the check is as good as
+    // the medium allows.
+    if (new_store && store_files_present(ctx, nullptr))
+        return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
     for (auto& f : files) {
         f.previous = read_store_file(ctx, f.path);
         f.written = true;  // a failed write may still have touched the medium
