@@ -45,6 +45,15 @@ int CADB_write_file_plain(const char* path, const void* data, int len);
 int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_t flags,
                        const void* credential, pem_password_cb* cb, void* arg);
 
+// Writes len bytes as a file of a name no one holds yet, creating the
+// directories first: for writers that choose the next free name of a folder.
+// On a disk the whole file appears under its name only where no file of that
+// name is, decided in one step for every process, so two writers never share
+// a name and neither replaces the other. Returns len; -1 when the name is
+// taken (nothing written, nothing pushed on the error queue); 0 on another
+// failure.
+int CADB_write_new_file(const char* path, const void* data, int len);
+
 // Reads the whole file into buf. Returns the count read, or -1; a file
 // longer than max_len is refused (-1, buf wiped), not cut. What is not a
 // regular file on disk (a named pipe, a device) is refused without blocking.

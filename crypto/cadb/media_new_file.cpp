@@ -1,0 +1,108 @@
+// A file written under a name nobody holds yet: how writers that pick the
+// "next free" name of a folder at the same time still never share one.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "crypto/bio/media_prefix.h"
+#include "crypto/cadb/media_io.h"
+#include "crypto/cadb/pse_commit.h"
+#include "crypto/core/err.h"
+#include "platform/paths.h"
+
+namespace cadb {
+namespace {
+
+int fail() {
+    CADB_ERR(ERR_LIB_CADB, CADB_F_CADB_WRITE_FILE, ERR_R_INTERNAL);
+    ERR_set_last_error(ERR_CLASS_WRITE);
+    return 0;
+}
+
+bool write_all(int fd, const unsigned char* p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+void sync_folder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Puts the written temporary file under target unless target exists. The
+// rename that refuses to replace is one step in the kernel; where the file
+// system lacks it, a hard link, which never replaces either, does the same.
+// 1 placed, -1 taken, 0 failed; the temporary name is gone in every case
+// but a failure.
+int place(const std::string& temp, const std::string& target) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return 1;
+    if (errno == EEXIST) return -1;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return 0;
+    if (::link(temp.c_str(), target.c_str()) != 0) return errno == EEXIST ? -1 : 0;
+    // The file is now under both names: only the temporary name goes.
+    ::unlink(temp.c_str());
+    return 1;
+}
+
+int write_new_disk_file(const std::string& target, const void* data, int len) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) return -1;
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp = folder + "." + name + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
+    if (fd < 0) return fail();
+    const bool written =
+        write_all(fd, static_cast<const unsigned char*>(data), static_cast<std::size_t>(len)) &&
+        ::fsync(fd) == 0;
+    // The file stays open until it has its name, as every writer of a
+    // temporary file keeps it.
+    const int placed = written ? place(temp, target) : 0;
+    // What did not reach its name may hold a key: it is wiped, not only
+    // removed.
+    if (placed != 1) pse_wipe_file(temp);
+    ::close(fd);
+    if (placed == 0) return fail();
+    if (placed < 0) return -1;
+    sync_folder(folder);
+    return len;
+}
+
+}  // namespace
+
+int CADB_write_new_file(const char* path, const void* data, int len) {
+    std::array<char, kMaxPath> copy{};
+    const std::size_t length = path != nullptr ? strnlen(path, kMaxPath) : kMaxPath;
+    if (data == nullptr || len < 0 || length >= kMaxPath) return fail();
+    std::memcpy(copy.data(), path, length + 1);
+    if (BuildFilePath(copy.data(), nullptr, nullptr, nullptr) == nullptr) return fail();
+    if (BIO_media_kind(copy.data()) != BIO_MEDIUM_DISK) {
+        // Token media hold no lock across processes: the name is tested,
+        // then written, as well as the medium allows.
+        if (IsMediaPathPresent(copy.data()) == 1) return -1;
+        return CADB_write_file_plain(copy.data(), data, len) == len ? len : 0;
+    }
+    if (!CADB_mkdir(copy.data())) return fail();
+    const std::optional<OsPath> os = path_to_os(copy.data(), PathIntent::create);
+    if (!os) return fail();
+    return write_new_disk_file(os->path, data, len);
+}
+
+}  // namespace cadb
