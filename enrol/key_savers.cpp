@@ -41,6 +41,29 @@ std::optional<std::string> reserve_path(const std::string& folder, const std::st
     return folder + name;
 }
 
+// Writes the reserve copy under the folder's next free number, past the
+// main file's own number too (the main file may not be written yet). The
+// name is taken by creating its file: another process that chose the same
+// number at the same time keeps its own key there, and this copy takes the
+// next number. The path written, or nothing.
+std::optional<std::string> write_reserve(const std::string& folder, const std::string& path,
+                                         std::int32_t media,
+                                         std::span<const unsigned char> keyBytes) {
+    std::optional<std::uint32_t> n = NextKeyFileNumber(folder, media, CADB_WALK_DIRECTORIES);
+    if (!n) return std::nullopt;
+    const long own = KeyFileNumber(media, path);
+    if (own >= static_cast<long>(*n)) n = static_cast<std::uint32_t>(own) + 1;
+    const int size = static_cast<int>(keyBytes.size());
+    for (std::uint32_t number = *n; number != 0; ++number) {
+        const std::string name = KeyFileName(media, number);
+        if (name.empty()) break;  // past the medium's largest number
+        const int written = CADB_write_new_file((folder + name).c_str(), keyBytes.data(), size);
+        if (written == size) return folder + name;
+        if (written != -1) break;
+    }
+    return std::nullopt;
+}
+
 struct PkeyCtxFree {
     void operator()(PKEY_CTX* ctx) const { PKEY_CTX_free(ctx); }
 };
@@ -64,9 +87,8 @@ bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char
     // The new key reaches the medium under its reserve name before anything
     // at the main name is replaced: a failure in between never leaves the
     // medium without the new key.
-    const std::optional<std::string> reserve =
-        reserve_path(folder, path, media, CADB_WALK_DIRECTORIES);
-    if (!reserve || !write_whole(*reserve, keyBytes)) {
+    const std::optional<std::string> reserve = write_reserve(folder, path, media, keyBytes);
+    if (!reserve) {
         log_line("SaveKeyFileGenerated()... Reserve Name Key Write Error...Error!");
         return false;
     }

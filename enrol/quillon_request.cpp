@@ -135,8 +135,10 @@ HRESULT CQuillon::open_request_store(const char* member, TPSE& pse, bool& stoppe
         } else {
             global.SetCreating(true);
             if (global.InitRandomizer(1) != 1) return PrepareAlert(kRandomizerInitBad);
+            // Another page may have made the store since it was looked
+            // for: that store is then used, never replaced under its keys.
             TRef<TRequestContainer> created = make_ref<TRequestContainer>();
-            if (created->create(path.c_str(), pass_on_container_ != 0) != 1) {
+            if (created->createOrOpen(path.c_str(), pass_on_container_ != 0) != 1) {
                 log_line("%s()... Vambrace Container is Bad ...Error!", member);
                 return PrepareAlert(kContainerBad);
             }

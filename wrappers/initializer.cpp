@@ -186,14 +186,16 @@ int CN2kGlobalParams::createStore(int type) {
     }
     StoreFileNames names;
     if (!BuildStoreFileNames(store.c_str(), type, names, 4)) return 0;
-    if (!pse_->create(store.c_str())) return 0;
-    std::array<unsigned char, PSE_RAND_STATE_SIZE> state{};
-    const bool ok = pse_->saveRandState(state.data()) &&
-                    CADB_write_file_plain(names[STORE_RAND].c_str(), state.data(),
-                                          static_cast<int>(state.size())) ==
-                        PSE_RAND_STATE_SIZE;
-    OPENSSL_cleanse(state.data(), state.size());
-    return ok ? 1 : 0;
+    // A store another process made there since the caller looked is used
+    // as it is: its keys were made under it. When it cannot be opened here
+    // (it has a password), the caller's container opens it.
+    bool existed = false;
+    if (!pse_->createOrOpen(store.c_str(), PSE_CTX_FLAG_NO_RAND_INIT, existed))
+        return existed ? 1 : 0;
+    // The generator is ready, so the new store's random state was written
+    // with its other files, under the store's lock: a second write of the
+    // file beside the lock could race another process's commit.
+    return 1;
 }
 
 TCADBInitializer::TCADBInitializer() {

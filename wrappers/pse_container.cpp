@@ -7,9 +7,11 @@
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/rutoken.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/rand/pse_rand.h"
 #include "wrappers/log.h"
+#include "wrappers/tpse.h"
 #include "wrappers/ui_binding.h"
 
 namespace cadb {
@@ -29,6 +31,9 @@ void install_pin_callbacks() {
 }
 
 bool present(const std::string& path) { return IsMediaPathPresent(path.c_str()) == 1; }
+
+// The masks of a store without a password: the clear 32-byte share.
+constexpr int kClearMasksSize = 32;
 
 }  // namespace
 
@@ -66,12 +71,21 @@ PSE_CTX* TPSEContainer::renewContext() {
 }
 
 int TPSEContainer::create(const char* path, bool askPassword) {
+    return make(path, askPassword, false);
+}
+
+int TPSEContainer::createOrOpen(const char* path, bool askPassword) {
+    return make(path, askPassword, true);
+}
+
+int TPSEContainer::make(const char* path, bool askPassword, bool useExisting) {
     lastError_ = 0;
     if (path == nullptr || path[0] == '\0') {
         lastError_ = E_NO_PATH;
         return 0;
     }
-    if (renewContext() == nullptr || PSE_CTX_set_path(ctx_, path, 0) != 1) {
+    if (renewContext() == nullptr || PSE_CTX_set_path(ctx_, path, 0) != 1 ||
+        (useExisting && PSE_CTX_set_flags(ctx_, PSE_CTX_FLAG_NEW_STORE) != 1)) {
         lastError_ = E_PATH_REFUSED;
         return 0;
     }
@@ -80,20 +94,48 @@ int TPSEContainer::create(const char* path, bool askPassword) {
         lastError_ = E_CREATE;
         return 0;
     }
+    BufferPtr password;
     if (askPassword) {
-        std::array<char, PSE_CTX_PASSWD_MAX> password{};
+        std::array<char, PSE_CTX_PASSWD_MAX> typed{};
         TUICallbacks* ui = GetCurrentUI();
-        const int n = ui != nullptr ? ui->putPassCBK(password.data(), password.size(), 1,
+        const int n = ui != nullptr ? ui->putPassCBK(typed.data(), typed.size(), 1,
                                                      KeyPasswordPrompt().c_str())
                                     : 0;
-        const bool set = n > 0 && PSE_CTX_set_password(ctx_, password.data(), n) == 1;
-        OPENSSL_cleanse(password.data(), password.size());
-        if (!set) {
+        if (n > 0 && n <= PSE_CTX_PASSWD_MAX) password.reset(BUFFER_fill(typed.data(), n));
+        OPENSSL_cleanse(typed.data(), typed.size());
+        if (!password || PSE_CTX_set_password(ctx_, reinterpret_cast<const char*>(password->data),
+                                              password->length) != 1) {
             lastError_ = E_CREATE;
             return 0;
         }
     }
+    ERR_set_mark();
     if (PSE_CTX_write(ctx_) != 1) {
+        if (!useExisting || !PseStoreWasThere()) {
+            ERR_clear_last_mark();
+            lastError_ = E_WRITE;
+            return 0;
+        }
+        ERR_pop_to_mark();
+        return this->useExisting(path, std::move(password));
+    }
+    ERR_clear_last_mark();
+    return readFiles(path);
+}
+
+// The store another process made at path, opened with its own password;
+// one without a password gets the one asked for the new store.
+int TPSEContainer::useExisting(const char* path, BufferPtr password) {
+    if (readFiles(path) != 1 || open() != 1 || getPSE() == nullptr) {
+        lastError_ = E_WRITE;
+        return 0;
+    }
+    if (!password) return 1;
+    const TBuffer& masks = contents(STORE_MASKS);
+    if (masks.getLength() != kClearMasksSize) return 1;  // it has a password of its own
+    if (PSE_CTX_set_password(ctx_, reinterpret_cast<const char*>(password->data),
+                             password->length) != 1 ||
+        PSE_CTX_write(ctx_) != 1) {
         lastError_ = E_WRITE;
         return 0;
     }

@@ -68,6 +68,14 @@ class TPSEContainer : public TRefCounted {
     // buffers. With askPassword a new password is asked (putPassCBK) and the
     // masks are stored under it; no password fails.
     int create(const char* path, bool askPassword);
+    // As create, for a path where the caller found no store: when one is
+    // there by the time the new one is written (another process made it
+    // meanwhile), nothing is written and that store is opened and used
+    // instead, so that keys already made under it stay usable. With
+    // askPassword, a store found without a password gets the one asked
+    // (rewritten, its master key and KEK kept); one with a password is
+    // opened with its own.
+    int createOrOpen(const char* path, bool askPassword);
     // Opens the store at the stored path, the file names as overrides.
     int open();
     // Opens the store at path and remembers it.
@@ -103,6 +111,8 @@ class TPSEContainer : public TRefCounted {
     virtual bool confirmOverwrite(const char* path);
 
   private:
+    int make(const char* path, bool askPassword, bool useExisting);
+    int useExisting(const char* path, BufferPtr password);
     bool readWhole(const std::string& name, StoreFile file);
     bool writeWhole(StoreFile file);
 

@@ -1,9 +1,15 @@
 #include "wrappers/tpse.h"
 
+#include "crypto/core/err.h"
 #include "crypto/rand/pse_rand.h"
 #include "wrappers/ui_binding.h"
 
 namespace cadb {
+
+bool PseStoreWasThere() {
+    const unsigned long e = ERR_peek_last_error();
+    return ERR_code_lib(e) == ERR_LIB_CADB && ERR_code_reason(e) == CADB_R_KEY_STORE_EXISTS;
+}
 
 TPSE::~TPSE() { close(); }
 
@@ -34,6 +40,27 @@ bool TPSE::create(const char* path) {
     ctx_ = PSE_CTX_new();
     return ctx_ != nullptr && path != nullptr && PSE_CTX_set_path(ctx_, path, 0) == 1 &&
            PSE_CTX_create(ctx_) == 1 && PSE_CTX_write(ctx_) == 1;
+}
+
+bool TPSE::createOrOpen(const char* path, int openFlags, bool& existed) {
+    existed = false;
+    close();
+    ctx_ = PSE_CTX_new();
+    if (ctx_ == nullptr || path == nullptr || PSE_CTX_set_path(ctx_, path, 0) != 1 ||
+        PSE_CTX_set_flags(ctx_, PSE_CTX_FLAG_NEW_STORE) != 1 || PSE_CTX_create(ctx_) != 1)
+        return false;
+    ERR_set_mark();
+    if (PSE_CTX_write(ctx_) == 1) {
+        ERR_clear_last_mark();
+        return true;
+    }
+    existed = PseStoreWasThere();
+    if (!existed) {
+        ERR_clear_last_mark();
+        return false;
+    }
+    ERR_pop_to_mark();
+    return open(path, openFlags);
 }
 
 bool TPSE::open(const char* path, int flags) {

@@ -9,6 +9,10 @@ namespace cadb {
 
 class TUICallbacks;
 
+// Whether the newest error on the queue says that a new store was not
+// written because a store is there already (PSE_CTX_FLAG_NEW_STORE).
+bool PseStoreWasThere();
+
 class TPSE {
   public:
     TPSE() = default;
@@ -23,6 +27,11 @@ class TPSE {
     void assign(const TPSE& other);
     // A new store at path, created and written whole.
     bool create(const char* path);
+    // A new store at path as create, unless a store is there when it comes
+    // to be written (another process may have made one since the caller
+    // looked): then nothing is written, existed is set, and the store there
+    // is opened instead (openFlags as for open). True when a store is held.
+    bool createOrOpen(const char* path, int openFlags, bool& existed);
     // Opens the store at path. flags go to the context before the read
     // (PSE_CTX_FLAG_NO_RAND_INIT leaves the generator to the caller).
     bool open(const char* path, int flags = 0);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/wrappers/store_fixture.h"
 
 namespace cadb {
@@ -118,6 +120,44 @@ TEST_F(Container, CreationWritesAStoreAndErasingRemovesIt) {
     EXPECT_EQ(c->erase("c:\\new"), 1);
     for (const char* name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"})
         EXPECT_FALSE(fs::exists(drive('c') / "new" / name)) << name;
+}
+
+// A store appeared where the caller found none (another process made it):
+// it is used, never replaced, and a password asked for the new store goes
+// to a store found without one, which keeps its master key.
+TEST_F(Container, CreationWhereAStoreAppearedUsesThatStore) {
+    KernelRandom random;
+    TRef<TPSEContainer> first(new TPSEContainer);
+    ASSERT_EQ(first->create("c:\\s", false), 1);
+    const std::string mkey = slurp(drive('c') / "s" / "mk.db3");
+
+    TRef<TPSEContainer> second(new TPSEContainer);
+    ASSERT_EQ(second->createOrOpen("c:\\s", false), 1);
+    ASSERT_NE(second->getPSE(), nullptr);
+    EXPECT_EQ(0, std::memcmp(second->getPSE()->fingerprint, first->getPSE()->fingerprint, 32));
+    EXPECT_EQ(slurp(drive('c') / "s" / "mk.db3"), mkey);
+    EXPECT_EQ(second->contents(STORE_MASKS).getLength(), 32);
+
+    ui().script("putPassCBK", "secret");
+    TRef<TPSEContainer> third(new TPSEContainer);
+    ASSERT_EQ(third->createOrOpen("c:\\s", true), 1);
+    EXPECT_EQ(0, std::memcmp(third->getPSE()->fingerprint, first->getPSE()->fingerprint, 32));
+    EXPECT_EQ(slurp(drive('c') / "s" / "mk.db3"), mkey);
+    EXPECT_GT(third->contents(STORE_MASKS).getLength(), 32);  // now under the password
+
+    // A store with a password of its own is opened with it, not given another.
+    ui().script("putPassCBK", "other");
+    ui().script("getPassCBK", "secret");
+    const std::string masks = slurp(drive('c') / "s" / "masks.db3");
+    TRef<TPSEContainer> fourth(new TPSEContainer);
+    ASSERT_EQ(fourth->createOrOpen("c:\\s", true), 1);
+    EXPECT_EQ(0, std::memcmp(fourth->getPSE()->fingerprint, first->getPSE()->fingerprint, 32));
+    EXPECT_EQ(slurp(drive('c') / "s" / "masks.db3"), masks);
+
+    // Where no store is, createOrOpen makes one as create does.
+    TRef<TPSEContainer> fresh(new TPSEContainer);
+    ASSERT_EQ(fresh->createOrOpen("c:\\t", false), 1);
+    EXPECT_NE(0, std::memcmp(fresh->getPSE()->fingerprint, first->getPSE()->fingerprint, 32));
 }
 
 }  // namespace
