@@ -309,6 +309,14 @@ HRESULT CQuillon::check_request_texts(const char* member, const std::string& dn,
         return PrepareAlert(kExceptionCaught);
     }
     if (!HasCommonName(subject)) return PrepareAlert(kCommonNameEmpty);
+    // A value the request cannot carry whole (a common name over 64
+    // characters, a country that is not two letters, a zero byte inside)
+    // would be left out or cut: such a subject is refused here, before any
+    // key is made.
+    if (TX509Name probe; !BuildSubjectName(subject, probe)) {
+        log_line("%s()... Subject Name ...Error!", member);
+        return PrepareAlert(kPkcs10GenerationError);
+    }
     out.keyUsageCritical = true;
     out.purposesCritical = false;
     out.mask = usage ? KeyUsageFromPurposes(*usage, provider_index_, &out.keyUsageCritical,
@@ -361,7 +369,7 @@ HRESULT CQuillon::createPKCS10(BSTR DNName, BSTR Usage, BSTR* pPKCS10) {
         if (HRESULT hr = save_request_key(kMember, kMember, key); hr != S_OK) return hr;
 
     TX509Name name;
-    BuildSubjectName(subject, name);
+    (void)BuildSubjectName(subject, name);  // whole: checked before the key was made
     TStack_V3EXT extensions;
     DefaultExtensions defaults;
     PrepareDefaultExtensions(*usage, ku.mask, ku.keyUsageCritical, ku.purposesCritical, defaults);

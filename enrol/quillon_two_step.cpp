@@ -121,7 +121,7 @@ HRESULT CQuillon::request_begin(const char* member, I4 Flags, BSTR strDNName, BS
             if (HRESULT hr = save_request_key(road.c_str(), road.c_str(), *st.key); hr != S_OK)
                 return hr;
     }
-    BuildSubjectName(subject, *st.subject);
+    (void)BuildSubjectName(subject, *st.subject);  // whole: checked before the key was made
     if (bSetDefaultExts != 0) {
         DefaultExtensions defaults;
         PrepareDefaultExtensions(*usage, ku.mask, ku.keyUsageCritical, ku.purposesCritical,

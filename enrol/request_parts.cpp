@@ -41,14 +41,21 @@ SubjectValues SubjectValuesOf(const std::string& dn) {
 
 bool HasCommonName(const SubjectValues& values) { return !values[kCommonName].empty(); }
 
-void BuildSubjectName(const SubjectValues& values, TX509Name& name) {
+bool BuildSubjectName(const SubjectValues& values, TX509Name& name) {
+    bool whole = true;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (values[i].empty()) continue;
+        // A zero byte would end the value early: the text is refused rather
+        // than cut.
         TX509NameEntry entry;
-        if (entry.set(kSubjectAttributes[i].nid, kSubjectAttributes[i].type, values[i].c_str(), 0,
-                      2))
-            name.addEntry(entry);
+        if (values[i].find('\0') == std::string::npos &&
+            entry.set(kSubjectAttributes[i].nid, kSubjectAttributes[i].type, values[i].c_str(), 0,
+                      2) &&
+            name.addEntry(entry) == 1)
+            continue;
+        whole = false;
     }
+    return whole;
 }
 
 void PrepareDefaultExtensions(const std::string& usage, std::int32_t mask, bool keyUsageCritical,

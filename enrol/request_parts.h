@@ -29,8 +29,11 @@ struct RequestUsage {
 SubjectValues SubjectValuesOf(const std::string& dn);
 bool HasCommonName(const SubjectValues& values);
 
-// Adds one entry for every non-empty value, in table order.
-void BuildSubjectName(const SubjectValues& values, TX509Name& name);
+// Adds one entry for every non-empty value, in table order. False when a
+// value cannot be carried whole (longer than its attribute allows, of
+// characters its string type lacks, or holding a zero byte): the name then
+// lacks it, and no request may be made of it.
+bool BuildSubjectName(const SubjectValues& values, TX509Name& name);
 
 // The extension objects a request asks for by default.
 struct DefaultExtensions {

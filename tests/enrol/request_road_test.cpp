@@ -2,8 +2,12 @@
 // that maps to a folder of the test, the request returned as PEM and checked
 // by the openssl command (GOST rows with Debian's GOST engine, in a child
 // process), and the failures that must leave the medium as it was.
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <set>
 
 #include "tests/enrol/script_fixture.h"
@@ -121,6 +125,57 @@ attempt(function () { return q.createFilePKCS10('CN=Ivanov;', 'clientAuth', 'b:\
               "80043ace Bad OID\n"
               "80043aa8 PKCS#10 File Creation Error\n");
     EXPECT_TRUE(files().empty());
+}
+
+// A value the request cannot carry whole would be dropped or cut from a
+// request still returned as made: such a subject is refused, before any
+// store or key is made.
+TEST_F(RequestRoad, SubjectValuesARequestCannotCarryAreRefusedBeforeAnyKey) {
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+var cn64 = ''; for (var i = 0; i < 64; i++) cn64 += 'ж';
+attempt(function () { return q.createPKCS10('CN=' + cn64 + 'x;', ''); });
+attempt(function () { return q.createPKCS10('C=RUSSIA;CN=Ivanov;', ''); });
+attempt(function () { return q.createPKCS10('CN=Iva\u0000nov;', ''); });
+attempt(function () { return q.createPKCS10('CN=Ivanov;O=Org\u0000;', ''); });
+attempt(function () { return q.createFilePKCS10('C=R;CN=Ivanov;', '', 'b:\\req.pem'); });
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(out_,
+              "80043aa7 PKCS#10 Generation Error\n"
+              "80043aa7 PKCS#10 Generation Error\n"
+              "80043aa7 PKCS#10 Generation Error\n"
+              "80043aa7 PKCS#10 Generation Error\n"
+              "80043aa8 PKCS#10 File Creation Error\n");
+    EXPECT_TRUE(files().empty());
+
+    // At their bounds the values are carried whole.
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+var cn64 = ''; for (var i = 0; i < 64; i++) cn64 += 'ж';
+WScript.Echo(q.createPKCS10('C=RU;CN=' + cn64 + ';', ''));
+)"),
+              0)
+        << err_;
+    const std::string pem = pem_of(out_);
+    std::string text;
+    EXPECT_TRUE(verifies(pem, true, &text)) << text;
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+        BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+    std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> req(
+        PEM_read_bio_X509_REQ(bio.get(), nullptr, nullptr, nullptr), X509_REQ_free);
+    ASSERT_TRUE(req);
+    const X509_NAME* subject = X509_REQ_get_subject_name(req.get());
+    std::string cn64;
+    for (int i = 0; i < 64; ++i) cn64 += "ж";
+    auto value = [&](int nid) {
+        const int at = X509_NAME_get_index_by_NID(subject, nid, -1);
+        if (at < 0) return std::string("<none>");
+        const ASN1_STRING* v = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at));
+        return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(v)),
+                           static_cast<std::size_t>(ASN1_STRING_length(v)));
+    };
+    EXPECT_EQ(value(NID_countryName), "RU");
+    EXPECT_EQ(value(NID_commonName), cn64);
 }
 
 TEST_F(RequestRoad, RequestWrittenToAFile) {
