@@ -17,10 +17,19 @@ constexpr int kEnter = 13;
 constexpr int kNewLine = 10;
 constexpr int kEscape = 27;
 
-enum class Ended { enter, escape, input_closed, full };
+enum class Ended { enter, escape, input_closed, too_long };
 
-// Reads characters up to Enter, Escape, the end of input or max characters,
-// each whole character appended to typed and answered by echo(character).
+// Keys up to the end of the line, dropped: the rest of an answer that was too
+// long must not become the next answer.
+void drop_rest_of_line(console::KeyReader& keys) {
+    for (int c = keys.next(); c >= 0 && c != kEnter && c != kNewLine; c = keys.next()) {
+    }
+}
+
+// Reads characters up to Enter, Escape or the end of input, each whole
+// character appended to typed and answered by echo(character). An answer of
+// more than max characters is too long: the rest of its line is read and
+// dropped, and it ends too_long.
 template <class Echo>
 Ended read_characters(console::KeyReader& keys, std::string& typed, int max, Echo echo) {
     // Room for every byte the characters can take, so the secret is never
@@ -40,16 +49,18 @@ Ended read_characters(console::KeyReader& keys, std::string& typed, int max, Ech
         echo(typed.data() + typed.size() - 1);
         ++count;
     }
-    return Ended::full;
+    const int c = keys.next();
+    if (c < 0) return Ended::input_closed;
+    if (c == kEnter || c == kNewLine) return Ended::enter;
+    if (c == kEscape) return Ended::escape;
+    drop_rest_of_line(keys);
+    return Ended::too_long;
 }
 
-// Drops trailing bytes of a UTF-8 text until it is at most max bytes of
-// whole characters.
-void cut_utf8(std::string& text, std::size_t max) {
-    if (text.size() <= max) return;
-    std::size_t end = max;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
+// Tells the user why the answer was refused.
+void say_too_long(const char* what) {
+    std::printf("Too long: at most %s.\n", what);
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -70,6 +81,11 @@ int Tasset_get_pin(char* buf, int size, int rwflag, void* /*arg*/) {
     if (ended == Ended::escape) {
         console::wipe(typed);
         return 0;
+    }
+    if (ended == Ended::too_long) {
+        console::wipe(typed);
+        say_too_long((std::to_string(size) + " characters").c_str());
+        return -1;
     }
     // The PIN goes on in the system's narrow code page; the library encodes
     // it for the token from there.
@@ -106,11 +122,18 @@ int Tasset_get_label(char* label) {
     }
     std::fputs("\n", stdout);
     std::fflush(stdout);
-    // Token labels are UTF-8 (PKCS#11); a label cut to the field keeps whole
-    // characters.
+    if (ended == Ended::too_long) {
+        say_too_long("32 characters");
+        return 0;
+    }
+    // Token labels are UTF-8 (PKCS#11) in a field of 32 bytes: a label that
+    // takes more is refused, not cut.
     std::string utf8;
     if (!console::convert(console::codeset(), kUtf8, typed, utf8)) return 0;
-    cut_utf8(utf8, TASSET_LABEL_SIZE);
+    if (utf8.size() > TASSET_LABEL_SIZE) {
+        say_too_long("32 bytes in UTF-8");
+        return 0;
+    }
     std::memcpy(label, utf8.data(), utf8.size());
     label[utf8.size()] = '\0';
     return 1;

@@ -46,16 +46,19 @@ int Tasset_import_certificate(const char* infile, const char* root, const char* 
 int Tasset_remove_key(const char* root, const char* name);
 int Tasset_remove_certificate(const char* root, const char* name);
 
-// Console prompts. The PIN callback: "Enter SO PIN: " for rwflag 1, else
-// "Enter user PIN: "; keys are read without echo and answered with "*",
-// Enter ends, Escape gives an empty PIN, at most size characters are taken.
-// The PIN comes back in the system's narrow code page with no terminating
-// zero; the count of characters, or -1 when it cannot be read or converted.
+// Console prompts. An answer longer than its field is refused, never cut:
+// the rest of its line is read and dropped (so it cannot become the next
+// answer) and the user is told. The PIN callback: "Enter SO PIN: " for
+// rwflag 1, else "Enter user PIN: "; keys are read without echo and answered
+// with "*", Enter ends, Escape gives an empty PIN, more than size characters
+// are too long. The PIN comes back in the system's narrow code page with no
+// terminating zero; the count of characters, or -1 when it is too long or
+// cannot be read or converted.
 int Tasset_get_pin(char* buf, int size, int rwflag, void* arg);
 // "Enter token label: " with each key echoed; Enter ends, Escape gives no
-// label. The label (UTF-8, at most 32 bytes, whole characters) with a
-// terminating zero in label (TASSET_LABEL_SIZE + 1 bytes); 1, or 0 when no
-// label was given or it cannot be converted.
+// label. The label (UTF-8) with a terminating zero in label
+// (TASSET_LABEL_SIZE + 1 bytes); 1, or 0 when no label was given, it cannot
+// be converted, or it takes more than 32 characters or 32 bytes.
 int Tasset_get_label(char* label);
 // Waits for one key (or end of input).
 void Tasset_wait_key();

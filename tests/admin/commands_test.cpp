@@ -144,14 +144,34 @@ TEST_F(Tasset, InitThenInfoShowsTheToken) {
     EXPECT_EQ(wrong.code, 1);
 }
 
-TEST_F(Tasset, InitTakesTheFirst32CharactersOfALongLabel) {
+// An answer longer than its field is refused with the rest of its line: the
+// tail of a long label never becomes the SO PIN, nor a long SO PIN's tail the
+// user PIN.
+TEST_F(Tasset, InitRefusesALongLabelOrPin) {
     const std::string label = "0123456789abcdefghijklmnopqrstuvwxyz";
-    const Outcome init = home_.run({"-init"}, label + "\n" + kSoPin + "\n" + kPinLine);
-    EXPECT_EQ(init.code, 0) << init.out;
-    // Input ends at 32 characters; the rest is not taken as a label.
-    EXPECT_NE(init.out.find("Enter token label: " + label.substr(0, 32) + "\n"),
+    const Outcome long_label = home_.run({"-init"}, label + "\n" + kSoPin + "\n" + kPinLine);
+    EXPECT_EQ(long_label.out, "Enter token label: " + label.substr(0, 32) +
+                                  "\nToo long: at most 32 characters.\n"
+                                  "Error: can't get token 'pkcs11:\\jcPKCS11' label.\n");
+    EXPECT_EQ(long_label.code, 1);
+    EXPECT_EQ(home_.show_slots().find("Label:            0123456789"), std::string::npos);
+
+    // SoftHSM2 takes PINs of up to 255 characters.
+    const std::string long_pin(300, '7');
+    const Outcome pin = home_.run({"-init"}, "mine\n" + long_pin + "\n" + kPinLine);
+    EXPECT_NE(pin.out.find("Enter SO PIN: " + std::string(255, '*') +
+                           "\nToo long: at most 255 characters.\n"),
               std::string::npos)
-        << init.out;
+        << pin.out;
+    EXPECT_NE(pin.out.find("Error: can't initialize token 'pkcs11:\\jcPKCS11'.\n"),
+              std::string::npos)
+        << pin.out;
+    EXPECT_EQ(pin.out.find("OK."), std::string::npos) << pin.out;
+    EXPECT_EQ(pin.code, 1);
+
+    // Exactly 32 characters fit.
+    const Outcome full = home_.run({"-init"}, label.substr(0, 32) + "\n" + kSoPin + "\n" + kPinLine);
+    EXPECT_EQ(full.code, 0) << full.out;
     EXPECT_NE(home_.show_slots().find("Label:            " + label.substr(0, 32) + "\n"),
               std::string::npos);
 }

@@ -46,7 +46,7 @@ TEST_F(Prompts, PinIsBoundedAndHasNoTerminator) {
     char buf[8];
     std::memset(buf, 'Z', sizeof buf);
     {
-        Feed feed("123456789\n");
+        Feed feed("1234\n");
         EXPECT_EQ(Tasset_get_pin(buf, 4, 0, nullptr), 4);
     }
     EXPECT_EQ(std::string(buf, 5), "1234Z");
@@ -55,6 +55,18 @@ TEST_F(Prompts, PinIsBoundedAndHasNoTerminator) {
         EXPECT_EQ(Tasset_get_pin(buf, 4, 1, nullptr), 2);
     }
     EXPECT_EQ(std::string(buf, 2), "12");
+}
+
+// A PIN longer than its field is refused whole, and its tail is not the next
+// answer: the next prompt reads the next line.
+TEST_F(Prompts, ALongPinIsRefusedWithTheRestOfItsLine) {
+    char buf[8];
+    std::memset(buf, 'Z', sizeof buf);
+    Feed feed("123456789\n56\n");
+    EXPECT_EQ(Tasset_get_pin(buf, 4, 1, nullptr), -1);
+    EXPECT_EQ(std::string(buf, 4), "ZZZZ");
+    EXPECT_EQ(Tasset_get_pin(buf, 4, 0, nullptr), 2);
+    EXPECT_EQ(std::string(buf, 2), "56");
 }
 
 TEST_F(Prompts, EscapeAndEndOfInput) {
@@ -86,9 +98,13 @@ TEST_F(Prompts, CyrillicPinReachesTheLibraryInItsCodePage) {
     // The bound counts characters, not bytes.
     {
         Feed feed("пароль\n");
-        ASSERT_EQ(Tasset_get_pin(buf, 3, 0, nullptr), 3);
+        ASSERT_EQ(Tasset_get_pin(buf, 6, 0, nullptr), 6);
+        EXPECT_EQ(Tasset_get_pin(buf, 5, 0, nullptr), 0);  // input ended
     }
-    EXPECT_EQ(std::string(buf, 3), "\xEF\xE0\xF0");
+    {
+        Feed feed("пароль\n");
+        EXPECT_EQ(Tasset_get_pin(buf, 5, 0, nullptr), -1);
+    }
     // A character code page 1251 lacks cannot be a PIN.
     {
         Feed feed("\xE2\x82\xAC\xE2\x98\x83\n");  // euro sign is in 1251, the snowman is not
@@ -103,12 +119,24 @@ TEST_F(Prompts, LabelIsUtf8CutToWholeCharacters) {
         ASSERT_EQ(Tasset_get_label(label), 1);
     }
     EXPECT_STREQ(label, "Токен");
-    // 20 Cyrillic characters are 40 bytes: 16 whole ones fit the field.
+    // 16 Cyrillic characters fill the 32 bytes of the field; 17 do not fit
+    // and are refused, not cut.
     {
-        Feed feed(std::string("ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ") + "\n");
+        Feed feed(std::string("ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ") + "\n");
         ASSERT_EQ(Tasset_get_label(label), 1);
     }
     EXPECT_STREQ(label, "ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ");
+    {
+        Feed feed(std::string("ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ") + "\n");
+        EXPECT_EQ(Tasset_get_label(label), 0);
+    }
+    // Over 32 characters: refused, and the rest of the line goes with it.
+    {
+        Feed feed(std::string(33, 'x') + "\nnext\n");
+        EXPECT_EQ(Tasset_get_label(label), 0);
+        ASSERT_EQ(Tasset_get_label(label), 1);
+        EXPECT_STREQ(label, "next");
+    }
     {
         Feed feed("ab\x1b");
         EXPECT_EQ(Tasset_get_label(label), 0);
