@@ -14,6 +14,7 @@
 #include "enrol/alert.h"
 #include "enrol/log.h"
 #include "enrol/quillon.h"
+#include "enrol/response_certs.h"
 #include "enrol/script_text.h"
 #include "enrol/strings.h"
 #include "platform/save_dialog.h"
@@ -35,10 +36,12 @@ struct CrlFree {
 
 // The save dialog without owner, hiding the read-only box and asking before
 // an existing file is replaced, on the first filter. The chosen path, or
-// nothing when the user cancelled (the reason logged).
+// nothing when the user cancelled or the question's answer was refused
+// (refused set: nothing can be saved, which the caller reports as its
+// failure); the reason logged.
 std::optional<std::string> ask_save_path(const char* member, int title_id, int filter_id,
                                          const char* default_extension,
-                                         const std::string& offered) {
+                                         const std::string& offered, bool& refused) {
     SaveFileQuestion question;
     question.title = QuillonString(title_id);
     question.filter = QuillonString(filter_id);
@@ -48,7 +51,19 @@ std::optional<std::string> ask_save_path(const char* member, int title_id, int f
     question.overwrite_prompt = true;
     SaveFileAnswer answer = AskSaveFileName(question);
     log_line("CQuillon::%s()...%s", member, answer.note.c_str());
+    refused = answer.refused;
     return std::move(answer.path);
+}
+
+// The name a certificate is offered under: its display name, or, when that
+// leaves no file name (a common name of dots or blanks), its serial number,
+// as a certificate without a common name is named.
+std::string offered_name(const TCertificate& cert, const std::string& display) {
+    if (!SafeFileName(display).empty()) return display;
+    const CERT* parsed = cert.getCERT();
+    if (parsed == nullptr || parsed->serial == nullptr || parsed->serial->data == nullptr)
+        return display;
+    return HexString(parsed->serial->data, static_cast<std::size_t>(parsed->serial->length));
 }
 
 // The extension of the path's file name in upper case ("" without one).
@@ -93,12 +108,14 @@ HRESULT CQuillon::SaveCert(I4 lInx, I4 lFormat) {
 
         // The display name may be any text a certificate carries: the dialog
         // layer makes it one plain file name before it is offered anywhere.
-        const std::string offered = index < accepted_names_.size() ? accepted_names_[index] : "";
+        const std::string offered =
+            offered_name(copy, index < accepted_names_.size() ? accepted_names_[index] : "");
         const bool der = format == TCertificate::kFormatDER;
+        bool refused = false;
         const std::optional<std::string> path =
             ask_save_path("SaveCert", IDS_SAVE_CERT_TITLE, der ? IDS_FILTER_DER : IDS_FILTER_PEM,
-                          der ? "der" : "cer", offered);
-        if (!path) return S_OK;
+                          der ? "der" : "cer", offered, refused);
+        if (!path) return refused ? PrepareAlert(kCertificateSaveError) : S_OK;
         if (!write_whole(*path, *encoded)) {
             log_line("CQuillon::SaveCert()...Certificate File Save...Exception Caught!");
             return PrepareAlert(kCertificateSaveError);
@@ -119,9 +136,10 @@ HRESULT CQuillon::SaveCertAs(BSTR bstrCertView, BSTR bstrSaveFileName) {
             log_line("CQuillon::SaveCertAs()...Certificate View is Empty...error!");
             return PrepareAlert(kCertificateFileBad);
         }
-        const std::optional<std::string> path =
-            ask_save_path("SaveCertAs", IDS_SAVE_CERT_TITLE, IDS_FILTER_CERT_ANY, "der", offered);
-        if (!path) return S_OK;
+        bool refused = false;
+        const std::optional<std::string> path = ask_save_path(
+            "SaveCertAs", IDS_SAVE_CERT_TITLE, IDS_FILTER_CERT_ANY, "der", offered, refused);
+        if (!path) return refused ? PrepareAlert(kCertificateSaveError) : S_OK;
 
         TCertificate cert;
         if (view.size() > static_cast<std::size_t>(INT_MAX) ||
@@ -149,9 +167,10 @@ HRESULT CQuillon::SaveCRLAs(BSTR bstrCRLView, BSTR bstrSaveFileName) {
         const std::string offered = ansi_or_utf8(bstrSaveFileName);
         log_line("CQuillon::SaveCRLAs(bstrCRLView:[%s]-[%s])...", view.c_str(), offered.c_str());
         if (view.empty()) return PrepareAlert(kCrlFileBad);
+        bool refused = false;
         const std::optional<std::string> path =
-            ask_save_path("SaveCRLAs", IDS_SAVE_CRL_TITLE, IDS_FILTER_CRL, "crl", offered);
-        if (!path) return S_OK;
+            ask_save_path("SaveCRLAs", IDS_SAVE_CRL_TITLE, IDS_FILTER_CRL, "crl", offered, refused);
+        if (!path) return refused ? PrepareAlert(kCrlSaveError) : S_OK;
 
         if (view.size() > static_cast<std::size_t>(INT_MAX)) return PrepareAlert(kCrlFileBad);
         const std::unique_ptr<CRL, CrlFree> crl(

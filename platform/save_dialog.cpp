@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -12,6 +13,9 @@
 
 namespace cadb {
 namespace {
+
+// The longest file name the file systems take, in bytes.
+constexpr std::size_t kMaxFileName = 255;
 
 std::mutex& hook_lock() {
     static std::mutex lock;
@@ -67,18 +71,36 @@ bool has_display() {
     return false;
 }
 
+// Drops bytes from the end of a UTF-8 name until it is at most max bytes of
+// whole characters, then the dots and blanks a name may not end in.
+void shorten_utf8(std::string& name, std::size_t max) {
+    if (name.size() <= max) return;
+    name.resize(max);
+    // A character cut in two goes whole.
+    std::size_t keep = name.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep - 1]) & 0xc0) == 0x80) --keep;
+    if (keep > 0 && static_cast<unsigned char>(name[keep - 1]) >= 0xc0) {
+        const auto lead = static_cast<unsigned char>(name[keep - 1]);
+        const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+        if (name.size() - (keep - 1) < length) name.resize(keep - 1);
+    }
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+    if (name.empty()) name = "_";
+}
+
 // The folder's answer: folder, '/', the safe name and the default extension
-// when it has none, the name shortened (extension kept) so that the whole
-// path stays a path the system can hold.
+// when it has none, the name shortened (extension kept) so that it fits a
+// file name and the whole path stays a path the system can hold.
 SaveFileAnswer answer_from_folder(const std::string& folder, const SaveFileQuestion& question) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return {std::nullopt, std::string("save cancelled: ") + kSaveDirEnv + " [" + folder +
-                                  "] is not a folder"};
+        return {std::nullopt,
+                std::string("save refused: ") + kSaveDirEnv + " [" + folder + "] is not a folder",
+                true};
     std::string name = local_to_utf8(SafeFileName(question.file_name));
     if (name.empty())
-        return {std::nullopt, std::string("save cancelled: no usable file name offered for ") +
-                                  kSaveDirEnv};
+        return {std::nullopt,
+                std::string("save refused: no usable file name offered for ") + kSaveDirEnv, true};
     std::string extension;
     if (!HasFilterExtension(name, question.filter)) {
         const std::string safe_ext = SafeFileName(question.default_extension);
@@ -90,22 +112,12 @@ SaveFileAnswer answer_from_folder(const std::string& folder, const SaveFileQuest
     }
     std::string prefix = folder;
     if (prefix.back() != '/') prefix += '/';
-    const std::size_t fixed = prefix.size() + extension.size();
     // Leaves room for the path layer's limit; a folder too long for any name
     // is answered as it is and its write fails with the caller's error.
-    if (fixed + name.size() >= kMaxPath && fixed + 1 < kMaxPath) {
-        name.resize(kMaxPath - 1 - fixed);
-        // A character cut in two goes whole.
-        std::size_t keep = name.size();
-        while (keep > 0 && (static_cast<unsigned char>(name[keep - 1]) & 0xc0) == 0x80) --keep;
-        if (keep > 0 && static_cast<unsigned char>(name[keep - 1]) >= 0xc0) {
-            const auto lead = static_cast<unsigned char>(name[keep - 1]);
-            const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
-            if (name.size() - (keep - 1) < length) name.resize(keep - 1);
-        }
-        while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
-        if (name.empty()) name = "_";
-    }
+    std::size_t room = kMaxFileName > extension.size() ? kMaxFileName - extension.size() : 1;
+    const std::size_t fixed = prefix.size() + extension.size();
+    if (fixed + 1 < kMaxPath) room = std::min(room, kMaxPath - 1 - fixed);
+    shorten_utf8(name, room);
     std::string path = prefix + name + extension;
     std::string note = "saved unattended to [" + path + "] (" + kSaveDirEnv + ")";
     struct stat existing {};

@@ -10,8 +10,11 @@
 //   the answer is that folder plus the offered name made safe as one file
 //   name (no separators, no "..", no control characters), with the default
 //   extension added unless the name already ends in an extension the filter
-//   offers ("example.com" becomes "example.com.cer"); an existing file of that name is
-//   replaced, as if the user had confirmed the overwrite prompt;
+//   offers ("example.com" becomes "example.com.cer"), shortened on whole
+//   characters to the 255 bytes a file name may take; an existing file of
+//   that name is replaced, as if the user had confirmed the overwrite
+//   prompt. A folder that is not there, or a name that leaves no file name,
+//   is refused (see SaveFileAnswer);
 // - with a display, the user, in the dialog library's file picker;
 // - otherwise nobody: the question is cancelled, and the answer's note says
 //   why, for the caller's log.
@@ -57,8 +60,12 @@ struct SaveFileQuestion {
 };
 
 struct SaveFileAnswer {
-    std::optional<std::string> path;  // nothing: cancelled
+    std::optional<std::string> path;  // nothing: cancelled, or refused
     std::string note;                 // how the answer came, or why none did
+    // No path because the answer set up for the machine cannot be used
+    // (CADB_SAVE_DIR is no folder, or the offered name makes no file name):
+    // nothing is saved, and the caller reports a failure, not a cancel.
+    bool refused = false;
 };
 
 // Asks the question (see above). Never throws.

@@ -106,6 +106,55 @@ WScript.Echo(q.SaveCert(0, 1), q.SaveCertAs('garbage', dir + '/out/x.der'));
     EXPECT_TRUE(saved().empty());
 }
 
+// The folder set up to answer is not there, or is a file: nothing can be
+// saved, and the page is told so instead of being told it was.
+TEST_F(Unattended, AFolderThatIsNotThereFailsTheSave) {
+    answered("/C=RU/O=Org/CN=Ivanov");
+    std::ofstream(dir_ + "/plain") << "x";
+    for (const std::string& folder : {dir_ + "/missing", dir_ + "/plain"}) {
+        setenv(kSaveDir, folder.c_str(), 1);
+        ASSERT_EQ(accepted_then(R"(
+function attempt(f) {
+  try { WScript.Echo(f()); } catch (e) { WScript.Echo((e.number >>> 0).toString(16), e.description); }
+}
+attempt(function () { return q.SaveCert(0, 2); });
+attempt(function () { return q.SaveCertAs('garbage', 'x.cer'); });
+)"),
+                  0)
+            << err_;
+        EXPECT_EQ(out_,
+                  "80043ac5 Certificate as File Save Error\n"
+                  "80043ac5 Certificate as File Save Error\n")
+            << folder;
+    }
+    EXPECT_TRUE(saved().empty());
+    EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+}
+
+// A common name that makes no file name is saved under the serial number,
+// as a certificate without a common name is named.
+TEST_F(Unattended, ACommonNameOfDotsIsSavedUnderTheSerialNumber) {
+    for (const char* cn : {".", ".."}) {
+        answered(std::string("/C=RU/CN=") + cn);
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        setenv(kSaveDir, folder_.c_str(), 1);
+        ASSERT_EQ(accepted_then("WScript.Echo(q.SaveCert(0, 2));\n"), 0) << err_;
+        EXPECT_EQ(out_, "0\n");
+        const std::string cmd = "openssl x509 -in '" + dir_ + "/cert.pem' -noout -serial";
+        FILE* pipe = popen(cmd.c_str(), "r");
+        char line[256] = {};
+        ASSERT_NE(fgets(line, sizeof line, pipe), nullptr);
+        pclose(pipe);
+        std::string serial(line);
+        serial = serial.substr(serial.find('=') + 1);
+        serial.erase(serial.find_last_not_of("\n") + 1);
+        if (serial.size() % 2 != 0) serial = "0" + serial;
+        EXPECT_EQ(saved(), std::vector<std::string>{serial + ".cer"}) << cn;
+        EXPECT_EQ(read(folder_ + "/" + serial + ".cer"), read(dir_ + "/cert.pem"));
+    }
+}
+
 TEST_F(Unattended, CertificateAsDocumentObject) {
     answered("/C=RU/O=Org/CN=Ivanov");
     ASSERT_EQ(accepted_then(R"(

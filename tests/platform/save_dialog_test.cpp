@@ -100,9 +100,10 @@ TEST_F(SaveQuestion, HostileNamesStayInTheFolder) {
              "../../etc/passwd", "..\\..\\x", "/etc/shadow", "a/../../b", "..", "...", "c:\\w\\z",
           std::string("ab\ncd\x01\x7f", 8), "  .hidden. ", "x\"<>|?*:y"}) {
         const SaveFileAnswer a = AskSaveFileName(question(hostile));
-        // Nothing left of the name: cancelled rather than guessed.
+        // Nothing left of the name: refused rather than guessed.
         if (hostile == ".." || hostile == "...") {
             EXPECT_FALSE(a.path) << hostile;
+            EXPECT_TRUE(a.refused) << hostile;
             continue;
         }
         ASSERT_TRUE(a.path) << hostile << ": " << a.note;
@@ -151,23 +152,60 @@ TEST_F(SaveQuestion, LongNamesAreShortenedKeepingTheExtension) {
 TEST_F(SaveQuestion, NobodyToAskCancelsAndSaysWhy) {
     SaveFileAnswer a = AskSaveFileName(question("Ivanov"));
     EXPECT_FALSE(a.path);
+    EXPECT_FALSE(a.refused);
     EXPECT_NE(a.note.find("no display"), std::string::npos) << a.note;
+}
 
+// The folder set up to answer cannot be used: that is no cancel by a user,
+// and the caller must not report the save done.
+TEST_F(SaveQuestion, AnUnusableFolderAnswerIsRefused) {
     // A name left empty, a folder that is not there or is a file.
     setenv(kSaveDirEnv, dir_.c_str(), 1);
-    a = AskSaveFileName(question(" ./ "));
+    SaveFileAnswer a = AskSaveFileName(question(" ./ "));
     EXPECT_EQ(a.path, dir_ + "/_.cer");
     a = AskSaveFileName(question(".. "));
     EXPECT_FALSE(a.path);
+    EXPECT_TRUE(a.refused);
     EXPECT_NE(a.note.find("no usable file name"), std::string::npos) << a.note;
     setenv(kSaveDirEnv, (dir_ + "/missing").c_str(), 1);
     a = AskSaveFileName(question("Ivanov"));
     EXPECT_FALSE(a.path);
+    EXPECT_TRUE(a.refused);
     EXPECT_NE(a.note.find("is not a folder"), std::string::npos) << a.note;
     std::ofstream(dir_ + "/file") << "x";
     setenv(kSaveDirEnv, (dir_ + "/file").c_str(), 1);
-    EXPECT_FALSE(AskSaveFileName(question("Ivanov")).path);
+    a = AskSaveFileName(question("Ivanov"));
+    EXPECT_FALSE(a.path);
+    EXPECT_TRUE(a.refused);
     EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+}
+
+// In a folder of a short path the path leaves room for more than a file
+// name may take: the name is shortened to 255 bytes, on whole characters.
+TEST_F(SaveQuestion, NamesFitTheFileNameLimitInAShortFolder) {
+    struct Back {
+        fs::path to = fs::current_path();
+        ~Back() { fs::current_path(to); }
+    } back;
+    fs::current_path(dir_);
+    fs::create_directory("o");
+    setenv(kSaveDirEnv, "o", 1);
+    for (const std::string& name : {std::string(300, '\xe6'),  // "ж", two bytes each
+                                    std::string(300, 'n'), std::string(300, 'n') + ".CER"}) {
+        const SaveFileAnswer a = AskSaveFileName(question(name));
+        ASSERT_TRUE(a.path) << a.note;
+        const std::string file = fs::path(*a.path).filename().string();
+        EXPECT_LE(file.size(), 255u);
+        EXPECT_GE(file.size(), 250u);
+        EXPECT_EQ(fs::path(*a.path).parent_path(), fs::path("o"));
+        EXPECT_TRUE(file.size() < 4 || file.substr(file.size() - 4) == ".cer" ||
+                    file.substr(file.size() - 4) == ".CER")
+            << file;
+        if (name[0] == '\xe6')
+            for (std::size_t i = 0; i + 4 < file.size(); i += 2) EXPECT_EQ(file.substr(i, 2), "ж");
+        // The name is one the file system takes.
+        EXPECT_TRUE(std::ofstream(*a.path).good()) << *a.path;
+    }
 }
 
 TEST_F(SaveQuestion, AnExistingFileIsNamedInTheNote) {
