@@ -117,7 +117,7 @@ int TPSEContainer::make(const char* path, bool askPassword, bool useExisting) {
             return 0;
         }
         ERR_pop_to_mark();
-        return this->useExisting(path, std::move(password));
+        return openStoreThere(path, std::move(password));
     }
     ERR_clear_last_mark();
     return readFiles(path);
@@ -125,7 +125,7 @@ int TPSEContainer::make(const char* path, bool askPassword, bool useExisting) {
 
 // The store another process made at path, opened with its own password;
 // one without a password gets the one asked for the new store.
-int TPSEContainer::useExisting(const char* path, BufferPtr password) {
+int TPSEContainer::openStoreThere(const char* path, BufferPtr password) {
     if (readFiles(path) != 1 || open() != 1 || getPSE() == nullptr) {
         lastError_ = E_WRITE;
         return 0;

@@ -112,7 +112,7 @@ class TPSEContainer : public TRefCounted {
 
   private:
     int make(const char* path, bool askPassword, bool useExisting);
-    int useExisting(const char* path, BufferPtr password);
+    int openStoreThere(const char* path, BufferPtr password);
     bool readWhole(const std::string& name, StoreFile file);
     bool writeWhole(StoreFile file);
 
