@@ -2,6 +2,7 @@
 // "next free" name of a folder at the same time still never share one.
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,9 @@ int write_new_disk_file(const std::string& target, const void* data, int len) {
     std::string temp = folder + "." + name + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
     if (fd < 0) return fail();
+    // Held while it bears the temporary name, so that no one takes it for a
+    // stopped writer's leftover.
+    ::flock(fd, LOCK_EX);
     const bool written =
         write_all(fd, static_cast<const unsigned char*>(data), static_cast<std::size_t>(len)) &&
         ::fsync(fd) == 0;
