@@ -201,8 +201,9 @@ TEST_F(SaveQuestion, NamesFitTheFileNameLimitInAShortFolder) {
         EXPECT_TRUE(file.size() < 4 || file.substr(file.size() - 4) == ".cer" ||
                     file.substr(file.size() - 4) == ".CER")
             << file;
-        if (name[0] == '\xe6')
+        if (name[0] == '\xe6') {
             for (std::size_t i = 0; i + 4 < file.size(); i += 2) EXPECT_EQ(file.substr(i, 2), "ж");
+        }
         // The name is one the file system takes.
         EXPECT_TRUE(std::ofstream(*a.path).good()) << *a.path;
     }
