@@ -26,9 +26,8 @@ class FakeToken : public ::testing::Test {
 };
 
 TEST_F(FakeToken, NoMaximumPinLengthMeansSixteen) {
-    // Twenty keys typed at the SO PIN prompt: input ends at 16, the rest
-    // answers the user PIN prompt.
-    const Outcome o = home_.run({"-init"}, "short\n" "ABCDEFGHIJKLMNOPqrst\n");
+    // Sixteen keys fill the SO PIN.
+    const Outcome o = home_.run({"-init"}, "short\n" "ABCDEFGHIJKLMNOP\n" "qrst\n");
     EXPECT_EQ(o.out,
               "Enter token label: short\nEnter SO PIN: ****************\n"
               "Enter user PIN: ****\nOK.\n");
@@ -38,6 +37,18 @@ TEST_F(FakeToken, NoMaximumPinLengthMeansSixteen) {
               "InitToken pin=ABCDEFGHIJKLMNOP label=[short                           ]\n"
               "Login user=0 pin=ABCDEFGHIJKLMNOP\n"
               "InitPIN pin=qrst\n");
+}
+
+TEST_F(FakeToken, APinOverTheMaximumIsRefusedNotCarriedOver) {
+    // Twenty keys at the SO PIN prompt: refused whole, and its tail does not
+    // answer the user PIN prompt; the token is not touched.
+    const Outcome o = home_.run({"-init"}, "short\n" "ABCDEFGHIJKLMNOPqrst\n" "1234\n");
+    EXPECT_EQ(o.out,
+              "Enter token label: short\nEnter SO PIN: ****************\n"
+              "Too long: at most 16 characters.\n"
+              "Error: can't initialize token 'pkcs11:\\jcPKCS11'.\n");
+    EXPECT_EQ(o.code, 1);
+    EXPECT_EQ(calls(), "");
 }
 
 TEST_F(FakeToken, InfoShowsTheFieldsAsTheTokenGivesThem) {
