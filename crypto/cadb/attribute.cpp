@@ -136,12 +136,13 @@ ATTRIBUTE* X509_NAME_split(const X509_NAME* name) {
     return list.release();
 }
 
-ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
-                                 STACK_OF(X509_EXTENSION) * *extensions) {
+bool attributes_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
+                      STACK_OF(X509_EXTENSION) * *extensions, ATTRIBUTE** out) {
     constexpr int F = CADB_F_X509_ATTRIBUTES_SPLIT;
+    *out = nullptr;
     if (attributes == nullptr) {
         fail(F, ERR_R_INTERNAL);
-        return nullptr;
+        return false;
     }
     ListOwner list;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
@@ -164,7 +165,7 @@ ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
                 sk_X509_EXTENSION_pop_free(exts, X509_EXTENSION_free);
                 ::ERR_clear_error();
                 fail(F, ERR_R_NESTED_ASN1_ERROR_);
-                return nullptr;
+                return false;
             }
             sk_X509_EXTENSION_pop_free(*extensions, X509_EXTENSION_free);
             *extensions = exts;
@@ -173,15 +174,23 @@ ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
         auto printed = print_value(t->type, bytes);
         if (!printed) {
             fail(F, ERR_R_INTERNAL);
-            return nullptr;
+            return false;
         }
         if (!ATTRIBUTE_add(&list.head, nid, printed->text.c_str(),
                            static_cast<int>(printed->text.size()), printed->type)) {
             fail(F, CADB_R_ERROR_ADD_ATTRIBUTE);
-            return nullptr;
+            return false;
         }
     }
-    return list.release();
+    *out = list.release();
+    return true;
+}
+
+ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
+                                 STACK_OF(X509_EXTENSION) * *extensions) {
+    ATTRIBUTE* list = nullptr;
+    attributes_split(attributes, extensions, &list);
+    return list;
 }
 
 BUFFER* ASN1_STRING_get_text(const ASN1_STRING* s) {

@@ -33,6 +33,10 @@ ATTRIBUTE* X509_NAME_split(const X509_NAME* name);
 // last one wins). Attributes without value bytes are skipped.
 ATTRIBUTE* X509_ATTRIBUTES_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
                                  STACK_OF(X509_EXTENSION) * *extensions);
+// X509_ATTRIBUTES_split into *out, telling a failure (false, with its error
+// on the queue) from attributes with nothing printable (true, *out null).
+bool attributes_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
+                      STACK_OF(X509_EXTENSION) * *extensions, ATTRIBUTE** out);
 
 // The printable text of a string value.
 BUFFER* ASN1_STRING_get_text(const ASN1_STRING* s);

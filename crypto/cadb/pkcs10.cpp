@@ -50,7 +50,7 @@ STACK_OF(CADB_V3EXT) * parsed(STACK_OF(X509_EXTENSION) * extensions) {
     return records;
 }
 
-int split_into(PKCS10* p10, bool signature_known) {
+int split_into(PKCS10* p10) {
     X509_REQ* req = p10->request;
     p10->version = static_cast<int>(X509_REQ_get_version(req));
     if (p10->version != 0) return fail(CADB_R_INVALID_PKCS10_VERSION);
@@ -72,14 +72,12 @@ int split_into(PKCS10* p10, bool signature_known) {
     AttributeView attributes = attributes_of(req);
     if (!attributes) return fail(ERR_R_MALLOC);
     STACK_OF(X509_EXTENSION)* extensions = nullptr;
-    p10->attributes = X509_ATTRIBUTES_split(attributes.get(), &extensions);
+    const bool split = attributes_split(attributes.get(), &extensions, &p10->attributes);
     p10->extensions = parsed(extensions);
+    // An extension request that does not decode leaves the request unread,
+    // not read as if it asked for nothing.
+    if (!split) return fail(ERR_LIB_CADB);
 
-    // A request just signed here with its own key needs no second look.
-    if (signature_known) {
-        p10->signature_check = 1;
-        return 1;
-    }
     // A bad signature is a finding the caller reads from the record; the
     // request is refused only when its key is unsound too.
     ERR_set_mark();
@@ -115,7 +113,7 @@ void PKCS10_free(PKCS10* p10) {
     OPENSSL_free(p10);
 }
 
-PKCS10* pkcs10_split(X509_REQ* req, bool signature_known) {
+PKCS10* PKCS10_split0(X509_REQ* req) {
     if (req == nullptr) {
         fail(ERR_R_INTERNAL);
         return nullptr;
@@ -126,15 +124,13 @@ PKCS10* pkcs10_split(X509_REQ* req, bool signature_known) {
         return nullptr;
     }
     p10->request = req;
-    if (!split_into(p10, signature_known)) {
+    if (!split_into(p10)) {
         PKCS10_free(p10);
         return nullptr;
     }
     p10->origin = PKCS10_ORIGIN_ENCODED;
     return p10;
 }
-
-PKCS10* PKCS10_split0(X509_REQ* req) { return pkcs10_split(req, false); }
 
 PKCS10* PKCS10_split(const X509_REQ* req) {
     if (req == nullptr) {

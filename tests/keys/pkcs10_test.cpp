@@ -285,6 +285,55 @@ TEST_F(Pkcs10, AttributesOutsideTheirRulesAreRefused) {
     sk_X509_ATTRIBUTE_pop_free(attrs, X509_ATTRIBUTE_free);
 }
 
+TEST_F(Pkcs10, UndecodableExtensionRequestFailsTheSplit) {
+    // A request whose extension request is not a list of extensions, beside
+    // a printable attribute: it is not taken as whole without them.
+    PkeyPtr k = key(NID_ECR3410_CP);
+    std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> req(X509_REQ_new(), X509_REQ_free);
+    NamePtr name = subject_name("broken extensions");
+    ASSERT_EQ(X509_REQ_set_subject_name(req.get(), name.get()), 1);
+    ASSERT_EQ(X509_REQ_set_pubkey(req.get(), k->key), 1);
+    ASSERT_EQ(X509_REQ_add1_attr_by_NID(req.get(), NID_pkcs9_challengePassword, MBSTRING_ASC,
+                                        reinterpret_cast<const unsigned char*>("secret"), -1),
+              1);
+    const unsigned char not_extensions[] = {0x30, 0x03, 0x02, 0x01, 0x05};
+    ASSERT_EQ(X509_REQ_add1_attr_by_NID(req.get(), NID_ext_req, V_ASN1_SEQUENCE, not_extensions,
+                                        sizeof not_extensions),
+              1);
+    ASSERT_GT(X509_REQ_sign(req.get(), k->key, EVP_r3411_with_ecr3410_cp()), 0);
+    ERR_clear_error();
+    EXPECT_EQ(PKCS10_split(req.get()), nullptr);
+    EXPECT_NE(ERR_peek_last_error(), 0u);
+
+    unsigned char* der = nullptr;
+    const int len = i2d_X509_REQ(req.get(), &der);
+    ASSERT_GT(len, 0);
+    ERR_clear_error();
+    EXPECT_EQ(PKCS10_read_buffer(FORM_DER, der, len), nullptr);
+    EXPECT_EQ(PKCS10_read_buffer(FORM_ANY, der, len), nullptr);
+    OPENSSL_free(der);
+    ERR_clear_error();
+
+    // The same request with a sound extension request splits whole.
+    std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> good(X509_REQ_new(), X509_REQ_free);
+    ASSERT_EQ(X509_REQ_set_subject_name(good.get(), name.get()), 1);
+    ASSERT_EQ(X509_REQ_set_pubkey(good.get(), k->key), 1);
+    ASSERT_EQ(X509_REQ_add1_attr_by_NID(good.get(), NID_pkcs9_challengePassword, MBSTRING_ASC,
+                                        reinterpret_cast<const unsigned char*>("secret"), -1),
+              1);
+    STACK_OF(X509_EXTENSION)* exts = sk_X509_EXTENSION_new_null();
+    sk_X509_EXTENSION_push(exts, X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage,
+                                                     "critical,digitalSignature"));
+    ASSERT_EQ(X509_REQ_add_extensions(good.get(), exts), 1);
+    sk_X509_EXTENSION_pop_free(exts, X509_EXTENSION_free);
+    ASSERT_GT(X509_REQ_sign(good.get(), k->key, EVP_r3411_with_ecr3410_cp()), 0);
+    P10Ptr p10(PKCS10_split(good.get()));
+    ASSERT_TRUE(p10);
+    ASSERT_NE(p10->attributes, nullptr);
+    EXPECT_STREQ(p10->attributes->text, "secret");
+    EXPECT_NE(p10->extensions, nullptr);
+}
+
 TEST_F(Pkcs10, EveryOutputFormReadsBack) {
     PkeyPtr k = key(NID_ECR3410_CP);
     NamePtr name = subject_name("forms");
