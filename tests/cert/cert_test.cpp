@@ -11,6 +11,7 @@
 #include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/core/err.h"
+#include "crypto/x509v3/ext_text.h"
 #include "tests/cert/cert_util.h"
 
 namespace cadb {
@@ -292,6 +293,44 @@ TEST_F(CertRecord, ExtensionsAreParsedIntoRecords) {
     ERR_clear_error();
     EXPECT_FALSE(read(FORM_DER, der));
     EXPECT_NE(ERR_peek_error(), 0u);
+    ERR_clear_error();
+}
+
+// A certificate whose extension does not decode is not read into a
+// record, but its text is still there: the certificate reader gives the
+// certificate itself, and the printer shows what it cannot decode as bytes.
+TEST_F(CertRecord, UnreadableExtensionsStillPrint) {
+    const std::time_t now = std::time(nullptr);
+    test::PkeyPtr key = test::new_key();
+    test::X509Ptr x =
+        test::make_cert("Printed", key.get(), nullptr, nullptr, 8, now - 60, now + 3600, false);
+    X509_EXTENSION* broken = X509_EXTENSION_new();
+    ASN1_OCTET_STRING* junk = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(junk, reinterpret_cast<const unsigned char*>("\x04\x01\x00"), 3);
+    X509_EXTENSION_set_object(broken, OBJ_nid2obj(NID_basic_constraints));
+    X509_EXTENSION_set_data(broken, junk);
+    ASN1_OCTET_STRING_free(junk);
+    X509_add_ext(x.get(), broken, -1);
+    X509_EXTENSION_free(broken);
+    ASSERT_GT(X509_sign(x.get(), key.get(), EVP_r3411_with_ecr3410_cp()), 0);
+    const Bytes der = test::der_of(x.get());
+    ERR_clear_error();
+    EXPECT_FALSE(read(FORM_DER, der));
+    EXPECT_NE(ERR_peek_error(), 0u);
+    ERR_clear_error();
+
+    std::unique_ptr<BIO, decltype(&BIO_free)> in(
+        BIO_new_mem_buf(der.data(), static_cast<int>(der.size())), BIO_free);
+    test::X509Ptr back(CERT_read_bio(FORM_DER, in.get()));
+    ASSERT_TRUE(back);
+    BufferPtr text(x2text(back.get(), [](BIO* out, void* c) {
+        return X509_print_text(out, static_cast<X509*>(c));
+    }));
+    ASSERT_TRUE(text);
+    const std::string printed(reinterpret_cast<const char*>(text->data),
+                              static_cast<std::size_t>(text->length));
+    EXPECT_NE(printed.find("Printed"), std::string::npos);
+    EXPECT_NE(printed.find("Basic Constraints"), std::string::npos) << printed;
     ERR_clear_error();
 }
 
