@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace cadb::com {
 
@@ -116,15 +114,31 @@ std::string registry_path() {
 
 std::optional<Registry> Registry::read(const std::string& path) {
     if (path.empty()) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Opened without blocking, so that a named pipe cannot hang the reader,
+    // and kept only when it is a regular file of a sane size: a device such
+    // as /dev/zero would never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         if (errno == ENOENT) return Registry();
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return parse(text.str());
+    std::string text;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxRegistrySize;
+    // The file may grow after the look: one byte past the limit is enough to
+    // tell.
+    char chunk[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+        ok = text.size() <= static_cast<std::size_t>(kMaxRegistrySize);
+    }
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return parse(text);
 }
 
 std::optional<Registry> Registry::parse(std::string_view text) {

@@ -22,6 +22,8 @@ namespace cadb::com {
 
 inline constexpr const char* kRegistryEnv = "CADB_REGISTRY";
 inline constexpr const char* kLocalMachine = "HKLM";
+// No registry of in-process servers comes near this.
+inline constexpr long kMaxRegistrySize = 1024 * 1024;
 
 // The registry file's path; empty when neither the variable nor a home
 // directory gives one.
@@ -30,7 +32,8 @@ CADB_COM_API std::string registry_path();
 class CADB_COM_API Registry {
   public:
     // The tree in the file; a missing file is an empty tree, an unreadable or
-    // malformed one nullopt.
+    // malformed one nullopt, and so is anything but a regular file (a named
+    // pipe, a device) and a file larger than kMaxRegistrySize.
     static std::optional<Registry> read(const std::string& path);
     static std::optional<Registry> parse(std::string_view text);
     std::string serialise() const;

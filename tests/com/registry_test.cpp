@@ -189,5 +189,36 @@ TEST_F(RegistryFile, MachineValuesReachTheLibraryHooksWhole) {
     EXPECT_STREQ(out, "abc");
 }
 
+// A registry path that names a named pipe would block the reader for ever,
+// one that names a device such as /dev/zero would read without end: both are
+// refused at once, as is a regular file too large to be a registry.
+TEST_F(RegistryFile, RefusesPipesDevicesAndHugeFiles) {
+    fs::create_directories(dir_ + "/conf");
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_FALSE(Registry::read(path_));
+    EXPECT_FALSE(registry_update([](Registry&) { return true; }, path_));
+    CLSID clsid;
+    EXPECT_EQ(CLSIDFromProgID("Quillon.Quillon", &clsid), REGDB_E_READREGDB);
+    char out[8];
+    EXPECT_EQ(registry_read_machine_text("Software", "Value", out, sizeof out), 0);
+    EXPECT_EQ(fs::status(path_).type(), fs::file_type::fifo);  // not replaced
+
+    setenv(kRegistryEnv, "/dev/zero", 1);
+    EXPECT_FALSE(Registry::read("/dev/zero"));
+    EXPECT_EQ(CLSIDFromProgID("Quillon.Quillon", &clsid), REGDB_E_READREGDB);
+    EXPECT_EQ(registry_read_machine_text("Software", "Value", out, sizeof out), 0);
+    setenv(kRegistryEnv, path_.c_str(), 1);
+
+    fs::remove(path_);
+    {
+        std::ofstream big(path_, std::ios::binary);
+        const std::string line(99, '#');
+        for (long n = 0; n <= kMaxRegistrySize; n += 100) big << line << '\n';
+    }
+    EXPECT_FALSE(Registry::read(path_));
+    fs::resize_file(path_, static_cast<std::uintmax_t>(kMaxRegistrySize));
+    EXPECT_TRUE(Registry::read(path_));  // comment lines only: an empty tree
+}
+
 }  // namespace
 }  // namespace cadb::com

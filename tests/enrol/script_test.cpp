@@ -1,5 +1,7 @@
 // The enrolment object as a page script sees it: created by ProgID through the
 // registry by the real script host.
+#include <sys/stat.h>
+
 #include "tests/enrol/script_fixture.h"
 
 namespace cadb::enrol::test {
@@ -183,6 +185,22 @@ WScript.Echo(make('Test.Refusing'));
     EXPECT_EQ(out_,
               "made 42\n"
               "800a01ad Automation server can't create object\n");
+}
+
+// A registry path naming a named pipe or a device fails registration and
+// object creation at once instead of hanging or reading without end.
+TEST_F(ScriptHost, RegistryThatIsNoFileIsRefused) {
+    const std::string pipe = dir_ + "/pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {pipe, std::string("/dev/zero")}) {
+        setenv(com::kRegistryEnv, path.c_str(), 1);
+        EXPECT_NE(
+            std::system((std::string(REGSVR) + " " QUILLON_MODULE " >/dev/null 2>&1").c_str()), 0)
+            << path;
+        EXPECT_EQ(run("var q = new ActiveXObject('Quillon.Quillon');"), 1) << path;
+        EXPECT_NE(err_.find("Automation server can't create object"), std::string::npos) << err_;
+    }
+    setenv(com::kRegistryEnv, registry_.c_str(), 1);
 }
 
 TEST_F(ScriptHost, DemoScriptShowsTheAlgorithmsAndDefaults) {
