@@ -666,12 +666,15 @@ int TM_init() {
 void TM_unload() {
     if (BIO_media_driver(BIO_MEDIUM_IBUTTON) == &kDriver)
         BIO_media_register_driver(BIO_MEDIUM_IBUTTON, nullptr);
+    // Lock 18 first, then the driver's own: the order of start-up, which
+    // loads the driver while it holds lock 18, so that an unload beside a
+    // start or a stop cannot deadlock.
+    LockGuard ports(CRYPTO_LOCK_INIT_COUNT);
     Driver& d = driver();
     std::lock_guard<std::mutex> g(d.mutex);
     d.loaded.store(false);
     d.api = Api{};
     d.library.reset();
-    LockGuard ports(CRYPTO_LOCK_INIT_COUNT);
     g_port_count = 0;
 }
 

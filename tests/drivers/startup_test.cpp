@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/etoken_r2.h"
 #include "crypto/bio/ikey.h"
-#include "crypto/bio/touch_memory.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken.h"
+#include "crypto/bio/touch_memory.h"
 #include "crypto/cadb/init.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
@@ -67,6 +71,35 @@ TEST(TokenStartup, MissingVendorLibrariesLeaveNoErrorBehind) {
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_ETR2), nullptr);
     EXPECT_EQ(BIO_media_driver(BIO_MEDIUM_IBUTTON), nullptr);
     CADB_cleanup();
+}
+
+// Start-up and stop take lock 18 and, loading or unloading the touch-memory
+// driver, the driver's own lock; an unload of that driver on another thread
+// takes the same two, and must take them in the same order or the two
+// threads can each hold the lock the other waits for.
+TEST(TokenStartup, StartsAndStopsBesideTouchMemoryUnloadsWithoutDeadlock) {
+    test::ScopedModulePath path(CADB_TEST_MODULES_DIR);
+    auto both = std::async(std::launch::async, [] {
+        std::thread unloader([] {
+            for (int i = 0; i < 200; ++i) {
+                TM_unload();
+                TM_load();
+            }
+        });
+        for (int i = 0; i < 20; ++i) {
+            CADB_init();
+            CADB_cleanup();
+        }
+        unloader.join();
+    });
+    // Work of a few seconds at most; a deadlock never ends, and the threads
+    // it holds cannot be joined.
+    if (both.wait_for(std::chrono::minutes(2)) != std::future_status::ready) {
+        ADD_FAILURE() << "start-up and the touch-memory unload deadlocked";
+        std::_Exit(1);
+    }
+    TM_unload();
+    EXPECT_EQ(CADB_use_count(), 0);
 }
 
 }  // namespace
