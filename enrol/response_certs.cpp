@@ -7,6 +7,7 @@
 #include <climits>
 #include <memory>
 
+#include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cert.h"
 #include "crypto/cadb/lookup_local.h"
@@ -72,8 +73,8 @@ PKCS7* from_loose_pem(std::string_view text) {
 
 P7Owner read_message(const unsigned char* data, std::size_t length) {
     if (data == nullptr || length == 0 || length > 0x7fffffff) return nullptr;
-    P7Owner p7(static_cast<PKCS7*>(form2x(data, static_cast<long>(length), FORM_ANY,
-                                          reinterpret_cast<d2i_of_void*>(&d2i_PKCS7), "PKCS7")));
+    P7Owner p7(static_cast<PKCS7*>(
+        form2x(data, static_cast<long>(length), FORM_ANY, d2i_as_void<d2i_PKCS7>, "PKCS7")));
     if (!p7) {
         p7.reset(from_loose_pem(std::string_view(reinterpret_cast<const char*>(data), length)));
         if (p7) ERR_clear_error();

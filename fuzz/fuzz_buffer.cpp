@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_encode.h"
@@ -62,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         default: {
             const int form = (choice >> 2) % 7;
-            void* x = form2x(rest.data(), len, form, reinterpret_cast<d2i_of_void*>(::d2i_X509),
-                             "CERTIFICATE");
+            void* x = form2x(rest.data(), len, form, d2i_as_void<::d2i_X509>, "CERTIFICATE");
             X509_free(static_cast<X509*>(x));
             break;
         }

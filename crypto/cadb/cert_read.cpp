@@ -3,11 +3,12 @@
 #include <memory>
 #include <vector>
 
-#include "crypto/x509v3/ext_text.h"
+#include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cert.h"
 #include "crypto/cadb/x509_read.h"
 #include "crypto/core/err.h"
+#include "crypto/x509v3/ext_text.h"
 
 namespace cadb {
 namespace {
@@ -15,10 +16,10 @@ namespace {
 int print_cert(BIO* out, void* x) { return X509_print_text(out, static_cast<X509*>(x)); }
 
 const X509_OBJECT_CODEC kCertCodec = {
-    reinterpret_cast<d2i_of_void*>(d2i_X509),
+    d2i_as_void<d2i_X509>,
     [](void* x) { X509_free(static_cast<X509*>(x)); },
     PEM_STRING_X509,
-    reinterpret_cast<i2d_of_void*>(i2d_X509),
+    i2d_as_void<i2d_X509>,
     print_cert,
     true,
 };

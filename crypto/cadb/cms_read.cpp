@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/cms_local.h"
 #include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/x509_read.h"
@@ -54,8 +55,8 @@ PKCS7* decode_message(const BUFFER* in, bool der_only) {
     for (const char* label : {"PKCS7", "CMS"}) {
         if (p7 != nullptr || der_only) break;
         // Only decoded here: no writer, no printer.
-        const X509_OBJECT_CODEC codec{reinterpret_cast<d2i_of_void*>(d2i_PKCS7), p7_free_void,
-                                      label, nullptr, nullptr, false};
+        const X509_OBJECT_CODEC codec{
+            d2i_as_void<d2i_PKCS7>, p7_free_void, label, nullptr, nullptr, false};
         p7 = static_cast<PKCS7*>(X509_object_decode(in->data, in->length, 2, codec));
     }
     if (p7 != nullptr)

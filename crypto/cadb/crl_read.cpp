@@ -3,11 +3,12 @@
 #include <memory>
 #include <vector>
 
-#include "crypto/x509v3/ext_text.h"
+#include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/crl.h"
 #include "crypto/cadb/x509_read.h"
 #include "crypto/core/err.h"
+#include "crypto/x509v3/ext_text.h"
 
 namespace cadb {
 namespace {
@@ -16,10 +17,10 @@ int print_crl(BIO* out, void* x) { return X509_CRL_print_text(out, static_cast<X
 
 // Form 0 reads DER, then PEM: CRLs are not read as bare base64.
 const X509_OBJECT_CODEC kCrlCodec = {
-    reinterpret_cast<d2i_of_void*>(d2i_X509_CRL),
+    d2i_as_void<d2i_X509_CRL>,
     [](void* x) { X509_CRL_free(static_cast<X509_CRL*>(x)); },
     PEM_STRING_X509_CRL,
-    reinterpret_cast<i2d_of_void*>(i2d_X509_CRL),
+    i2d_as_void<i2d_X509_CRL>,
     print_crl,
     false,
 };

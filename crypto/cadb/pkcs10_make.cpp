@@ -130,7 +130,7 @@ BUFFER* PKCS10_get(const PKCS10* p10, int form) {
         return nullptr;
     }
     void* req = p10->request;
-    auto* i2d = reinterpret_cast<i2d_of_void*>(i2d_req);
+    i2d_of_void* const i2d = i2d_req;
     switch (form) {
         case FORM_PEM:
         case FORM_BASE64:

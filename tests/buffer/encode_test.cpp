@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
@@ -16,8 +17,8 @@ namespace {
 
 using NamePtr = std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)>;
 
-auto* const kI2d = reinterpret_cast<i2d_of_void*>(i2d_X509_NAME);
-auto* const kD2i = reinterpret_cast<d2i_of_void*>(d2i_X509_NAME);
+i2d_of_void* const kI2d = i2d_as_void<i2d_X509_NAME>;
+d2i_of_void* const kD2i = d2i_as_void<d2i_X509_NAME>;
 constexpr const char* kLabel = "X509 NAME";
 
 NamePtr sample_name() {
