@@ -1,15 +1,22 @@
 #include "wrappers/pse_container.h"
 
 #include <openssl/crypto.h>
+#include <sys/stat.h>
 
 #include <array>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "crypto/bio/etoken.h"
+#include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/cadb/pse_commit.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/rand/pse_rand.h"
+#include "platform/paths.h"
 #include "wrappers/log.h"
 #include "wrappers/tpse.h"
 #include "wrappers/ui_binding.h"
@@ -167,6 +174,28 @@ int TPSEContainer::openPath(const char* path) {
 int TPSEContainer::erase(const char* path) {
     StoreFileNames names;
     if (!BuildStoreFileNames(path, GetPSEMediaType(path), names)) return 0;
+    // On a disk, each folder of the store is held as the store's writers
+    // hold it, and what they left goes first: a commit record (which would
+    // bring the store back from its temporaries) and the temporaries, which
+    // hold the store's secrets.
+    std::map<std::string, std::vector<std::string>> disk_folders;
+    for (const std::string& name : names) {
+        if (name.empty() || BIO_media_kind(name.c_str()) != BIO_MEDIUM_DISK) continue;
+        const auto os = path_to_os(name, PathIntent::look);
+        if (!os) continue;
+        const auto slash = os->path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : os->path.substr(0, slash);
+        disk_folders[folder].push_back(os->path);
+    }
+    std::vector<PseFolderLock> locks;
+    for (const auto& [folder, targets] : disk_folders) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        if (!locks.emplace_back().acquire(folder, pse_lock_wait())) return 0;
+        pse_commit_erase(folder, targets);
+    }
     int ok = 1;
     for (const std::string& name : names)
         if (present(name) && CADB_erase_file_plain(name.c_str()) != 1) ok = 0;

@@ -80,7 +80,8 @@ class TPSEContainer : public TRefCounted {
     int open();
     // Opens the store at path and remembers it.
     int openPath(const char* path);
-    // Erases the store's five files where they exist.
+    // Erases the store's five files where they exist; on a disk, with the
+    // commit record and the temporaries stopped writers left beside them.
     int erase(const char* path);
     // A fresh random-state record of the opened store into its buffer and its
     // file.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "crypto/bio/replace_temp.h"
 #include "platform/paths.h"
 
 namespace cadb {
@@ -33,30 +34,30 @@ void sync_directory_of(const std::string& path) {
 }
 
 void abandon(DiskFile& f) {
+    if (!f.temp.empty()) ::unlink(f.temp.c_str());
     if (f.fp != nullptr) std::fclose(f.fp);
     f.fp = nullptr;
-    if (!f.temp.empty()) ::unlink(f.temp.c_str());
     f.temp.clear();
 }
 
 // Puts the replacement in place: everything written reaches the disk before
-// the rename, so the target is either the old file or the whole new one.
+// the rename, so the target is either the old file or the whole new one. The
+// file is closed only after the rename, which keeps its lock on it while it
+// still bears the temporary's name (see replace_temp.h).
 bool commit(DiskFile& f) {
     if (f.temp.empty()) return true;
     if (f.failed || std::fflush(f.fp) != 0 || ::fsync(fileno(f.fp)) != 0) {
         abandon(f);
         return false;
     }
+    const bool renamed = std::rename(f.temp.c_str(), f.target.c_str()) == 0;
+    if (!renamed) ::unlink(f.temp.c_str());
     const int closed = std::fclose(f.fp);
     f.fp = nullptr;
-    if (closed != 0 || std::rename(f.temp.c_str(), f.target.c_str()) != 0) {
-        ::unlink(f.temp.c_str());
-        f.temp.clear();
-        return false;
-    }
     f.temp.clear();
+    if (!renamed) return false;
     sync_directory_of(f.target);
-    return true;
+    return closed == 0;
 }
 
 void close_file(DiskFile& f) {
@@ -92,12 +93,8 @@ bool open_replace(DiskFile& f) {
     struct stat st {};
     if (::stat(f.target.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0))
         return false;
-    const auto slash = f.target.rfind('/');
-    std::string temp = slash == std::string::npos ? std::string() : f.target.substr(0, slash + 1);
-    temp += '.';
-    temp += slash == std::string::npos ? f.target : f.target.substr(slash + 1);
-    temp += ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
+    std::string temp;
+    const int fd = replace_temp_create(f.target, temp);
     if (fd < 0) return false;
     if ((f.fp = ::fdopen(fd, "wb")) == nullptr) {
         ::close(fd);

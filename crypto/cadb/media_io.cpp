@@ -17,6 +17,7 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
+#include "crypto/cadb/stale_temps.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "platform/paths.h"
@@ -93,6 +94,11 @@ int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_
     if (path == nullptr || data == nullptr || len < 0 || !normalised_copy(path, copy))
         return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     if (!CADB_mkdir(copy.data())) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
+    // What killed writers of such files left here goes first (it may be a
+    // private key, and it takes room the new file may need).
+    if (BIO_media_kind(copy.data()) == BIO_MEDIUM_DISK)
+        if (const auto os = path_to_os(copy.data(), PathIntent::look))
+            remove_stale_temps_beside(os->path);
     BioPtr bio(BIO_new_media_file_cb(copy.data(), "wb", flags, credential, cb, arg));
     if (!bio) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     // A stream whose write or commit failed is freed without committing: the

@@ -20,6 +20,8 @@
 #include <set>
 #include <thread>
 
+#include "crypto/bio/replace_temp.h"
+
 namespace cadb {
 namespace {
 
@@ -30,7 +32,6 @@ constexpr std::string_view kRecordHead = "cadb key store commit 1\n";
 constexpr std::string_view kRecordEnd = "end";
 // No record of a few files comes near this.
 constexpr std::size_t kMaxRecord = 64 * 1024;
-constexpr std::size_t kTempSuffix = 7;  // ".XXXXXX"
 
 std::atomic<int> g_lock_wait_ms{kPseLockWaitMs};
 
@@ -88,18 +89,6 @@ std::optional<std::string> stage(const std::string& target, std::span<const unsi
     return temp;
 }
 
-// Whether name is one of the temporary files of target_name:
-// "." + target_name + "." and six letters or digits.
-bool is_temp_of(std::string_view name, std::string_view target_name) {
-    if (name.size() != target_name.size() + 2 + kTempSuffix - 1) return false;
-    if (name[0] != '.' || name.substr(1, target_name.size()) != target_name ||
-        name[1 + target_name.size()] != '.')
-        return false;
-    return std::all_of(name.end() - 6, name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    });
-}
-
 void remove_temps_of(const std::string& target) {
     const std::string folder = folder_of(target);
     const std::string name = name_of(target);
@@ -107,9 +96,11 @@ void remove_temps_of(const std::string& target) {
     if (!dir) return;
     std::vector<std::string> found;
     while (const dirent* e = ::readdir(dir.get()))
-        if (is_temp_of(e->d_name, name)) found.emplace_back(e->d_name);
+        if (replace_temp_of(e->d_name, name)) found.emplace_back(e->d_name);
     dir.reset();
-    for (const std::string& f : found) pse_wipe_file(join(folder, f));
+    // A temporary still held is a live writer's: the file layer writes some
+    // of the store's files one by one (crypto/bio/replace_temp.h).
+    for (const std::string& f : found) replace_temp_remove_stale(join(folder, f));
 }
 
 // The whole record file, or nothing when there is none; false in ok when it

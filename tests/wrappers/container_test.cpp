@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
 
 #include "tests/wrappers/store_fixture.h"
 
@@ -158,6 +161,34 @@ TEST_F(Container, CreationWhereAStoreAppearedUsesThatStore) {
     TRef<TPSEContainer> fresh(new TPSEContainer);
     ASSERT_EQ(fresh->createOrOpen("c:\\t", false), 1);
     EXPECT_NE(0, std::memcmp(fresh->getPSE()->fingerprint, first->getPSE()->fingerprint, 32));
+}
+
+// A writer stopped after its commit record leaves the record and the new
+// files under temporary names; erasing the store must take them too, or the
+// store's next reader finishes the commit and the store is back.
+TEST_F(Container, ErasingRemovesACommitLeftWaitingAndItsTemporaries) {
+    KernelRandom random;
+    TRef<TPSEContainer> c(new TPSEContainer);
+    ASSERT_EQ(c->create("c:\\st", false), 1);
+    const fs::path folder = drive('c') / "st";
+    std::string record = "cadb key store commit 1\n";
+    for (const char* name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"}) {
+        const std::string temp = "." + std::string(name) + ".a1B2c3";
+        fs::copy_file(folder / name, folder / temp);
+        record += temp + '\0' + name + '\0';
+    }
+    record += std::string("end") + '\0';
+    std::ofstream(folder / "pse.commit", std::ios::binary) << record;
+    std::ofstream(folder / ".pse.commit.q1w2e3", std::ios::binary) << record;
+    std::ofstream(folder / "notes.txt") << "the user's";
+
+    EXPECT_EQ(c->erase("c:\\st"), 1);
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(folder)) left.insert(e.path().filename());
+    EXPECT_EQ(left, std::set<std::string>{"notes.txt"});
+    TRef<TPSEContainer> reader(new TPSEContainer);
+    EXPECT_EQ(reader->openPath("c:\\st"), 0);
+    EXPECT_FALSE(fs::exists(folder / "mk.db3"));
 }
 
 }  // namespace
