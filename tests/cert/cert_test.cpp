@@ -276,7 +276,7 @@ TEST_F(CertRecord, ExtensionsAreParsedIntoRecords) {
     // No extensions: no list.
     CertPtr bare = read(FORM_PEM, vector_pem("A"));
     ASSERT_TRUE(bare);
-    if (X509_get_ext_count(bare->x509) == 0) EXPECT_EQ(bare->extensions, nullptr);
+    EXPECT_EQ(bare->extensions == nullptr, X509_get_ext_count(bare->x509) == 0);
 
     // A basic-constraints value that is no BasicConstraints.
     X509_EXTENSION* broken = X509_EXTENSION_new();
