@@ -270,6 +270,7 @@ TEST_F(Printed, AltNamesOfEveryFormPrintThroughTheListing) {
                                reinterpret_cast<const unsigned char*>("Dir"), -1, -1, 0);
     add(GEN_DIRNAME, dir);
     EDIPARTYNAME* edi = EDIPARTYNAME_new();
+    ASN1_STRING_free(edi->partyName);  // a new record holds an empty one
     edi->partyName = ASN1_UTF8STRING_new();
     ASN1_STRING_set(edi->partyName, "party", -1);
     add(GEN_EDIPARTY, edi);
