@@ -1,10 +1,13 @@
 // Stand-in for the CryptoAPI provider, over a directory of key files: a
 // container is the file <root>/<name>.key, whose first line names the kind
-// of key ("gost2001" or "gost94") and whose further lines are its numbers in
-// hexadecimal: p, a, b, q, Px, Py, d for GOST R 34.10-2001; p, q, a, x for
-// GOST R 34.10-94. A hash value installed on a hash object is read
-// little-endian, as a provider reads it, and the signature s || r comes
-// back little-endian.
+// of key ("gost2001", "gost94", "rsa" or "dsa") and whose further lines are
+// its numbers in hexadecimal: p, a, b, q, Px, Py, d for GOST R 34.10-2001;
+// p, q, a, x for GOST R 34.10-94; n, d for RSA; p, q, g, x for DSA. A GOST
+// hash value installed on a hash object is read little-endian, as a
+// provider reads it, and the signature s || r comes back little-endian. An
+// RSA key signs MD5, SHA-1 and the SSL3 MD5-and-SHA-1 value with PKCS #1
+// v1.5; a DSA key signs SHA-1 values, answering r and s each little-endian;
+// either signature comes back as a whole little-endian.
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 
@@ -81,9 +84,72 @@ std::vector<unsigned char> pack(const BIGNUM* s, const BIGNUM* r) {
     return out;
 }
 
+// The DER prefix of a PKCS #1 DigestInfo for the hash, empty for the SSL3
+// value, which is signed bare.
+std::vector<unsigned char> digest_info(ALG_ID alg) {
+    switch (alg) {
+        case kCalgMd5:
+            return {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                    0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+        case kCalgSha1:
+            return {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03,
+                    0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
+        default:
+            return {};
+    }
+}
+
+bool sign_rsa(Hash& h, BN_CTX* ctx) {
+    const Provider& p = *h.prov;
+    if (h.alg != kCalgMd5 && h.alg != kCalgSha1 && h.alg != kCalgSsl3Shamd5) return false;
+    const BIGNUM *N = p.n[0].get(), *D = p.n[1].get();
+    const std::size_t k = static_cast<std::size_t>(BN_num_bytes(N));
+    std::vector<unsigned char> t = digest_info(h.alg);
+    t.insert(t.end(), h.value.begin(), h.value.end());
+    if (k < t.size() + 11) return false;
+    // 00 01 FF .. FF 00 T
+    std::vector<unsigned char> em(k, 0xFF);
+    em[0] = 0x00;
+    em[1] = 0x01;
+    em[k - t.size() - 1] = 0x00;
+    std::copy(t.begin(), t.end(), em.end() - static_cast<long>(t.size()));
+    Bn m(BN_bin2bn(em.data(), static_cast<int>(k), nullptr)), s(BN_new());
+    if (!BN_mod_exp(s.get(), m.get(), D, N, ctx)) return false;
+    h.signature.assign(k, 0);
+    BN_bn2binpad(s.get(), h.signature.data(), static_cast<int>(k));
+    std::reverse(h.signature.begin(), h.signature.end());
+    return true;
+}
+
+bool sign_dsa(Hash& h, BN_CTX* ctx) {
+    const Provider& p = *h.prov;
+    if (h.alg != kCalgSha1) return false;
+    const BIGNUM *P = p.n[0].get(), *Q = p.n[1].get(), *G = p.n[2].get(), *X = p.n[3].get();
+    const int qlen = BN_num_bytes(Q);
+    Bn z(BN_bin2bn(h.value.data(), static_cast<int>(h.value.size()), nullptr)), k(BN_new()),
+        r(BN_new()), s(BN_new()), t(BN_new());
+    do {
+        BN_rand_range(k.get(), Q);
+        BN_mod_exp(r.get(), G, k.get(), P, ctx);
+        BN_nnmod(r.get(), r.get(), Q, ctx);
+        BN_mod_mul(t.get(), X, r.get(), Q, ctx);
+        BN_mod_add(t.get(), t.get(), z.get(), Q, ctx);
+        BN_mod_inverse(s.get(), k.get(), Q, ctx);
+        BN_mod_mul(s.get(), s.get(), t.get(), Q, ctx);
+    } while (BN_is_zero(r.get()) || BN_is_zero(s.get()));
+    // r then s, each little-endian.
+    h.signature.assign(2 * static_cast<std::size_t>(qlen), 0);
+    BN_bn2lebinpad(r.get(), h.signature.data(), qlen);
+    BN_bn2lebinpad(s.get(), h.signature.data() + qlen, qlen);
+    return true;
+}
+
 bool sign(Hash& h) {
     Provider& p = *h.prov;
     std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+    if (p.kind == "rsa" && p.n.size() == 2) return sign_rsa(h, ctx.get());
+    if (p.kind == "dsa" && p.n.size() == 4) return sign_dsa(h, ctx.get());
+    if (h.alg != kCalgGostLibrary && h.alg != kCalgGostCryptoPro) return false;
     Bn e = le_number(h.value), k(BN_new()), r(BN_new()), s(BN_new()), t(BN_new());
     if (p.kind == "gost2001" && p.n.size() == 7) {
         const BIGNUM *P = p.n[0].get(), *A = p.n[1].get(), *B = p.n[2].get(), *Q = p.n[3].get();
@@ -181,7 +247,6 @@ SIM_API CapiBool CryptSignHashA(HCRYPTHASH hash, std::uint32_t key_spec, const c
     if (h == nullptr || length == nullptr || description != nullptr || h->value.empty() ||
         (key_spec != kAtSignature && key_spec != kAtKeyExchange) || sim.fail_sign)
         return 0;
-    if (h->alg != kCalgGostLibrary && h->alg != kCalgGostCryptoPro) return 0;
     if (h->signature.empty() && !sign(*h)) return 0;
     if (signature == nullptr) {
         *length = static_cast<std::uint32_t>(h->signature.size());
