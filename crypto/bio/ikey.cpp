@@ -494,7 +494,6 @@ struct Stream {
     std::unique_ptr<Session> session;
     bool open = false;
     bool holds_lock = false;
-    std::thread::id owner;
     Pending pending;
 };
 
@@ -630,9 +629,8 @@ int ikey_create(BIO* bio) {
     if (st == nullptr) return 0;
     // Held until the stream goes: the iKey streams of different threads
     // follow one another.
-    CRYPTO_get_lock(CRYPTO_LOCK_IKEY).lock();
+    CRYPTO_hold_lock(CRYPTO_LOCK_IKEY);
     st->holds_lock = true;
-    st->owner = std::this_thread::get_id();
     BIO_set_data(bio, st);
     BIO_set_init(bio, 1);
     return 1;
@@ -647,9 +645,8 @@ int ikey_destroy(BIO* bio) {
     int ok = 1;
     if (st->session) ok = loaded() ? flush(*st->session, st->open) : 0;
     st->session.reset();
-    // Only the thread that took the lock gives it back.
-    if (st->holds_lock && st->owner == std::this_thread::get_id())
-        CRYPTO_get_lock(CRYPTO_LOCK_IKEY).unlock();
+    // Given back whichever thread frees the stream.
+    if (st->holds_lock) CRYPTO_release_lock_hold(CRYPTO_LOCK_IKEY);
     return ok;
 }
 
@@ -672,7 +669,8 @@ int present(const char* path) {
 
 int is_directory(const char* path) {
     if (!loaded()) return 0;
-    LockGuard g(CRYPTO_LOCK_IKEY);
+    // Not while another thread's stream uses the device table.
+    const LockHold hold(CRYPTO_LOCK_IKEY);
     ERR_set_mark();
     const std::unique_ptr<Session> s = touch(path, false, nullptr, nullptr);
     ERR_pop_to_mark();
@@ -755,8 +753,8 @@ const BIO_METHOD* BIO_s_ikey() { return method(); }
 
 int IKEY_file_exists(const char* path) {
     if (!loaded()) return 0;
-    // The device table is read under its lock.
-    LockGuard g(CRYPTO_LOCK_IKEY);
+    // Not while another thread's stream uses the device table.
+    const LockHold hold(CRYPTO_LOCK_IKEY);
     ERR_set_mark();
     const std::unique_ptr<Session> s = touch(path, false, nullptr, nullptr);
     ERR_pop_to_mark();

@@ -45,6 +45,27 @@ void CRYPTO_lock(int mode, int n, const char* file, int line);
 
 std::recursive_mutex& CRYPTO_get_lock(int n);
 
+// Lock n taken for as long as an object lives (an iKey stream, from its
+// creation to its release) rather than for one call. The object may be
+// released on another thread than the one that made it, so any thread may
+// give a hold back; the thread whose holds are current may take more. These
+// holds are apart from the mutex above, which guards short sections.
+void CRYPTO_hold_lock(int n);
+void CRYPTO_release_lock_hold(int n);
+
+// A hold on lock n for the lifetime of the guard: waits while other
+// threads' objects hold it.
+class LockHold {
+public:
+    explicit LockHold(int n) : n_(n) { CRYPTO_hold_lock(n); }
+    ~LockHold() { CRYPTO_release_lock_hold(n_); }
+    LockHold(const LockHold&) = delete;
+    LockHold& operator=(const LockHold&) = delete;
+
+private:
+    int n_;
+};
+
 // Holds lock n for the lifetime of the guard.
 class LockGuard {
 public:

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <openssl/bio.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -278,6 +280,37 @@ TEST_F(IKeyTest, StreamsOfThreadsFollowOneAnother) {
     }
     for (auto& th : threads) th.join();
     EXPECT_EQ(results, std::vector<int>(kThreads, 1));
+}
+
+TEST_F(IKeyTest, AStreamFreedOnAnotherThreadLetsTheNextOneOpen) {
+    // The maker stays alive while its stream is freed elsewhere, so that a
+    // lock still owned by it could not be taken over by a new thread.
+    std::promise<BIO*> made;
+    std::promise<void> finish;
+    std::thread maker([&] {
+        made.set_value(BIO_new(BIO_s_ikey()));
+        finish.get_future().wait();
+    });
+    BIO* stream = made.get_future().get();
+    ASSERT_NE(stream, nullptr);
+    std::thread([stream] { BIO_free(stream); }).join();
+    // The next stream, on a third thread. A lock left held would keep it
+    // waiting for ever: the bound only keeps the test from hanging.
+    auto opened = std::make_shared<std::promise<bool>>();
+    std::future<bool> result = opened->get_future();
+    std::thread([opened] {
+        BIO* next = BIO_new(BIO_s_ikey());
+        opened->set_value(next != nullptr);
+        BIO_free(next);
+    }).detach();
+    const bool in_time = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    finish.set_value();
+    maker.join();
+    ASSERT_TRUE(in_time);
+    EXPECT_TRUE(result.get());
+    // And the maker's own thread is not needed to read and write.
+    EXPECT_EQ(write("iKey:\\0001", "after!"), 1);
+    EXPECT_EQ(read("iKey:\\0001"), "after!");
 }
 
 TEST_F(IKeyTest, KeyStoreOnAKey) {
