@@ -40,10 +40,24 @@ std::optional<std::string> cp1251_to_utf8(std::string_view text) {
     return out;
 }
 
+// The characters below the blank that an XML document can carry.
+bool xml_control(unsigned char c) { return c == 9 || c == 10 || c == 13; }
+
+// Code page 1251 text as UTF-8 an XML document can carry; nullopt for a
+// control character XML has no place for, or a byte the code page lacks.
+std::optional<std::string> xml_text(std::string_view text) {
+    if (std::any_of(text.begin(), text.end(), [](char ch) {
+            const auto c = static_cast<unsigned char>(ch);
+            return c < 32 && !xml_control(c);
+        }))
+        return std::nullopt;
+    return cp1251_to_utf8(text);
+}
+
 bool printable(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char ch) {
         const auto c = static_cast<unsigned char>(ch);
-        return c == 9 || c == 10 || c == 13 || (c >= 32 && c <= 126);
+        return xml_control(c) || (c >= 32 && c <= 126);
     });
 }
 
@@ -94,9 +108,10 @@ XmlNode TASN2XML::element_with_text(const std::string& name, std::string_view ut
 XmlNode TASN2XML::makeConstructed(const std::string& name) { return element_with_text(name, ""); }
 
 XmlNode TASN2XML::makeText(const std::string& name, std::string_view content) {
-    const auto text = cp1251_to_utf8(content);
-    if (!text) return {};
-    return element_with_text(name, *text);
+    // A value the document cannot carry as text is shown as hex, as a dump
+    // is, rather than ending the whole document.
+    if (const auto text = xml_text(content)) return element_with_text(name, *text);
+    return element_with_text(name, hex(content, "%02x", ""));
 }
 
 XmlNode TASN2XML::makeText(const std::string& name, const ASN1_STRING* number) {
@@ -132,10 +147,10 @@ XmlNode TASN2XML::makeObject(const std::string& name, const ASN1_OBJECT* object)
     std::string object_name = dotted;
     const int nid = OBJ_obj2nid(object);
     if (nid != NID_undef) {
-        if (const char* sn = OBJ_nid2sn(nid))
-            object_name = sn;
-        else if (const char* ln = OBJ_nid2ln(nid))
+        if (const char* ln = OBJ_nid2ln(nid))
             object_name = ln;
+        else if (const char* sn = OBJ_nid2sn(nid))
+            object_name = sn;
     }
     const auto utf8 = cp1251_to_utf8(object_name);
     if (!utf8 || !element.set_attribute("name", *utf8)) return {};

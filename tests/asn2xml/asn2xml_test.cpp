@@ -60,12 +60,17 @@ TEST(Asn2Xml, RendersEachKindOfValue) {
     EXPECT_EQ(body({0x81, 0x02, 0x01, 0xFE}), "<CONTEXT_1>01fe</CONTEXT_1>");
     // object with and without a name
     EXPECT_EQ(body({0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05}),
-              "<OBJECT name=\"RSA-SHA1\">1.2.840.113549.1.1.5</OBJECT>");
+              "<OBJECT name=\"sha1WithRSAEncryption\">1.2.840.113549.1.1.5</OBJECT>");
     EXPECT_EQ(body({0x06, 0x03, 0x2B, 0x81, 0x7F}), "<OBJECT name=\"1.3.255\">1.3.255</OBJECT>");
     // strings: text in code page 1251, UTF8String and BMPString as hex lists
     EXPECT_EQ(body({0x13, 0x02, 'h', 'i', 0x0C, 0x02, 0xD0, 0x90, 0x1E, 0x00}),
               "<PRINTABLESTRING>hi</PRINTABLESTRING><UTF8STRING>d0:90</UTF8STRING>");
     EXPECT_EQ(body({0x16, 0x01, 0xC0}), "<IA5STRING>\xC0</IA5STRING>");
+    // A byte XML cannot carry (a control character, a byte code page 1251
+    // lacks) shows the value as hex; the rest of the document stays.
+    EXPECT_EQ(body({0x16, 0x03, 'a', 0x01, 'b', 0x13, 0x02, 'x', 0x98, 0x02, 0x01, 0x05}),
+              "<IA5STRING>610162</IA5STRING><PRINTABLESTRING>7898</PRINTABLESTRING>"
+              "<INTEGER>05</INTEGER>");
     // indefinite length ends at its end-of-contents value
     EXPECT_EQ(body({0x30, 0x80, 0x05, 0x00, 0x02, 0x01, 0x07, 0x00, 0x00}),
               "<SEQUENCE><INTEGER>07</INTEGER></SEQUENCE>");

@@ -44,7 +44,7 @@ TEST(CertAsn2Xml, CyrillicUtf8NameIsReadableText) {
     const Bytes der = name_entry(0x0A, 0x0C, Bytes(utf8.begin(), utf8.end()));
     // The document is serialised in code page 1251.
     EXPECT_EQ(body(der),
-              "<SET><SEQUENCE><OBJECT name=\"O\">2.5.4.10</OBJECT><UTF8STRING>"
+              "<SET><SEQUENCE><OBJECT name=\"organizationName\">2.5.4.10</OBJECT><UTF8STRING>"
               "\xD0\xEE\xE3\xE0 \xE8 \xEA\xEE\xEF\xFB\xF2\xE0</UTF8STRING></SEQUENCE></SET>");
 }
 
