@@ -1,11 +1,13 @@
 // The error texts the program loads beyond the library's own: the token
 // library's table (81) with the utilities' functions, and the iKey driver's
-// library (82), whose functions report under the stream library and are
-// named here.
+// library (82), whose functions and reasons report under the stream library
+// and are named here.
 
 #include "admin/err_tables.h"
 
+#include "admin/signtool.h"
 #include "admin/tasset.h"
+#include "crypto/bio/rutoken_fs.h"
 #include "crypto/core/err_str.h"
 #include "crypto/pkcs11/pkcs11_err.h"
 
@@ -33,6 +35,19 @@ constexpr ERR_STRING_DATA kIkeyFunctions[] = {
     {ERR_FUNC(235), "IKSDK_flush"},
 };
 
+// The sign-tool records' functions, under the ASN.1 library.
+constexpr ERR_STRING_DATA kSignToolFunctions[] = {
+    {ERR_FUNC(ASN1_F_ISSUER_SIGN_TOOL_NEW), "ISSUER_SIGN_TOOL_new"},
+    {ERR_FUNC(ASN1_F_D2I_ISSUER_SIGN_TOOL), "d2i_ISSUER_SIGN_TOOL"},
+};
+
+// The driver's reasons, under the stream library.
+constexpr ERR_STRING_DATA kIkeyReasons[] = {
+    {ERR_REASON(TOKEN_R_NO_TOKEN), "token not found"},
+    {ERR_REASON(TOKEN_R_LOGIN_FAILED), "login failed"},
+    {ERR_REASON(TOKEN_R_PIN_TOO_LONG), "phrase is too short or reading failed"},
+};
+
 ERR_LOAD_FLAG g_utilities;
 ERR_LOAD_FLAG g_ikey;
 
@@ -44,12 +59,14 @@ void ERR_load_IKSDK_strings() {
                                    // The driver queues under the stream library
                                    // with these codes: its lines get the names
                                    // too.
-                                   {ERR_LIB_BIO_, kIkeyFunctions}});
+                                   {ERR_LIB_BIO_, kIkeyFunctions},
+                                   {ERR_LIB_BIO_, kIkeyReasons}});
 }
 
 void Tasset_load_error_strings() {
     ERR_load_PKCS11_strings();
-    ERR_load_strings_once(g_utilities, {{ERR_LIB_PKCS11, kUtilityFunctions}});
+    ERR_load_strings_once(g_utilities, {{ERR_LIB_PKCS11, kUtilityFunctions},
+                                        {ERR_LIB_ASN1_, kSignToolFunctions}});
     ERR_load_IKSDK_strings();
 }
 

@@ -10,11 +10,13 @@
 
 namespace cadb {
 
-// Library 13 (ASN.1) function codes of the message records' readers.
+// Library 13 (ASN.1) function codes of the message records' readers, apart
+// from the codes of the administration program's sign-tool records (180
+// and 181).
 enum Asn1ReadFunc : int {
-    ASN1_F_D2I_CRMF_CERT_REQ_MSG = 180,
-    ASN1_F_D2I_CMC_PKI_DATA = 181,
-    ASN1_F_D2I_CMC_RESPONSE_BODY = 182,
+    ASN1_F_D2I_CRMF_CERT_REQ_MSG = 190,
+    ASN1_F_D2I_CMC_PKI_DATA = 191,
+    ASN1_F_D2I_CMC_RESPONSE_BODY = 192,
 };
 
 // The record of item it in exactly len bytes, or null: "nested asn1 error"

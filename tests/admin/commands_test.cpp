@@ -314,6 +314,24 @@ TEST_F(Tasset, RemoveKeyPair) {
     EXPECT_EQ(o.code, 0) << o.out;
 }
 
+// A certificate on an iKey key that asks for a PIN: the program gives the
+// driver none, and -verbose names the driver's reason.
+TEST_F(Tasset, AnIKeyFileWithoutItsPinSaysWhy) {
+    home_.init_token("cadb");
+    for (const char* lib : {"libiKeyAPI.so", "libWinSCard.so"})
+        home_.install_module(lib, std::string(CADB_TEST_MODULES_DIR) + "/" + lib);
+    const auto keys = home_.root() / "ikey";
+    std::filesystem::create_directories(keys / "0");
+    std::filesystem::copy_file(vector_cert("cert-A.pem"), keys / "0" / "0001");
+    home_.set_env("IKEY_SIM_ROOT", keys.string());
+    home_.set_env("IKEY_SIM_PIN", "ikeypin");
+    const Outcome o = home_.run({"-impcert", "iKey:\\0001", "alice", "-verbose"}, kPinLine);
+    EXPECT_EQ(o.out, "Error: can't import the certificate from file 'iKey:\\0001'.\n");
+    EXPECT_NE(o.err.find("IKSDK_login"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("phrase is too short or reading failed"), std::string::npos) << o.err;
+    EXPECT_EQ(o.code, 1);
+}
+
 TEST_F(Tasset, UnknownWordEndsTheCommandLine) {
     home_.init_token("cadb");
     const Outcome o = home_.run({"-info", "whatever", "-init"}, kPinLine);

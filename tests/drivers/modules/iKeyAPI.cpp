@@ -3,10 +3,12 @@
 // keys in order as they open them. On a key, files and the directories of
 // the one level below the root are named by their identifiers as "%04x".
 // Reading, writing, creating and deleting need a verified PIN: a text, or
-// four bytes.
+// four bytes. A program a test runs, which cannot configure the library
+// itself, names the root and the text PIN in IKEY_SIM_ROOT and IKEY_SIM_PIN.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -80,10 +82,17 @@ std::uint64_t used(const Context& c) {
 
 }  // namespace
 
+void configure_from_environment() {
+    if (!sim.root.empty()) return;
+    if (const char* root = std::getenv("IKEY_SIM_ROOT")) sim.root = root;
+    if (const char* pin = std::getenv("IKEY_SIM_PIN")) sim.pin = pin;
+}
+
 #define SIM_API extern "C" __attribute__((visibility("default")))
 
 SIM_API IKeyRv ikey_CreateContext(void** ctx, std::uint32_t, std::uint32_t) {
     const Guard g(sim_mutex);
+    configure_from_environment();
     if (ctx == nullptr) return kIKeyBadArgument;
     auto* c = new Context;
     sim.contexts.insert(c);
