@@ -178,14 +178,16 @@ bool TKeyUsageExt::setBits(unsigned mask) {
 
 int TKeyUsageExt::addToStack(STACK_OF(X509_EXTENSION) * *stack, const XmlNode* element) {
     if (!stack || !bits_) return 0;
+    // The key usage answers in its own way: from a template 0 for added and
+    // 1 for not added; built in code always 1.
     if (element) {
         critical_ = templateCritical(*element);
         const auto der = templateValue(*element);
-        if (!der || !decodesAs(nid_, *der)) return 0;
-        return stackAdd(stack, nid_, critical_, *der);
+        return der && decodesAs(nid_, *der) && stackAdd(stack, nid_, critical_, *der) == 1 ? 0 : 1;
     }
-    const auto der = encode(ASN1_ITEM_rptr(ASN1_BIT_STRING), bits_.get());
-    return der ? stackAdd(stack, nid_, critical_, *der) : 0;
+    if (const auto der = encode(ASN1_ITEM_rptr(ASN1_BIT_STRING), bits_.get()))
+        stackAdd(stack, nid_, critical_, *der);
+    return 1;
 }
 
 // --- TExtKeyUsageExt ---------------------------------------------------------

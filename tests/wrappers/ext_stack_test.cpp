@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "wrappers/x509_ext.h"
@@ -75,6 +76,36 @@ TEST_F(ExtStack, CodeBuiltExtensionsEncodeAsTheStandardSays) {
     EXPECT_EQ(s.add(&bc), -1);
     TX509Extension never(NID_subject_key_identifier);
     EXPECT_EQ(s.remove(&never), -1);
+}
+
+TEST_F(ExtStack, KeyUsageAnswersAddsInItsOwnWay) {
+    struct StackFree {
+        void operator()(STACK_OF(X509_EXTENSION) * s) const {
+            sk_X509_EXTENSION_pop_free(s, X509_EXTENSION_free);
+        }
+    };
+    // Built in code: 1, added or not.
+    STACK_OF(X509_EXTENSION)* built = nullptr;
+    TKeyUsageExt ku;
+    ku.setBits(0x1);
+    EXPECT_EQ(ku.addToStack(&built, nullptr), 1);
+    EXPECT_EQ(ku.addToStack(&built, nullptr), 1);
+    std::unique_ptr<STACK_OF(X509_EXTENSION), StackFree> own_built(built);
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(sk_X509_EXTENSION_num(built), 1);
+    // From a template: 0 after an add, 1 after a refused one.
+    XmlDocument doc;
+    const std::string xml = request(object("keyUsage", "03020780") + object("keyUsage", "0500"));
+    ASSERT_TRUE(doc.load_xml(xml));
+    const auto objects = doc.as_node().select_nodes(TStack_V3EXT::kObjectPath);
+    ASSERT_EQ(objects.size(), 2u);
+    STACK_OF(X509_EXTENSION)* from_template = nullptr;
+    TKeyUsageExt templated;
+    EXPECT_EQ(templated.addToStack(&from_template, &objects[0]), 0);
+    std::unique_ptr<STACK_OF(X509_EXTENSION), StackFree> own_template(from_template);
+    EXPECT_EQ(templated.addToStack(&from_template, &objects[0]), 1);  // already there
+    EXPECT_EQ(templated.addToStack(&from_template, &objects[1]), 1);  // not a bit string
+    EXPECT_EQ(sk_X509_EXTENSION_num(from_template), 1);
 }
 
 TEST_F(ExtStack, CopiesAreIndependent) {
