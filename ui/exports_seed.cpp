@@ -1,7 +1,10 @@
 // The random-seed exports. Only one seeding runs at a time in the process;
 // each returns only after everything it started has stopped touching its
-// dialog, and leaves no routine of this library registered with the
+// dialog (the key export waits a bounded time for the caller's routine
+// itself), and leaves no routine of this library registered with the
 // generator.
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -19,13 +22,17 @@ std::mutex& seeding() {
     return m;
 }
 
-// The key dialog of the seeding under way.
-KeyExchange* g_exchange = nullptr;
+// The key exchange of the seeding under way; set and read only under the
+// seeding lock, which the worker holds for the whole seeding.
+std::shared_ptr<KeyExchange> g_exchange;
 
 int key_callback(int ch, int done, int total, void*) {
-    KeyExchange* ex = g_exchange;
+    KeyExchange* ex = g_exchange.get();
     return ex != nullptr ? ex->ask(ch, done, total) : 0;
 }
+
+// How long the key dialog, once closed, waits for the routine to end.
+constexpr auto kWorkerWait = std::chrono::milliseconds(3000);
 
 int identity(int ch, int, int, void*) { return ch; }
 
@@ -45,36 +52,49 @@ using namespace gorget;
 GORGET_EXPORT std::int32_t rndInitCBK(KeySeedFn seed) {
     if (seed == nullptr) return 1;
     Renderer& r = renderer();
-    if (!r.shows()) {
-        log_line("rndInitCBK: no dialog can be shown, nothing seeded");
-        return 1;
+    auto ex = std::make_shared<KeyExchange>();
+    // Without a display no key can be asked: the routine still runs, seeding
+    // from whatever needs no keys, and every key it asks is refused at once.
+    const bool shows = r.shows();
+    if (!shows) {
+        log_line("rndInitCBK: no dialog can be shown, no key can be asked");
+        ex->cancelled = true;
     }
-    const std::lock_guard one_at_a_time(seeding());
-    KeyExchange ex;
-    g_exchange = &ex;
-    SeedKeysDialog d(ex);
+    std::unique_lock creation(seeding());
     std::thread worker;
     try {
-        worker = std::thread([&] {
+        worker = std::thread([ex, seed] {
+            const std::lock_guard whole_seeding(seeding());
             seed(nullptr, nullptr, key_callback, nullptr);
-            const std::lock_guard guard(ex.lock);
-            ex.worker_done = true;
+            g_exchange.reset();
+            const std::lock_guard guard(ex->lock);
+            ex->worker_done = true;
+            ex->wake.notify_all();
         });
     } catch (const std::system_error& e) {
         log_line(std::string("rndInitCBK: no worker thread: ") + e.what());
-        g_exchange = nullptr;
         return 1;
     }
-    r.run(d);
-    // The dialog is gone: whatever the routine still asks is cancelled, and
-    // the routine is waited for before the exchange goes away.
-    {
-        const std::lock_guard guard(ex.lock);
-        ex.cancelled = true;
-        ex.wake.notify_all();
+    g_exchange = ex;
+    if (shows) {
+        SeedKeysDialog d(*ex);
+        creation.unlock();
+        r.run(d);
+    } else {
+        creation.unlock();
     }
-    worker.join();
-    g_exchange = nullptr;
+    // The dialog is gone: whatever the routine still asks is refused. A
+    // routine that does not end in time is left to finish on its own; the
+    // next seeding waits for it.
+    std::unique_lock guard(ex->lock);
+    ex->cancelled = true;
+    ex->wake.notify_all();
+    const bool ended = ex->wake.wait_for(guard, kWorkerWait, [&] { return ex->worker_done; });
+    guard.unlock();
+    if (ended)
+        worker.join();
+    else
+        worker.detach();
     return 1;
 }
 

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,6 +119,37 @@ TEST_F(Seed, CancellingTheKeyDialogStopsTheRoutineAndStillReturnsOne) {
     EXPECT_EQ(boxes[0].text, "Инициализация прервана пользователем");
     EXPECT_EQ(boxes[0].caption, "Датчик случайных чисел");
     EXPECT_EQ(boxes[0].type, MB_OK);
+}
+
+// A routine that goes on after its dialog is gone, until the test lets it.
+std::promise<void>* g_let_go = nullptr;
+std::promise<void>* g_gone = nullptr;
+int ask_then_linger(cadb::PSE*, unsigned char*, cadb::GRAND_CHAR_CB cb, void*) {
+    g_answers.push_back(cb('a', 0, 1, nullptr));
+    g_let_go->get_future().wait();
+    g_gone->set_value();
+    return 0;
+}
+
+TEST_F(Seed, KeyDialogReturnsWithoutWaitingForeverForItsRoutine) {
+    g_answers.clear();
+    std::promise<void> let_go, gone;
+    g_let_go = &let_go;
+    g_gone = &gone;
+    driver::answer_box(IDOK);
+    driver::expect([](DialogHandle& h) {
+        play_keys(h, [&](const std::string&, int) {
+            h.press(1005);
+            return std::string();
+        });
+    });
+    EXPECT_EQ(rndInitCBK(ask_then_linger), 1);
+    // Returned while the routine still runs.
+    std::future<void> ended = gone.get_future();
+    EXPECT_EQ(ended.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_EQ(g_answers, std::vector<int>{0});
+    let_go.set_value();
+    ended.wait();
 }
 
 TEST_F(Seed, KeyboardRoutineSeedsTheGeneratorThroughTheKeyDialog) {
