@@ -101,7 +101,7 @@ void ChooserDialog::browse() {
     else
         from = std::filesystem::current_path().string();
     const std::optional<std::string> chosen =
-        host().browse_folder(ui_string(IDS_CONTAINER_FRAME), from);
+        host().browse_folder(ui_string(IDS_CHOOSE_FOLDER), ui_string(IDS_CONTAINER_FRAME), from);
     if (!chosen) return;
     const std::string system_path = cadb::path_from_os(*chosen);
     std::string narrow;

@@ -18,6 +18,7 @@ struct Book {
     std::deque<std::optional<std::string>> folders, files;
     std::vector<driver::BoxSeen> boxes_seen;
     std::vector<driver::FileAsked> files_asked;
+    std::vector<driver::FolderAsked> folders_asked;
     std::vector<int> dialogs_seen;
     int failures = 0;
     DialogHandle* modeless = nullptr;
@@ -157,8 +158,9 @@ class AnsweringHost : public Host {
     int message_box(const std::string& text, const std::string& caption, unsigned type) override {
         return driver_book::take_box(text, caption, type);
     }
-    std::optional<std::string> browse_folder(const std::string&, const std::string&) override {
-        return driver_book::take_folder();
+    std::optional<std::string> browse_folder(const std::string& caption, const std::string& note,
+                                             const std::string&) override {
+        return driver_book::take_folder(caption, note);
     }
     std::optional<std::string> save_file(const SaveRequest& request) override {
         return driver_book::take_file(request.title, request.proposed_name);
@@ -233,6 +235,7 @@ void use(Mode mode) {
     b.files.clear();
     b.boxes_seen.clear();
     b.files_asked.clear();
+    b.folders_asked.clear();
     b.dialogs_seen.clear();
     b.failures = 0;
 }
@@ -265,6 +268,11 @@ void answer_file(std::optional<std::string> path) {
 std::vector<BoxSeen> boxes_seen() {
     const std::lock_guard guard(book().lock);
     return book().boxes_seen;
+}
+
+std::vector<FolderAsked> folders_asked() {
+    const std::lock_guard guard(book().lock);
+    return book().folders_asked;
 }
 
 std::vector<FileAsked> files_asked() {
@@ -343,8 +351,9 @@ bool has_folder_answer() {
     return !book().folders.empty();
 }
 
-std::optional<std::string> take_folder() {
+std::optional<std::string> take_folder(const std::string& caption, const std::string& note) {
     std::unique_lock guard(book().lock);
+    book().folders_asked.push_back({caption, note});
     if (book().folders.empty()) {
         guard.unlock();
         failed("no answer for a folder picker");

@@ -78,6 +78,10 @@ struct FileAsked {
     std::string title, proposed_name;  // UTF-8
 };
 std::vector<FileAsked> files_asked();
+struct FolderAsked {
+    std::string caption, note;  // UTF-8
+};
+std::vector<FolderAsked> folders_asked();
 std::vector<int> dialogs_seen();
 // Dialogs no script closed, and questions nobody had an answer for.
 int failures();
@@ -99,7 +103,7 @@ void failed(const std::string& why);
 bool has_box_answer();
 int take_box(const std::string& text, const std::string& caption, unsigned type);
 bool has_folder_answer();
-std::optional<std::string> take_folder();
+std::optional<std::string> take_folder(const std::string& caption, const std::string& note);
 bool has_file_answer();
 std::optional<std::string> take_file(const std::string& title, const std::string& proposed_name);
 void set_modeless(DialogHandle* handle);

@@ -140,10 +140,13 @@ int show_box(GtkWindow* owner, const std::string& text, const std::string& capti
 
 std::optional<std::string> pick(GtkWindow* owner, GtkFileChooserAction action,
                                 const std::string& title, const std::string& start,
-                                const Host::SaveRequest* save) {
+                                const Host::SaveRequest* save, const std::string& note = {}) {
     GtkWidget* chooser =
         gtk_file_chooser_dialog_new(title.c_str(), owner, action, "Отмена", GTK_RESPONSE_CANCEL,
                                     "OK", GTK_RESPONSE_ACCEPT, nullptr);
+    if (!note.empty())
+        gtk_file_chooser_set_extra_widget(GTK_FILE_CHOOSER(chooser),
+                                          gtk_label_new(note.c_str()));
     if (!start.empty())
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), start.c_str());
     if (save != nullptr) {
@@ -213,10 +216,11 @@ struct Window : public Host {
         if (driver_book::has_box_answer()) return driver_book::take_box(text, caption, type);
         return show_box(GTK_WINDOW(win), text, caption, type);
     }
-    std::optional<std::string> browse_folder(const std::string& title,
+    std::optional<std::string> browse_folder(const std::string& caption, const std::string& note,
                                              const std::string& start) override {
-        if (driver_book::has_folder_answer()) return driver_book::take_folder();
-        return pick(GTK_WINDOW(win), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, title, start, nullptr);
+        if (driver_book::has_folder_answer()) return driver_book::take_folder(caption, note);
+        return pick(GTK_WINDOW(win), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, caption, start, nullptr,
+                    note);
     }
     std::optional<std::string> save_file(const SaveRequest& request) override {
         if (driver_book::has_file_answer())

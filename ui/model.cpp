@@ -16,7 +16,8 @@ class RefusingHost : public Host {
     int message_box(const std::string&, const std::string&, unsigned type) override {
         return message_box_cancel_result(type);
     }
-    std::optional<std::string> browse_folder(const std::string&, const std::string&) override {
+    std::optional<std::string> browse_folder(const std::string&, const std::string&,
+                                             const std::string&) override {
         return std::nullopt;
     }
     std::optional<std::string> save_file(const SaveRequest&) override { return std::nullopt; }

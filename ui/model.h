@@ -82,8 +82,10 @@ class Host {
   public:
     virtual ~Host() = default;
     virtual int message_box(const std::string& text, const std::string& caption, unsigned type) = 0;
-    // A folder chosen by the user (a Linux path), or nothing.
-    virtual std::optional<std::string> browse_folder(const std::string& title,
+    // A folder chosen by the user (a Linux path), or nothing: the picker's
+    // window text, the note shown above its folders, the folder it starts in.
+    virtual std::optional<std::string> browse_folder(const std::string& caption,
+                                                     const std::string& note,
                                                      const std::string& start) = 0;
     // A file to save to, or nothing.
     struct SaveRequest {

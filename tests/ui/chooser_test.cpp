@@ -125,6 +125,11 @@ TEST_F(Chooser, BrowsedFolderReplacesThePath) {
     EXPECT_EQ(dirOperationCBK(nullptr, &r), 9);
     EXPECT_EQ(std::string(r.path, 9), "\\tmp\\keys");
     EXPECT_EQ(driver::failures(), 0);
+    // The picker is titled "Choose folder" and shows the frame's text.
+    const auto asked = driver::folders_asked();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].caption, "Выбор папки");
+    EXPECT_EQ(asked[0].note, "Контейнер СКЗИ \"Vambrace\"");
 }
 
 }  // namespace

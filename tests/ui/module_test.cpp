@@ -90,6 +90,9 @@ TEST_F(GorgetModule, ExportsItsListedEntriesOnly) {
     char buf[64];
     const std::int32_t n = entry<LoadString>("GorgetLoadString")(39, buf, sizeof buf);
     EXPECT_EQ(std::string(buf, n), cp1251("Внимание!"));
+    // The reason the object layer gives when a share could not be produced.
+    const std::int32_t m = entry<LoadString>("GorgetLoadString")(62, buf, sizeof buf);
+    EXPECT_EQ(std::string(buf, m), cp1251(" отказ криптографического преобразования."));
 }
 
 TEST_F(GorgetModule, WithoutADisplayEveryDialogCancelsAtOnce) {
@@ -132,13 +135,15 @@ TEST_F(GorgetModule, WithoutADisplayEveryDialogCancelsAtOnce) {
               0);
 
     using KeySeed = std::int32_t (*)(KeySeedFn);
-    static bool seeded_by_keys = false;
-    KeySeedFn by_keys = [](cadb::PSE*, unsigned char*, cadb::GRAND_CHAR_CB, void*) {
-        seeded_by_keys = true;
+    // Without a display the routine still runs, and any key it asks is
+    // refused at once.
+    static int asked = -1;
+    KeySeedFn by_keys = [](cadb::PSE*, unsigned char*, cadb::GRAND_CHAR_CB cb, void*) {
+        asked = cb('a', 0, 1, nullptr);
         return 1;
     };
     EXPECT_EQ(promptly([&] { return entry<KeySeed>("rndInitCBK")(by_keys); }), 1);
-    EXPECT_FALSE(seeded_by_keys);
+    EXPECT_EQ(asked, 0);
 
     using EventSeed = std::int32_t (*)(RegisterFn, EventSeedFn);
     static cadb::GRAND_SEED_ROUTINE registered = nullptr;
