@@ -169,16 +169,39 @@ bool add_params(PKCS11_TEMPLATE* t, const KeyParams& p) {
            PKCS11_TEMPLATE_add(t, CKA_GOST28147_PARAMS, p.cipher.data(), p.cipher.size());
 }
 
+// A key wrapped under its key store, unwrapped for as long as the holder
+// lives and wrapped again afterwards, as a key being written is.
+class Unwrapped {
+  public:
+    Unwrapped(ECGOST* key, PSE* store) : key_(key), store_(store) {
+        wrapped_ = key != nullptr && key->check.has_value();
+        ok_ = !wrapped_ || ECGOST_decrypt_opaque(key, store) == 1;
+    }
+    ~Unwrapped() {
+        if (wrapped_ && ok_) ECGOST_encrypt_opaque(key_, store_);
+    }
+    Unwrapped(const Unwrapped&) = delete;
+    Unwrapped& operator=(const Unwrapped&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    ECGOST* key_;
+    PSE* store_;
+    bool wrapped_ = false;
+    bool ok_ = false;
+};
+
 // Copies a software key onto the token under the name. Everything is built
 // and checked before the keys already there under that name are destroyed.
 int import_key(PKEY_CTX* ctx, const KeyPlace& place) {
     constexpr int F = PKCS11_F_PKCS11_KEY_IMPORT;
     EVP_PKEY* pkey = ctx->key->key;
     if (pkey == nullptr || EVP_PKEY_nid(pkey) != NID_ECR3410_CP) return fail(F, ERR_R_INTERNAL);
-    const auto* key = static_cast<const ECGOST*>(EVP_PKEY_get0(pkey));
+    auto* key = static_cast<ECGOST*>(EVP_PKEY_get0(pkey));
+    const Unwrapped clear(key, ctx->store);
     PKCS11_OBJ_ptr obj = open_on(place.token, ctx->passwd_arg);
     if (!obj || !PKCS11_OBJ_set_id(obj.get(), place.name.c_str()) ||
-        !PKCS11_OBJ_login(obj.get(), 0) || key == nullptr || key->check.has_value() || !key->Q ||
+        !PKCS11_OBJ_login(obj.get(), 0) || key == nullptr || !clear.ok() || !key->Q ||
         PKCS11_OBJ_has_mechanism(obj.get(), CKM_GOSTR3410) != 1)
         return fail(F, ERR_R_INTERNAL);
     const bool derive = PKCS11_OBJ_has_mechanism(obj.get(), CKM_GOSTR3410_DERIVE) == 1;

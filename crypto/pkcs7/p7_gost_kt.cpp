@@ -395,8 +395,14 @@ int PKCS7_CEK_DECRYPT_gost(unsigned char* out, int out_size, const unsigned char
     if (token != nullptr) {
         std::size_t len = k.kek.size();
         if (token->kek == nullptr || !token->kek(pkey, eph, ukm, k.kek.data(), &len) ||
-            len != kKeyLen ||
-            GOSTE_key_diversify(ukm, k.kek.data(), k.kek_ukm.data(), sbox) == nullptr) {
+            len != kKeyLen) {
+            P7_ERR(F, P7_R_KEK_FAILED);
+            return 0;
+        }
+        // The token gives the agreement in its own byte order, the reverse
+        // of the KEK's.
+        std::reverse(k.kek.begin(), k.kek.end());
+        if (GOSTE_key_diversify(ukm, k.kek.data(), k.kek_ukm.data(), sbox) == nullptr) {
             P7_ERR(F, P7_R_KEK_FAILED);
             return 0;
         }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -30,7 +31,9 @@
 #include "crypto/pkcs7/p7_cek.h"
 #include "crypto/pkcs7/p7_recip.h"
 #include "crypto/pse/pse.h"
+#include "crypto/pse/pse_secrets.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/rus/sbox.h"
 #include "tests/pkcs11/gost_token.h"
 
 namespace cadb {
@@ -311,7 +314,9 @@ TEST_F(TokenKey, AgreementGivesTheSameSecretBothWaysAndAsInSoftware) {
     ASSERT_TRUE(soft);
     Bytes on_token(32);
     ASSERT_EQ(PKCS11_key_derive(ka, soft->key, ukm, on_token.data(), &len), 1);
-    EXPECT_EQ(on_token, software_kek(soft->key, ka, ukm));
+    // The token hands the agreement out in its own byte order.
+    const Bytes kek = software_kek(soft->key, ka, ukm);
+    EXPECT_EQ(on_token, Bytes(kek.rbegin(), kek.rend()));
 }
 
 // A content key sent to the token key by the software key transport.
@@ -477,6 +482,34 @@ TEST_F(TokenKey, ImportedKeySignsOnTheTokenAndItsPublicObjectIsReused) {
     PkeyCtxPtr second = context("second");
     ASSERT_EQ(PKEY_CTX_read(second.get()), 1);
     EXPECT_TRUE(verifies(soft->key, kData, signed_by(PKEY_CTX_get_PKEY(second.get())->key, kData)));
+}
+
+TEST_F(TokenKey, KeyWrappedUnderTheStoreIsImportedAndStaysWrapped) {
+    // The store gets a master key and a key-encryption key of its own.
+    std::memcpy(store_->sbox, GOSTE_get_cp_sbox_A(), sizeof store_->sbox);
+    unsigned char mkey[32];
+    for (int i = 0; i < 32; ++i) mkey[i] = static_cast<unsigned char>(7 + 13 * i);
+    std::vector<unsigned char> record(6 + 32);
+    int len = 0;
+    unsigned char kek[PSE_BLOCK_SIZE];
+    ASSERT_EQ(PSE_save_mkey(mkey, 1, record.data(), &len, store_->sbox), 1);
+    ASSERT_EQ(PSE_load_mkey(&store_->master_key, record.data(), record.size(), store_->sbox), 1);
+    ASSERT_EQ(PSE_generate_kek(store_, kek), 1);
+
+    PkeyPtr soft(PKEY_generate_soft(NID_ECR3410_CP, 0, nullptr, nullptr));
+    ASSERT_TRUE(soft);
+    auto* ec = static_cast<ECGOST*>(EVP_PKEY_get0(soft->key));
+    ASSERT_EQ(ECGOST_encrypt_opaque(ec, store_), 1);
+    ASSERT_TRUE(ec->check.has_value());
+    PkeyCtxPtr ctx = context("wrapped");
+    ctx->key = PKEY_up_ref(soft.get());
+    ASSERT_EQ(PKEY_CTX_write(ctx.get(), 0, 0), 1);
+    EXPECT_TRUE(ec->check.has_value()) << "the key is wrapped again";
+    EXPECT_EQ(count_with(true, "wrapped", kStoredPrivateLabel), 1);
+    PkeyCtxPtr reader = context("wrapped");
+    ASSERT_EQ(PKEY_CTX_read(reader.get()), 1);
+    EXPECT_TRUE(verifies(public_copy(soft->key).get(), kData,
+                         signed_by(PKEY_CTX_get_PKEY(reader.get())->key, kData)));
 }
 
 TEST_F(TokenKey, ThreadsSignWithOneTokenKey) {

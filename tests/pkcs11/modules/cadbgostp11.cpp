@@ -222,9 +222,9 @@ EcgostPtr key_of(const Object& o) {
 }
 
 // GOST R 34.11-94 with the CryptoPro parameters, written as the library's
-// hash writes it. The digest mechanism hands it out least significant byte
-// first; the agreement keeps it as it is, the form the key transport of RFC
-// 4490 uses as its KEK.
+// hash writes it. The digest and the agreement mechanisms both hand it out
+// least significant byte first, as a token does: the key transport of RFC
+// 4490 uses the agreement reversed back as its KEK.
 bool hash_cp(const unsigned char* data, std::size_t len, unsigned char* out32) {
     GOSTH ctx;
     if (!GOSTH_init_cp(&ctx, nullptr, GOSTH_get_cp_sbox())) return false;
@@ -788,6 +788,7 @@ CK_RV derive_key(CK_SESSION_HANDLE h, CK_MECHANISM* m, CK_OBJECT_HANDLE base, CK
     if ((rv = usable_key(base, CKA_DERIVE, &o)) != CKR_OK) return rv;
     Wiped kek{Bytes(32)};
     if (!vko(*o, p->pPublicData, 64, p->pUKM, 8, kek.v.data())) return CKR_MECHANISM_PARAM_INVALID;
+    std::reverse(kek.v.begin(), kek.v.end());
     return new_secret(h, t, n, kek.v.data(), out);
 }
 
