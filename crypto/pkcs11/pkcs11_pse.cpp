@@ -187,10 +187,15 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
             PKCS11_ERR(F, ERR_R_INTERNAL);
             return nullptr;
         }
+        // A generator that does not start fails the read, as the default
+        // read does.
         if (!CADB_rand_init_pse(full.get(), state.v.empty() ? nullptr : state.v.data(),
                                 ctx->seed_cb, ctx->seed_arg)) {
+            PSE_rand_cleanup();
+            RAND_set_rand_method(nullptr);
+            ERR_set_last_error(ERR_CLASS_RANDOM_GENERATOR);
             PKCS11_ERR(F, ERR_R_INTERNAL);
-            return full.release();  // decoded: step 7 decides
+            return nullptr;
         }
         if (CADB_rand_status() == 1 && !save_fresh_state(ctx, full.get(), obj)) {
             PSE_rand_cleanup();

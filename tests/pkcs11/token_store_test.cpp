@@ -20,6 +20,8 @@
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/rand/pse_rand.h"
+#include "crypto/rand/rand.h"
 #include "tests/pkcs11/gost_token.h"
 #include "tests/pkcs11/softhsm.h"
 #include "tests/pkcs11/token_support.h"
@@ -159,6 +161,39 @@ TEST_F(TokenCertGost, CategoryZeroIsNotStored) {
     ERR_clear_error();
 }
 
+// The store's generator stopped for the guard's life, started again from
+// the random boards afterwards.
+class StoppedGenerator {
+  public:
+    StoppedGenerator() {
+        PSE_rand_cleanup();
+        RAND_set_rand_method(nullptr);
+    }
+    ~StoppedGenerator() { PSE_rand_init_device(nullptr); }
+    StoppedGenerator(const StoppedGenerator&) = delete;
+    StoppedGenerator& operator=(const StoppedGenerator&) = delete;
+};
+
+// A key store written to the token at path, whose saved generator state is
+// then replaced by 36 bytes that do not decrypt.
+void store_with_spoiled_state(const char* path, PinSource* pins) {
+    PseCtxPtr made(PSE_CTX_new());
+    ASSERT_EQ(PSE_CTX_set_path(made.get(), path, 0), 1);
+    ASSERT_EQ(PSE_CTX_set_password(made.get(), "store password", 0), 1);
+    ASSERT_EQ(PSE_CTX_set_passwd_cb(made.get(), nullptr, pins), 1);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    auto obj = testing::make_context(path, pins);
+    ASSERT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+    PKCS11_TEMPLATE_ptr find(PKCS11_TEMPLATE_data());
+    PKCS11_TEMPLATE_add_text(find.get(), CKA_LABEL, "rand.opq");
+    ASSERT_EQ(PKCS11_OBJ_find_first(obj.get(), find.get()), 1);
+    ASSERT_EQ(PKCS11_OBJ_destroy(obj.get()), 1);
+    const Bytes spoiled(36, 0x5A);
+    ASSERT_EQ(PKCS11_TEMPLATE_add(find.get(), CKA_VALUE, spoiled.data(), spoiled.size()), 1);
+    ASSERT_EQ(PKCS11_OBJ_create(obj.get(), find.get()), 1);
+}
+
 class TokenStore : public TokenCert {
   protected:
     // A key-store context on path with a password.
@@ -241,6 +276,17 @@ TEST_F(TokenStore, WrongPinWritesNothing) {
     EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_data, nullptr, "kek.opq"), 0);
 }
 
+TEST_F(TokenStore, GeneratorThatCannotStartFailsTheRead) {
+    store_with_spoiled_state(kToken, &pins_);
+    StoppedGenerator stopped;
+    // Nobody to seed it either.
+    PseCtxPtr opened = store_on(kToken);
+    EXPECT_EQ(PSE_CTX_read(opened.get()), 0);
+    EXPECT_EQ(PSE_CTX_get_pse(opened.get()), nullptr);
+    EXPECT_NE(ERR_peek_error(), 0u);
+    ERR_clear_error();
+}
+
 class GostTokenStore : public testing::GostTokenTest {
   protected:
     static void SetUpTestSuite() { ASSERT_EQ(CADB_init(), 1); }
@@ -254,6 +300,23 @@ TEST_F(GostTokenStore, SigningTokenWithoutObjectsGivesAnEmptyStore) {
     ASSERT_EQ(PSE_CTX_read(ctx.get()), 1);
     ASSERT_NE(PSE_CTX_get_pse(ctx.get()), nullptr);
     EXPECT_EQ(PSE_CTX_get_pse(ctx.get())->path, kGostToken);
+    EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
+TEST_F(GostTokenStore, GeneratorThatCannotStartLeavesTheBareStore) {
+    store_with_spoiled_state(kGostToken, &pins_);
+    StoppedGenerator stopped;
+    PseCtxPtr ctx(PSE_CTX_new());
+    ASSERT_EQ(PSE_CTX_set_path(ctx.get(), kGostToken, 0), 1);
+    ASSERT_EQ(PSE_CTX_set_password(ctx.get(), "store password", 0), 1);
+    ASSERT_EQ(PSE_CTX_set_passwd_cb(ctx.get(), nullptr, &pins_), 1);
+    ASSERT_EQ(PSE_CTX_read(ctx.get()), 1);
+    const PSE* pse = PSE_CTX_get_pse(ctx.get());
+    ASSERT_NE(pse, nullptr);
+    EXPECT_EQ(pse->path, kGostToken);
+    // Only the token path: no secrets of the store.
+    EXPECT_TRUE(std::all_of(std::begin(pse->fingerprint), std::end(pse->fingerprint),
+                            [](unsigned char b) { return b == 0; }));
     EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
