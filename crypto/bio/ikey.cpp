@@ -61,7 +61,7 @@ constexpr int kBusyRetries = 200;
 
 void err(int func, int reason) { CADB_ERR(ERR_LIB_BIO_, func, reason); }
 
-void context_free(void* ctx) {
+void IKEY_context_free(void* ctx) {
     if (ctx == nullptr || !loaded()) return;
     api().ikey_CloseFile(ctx);
     api().ikey_CloseDevice(ctx);
@@ -74,7 +74,7 @@ bool device_there(void* ctx) {
                                   static_cast<std::uint32_t>(out.size())) == vendor::kIKeyOk;
 }
 
-void* device_open() {
+void* IKEY_device_open() {
     void* ctx = nullptr;
     if (api().ikey_CreateContext(&ctx, 0, 512) != vendor::kIKeyOk || ctx == nullptr) return nullptr;
     IKeyRv rv = api().ikey_OpenDevice(ctx, 1, nullptr);
@@ -83,7 +83,7 @@ void* device_open() {
         rv = api().ikey_OpenDevice(ctx, 0, nullptr);
     }
     if (rv != vendor::kIKeyOk) {
-        context_free(ctx);
+        IKEY_context_free(ctx);
         return nullptr;
     }
     return ctx;
@@ -99,12 +99,12 @@ void* device_for(int n) {
             ++i;
             continue;
         }
-        context_free(table[i]);
+        IKEY_context_free(table[i]);
         table.erase(table.begin() + static_cast<std::ptrdiff_t>(i));
     }
     if (n < 0 || n > IKEY_MAX_DEVICE) return nullptr;
     while (table.size() <= static_cast<std::size_t>(n)) {
-        void* ctx = device_open();
+        void* ctx = IKEY_device_open();
         if (ctx == nullptr) return nullptr;
         table.push_back(ctx);
     }
@@ -118,10 +118,10 @@ void device_drop(void* ctx) {
     const auto it = std::find(table.begin(), table.end(), ctx);
     if (it == table.end()) return;
     table.erase(it);
-    context_free(ctx);
+    IKEY_context_free(ctx);
 }
 
-struct Session {
+struct IKSDK_SESSION {
     void* ctx = nullptr;
     IKeyFileInfo file_info{};
     IKeyFileInfo dir_info{};
@@ -145,7 +145,7 @@ struct Session {
     // A write was refused: the file is not replaced by what was taken.
     bool failed = false;
 
-    ~Session() {
+    ~IKSDK_SESSION() {
         wipe();
         OPENSSL_cleanse(pin.data(), pin.size());
     }
@@ -155,7 +155,7 @@ struct Session {
     }
 };
 
-int login(Session& s) {
+int IKSDK_login(IKSDK_SESSION& s) {
     std::size_t n = 0;
     if (s.pin[0] == '\0' && s.cb != nullptr) {
         void* arg = s.cb_arg != nullptr ? s.cb_arg : s.path.data();
@@ -182,7 +182,7 @@ int login(Session& s) {
     bool hex = true;
     for (std::size_t i = 0; i < n; ++i) {
         const char c = s.pin[n - 1 - i];
-        const int v = std::isdigit(static_cast<unsigned char>(c))   ? c - '0'
+        const int v = std::isdigit(static_cast<unsigned char>(c))    ? c - '0'
                       : std::isxdigit(static_cast<unsigned char>(c)) ? (c | 0x20) - 'a' + 10
                                                                      : -1;
         if (v < 0) hex = false;
@@ -198,7 +198,7 @@ int login(Session& s) {
     return err(IKSDK_F_LOGIN, TOKEN_R_LOGIN_FAILED), 0;
 }
 
-void end_login(Session& s) {
+void end_login(IKSDK_SESSION& s) {
     if (s.logged_in && (s.options & kOptionLogout) != 0) {
         api().ikey_ResetSecurityState(s.ctx, 0);
         s.logged_in = false;
@@ -209,11 +209,11 @@ void end_login(Session& s) {
 // repeats the call once. Returns the final result; failures are queued
 // under func unless the result is one the caller expects.
 template <class Call>
-IKeyRv vendor_call(Session& s, int func, Call&& call, IKeyRv expected = vendor::kIKeyOk,
+IKeyRv vendor_call(IKSDK_SESSION& s, int func, Call&& call, IKeyRv expected = vendor::kIKeyOk,
                    int fail_reason = TOKEN_R_VENDOR_CALL_FAILED) {
     IKeyRv rv = call();
     if (rv == vendor::kIKeyPinNeeded) {
-        if (login(s) != 1) {
+        if (IKSDK_login(s) != 1) {
             err(func, TOKEN_R_LOGIN_FAILED);
             return rv;
         }
@@ -224,41 +224,43 @@ IKeyRv vendor_call(Session& s, int func, Call&& call, IKeyRv expected = vendor::
     return rv;
 }
 
-bool dir_open(Session& s, std::uint32_t id) {
+bool IKSDK_dir_open(IKSDK_SESSION& s, std::uint32_t id) {
     return vendor_call(s, IKSDK_F_DIR_OPEN, [&] {
                return api().ikey_ChangeDir(s.ctx, vendor::kIKeyDirectoryFlag, id, nullptr);
            }) == vendor::kIKeyOk;
 }
-bool root_dir_open(Session& s) {
+bool IKSDK_root_dir_open(IKSDK_SESSION& s) {
     return vendor_call(s, IKSDK_F_ROOT_DIR_OPEN, [&] {
                return api().ikey_ChangeDir(s.ctx, vendor::kIKeyDirectoryFlag, 0, nullptr);
            }) == vendor::kIKeyOk;
 }
-bool file_open(Session& s, std::uint32_t id, std::uint32_t access = vendor::kIKeyAccessRead) {
+bool IKSDK_file_open(IKSDK_SESSION& s, std::uint32_t id,
+                     std::uint32_t access = vendor::kIKeyAccessRead) {
     IKeyFileInfo info{};
     return vendor_call(
                s, IKSDK_F_FILE_OPEN,
                [&] { return api().ikey_OpenFile(s.ctx, access, id, &info, sizeof info); },
                vendor::kIKeyOk, TOKEN_R_STEP_FAILED) == vendor::kIKeyOk;
 }
-bool file_get_info(Session& s, std::uint32_t id, IKeyFileInfo& out) {
+bool IKSDK_file_get_info(IKSDK_SESSION& s, std::uint32_t id, IKeyFileInfo& out) {
     return vendor_call(s, IKSDK_F_FILE_GET_INFO, [&] {
                return api().ikey_GetFileInfo(s.ctx, 0, id, 0, &out, sizeof out);
            }) == vendor::kIKeyOk;
 }
-bool dir_get_info(Session& s, std::uint32_t id) {
+bool IKSDK_dir_get_info(IKSDK_SESSION& s, std::uint32_t id) {
     return vendor_call(s, IKSDK_F_DIR_GET_INFO, [&] {
-               return api().ikey_GetFileInfo(s.ctx, vendor::kIKeyDirectoryFlag, id, 0,
-                                             &s.dir_info, sizeof s.dir_info);
+               return api().ikey_GetFileInfo(s.ctx, vendor::kIKeyDirectoryFlag, id, 0, &s.dir_info,
+                                             sizeof s.dir_info);
            }) == vendor::kIKeyOk;
 }
-bool file_delete(Session& s, std::uint32_t id) {
+bool IKSDK_file_delete(IKSDK_SESSION& s, std::uint32_t id) {
     return vendor_call(s, IKSDK_F_FILE_DELETE,
                        [&] { return api().ikey_DeleteFile(s.ctx, 0, id); }) == vendor::kIKeyOk;
 }
 
 // Reads or writes exactly length bytes of the file at offset 0.
-bool file_io(Session& s, bool write, std::uint32_t id, unsigned char* data, std::uint32_t length) {
+bool file_io(IKSDK_SESSION& s, bool write, std::uint32_t id, unsigned char* data,
+             std::uint32_t length) {
     api().ikey_OpenFile(s.ctx, write ? vendor::kIKeyAccessWrite : vendor::kIKeyAccessRead, id,
                         nullptr, 0);
     std::uint32_t count = 0;
@@ -274,12 +276,24 @@ bool file_io(Session& s, bool write, std::uint32_t id, unsigned char* data, std:
     return true;
 }
 
-bool file_create(Session& s, std::uint32_t id, std::uint32_t size) {
+bool IKSDK_file_read(IKSDK_SESSION& s, std::uint32_t id, unsigned char* data,
+                     std::uint32_t length) {
+    return file_io(s, false, id, data, length);
+}
+
+bool IKSDK_file_write(IKSDK_SESSION& s, std::uint32_t id, unsigned char* data,
+                      std::uint32_t length) {
+    return file_io(s, true, id, data, length);
+}
+
+bool IKSDK_file_create(IKSDK_SESSION& s, std::uint32_t id, std::uint32_t size) {
     api().ikey_CloseFile(s.ctx);
     IKeyFileInfo info{};
     IKeyRv rv = vendor_call(
         s, IKSDK_F_FILE_CREATE,
-        [&] { return api().ikey_OpenFile(s.ctx, vendor::kIKeyAccessCheck, id, &info, sizeof info); },
+        [&] {
+            return api().ikey_OpenFile(s.ctx, vendor::kIKeyAccessCheck, id, &info, sizeof info);
+        },
         vendor::kIKeyMissing);
     if (rv == vendor::kIKeyOk) return true;
     if (rv != vendor::kIKeyMissing) return false;
@@ -291,7 +305,7 @@ bool file_create(Session& s, std::uint32_t id, std::uint32_t size) {
     bool after_login = false;
     rv = api().ikey_CreateFile(s.ctx, 0, &info, sizeof info);
     if (rv == vendor::kIKeyPinNeeded) {
-        if (login(s) != 1) return err(IKSDK_F_FILE_CREATE, TOKEN_R_LOGIN_FAILED), false;
+        if (IKSDK_login(s) != 1) return err(IKSDK_F_FILE_CREATE, TOKEN_R_LOGIN_FAILED), false;
         after_login = true;
         rv = api().ikey_CreateFile(s.ctx, 0, &info, sizeof info);
     }
@@ -304,7 +318,7 @@ bool file_create(Session& s, std::uint32_t id, std::uint32_t size) {
     return true;
 }
 
-bool dir_create(Session& s, std::uint32_t id) {
+bool IKSDK_dir_create(IKSDK_SESSION& s, std::uint32_t id) {
     std::array<std::uint32_t, 8> space{};
     std::uint32_t size = kDefaultDirSize;
     if (api().ikey_GetProperty(s.ctx, vendor::kIKeyPropSpace, nullptr, space.data(),
@@ -321,21 +335,21 @@ bool dir_create(Session& s, std::uint32_t id) {
 }
 
 // Enters the directory of the path, or makes the file ready; 1/0.
-int chdir(Session& s, bool create) {
+int IKSDK_chdir(IKSDK_SESSION& s, bool create) {
     const std::size_t len = s.ids.size();
     if (len % 4 != 0 || len > 8) return 0;
     // The context is shared with every other session of the key: start at
     // the root whatever directory an earlier session left it in.
-    if (!root_dir_open(s)) return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
+    if (!IKSDK_root_dir_open(s)) return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
     if (len == 8) {
-        if (!dir_open(s, s.dir_id)) {
+        if (!IKSDK_dir_open(s, s.dir_id)) {
             if (!create) return 0;
-            if (!dir_create(s, s.dir_id) || !dir_open(s, s.dir_id))
+            if (!IKSDK_dir_create(s, s.dir_id) || !IKSDK_dir_open(s, s.dir_id))
                 return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
         }
     }
     if (len == 0) {
-        if (!dir_get_info(s, 0)) return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
+        if (!IKSDK_dir_get_info(s, 0)) return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
         s.is_dir = true;
         return 1;
     }
@@ -343,17 +357,18 @@ int chdir(Session& s, bool create) {
         s.is_dir = false;
         return 1;
     }
-    if (file_open(s, s.file_id)) {
+    if (IKSDK_file_open(s, s.file_id)) {
         api().ikey_CloseFile(s.ctx);
-        if (!file_get_info(s, s.file_id, s.file_info))
+        if (!IKSDK_file_get_info(s, s.file_id, s.file_info))
             return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
         s.is_dir = false;
         return 1;
     }
-    if (len != 4 || !dir_open(s, s.file_id)) return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
+    if (len != 4 || !IKSDK_dir_open(s, s.file_id))
+        return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
     s.dir_id = s.file_id;
     s.file_id = 0;
-    if (!root_dir_open(s) || !dir_get_info(s, s.dir_id) || !dir_open(s, s.dir_id))
+    if (!IKSDK_root_dir_open(s) || !IKSDK_dir_get_info(s, s.dir_id) || !IKSDK_dir_open(s, s.dir_id))
         return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
     s.is_dir = true;
     return 1;
@@ -388,13 +403,14 @@ int parse_hex_ids(const std::string& ids, std::uint32_t& dir, std::uint32_t& fil
 }
 
 // A session at the path: the device's context, the directory entered.
-std::unique_ptr<Session> touch(const char* text, bool create, const BIO_MEDIA_WORDS* words,
-                               const Pending* pending) {
+std::unique_ptr<IKSDK_SESSION> IKSDK_touch(const char* text, bool create,
+                                           const BIO_MEDIA_WORDS* words, const Pending* pending) {
     const auto fail = [](int reason) {
         err(IKSDK_F_TOUCH, reason);
         return nullptr;
     };
-    if (!loaded() || text == nullptr || !BIO_media_is_iKey(text)) return fail(TOKEN_R_VENDOR_CALL_FAILED);
+    if (!loaded() || text == nullptr || !BIO_media_is_iKey(text))
+        return fail(TOKEN_R_VENDOR_CALL_FAILED);
     const std::size_t text_len = strnlen(text, kMaxPathCopy + 1);
     if (text_len > kMaxPathCopy) return fail(TOKEN_R_STEP_FAILED);
     std::string path(text, text_len);
@@ -417,7 +433,7 @@ std::unique_ptr<Session> touch(const char* text, bool create, const BIO_MEDIA_WO
         return fail(TOKEN_R_STEP_FAILED);
     void* ctx = device_for(number);
     if (ctx == nullptr) return fail(TOKEN_R_VENDOR_CALL_FAILED);
-    std::unique_ptr<Session> s(new (std::nothrow) Session);
+    std::unique_ptr<IKSDK_SESSION> s(new (std::nothrow) IKSDK_SESSION);
     if (!s) {
         CADB_ERR(ERR_LIB_IKSDK, IKSDK_F_NEW, ERR_R_MALLOC);
         device_drop(ctx);
@@ -445,7 +461,7 @@ std::unique_ptr<Session> touch(const char* text, bool create, const BIO_MEDIA_WO
     s->dir_id = dir_id;
     s->file_id = file_id;
     ERR_set_mark();
-    if (!chdir(*s, create)) {
+    if (!IKSDK_chdir(*s, create)) {
         ERR_clear_last_mark();
         return fail(TOKEN_R_STEP_FAILED);
     }
@@ -456,7 +472,7 @@ std::unique_ptr<Session> touch(const char* text, bool create, const BIO_MEDIA_WO
 
 // Writes the memory back as a new file of exactly its length, over the
 // old file's contents overwritten with zeros.
-int flush(Session& s, bool open) {
+int IKSDK_flush(IKSDK_SESSION& s, bool open) {
     if (!open || !s.has_buffer || !(s.mode & BIO_FP_WRITE) || s.deleted) return 1;
     const auto fail = [](int reason) {
         err(IKSDK_F_FLUSH, reason);
@@ -465,33 +481,33 @@ int flush(Session& s, bool open) {
     if (!loaded() || s.failed) return fail(TOKEN_R_STEP_FAILED);
     if (s.buffer.size() > IKEY_FILE_MAX) return fail(TOKEN_R_STEP_FAILED);
     // Back into the file's directory: other sessions share the context.
-    if (!root_dir_open(s) || (s.dir_id != 0 && !dir_open(s, s.dir_id)))
+    if (!IKSDK_root_dir_open(s) || (s.dir_id != 0 && !IKSDK_dir_open(s, s.dir_id)))
         return fail(TOKEN_R_STEP_FAILED);
     ERR_set_mark();
-    if (file_open(s, s.file_id)) {
+    if (IKSDK_file_open(s, s.file_id)) {
         ERR_clear_last_mark();
         IKeyFileInfo info{};
-        if (!file_get_info(s, s.file_id, info)) return fail(TOKEN_R_STEP_FAILED);
+        if (!IKSDK_file_get_info(s, s.file_id, info)) return fail(TOKEN_R_STEP_FAILED);
         if (info.size > IKEY_FILE_MAX) return fail(TOKEN_R_STEP_FAILED);
         std::vector<unsigned char> zeros(info.size, 0);
         if (!zeros.empty() &&
-            !file_io(s, true, s.file_id, zeros.data(), static_cast<std::uint32_t>(zeros.size())))
+            !IKSDK_file_write(s, s.file_id, zeros.data(), static_cast<std::uint32_t>(zeros.size())))
             return fail(TOKEN_R_STEP_FAILED);
         api().ikey_CloseFile(s.ctx);
-        if (!file_delete(s, s.file_id)) return fail(TOKEN_R_STEP_FAILED);
+        if (!IKSDK_file_delete(s, s.file_id)) return fail(TOKEN_R_STEP_FAILED);
     } else {
         ERR_pop_to_mark();
     }
     const auto length = static_cast<std::uint32_t>(s.buffer.size());
-    if (!file_create(s, s.file_id, length)) return fail(TOKEN_R_STEP_FAILED);
-    if (length != 0 && !file_io(s, true, s.file_id, s.buffer.data(), length))
+    if (!IKSDK_file_create(s, s.file_id, length)) return fail(TOKEN_R_STEP_FAILED);
+    if (length != 0 && !IKSDK_file_write(s, s.file_id, s.buffer.data(), length))
         return fail(TOKEN_R_STEP_FAILED);
     end_login(s);
     return 1;
 }
 
 struct Stream {
-    std::unique_ptr<Session> session;
+    std::unique_ptr<IKSDK_SESSION> session;
     bool open = false;
     bool holds_lock = false;
     Pending pending;
@@ -504,7 +520,7 @@ Stream* stream_of(BIO* bio) {
 // Writes back, wipes the memory; the session stays until destroy.
 int close_file(Stream& st) {
     if (!st.session) return 1;
-    const int ok = flush(*st.session, st.open);
+    const int ok = IKSDK_flush(*st.session, st.open);
     st.session->wipe();
     st.session->has_buffer = false;
     st.session->ids.clear();
@@ -514,13 +530,13 @@ int close_file(Stream& st) {
 
 int open_stream(BIO* bio, Stream& st, int mode, const char* path) {
     if (st.open && close_file(st) != 1) return err(kBioCtrl, IKSDK_R_SYSTEM_LIB), 0;
-    if (!(mode & (BIO_FP_READ | BIO_FP_WRITE)))
-        return err(kBioCtrl, TOKEN_R_BAD_OPEN_MODE), 0;
+    if (!(mode & (BIO_FP_READ | BIO_FP_WRITE))) return err(kBioCtrl, TOKEN_R_BAD_OPEN_MODE), 0;
     const bool create = !(mode & BIO_FP_READ);
-    std::unique_ptr<Session> s = touch(path, create, BIO_get_media_words(bio), &st.pending);
+    std::unique_ptr<IKSDK_SESSION> s =
+        IKSDK_touch(path, create, BIO_get_media_words(bio), &st.pending);
     if (!s) return err(kBioCtrl, TOKEN_R_STEP_FAILED), 0;
     st.session = std::move(s);
-    Session& ss = *st.session;
+    IKSDK_SESSION& ss = *st.session;
     if (create) {
         ss.mode = mode;
         ss.has_buffer = true;
@@ -528,7 +544,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* path) {
         return 1;
     }
     IKeyFileInfo info{};
-    if (ss.is_dir || !file_open(ss, ss.file_id) || !file_get_info(ss, ss.file_id, info))
+    if (ss.is_dir || !IKSDK_file_open(ss, ss.file_id) || !IKSDK_file_get_info(ss, ss.file_id, info))
         return err(kBioCtrl, TOKEN_R_STEP_FAILED), 0;
     // Files are read in whole 16-bit words.
     std::uint32_t size = info.size;
@@ -537,7 +553,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* path) {
     ss.open_size = static_cast<long>(size);
     if (size != 0) {
         ss.buffer.assign(size, 0);
-        if (!file_io(ss, false, ss.file_id, ss.buffer.data(), size)) {
+        if (!IKSDK_file_read(ss, ss.file_id, ss.buffer.data(), size)) {
             ss.wipe();
             return err(kBioCtrl, TOKEN_R_STEP_FAILED), 0;
         }
@@ -548,7 +564,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* path) {
     return 1;
 }
 
-int append(Session& s, const char* data, std::size_t n) {
+int append(IKSDK_SESSION& s, const char* data, std::size_t n) {
     if (s.buffer.size() + n > IKEY_FILE_MAX) {
         s.failed = true;
         return err(IKSDK_F_FILE_WRITE, TOKEN_R_STEP_FAILED), -1;
@@ -558,7 +574,7 @@ int append(Session& s, const char* data, std::size_t n) {
     return static_cast<int>(n);
 }
 
-int ikey_write(BIO* bio, const char* data, int n) {
+int IKEY_write(BIO* bio, const char* data, int n) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr || !st->open || !st->session || data == nullptr || n < 0 ||
         !(st->session->mode & BIO_FP_WRITE))
@@ -566,7 +582,7 @@ int ikey_write(BIO* bio, const char* data, int n) {
     return append(*st->session, data, static_cast<std::size_t>(n));
 }
 
-int ikey_read(BIO* bio, char* out, int n) {
+int IKEY_read(BIO* bio, char* out, int n) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr || !st->open || !st->session || out == nullptr || n < 0 ||
         !(st->session->mode & BIO_FP_READ))
@@ -574,7 +590,7 @@ int ikey_read(BIO* bio, char* out, int n) {
     return held_read(st->session->buffer, st->session->pos, out, n);
 }
 
-int ikey_puts(BIO* bio, const char* text) {
+int IKEY_puts(BIO* bio, const char* text) {
     Stream* st = stream_of(bio);
     if (st == nullptr || !st->session || !st->session->has_buffer || text == nullptr) return 0;
     const int n = append(*st->session, text, strnlen(text, IKEY_FILE_MAX + 1));
@@ -582,14 +598,14 @@ int ikey_puts(BIO* bio, const char* text) {
 }
 
 // One line into out, bounded by size.
-int ikey_gets(BIO* bio, char* out, int size) {
+int IKEY_gets(BIO* bio, char* out, int size) {
     Stream* st = stream_of(bio);
     if (st == nullptr || !st->session || !st->session->has_buffer || out == nullptr || size <= 0)
         return 0;
     return held_gets(st->session->buffer, st->session->pos, out, size, true);
 }
 
-long ikey_ctrl(BIO* bio, int cmd, long num, void* ptr) {
+long IKEY_ctrl(BIO* bio, int cmd, long num, void* ptr) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr) return 0;
     switch (cmd) {
@@ -623,7 +639,7 @@ long ikey_ctrl(BIO* bio, int cmd, long num, void* ptr) {
     }
 }
 
-int ikey_create(BIO* bio) {
+int IKEY_new(BIO* bio) {
     if (!loaded()) return 0;
     auto* st = new (std::nothrow) Stream;
     if (st == nullptr) return 0;
@@ -636,14 +652,14 @@ int ikey_create(BIO* bio) {
     return 1;
 }
 
-int ikey_destroy(BIO* bio) {
+int IKEY_free(BIO* bio) {
     if (bio == nullptr) return 0;
     std::unique_ptr<Stream> st(stream_of(bio));
     BIO_set_data(bio, nullptr);
     BIO_set_init(bio, 0);
     if (!st) return 0;
     int ok = 1;
-    if (st->session) ok = loaded() ? flush(*st->session, st->open) : 0;
+    if (st->session) ok = loaded() ? IKSDK_flush(*st->session, st->open) : 0;
     st->session.reset();
     // Given back whichever thread frees the stream.
     if (st->holds_lock) CRYPTO_release_lock_hold(CRYPTO_LOCK_IKEY);
@@ -652,7 +668,7 @@ int ikey_destroy(BIO* bio) {
 
 const BIO_METHOD* method() {
     static const BIO_METHOD* m = held_file_method_new(
-        "iKey", {ikey_write, ikey_read, ikey_puts, ikey_gets, ikey_ctrl, ikey_create, ikey_destroy});
+        "iKey", {IKEY_write, IKEY_read, IKEY_puts, IKEY_gets, IKEY_ctrl, IKEY_new, IKEY_free});
     return m;
 }
 
@@ -672,7 +688,7 @@ int is_directory(const char* path) {
     // Not while another thread's stream uses the device table.
     const LockHold hold(CRYPTO_LOCK_IKEY);
     ERR_set_mark();
-    const std::unique_ptr<Session> s = touch(path, false, nullptr, nullptr);
+    const std::unique_ptr<IKSDK_SESSION> s = IKSDK_touch(path, false, nullptr, nullptr);
     ERR_pop_to_mark();
     return s && s->is_dir ? 1 : 0;
 }
@@ -689,17 +705,17 @@ long open_size(BIO* bio) {
 int delete_open(BIO* bio) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr || !st->open || !st->session) return 0;
-    Session& s = *st->session;
-    if (flush(s, st->open) != 1) return 0;
+    IKSDK_SESSION& s = *st->session;
+    if (IKSDK_flush(s, st->open) != 1) return 0;
     s.deleted = true;
     s.wipe();
-    if (!root_dir_open(s) || (s.dir_id != 0 && !dir_open(s, s.dir_id))) return 0;
-    return file_delete(s, s.file_id) ? 1 : 0;
+    if (!IKSDK_root_dir_open(s) || (s.dir_id != 0 && !IKSDK_dir_open(s, s.dir_id))) return 0;
+    return IKSDK_file_delete(s, s.file_id) ? 1 : 0;
 }
 
 const BIO_MEDIA_DRIVER kDriver = {
-    "iKey", method, ready, present, IKEY_file_exists, is_directory, open_size, nullptr,
-    delete_open, nullptr,
+    "iKey",       method,    ready,   present,     IKEY_file_exists,
+    is_directory, open_size, nullptr, delete_open, nullptr,
 };
 
 }  // namespace
@@ -739,7 +755,7 @@ void IKEY_unload() {
     std::lock_guard<std::mutex> g(d.mutex);
     {
         LockGuard table(CRYPTO_LOCK_IKEY);
-        for (void* ctx : d.devices) context_free(ctx);
+        for (void* ctx : d.devices) IKEY_context_free(ctx);
         d.devices.clear();
     }
     d.loaded.store(false);
@@ -756,7 +772,7 @@ int IKEY_file_exists(const char* path) {
     // Not while another thread's stream uses the device table.
     const LockHold hold(CRYPTO_LOCK_IKEY);
     ERR_set_mark();
-    const std::unique_ptr<Session> s = touch(path, false, nullptr, nullptr);
+    const std::unique_ptr<IKSDK_SESSION> s = IKSDK_touch(path, false, nullptr, nullptr);
     ERR_pop_to_mark();
     return s ? 1 : 0;
 }
