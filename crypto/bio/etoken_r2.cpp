@@ -22,8 +22,8 @@
 namespace cadb {
 namespace {
 
-using vendor::ETokenFileInfo;
-using vendor::ETokenR2Session;
+using vendor::ETOKEN_FILE_INFO;
+using vendor::ETR2_SESSION;
 
 struct Api {
 #define CADB_ETR2_MEMBER(name) vendor::name##_t name = nullptr;
@@ -59,7 +59,7 @@ struct Path {
 };
 
 // Files live below 3f00\e007 unless the path starts at the master file.
-std::string normalise(std::string path) {
+std::string ETR2_normalise_path(std::string path) {
     if (!iequal_prefix(path, "eTR2")) return path;
     std::size_t sep = path.find(":\\");
     if (sep == std::string::npos) sep = path.find(":/");
@@ -76,7 +76,7 @@ std::optional<Path> parse(const char* text) {
     if (text == nullptr || !BIO_media_is_eTR2(text)) return std::nullopt;
     const std::size_t len = strnlen(text, kMaxPathCopy + 1);
     if (len > kMaxPathCopy) return std::nullopt;
-    const std::string path = normalise(std::string(text, len));
+    const std::string path = ETR2_normalise_path(std::string(text, len));
     Path out;
     std::size_t files = std::string::npos;  // where the file part starts
     std::size_t pos = 4;
@@ -118,7 +118,7 @@ std::optional<std::string> reader_of(const Path& p, int attempt, bool name_every
 }
 
 // Pushes the details of the library's last failure and clears them.
-void report(ETokenR2Session* s) {
+void ETR2_session_report(ETR2_SESSION* s) {
     if (s == nullptr || s->err_func == 0) return;
     ERR_put_error(ERR_LIB_ETOKEN, static_cast<int>(s->err_func), static_cast<int>(s->err_reason),
                   s->err_file != nullptr ? s->err_file : "etapi", static_cast<int>(s->err_line));
@@ -128,7 +128,7 @@ void report(ETokenR2Session* s) {
     s->err_line = 0;
 }
 
-void session_free(ETokenR2Session* s) {
+void ETR2_session_free(ETR2_SESSION* s) {
     if (s == nullptr) return;
     if (s->handle != 0 && loaded()) api().ETOKEN_close(s);
     if (s->ids != nullptr) OPENSSL_clear_free(s->ids, std::strlen(s->ids) + 1);
@@ -136,18 +136,18 @@ void session_free(ETokenR2Session* s) {
 }
 
 struct SessionFree {
-    void operator()(ETokenR2Session* s) const { session_free(s); }
+    void operator()(ETR2_SESSION* s) const { ETR2_session_free(s); }
 };
-using SessionPtr = std::unique_ptr<ETokenR2Session, SessionFree>;
+using SessionPtr = std::unique_ptr<ETR2_SESSION, SessionFree>;
 
-SessionPtr session_new(const std::string& reader) {
-    SessionPtr s(static_cast<ETokenR2Session*>(OPENSSL_zalloc(sizeof(ETokenR2Session))));
+SessionPtr ETR2_session_new(const std::string& reader) {
+    SessionPtr s(static_cast<ETR2_SESSION*>(OPENSSL_zalloc(sizeof(ETR2_SESSION))));
     if (!s) {
         CADB_ERR(ERR_LIB_ETOKEN, vendor::ETR2_F_INIT, ERR_R_MALLOC);
         return nullptr;
     }
     if (api().ETOKEN_init(s.get(), reader.c_str()) == 0) {
-        report(s.get());
+        ETR2_session_report(s.get());
         CADB_ERR(ERR_LIB_ETOKEN, vendor::ETR2_F_INIT, kReasonSystemLib);
         return nullptr;
     }
@@ -155,27 +155,27 @@ SessionPtr session_new(const std::string& reader) {
     return s;
 }
 
-bool set_ids(ETokenR2Session* s, const std::string& ids) {
+bool set_ids(ETR2_SESSION* s, const std::string& ids) {
     if (s->ids != nullptr) OPENSSL_clear_free(s->ids, std::strlen(s->ids) + 1);
     s->ids = OPENSSL_strdup(ids.c_str());
     return s->ids != nullptr;
 }
 
-bool exists(ETokenR2Session* s, const char* ids) {
+bool exists(ETR2_SESSION* s, const char* ids) {
     std::int32_t there = 0;
     api().ETOKEN_is_file_exist(s, ids, &there);
     return there != 0;
 }
 
 // A session in which the path exists, with its file information read.
-SessionPtr open_path(const char* text) {
+SessionPtr ETR2_open_path(const char* text) {
     if (!loaded()) return nullptr;
     const auto p = parse(text);
     if (!p) return nullptr;
     for (int i = 0; i < kReaderAttempts; ++i) {
         const auto reader = reader_of(*p, i, false);
         if (!reader) break;
-        SessionPtr s = session_new(*reader);
+        SessionPtr s = ETR2_session_new(*reader);
         if (!s) {
             CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_CTRL_, kReasonSystemLib);
             return nullptr;
@@ -186,7 +186,7 @@ SessionPtr open_path(const char* text) {
         }
         if (!exists(s.get(), s->ids)) continue;
         if (api().ETOKEN_get_file_info(s.get(), s->ids, &s->info) == 0) {
-            report(s.get());
+            ETR2_session_report(s.get());
             CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_WRITE_, kReasonSystemLib);
             return nullptr;
         }
@@ -198,7 +198,7 @@ SessionPtr open_path(const char* text) {
 // The state of one stream: the session, once opened, and the file's
 // contents in memory (wiped before release).
 struct Stream {
-    ETokenR2Session* session = nullptr;
+    ETR2_SESSION* session = nullptr;
     pem_password_cb* cb = nullptr;  // set by ctrl 143, handed to the next open
     bool open = false;
     bool has_buffer = false;
@@ -210,7 +210,7 @@ struct Stream {
 
     ~Stream() {
         wipe();
-        session_free(session);
+        ETR2_session_free(session);
     }
     void wipe() {
         held_wipe(buffer);
@@ -226,19 +226,19 @@ Stream* stream_of(BIO* bio) {
 }
 
 // Writes the memory back as a new file of exactly its length.
-int commit(Stream& st) {
-    ETokenR2Session* s = st.session;
+int ETR2_commit(Stream& st) {
+    ETR2_SESSION* s = st.session;
     if (!st.open || s == nullptr || !(s->mode & BIO_FP_WRITE) || !st.has_buffer) return 1;
     if (!loaded()) return CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_WRITE_, kReasonSystemLib), 0;
     const Api& a = api();
     const auto failed = [&](bool vendor_failed) {
-        if (vendor_failed) report(s);
+        if (vendor_failed) ETR2_session_report(s);
         CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_WRITE_, kReasonSystemLib);
         return 0;
     };
     if (st.failed || st.buffer.size() > TOKEN_FILE_MAX) return failed(false);
     const std::string ids = s->ids;
-    ETokenFileInfo info{};
+    ETOKEN_FILE_INFO info{};
     if (exists(s, ids.c_str())) {
         if (a.ETOKEN_get_file_info(s, ids.c_str(), &info) == 0) return failed(true);
         if (info.is_directory != 0) return failed(false);
@@ -265,7 +265,7 @@ int commit(Stream& st) {
 // Ends the file held by the stream: writes it back, wipes the memory; the
 // session stays for a later open.
 int close_file(Stream& st) {
-    const int ok = commit(st);
+    const int ok = ETR2_commit(st);
     st.wipe();
     if (st.session != nullptr && st.session->ids != nullptr) {
         OPENSSL_clear_free(st.session->ids, std::strlen(st.session->ids) + 1);
@@ -291,19 +291,19 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* text) {
         const auto reader = reader_of(*p, i, true);
         if (!reader) break;
         if (i != 0 || st.session == nullptr) {
-            session_free(st.session);
-            st.session = session_new(*reader).release();
+            ETR2_session_free(st.session);
+            st.session = ETR2_session_new(*reader).release();
             if (st.session == nullptr) return fail(kReasonSystemLib);
         }
         if (api().ETOKEN_get_config(st.session, st.session->config) != 0) {
             found = true;
         } else {
-            session_free(st.session);
+            ETR2_session_free(st.session);
             st.session = nullptr;
         }
     }
     if (!found) return fail(kReasonSystemLib);
-    ETokenR2Session* s = st.session;
+    ETR2_SESSION* s = st.session;
     s->err_func = 0;
     // A callback set on this stream stands in for the process-wide one.
     if (st.cb != nullptr) s->passwd_cb = st.cb;
@@ -316,7 +316,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* text) {
     (void)bio;
     if (!(mode & BIO_FP_READ)) return 1;
     if (api().ETOKEN_get_file_info(s, s->ids, &s->info) == 0) {
-        report(s);
+        ETR2_session_report(s);
         st.open = false;
         st.has_buffer = false;
         return fail(kReasonSystemLib);
@@ -332,7 +332,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* text) {
     if (s->info.size == 0) return 1;
     st.buffer.assign(s->info.size, 0);
     if (api().ETOKEN_read(s, s->ids, st.buffer.data(), 0, s->info.size) == 0) {
-        report(s);
+        ETR2_session_report(s);
         st.wipe();
         st.open = false;
         return fail(kReasonSystemLib);
@@ -353,7 +353,7 @@ int append(Stream& st, const char* data, std::size_t n) {
     return static_cast<int>(n);
 }
 
-int etr2_write(BIO* bio, const char* data, int n) {
+int ETR2_write(BIO* bio, const char* data, int n) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr || !st->open || data == nullptr || n < 0 ||
         !(st->mode() & BIO_FP_WRITE))
@@ -361,7 +361,7 @@ int etr2_write(BIO* bio, const char* data, int n) {
     return append(*st, data, static_cast<std::size_t>(n));
 }
 
-int etr2_read(BIO* bio, char* out, int n) {
+int ETR2_read(BIO* bio, char* out, int n) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr || !st->open || out == nullptr || n < 0 ||
         !(st->mode() & BIO_FP_READ))
@@ -370,23 +370,24 @@ int etr2_read(BIO* bio, char* out, int n) {
 }
 
 // puts and gets work in any mode, as long as the stream holds a file.
-int etr2_puts(BIO* bio, const char* text) {
+int ETR2_puts(BIO* bio, const char* text) {
     Stream* st = stream_of(bio);
-    if (!loaded() || st == nullptr || st->session == nullptr || !st->open || text == nullptr)
+    if (!loaded() || st == nullptr || st->session == nullptr || !st->open ||
+        text == nullptr)
         return 0;
     const int n = append(*st, text, strnlen(text, TOKEN_FILE_MAX + 1));
     return n < 0 ? 0 : n;
 }
 
-int etr2_gets(BIO* bio, char* out, int size) {
+int ETR2_gets(BIO* bio, char* out, int size) {
     Stream* st = stream_of(bio);
-    if (!loaded() || st == nullptr || st->session == nullptr || !st->open || out == nullptr ||
-        size <= 0)
+    if (!loaded() || st == nullptr || st->session == nullptr || !st->open ||
+        out == nullptr || size <= 0)
         return 0;
     return held_gets(st->buffer, st->pos, out, size, true);
 }
 
-long etr2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
+long ETR2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr) return 0;
     switch (cmd) {
@@ -408,27 +409,26 @@ long etr2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
     }
 }
 
-int etr2_create(BIO* bio) {
+int ETR2_new(BIO* bio) {
     if (!loaded()) return 0;
     BIO_set_data(bio, new Stream);
     BIO_set_init(bio, 1);
     return 1;
 }
 
-int etr2_destroy(BIO* bio) {
+int ETR2_free(BIO* bio) {
     if (bio == nullptr) return 0;
     std::unique_ptr<Stream> st(stream_of(bio));
     BIO_set_data(bio, nullptr);
     BIO_set_init(bio, 0);
     if (!st || st->session == nullptr) return 0;
     const bool deleted = (st->session->options & 1) != 0;
-    return deleted ? 1 : commit(*st);
+    return deleted ? 1 : ETR2_commit(*st);
 }
 
 const BIO_METHOD* method() {
     static const BIO_METHOD* m = held_file_method_new(
-        "eToken R2",
-        {etr2_write, etr2_read, etr2_puts, etr2_gets, etr2_ctrl, etr2_create, etr2_destroy});
+        "eToken R2", {ETR2_write, ETR2_read, ETR2_puts, ETR2_gets, ETR2_ctrl, ETR2_new, ETR2_free});
     return m;
 }
 
@@ -452,7 +452,7 @@ long open_size(BIO* bio) {
     return st != nullptr && st->open && (st->mode() & BIO_FP_READ) ? st->open_size : -1;
 }
 
-int push_entry(void* list, ETokenFileInfo* entry) {
+int push_entry(void* list, ETOKEN_FILE_INFO* entry) {
     static_cast<std::vector<TOKEN_FILE_INFO*>*>(list)->push_back(entry);
     return 1;
 }
@@ -475,8 +475,8 @@ int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
 }
 
 const BIO_MEDIA_DRIVER kDriver = {
-    "eToken R2", method, ready, present, exists_path, is_directory, open_size, nullptr,
-    ETR2_delete, list_dir,
+    "eToken R2",  method,    ready,   present,     exists_path,
+    is_directory, open_size, nullptr, ETR2_delete, list_dir,
 };
 
 }  // namespace
@@ -523,7 +523,7 @@ const BIO_METHOD* BIO_s_etoken_r2() { return method(); }
 
 int ETOKEN_file_mode(const char* path) {
     if (BIO_media_is_eToken(path)) return ETSDK_file_exists(path);
-    SessionPtr s = open_path(path);
+    SessionPtr s = ETR2_open_path(path);
     if (!s) return 0;
     return s->info.is_directory != 0 ? ETOKEN_MODE_DIRECTORY : ETOKEN_MODE_FILE;
 }
@@ -543,12 +543,12 @@ int ETR2_media_present(const char* path) {
 int ETR2_delete(BIO* bio) {
     Stream* st = stream_of(bio);
     if (!loaded() || st == nullptr || st->session == nullptr || !st->open) return 0;
-    if (commit(*st) != 1) return 0;
-    ETokenR2Session* s = st->session;
+    if (ETR2_commit(*st) != 1) return 0;
+    ETR2_SESSION* s = st->session;
     s->options |= 1;
     st->wipe();
     if (api().ETOKEN_delete(s, s->ids) == 0) {
-        report(s);
+        ETR2_session_report(s);
         CADB_ERR(ERR_LIB_BIO_, BIO_F_BIO_WRITE_, kReasonSystemLib);
         return 0;
     }
@@ -557,10 +557,10 @@ int ETR2_delete(BIO* bio) {
 
 int ETR2_list_dir(const char* path, void* list, vendor::ETokenEntryPush push) {
     if (path == nullptr || list == nullptr || push == nullptr) return 0;
-    SessionPtr s = open_path(path);
+    SessionPtr s = ETR2_open_path(path);
     if (!s || s->info.is_directory == 0) return 0;
     if (api().ETOKEN_list_files(s.get(), s->ids, list, ETOKEN_FILE_INFO_new, push) == 0) {
-        report(s.get());
+        ETR2_session_report(s.get());
         return 0;
     }
     return 1;
@@ -568,10 +568,10 @@ int ETR2_list_dir(const char* path, void* list, vendor::ETokenEntryPush push) {
 
 int ETR2_file_info(const char* path, TOKEN_FILE_INFO* out) {
     if (path == nullptr || out == nullptr) return 0;
-    SessionPtr s = open_path(path);
+    SessionPtr s = ETR2_open_path(path);
     if (!s) return 0;
     if (api().ETOKEN_get_file_info(s.get(), s->ids, out) == 0) {
-        report(s.get());
+        ETR2_session_report(s.get());
         return 0;
     }
     return 1;

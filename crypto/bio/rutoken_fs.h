@@ -59,7 +59,7 @@ inline constexpr int TOKEN_STATUS_PIN_REFUSED = 28;
 // One directory entry as a listing reports it: the record the eToken
 // vendor library fills in its listings, so that both eToken drivers share
 // one entry type. Its name is the 16-bit identifier as "%04x".
-using TOKEN_FILE_INFO = vendor::ETokenFileInfo;
+using TOKEN_FILE_INFO = vendor::ETOKEN_FILE_INFO;
 
 // The resolved entries of a vendor library.
 struct TokenFsApi {

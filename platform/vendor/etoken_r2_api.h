@@ -17,7 +17,7 @@ namespace cadb::vendor {
 
 // A file or directory as the library reports it; also the entry type of
 // directory listings, which the driver constructs and the library fills.
-struct ETokenFileInfo {
+struct ETOKEN_FILE_INFO {
     char name[8];  // zero-terminated, at most 7 characters
     std::int32_t is_file;
     std::int32_t is_directory;
@@ -25,17 +25,17 @@ struct ETokenFileInfo {
     std::uint32_t reserved;
     std::uint32_t size;  // in bytes
 };
-static_assert(sizeof(ETokenFileInfo) == 28);
+static_assert(sizeof(ETOKEN_FILE_INFO) == 28);
 
 using ETokenPasswdCb = int (*)(char* buf, int size, int rwflag, void* arg);
 
-struct ETokenR2Session {
+struct ETR2_SESSION {
     std::uint32_t handle;        // nonzero while the library's session is open
     std::uint32_t mode;          // the stream's open mode flags (2 read, 4 write)
     std::uint32_t create_flags;  // passed to ETOKEN_create_file
     void* buffer;                // the driver's memory buffer
     unsigned char config[36];    // filled by ETOKEN_get_config
-    ETokenFileInfo info;         // the opened path, filled by ETOKEN_get_file_info
+    ETOKEN_FILE_INFO info;       // the opened path, filled by ETOKEN_get_file_info
     unsigned char vendor[256];
     ETokenPasswdCb passwd_cb;  // the library asks for the PIN through it
     char* ids;                 // the driver's copy of the identifier string
@@ -76,28 +76,26 @@ enum ETokenR2Reason : std::uint32_t {
     ETR2_R_BAD_ARGUMENT = 145,
 };
 
-using ETokenEntryNew = ETokenFileInfo* (*)();
-using ETokenEntryPush = int (*)(void* list, ETokenFileInfo* entry);
+using ETokenEntryNew = ETOKEN_FILE_INFO* (*)();
+using ETokenEntryPush = int (*)(void* list, ETOKEN_FILE_INFO* entry);
 
-using ETOKEN_init_t = int (*)(ETokenR2Session* s, const char* reader);
-using ETOKEN_close_t = void (*)(ETokenR2Session* s);
-using ETOKEN_login_t = int (*)(ETokenR2Session* s, const char* pin);
-using ETOKEN_logout_t = int (*)(ETokenR2Session* s);
-using ETOKEN_change_password_t = int (*)(ETokenR2Session* s, const char* old_pin,
-                                         const char* new_pin);
-using ETOKEN_create_directory_t = int (*)(ETokenR2Session* s, const char* ids,
-                                          std::uint32_t flags);
-using ETOKEN_create_file_t = int (*)(ETokenR2Session* s, const char* ids, std::uint32_t size,
+using ETOKEN_init_t = int (*)(ETR2_SESSION* s, const char* reader);
+using ETOKEN_close_t = void (*)(ETR2_SESSION* s);
+using ETOKEN_login_t = int (*)(ETR2_SESSION* s, const char* pin);
+using ETOKEN_logout_t = int (*)(ETR2_SESSION* s);
+using ETOKEN_change_password_t = int (*)(ETR2_SESSION* s, const char* old_pin, const char* new_pin);
+using ETOKEN_create_directory_t = int (*)(ETR2_SESSION* s, const char* ids, std::uint32_t flags);
+using ETOKEN_create_file_t = int (*)(ETR2_SESSION* s, const char* ids, std::uint32_t size,
                                      std::uint32_t flags);
-using ETOKEN_delete_t = int (*)(ETokenR2Session* s, const char* ids);
-using ETOKEN_write_t = int (*)(ETokenR2Session* s, const char* ids, const void* data,
+using ETOKEN_delete_t = int (*)(ETR2_SESSION* s, const char* ids);
+using ETOKEN_write_t = int (*)(ETR2_SESSION* s, const char* ids, const void* data,
                                std::uint32_t offset, std::uint32_t length);
-using ETOKEN_read_t = int (*)(ETokenR2Session* s, const char* ids, void* buffer,
-                              std::uint32_t offset, std::uint32_t length);
-using ETOKEN_is_file_exist_t = int (*)(ETokenR2Session* s, const char* ids, std::int32_t* exists);
-using ETOKEN_get_file_info_t = int (*)(ETokenR2Session* s, const char* ids, ETokenFileInfo* out);
-using ETOKEN_get_config_t = int (*)(ETokenR2Session* s, unsigned char* config);
-using ETOKEN_list_files_t = int (*)(ETokenR2Session* s, const char* ids, void* list,
+using ETOKEN_read_t = int (*)(ETR2_SESSION* s, const char* ids, void* buffer, std::uint32_t offset,
+                              std::uint32_t length);
+using ETOKEN_is_file_exist_t = int (*)(ETR2_SESSION* s, const char* ids, std::int32_t* exists);
+using ETOKEN_get_file_info_t = int (*)(ETR2_SESSION* s, const char* ids, ETOKEN_FILE_INFO* out);
+using ETOKEN_get_config_t = int (*)(ETR2_SESSION* s, unsigned char* config);
+using ETOKEN_list_files_t = int (*)(ETR2_SESSION* s, const char* ids, void* list,
                                     ETokenEntryNew entry_new, ETokenEntryPush push);
 
 // In the order the driver resolves them.

@@ -41,10 +41,10 @@ struct Own {
     char reader[200];
     std::int32_t logged_in;
 };
-static_assert(sizeof(Own) <= sizeof(ETokenR2Session::vendor));
-Own& own(ETokenR2Session* s) { return *reinterpret_cast<Own*>(s->vendor); }
+static_assert(sizeof(Own) <= sizeof(ETR2_SESSION::vendor));
+Own& own(ETR2_SESSION* s) { return *reinterpret_cast<Own*>(s->vendor); }
 
-int fail(ETokenR2Session* s, std::uint32_t func, std::uint32_t reason, int line) {
+int fail(ETR2_SESSION* s, std::uint32_t func, std::uint32_t reason, int line) {
     s->err_func = func;
     s->err_reason = reason;
     s->err_file = "etapi.cpp";
@@ -53,10 +53,10 @@ int fail(ETokenR2Session* s, std::uint32_t func, std::uint32_t reason, int line)
 }
 #define FAIL(func, reason) fail(s, (func), (reason), __LINE__)
 
-fs::path token_dir(ETokenR2Session* s) { return fs::path(sim.root) / own(s).reader / "token"; }
+fs::path token_dir(ETR2_SESSION* s) { return fs::path(sim.root) / own(s).reader / "token"; }
 
 // The token path of an identifier string; false when it is not one.
-bool locate(ETokenR2Session* s, const char* ids, fs::path& out) {
+bool locate(ETR2_SESSION* s, const char* ids, fs::path& out) {
     if (ids == nullptr) return false;
     std::string text(ids);
     if (text.size() < 4 || text.size() % 4 != 0) return false;
@@ -70,9 +70,9 @@ bool locate(ETokenR2Session* s, const char* ids, fs::path& out) {
     return true;
 }
 
-bool has_token(ETokenR2Session* s) { return fs::is_directory(token_dir(s)); }
+bool has_token(ETR2_SESSION* s) { return fs::is_directory(token_dir(s)); }
 
-std::uint64_t used_bytes(ETokenR2Session* s) {
+std::uint64_t used_bytes(ETR2_SESSION* s) {
     std::uint64_t total = 0;
     std::error_code ec;
     for (const auto& e : fs::recursive_directory_iterator(token_dir(s), ec))
@@ -81,7 +81,7 @@ std::uint64_t used_bytes(ETokenR2Session* s) {
 }
 
 // Asks for the PIN through the session's callback once per session.
-bool ensure_login(ETokenR2Session* s) {
+bool ensure_login(ETR2_SESSION* s) {
     if (own(s).logged_in) return true;
     if (s->passwd_cb == nullptr) return false;
     char pin[256] = {};
@@ -103,7 +103,7 @@ std::vector<unsigned char> slurp(const fs::path& p) {
 
 #define SIM_API extern "C" __attribute__((visibility("default")))
 
-SIM_API int ETOKEN_init(ETokenR2Session* s, const char* reader) {
+SIM_API int ETOKEN_init(ETR2_SESSION* s, const char* reader) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     if (s == nullptr || reader == nullptr) return 0;
     if (sim.fail_init || std::strlen(reader) >= sizeof(Own::reader))
@@ -114,24 +114,24 @@ SIM_API int ETOKEN_init(ETokenR2Session* s, const char* reader) {
     return 1;
 }
 
-SIM_API void ETOKEN_close(ETokenR2Session* s) {
+SIM_API void ETOKEN_close(ETR2_SESSION* s) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     if (s != nullptr) s->handle = 0;
 }
 
-SIM_API int ETOKEN_login(ETokenR2Session* s, const char* pin) {
+SIM_API int ETOKEN_login(ETR2_SESSION* s, const char* pin) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     if (pin == nullptr || sim.pin != pin) return FAIL(ETR2_F_LOGIN, ETR2_R_LOGIN_FAILED);
     own(s).logged_in = 1;
     return 1;
 }
 
-SIM_API int ETOKEN_logout(ETokenR2Session* s) {
+SIM_API int ETOKEN_logout(ETR2_SESSION* s) {
     own(s).logged_in = 0;
     return 1;
 }
 
-SIM_API int ETOKEN_change_password(ETokenR2Session* s, const char* old_pin, const char* new_pin) {
+SIM_API int ETOKEN_change_password(ETR2_SESSION* s, const char* old_pin, const char* new_pin) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     if (old_pin == nullptr || new_pin == nullptr || sim.pin != old_pin)
         return FAIL(ETR2_F_CHANGE_PASSWORD, ETR2_R_LOGIN_FAILED);
@@ -139,14 +139,14 @@ SIM_API int ETOKEN_change_password(ETokenR2Session* s, const char* old_pin, cons
     return 1;
 }
 
-SIM_API int ETOKEN_get_config(ETokenR2Session* s, unsigned char* config) {
+SIM_API int ETOKEN_get_config(ETR2_SESSION* s, unsigned char* config) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     if (s->handle == 0 || !has_token(s)) return FAIL(ETR2_F_GET_CONFIG, ETR2_R_NO_TOKEN);
     std::memset(config, 0x5A, sizeof(s->config));
     return 1;
 }
 
-SIM_API int ETOKEN_is_file_exist(ETokenR2Session* s, const char* ids, std::int32_t* there) {
+SIM_API int ETOKEN_is_file_exist(ETR2_SESSION* s, const char* ids, std::int32_t* there) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     if (there == nullptr) return FAIL(ETR2_F_IS_FILE_EXIST, ETR2_R_BAD_ARGUMENT);
     fs::path p;
@@ -154,13 +154,13 @@ SIM_API int ETOKEN_is_file_exist(ETokenR2Session* s, const char* ids, std::int32
     return 1;
 }
 
-SIM_API int ETOKEN_get_file_info(ETokenR2Session* s, const char* ids, ETokenFileInfo* out) {
+SIM_API int ETOKEN_get_file_info(ETR2_SESSION* s, const char* ids, ETOKEN_FILE_INFO* out) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
     if (!has_token(s)) return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NO_TOKEN);
     if (out == nullptr || !locate(s, ids, p) || !fs::exists(p))
         return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NOT_FOUND);
-    *out = ETokenFileInfo{};
+    *out = ETOKEN_FILE_INFO{};
     std::strncpy(out->name, ids + std::strlen(ids) - 4, 4);
     out->is_directory = fs::is_directory(p) ? 1 : 0;
     out->is_file = out->is_directory ? 0 : 1;
@@ -169,7 +169,7 @@ SIM_API int ETOKEN_get_file_info(ETokenR2Session* s, const char* ids, ETokenFile
     return 1;
 }
 
-SIM_API int ETOKEN_create_directory(ETokenR2Session* s, const char* ids, std::uint32_t) {
+SIM_API int ETOKEN_create_directory(ETR2_SESSION* s, const char* ids, std::uint32_t) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
     if (!has_token(s)) return FAIL(ETR2_F_CREATE_DIRECTORY, ETR2_R_NO_TOKEN);
@@ -180,7 +180,7 @@ SIM_API int ETOKEN_create_directory(ETokenR2Session* s, const char* ids, std::ui
     return 1;
 }
 
-SIM_API int ETOKEN_create_file(ETokenR2Session* s, const char* ids, std::uint32_t size,
+SIM_API int ETOKEN_create_file(ETR2_SESSION* s, const char* ids, std::uint32_t size,
                                std::uint32_t) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
@@ -195,8 +195,8 @@ SIM_API int ETOKEN_create_file(ETokenR2Session* s, const char* ids, std::uint32_
     return 1;
 }
 
-SIM_API int ETOKEN_write(ETokenR2Session* s, const char* ids, const void* data,
-                         std::uint32_t offset, std::uint32_t length) {
+SIM_API int ETOKEN_write(ETR2_SESSION* s, const char* ids, const void* data, std::uint32_t offset,
+                         std::uint32_t length) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
     if (!has_token(s)) return FAIL(ETR2_F_WRITE, ETR2_R_NO_TOKEN);
@@ -212,7 +212,7 @@ SIM_API int ETOKEN_write(ETokenR2Session* s, const char* ids, const void* data,
     return 1;
 }
 
-SIM_API int ETOKEN_read(ETokenR2Session* s, const char* ids, void* buffer, std::uint32_t offset,
+SIM_API int ETOKEN_read(ETR2_SESSION* s, const char* ids, void* buffer, std::uint32_t offset,
                         std::uint32_t length) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
@@ -220,12 +220,13 @@ SIM_API int ETOKEN_read(ETokenR2Session* s, const char* ids, void* buffer, std::
     if (!locate(s, ids, p) || !fs::is_regular_file(p)) return FAIL(ETR2_F_READ, ETR2_R_NOT_FOUND);
     if (!ensure_login(s)) return FAIL(ETR2_F_READ, ETR2_R_LOGIN_FAILED);
     const auto bytes = slurp(p);
-    if (std::uint64_t{offset} + length > bytes.size()) return FAIL(ETR2_F_READ, ETR2_R_BAD_ARGUMENT);
+    if (std::uint64_t{offset} + length > bytes.size())
+        return FAIL(ETR2_F_READ, ETR2_R_BAD_ARGUMENT);
     std::memcpy(buffer, bytes.data() + offset, length);
     return 1;
 }
 
-SIM_API int ETOKEN_delete(ETokenR2Session* s, const char* ids) {
+SIM_API int ETOKEN_delete(ETR2_SESSION* s, const char* ids) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
     if (!has_token(s)) return FAIL(ETR2_F_DELETE, ETR2_R_NO_TOKEN);
@@ -235,7 +236,7 @@ SIM_API int ETOKEN_delete(ETokenR2Session* s, const char* ids) {
     return fs::remove(p, ec) ? 1 : FAIL(ETR2_F_DELETE, ETR2_R_EXISTS);
 }
 
-SIM_API int ETOKEN_list_files(ETokenR2Session* s, const char* ids, void* list,
+SIM_API int ETOKEN_list_files(ETR2_SESSION* s, const char* ids, void* list,
                               ETokenEntryNew entry_new, ETokenEntryPush push) {
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
@@ -245,7 +246,7 @@ SIM_API int ETOKEN_list_files(ETokenR2Session* s, const char* ids, void* list,
     std::vector<fs::directory_entry> members(fs::directory_iterator(p), {});
     std::sort(members.begin(), members.end());
     for (const auto& e : members) {
-        ETokenFileInfo* info = entry_new();
+        ETOKEN_FILE_INFO* info = entry_new();
         if (info == nullptr) return FAIL(ETR2_F_FILE_INFO_NEW, ETR2_R_NO_SPACE);
         const std::string name = e.path().filename().string();
         if (sim.hostile_names)
