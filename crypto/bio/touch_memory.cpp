@@ -111,7 +111,7 @@ struct Location {
 
 // Takes a path apart; false when it names no port. A malformed name leaves
 // the entry marked as a directory, so that it finds no regular file.
-bool parse_path(const char* text, Location& out) {
+bool TM_parse_path(const char* text, Location& out) {
     if (text == nullptr) return false;
     std::string path(text, strnlen(text, kMaxPathCopy));
     const std::size_t colon = path.find(':');
@@ -125,7 +125,8 @@ bool parse_path(const char* text, Location& out) {
                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) ||
             digits.size() > 4)
             return false;
-        out.port_type = iequal_prefix(port, "COM") ? vendor::kTmPortSerial : vendor::kTmPortParallel;
+        out.port_type =
+            iequal_prefix(port, "COM") ? vendor::kTmPortSerial : vendor::kTmPortParallel;
         out.port_number = static_cast<short>(std::atoi(digits.c_str()));
     } else if (iequal_prefix(port, "iButton")) {
         out.port_type = vendor::kTmPortAuto;
@@ -178,7 +179,7 @@ bool is_directory_entry(const TmFileEntry& e) {
 
 // The port defaults in the registry, when both values read as numbers from
 // 0 to 15.
-bool port_from_registry(short& number, short& type) {
+bool TM_port_from_registry(short& number, short& type) {
     const TM_REGISTRY_READER reader = g_registry_reader.load();
     if (reader == nullptr) return false;
     static constexpr const char* kKey = "Software\\Dallas Semiconductor\\iButton TMEX\\3.00";
@@ -197,7 +198,7 @@ bool port_from_registry(short& number, short& type) {
     return to_number(num.data(), number) && to_number(typ.data(), type);
 }
 
-bool port_usable(short number, short type) {
+bool TM_port_usable(short number, short type) {
     LockGuard g(CRYPTO_LOCK_INIT_COUNT);
     for (int i = 0; i < g_port_count; ++i)
         if (g_ports[static_cast<std::size_t>(i)].number == number &&
@@ -212,27 +213,27 @@ bool port_usable(short number, short type) {
     return true;
 }
 
-bool resolve_port(Location& loc) {
+bool TM_resolve_port(Location& loc) {
     short reg_number = 0, reg_type = 0;
-    const bool defaults = port_from_registry(reg_number, reg_type);
+    const bool defaults = TM_port_from_registry(reg_number, reg_type);
     if (loc.port_type > 0) {
-        if (loc.port_number > 0) return port_usable(loc.port_number, loc.port_type);
-        if (defaults && reg_type == loc.port_type && port_usable(reg_number, reg_type)) {
+        if (loc.port_number > 0) return TM_port_usable(loc.port_number, loc.port_type);
+        if (defaults && reg_type == loc.port_type && TM_port_usable(reg_number, reg_type)) {
             loc.port_number = reg_number;
             return true;
         }
         for (short n = 1; n <= kMaxPortNumber; ++n)
-            if (port_usable(n, loc.port_type)) return loc.port_number = n, true;
+            if (TM_port_usable(n, loc.port_type)) return loc.port_number = n, true;
         return false;
     }
-    if (defaults && port_usable(reg_number, reg_type)) {
+    if (defaults && TM_port_usable(reg_number, reg_type)) {
         loc.port_number = reg_number;
         loc.port_type = reg_type;
         return true;
     }
     for (short type : {vendor::kTmPortSerial, vendor::kTmPortParallel})
         for (short n = 1; n <= kMaxPortNumber; ++n)
-            if (port_usable(n, type)) {
+            if (TM_port_usable(n, type)) {
                 loc.port_number = n;
                 loc.port_type = type;
                 return true;
@@ -241,7 +242,7 @@ bool resolve_port(Location& loc) {
 }
 
 // Into the location's directory; 1 when there.
-bool change_dir(Session& s, TmDirPath& dir) {
+bool TM_change_dir(Session& s, TmDirPath& dir) {
     return api().TMChangeDirectory(s.handle(), s.state(), 0, &dir) == 1;
 }
 
@@ -250,35 +251,35 @@ bool start(Session& s) { return s.ok() && api().TMFirst(s.handle(), s.state()) =
 
 // Creates the missing directories of the path, upper-cased, and ends in the
 // last one.
-bool make_dirs(Session& s, const TmDirPath& dir) {
+bool TM_make_dirs(Session& s, const TmDirPath& dir) {
     TmDirPath work{};
     work.ref = '\\';
-    if (!change_dir(s, work)) return false;
+    if (!TM_change_dir(s, work)) return false;
     for (int i = 0; i < dir.count; ++i) {
         if (work.count >= vendor::kTmMaxDirs) return false;
         const std::string_view name(dir.names[i], 4);
         pad_name(work.names[work.count++], name, true);
-        if (change_dir(s, work)) continue;
+        if (TM_change_dir(s, work)) continue;
         TmDirPath parent = work;
         --parent.count;
-        if (!change_dir(s, parent)) return false;
+        if (!TM_change_dir(s, parent)) return false;
         TmFileEntry entry{};
         pad_name(entry.name, name, true);
         const bool job = api().TMCreateProgramJob(s.handle(), s.state()) == 1;
         if (api().TMDirectoryMR(s.handle(), s.state(), 0, &entry) != 1) return false;
         if (job && api().TMDoProgramJob(s.handle(), s.state()) != 1) return false;
-        if (!change_dir(s, work)) return false;
+        if (!TM_change_dir(s, work)) return false;
     }
     return true;
 }
 
-bool delete_file(Session& s, TmFileEntry& entry) {
+bool TM_delete_file(Session& s, TmFileEntry& entry) {
     const short r = api().TMDeleteFile(s.handle(), s.state(), &entry);
     return r == 1 || r == vendor::kTmFileNotFound;
 }
 
 // The state of one stream.
-struct TmStream {
+struct TM_STREAM {
     Location loc;
     std::vector<unsigned char> buffer;
     std::size_t pos = 0;
@@ -289,15 +290,15 @@ struct TmStream {
     // A write was refused: the file is not replaced by what was taken.
     bool failed = false;
 
-    ~TmStream() { wipe(); }
+    ~TM_STREAM() { wipe(); }
     void wipe() {
         held_wipe(buffer);
         pos = 0;
     }
 };
 
-TmStream* stream_of(BIO* bio) {
-    return bio != nullptr ? static_cast<TmStream*>(BIO_get_data(bio)) : nullptr;
+TM_STREAM* stream_of(BIO* bio) {
+    return bio != nullptr ? static_cast<TM_STREAM*>(BIO_get_data(bio)) : nullptr;
 }
 
 int commit_fail(int reason) {
@@ -306,21 +307,21 @@ int commit_fail(int reason) {
 }
 
 // Writes what is left unread in the memory as the new file.
-int commit(TmStream& st) {
+int TM_STREAM_commit(TM_STREAM& st) {
     if (!(st.mode & BIO_FP_WRITE) || st.loc.port_number < 0 || st.loc.port_type < 0 ||
         !st.has_buffer)
         return 1;
     if (!loaded() || st.failed) return commit_fail(TM_R_SYSTEM_LIB);
     Session s(st.loc.port_number, st.loc.port_type);
     if (!start(s)) return commit_fail(TM_R_SYSTEM_LIB);
-    if (!change_dir(s, st.loc.dir) && !make_dirs(s, st.loc.dir))
+    if (!TM_change_dir(s, st.loc.dir) && !TM_make_dirs(s, st.loc.dir))
         return commit_fail(TM_R_SYSTEM_LIB);
     const bool job = api().TMCreateProgramJob(s.handle(), s.state()) == 1;
     const auto drop_job = [&] {
         if (job) api().TMCreateProgramJob(s.handle(), s.state());
         return commit_fail(TM_R_SYSTEM_LIB);
     };
-    if (!delete_file(s, st.loc.entry)) return drop_job();
+    if (!TM_delete_file(s, st.loc.entry)) return drop_job();
     short max_write = 0;
     const short handle = api().TMCreateFile(s.handle(), s.state(), &max_write, &st.loc.entry);
     if (handle < 0) return drop_job();
@@ -331,8 +332,8 @@ int commit(TmStream& st) {
         if (job) api().TMCreateProgramJob(s.handle(), s.state());
         return commit_fail(TM_R_NO_BUFFER_DATA);
     }
-    const short written = api().TMWriteFile(s.handle(), s.state(), handle, data,
-                                            static_cast<short>(length));
+    const short written =
+        api().TMWriteFile(s.handle(), s.state(), handle, data, static_cast<short>(length));
     api().TMCloseFile(s.handle(), s.state(), handle);
     // A short write is no success.
     if (written < 0 || static_cast<std::size_t>(written) != length) return drop_job();
@@ -342,11 +343,11 @@ int commit(TmStream& st) {
 
 // Ends the file held by the stream as destroy does.
 int close_file(BIO* bio) {
-    std::unique_ptr<TmStream> st(stream_of(bio));
+    std::unique_ptr<TM_STREAM> st(stream_of(bio));
     BIO_set_data(bio, nullptr);
     BIO_set_init(bio, 0);
     if (!st) return 1;
-    return BIO_get_shutdown(bio) ? commit(*st) : 1;
+    return BIO_get_shutdown(bio) ? TM_STREAM_commit(*st) : 1;
 }
 
 int open_fail(int reason) {
@@ -356,15 +357,15 @@ int open_fail(int reason) {
 
 int open_stream(BIO* bio, int mode, const char* path) {
     close_file(bio);
-    std::unique_ptr<TmStream> fresh(new (std::nothrow) TmStream);
+    std::unique_ptr<TM_STREAM> fresh(new (std::nothrow) TM_STREAM);
     if (!fresh) {
         CADB_ERR(ERR_LIB_BUF_, TM_F_STREAM_NEW, ERR_R_MALLOC);
         return open_fail(ERR_R_MALLOC);
     }
-    TmStream* st = fresh.get();
+    TM_STREAM* st = fresh.get();
     BIO_set_data(bio, fresh.release());
     BIO_set_init(bio, 1);
-    if (!loaded() || !parse_path(path, st->loc) || !resolve_port(st->loc))
+    if (!loaded() || !TM_parse_path(path, st->loc) || !TM_resolve_port(st->loc))
         return open_fail(TM_R_SYSTEM_LIB);
     // A directory, or a malformed name, is no file to read or write.
     if (is_directory_entry(st->loc.entry)) return open_fail(TM_R_SYSTEM_LIB);
@@ -377,7 +378,7 @@ int open_stream(BIO* bio, int mode, const char* path) {
     std::vector<unsigned char> data(vendor::kTmReadMax + 1, 0);
     Session s(st->loc.port_number, st->loc.port_type);
     if (!s.ok()) return open_fail(TM_R_SYSTEM_LIB);
-    if (api().TMFirst(s.handle(), s.state()) != 1 || !change_dir(s, st->loc.dir))
+    if (api().TMFirst(s.handle(), s.state()) != 1 || !TM_change_dir(s, st->loc.dir))
         return open_fail(TM_R_SYSTEM_LIB);
     const short handle = api().TMOpenFile(s.handle(), s.state(), &st->loc.entry);
     if (handle < 0) return open_fail(TM_R_SYSTEM_LIB);
@@ -398,8 +399,8 @@ int open_stream(BIO* bio, int mode, const char* path) {
     return 1;
 }
 
-int tm_write(BIO* bio, const char* data, int n) {
-    TmStream* st = stream_of(bio);
+int TM_write(BIO* bio, const char* data, int n) {
+    TM_STREAM* st = stream_of(bio);
     if (st == nullptr || !BIO_get_init(bio) || data == nullptr || n < 0 || !st->has_buffer)
         return st != nullptr && st->committed ? -1 : 0;
     // What one read cannot bring back is not written.
@@ -412,27 +413,26 @@ int tm_write(BIO* bio, const char* data, int n) {
     return n;
 }
 
-int tm_read(BIO* bio, char* out, int n) {
-    TmStream* st = stream_of(bio);
-    if (st == nullptr || !BIO_get_init(bio) || out == nullptr || n < 0 || !st->has_buffer)
-        return 0;
+int TM_read(BIO* bio, char* out, int n) {
+    TM_STREAM* st = stream_of(bio);
+    if (st == nullptr || !BIO_get_init(bio) || out == nullptr || n < 0 || !st->has_buffer) return 0;
     return held_read(st->buffer, st->pos, out, n);
 }
 
-int tm_puts(BIO* bio, const char* text) {
+int TM_puts(BIO* bio, const char* text) {
     if (text == nullptr) return 0;
-    const int n = tm_write(bio, text, static_cast<int>(strnlen(text, vendor::kTmReadMax + 1)));
+    const int n = TM_write(bio, text, static_cast<int>(strnlen(text, vendor::kTmReadMax + 1)));
     return n < 0 ? 0 : n;
 }
 
-int tm_gets(BIO* bio, char* out, int size) {
-    TmStream* st = stream_of(bio);
+int TM_gets(BIO* bio, char* out, int size) {
+    TM_STREAM* st = stream_of(bio);
     if (st == nullptr || !st->has_buffer || out == nullptr || size <= 0) return 0;
     return held_gets(st->buffer, st->pos, out, size, true);
 }
 
-long tm_ctrl(BIO* bio, int cmd, long num, void* ptr) {
-    TmStream* st = stream_of(bio);
+long TM_ctrl(BIO* bio, int cmd, long num, void* ptr) {
+    TM_STREAM* st = stream_of(bio);
     switch (cmd) {
         case BIO_CTRL_RESET:
             if (st == nullptr) return 1;
@@ -466,7 +466,7 @@ long tm_ctrl(BIO* bio, int cmd, long num, void* ptr) {
             // stream reports nothing, so a writer learns of a failure only
             // here. Nothing is written again afterwards.
             if (st == nullptr) return 0;
-            const int ok = commit(*st);
+            const int ok = TM_STREAM_commit(*st);
             st->committed = true;
             st->has_buffer = false;
             return ok;
@@ -483,10 +483,10 @@ int tm_create(BIO* bio) {
     return 1;
 }
 
-int tm_destroy(BIO* bio) {
+int TM_free(BIO* bio) {
     if (bio == nullptr) return 0;
     if (!BIO_get_shutdown(bio) || !BIO_get_init(bio) || stream_of(bio) == nullptr) {
-        std::unique_ptr<TmStream> st(stream_of(bio));
+        std::unique_ptr<TM_STREAM> st(stream_of(bio));
         BIO_set_data(bio, nullptr);
         return 1;
     }
@@ -495,15 +495,15 @@ int tm_destroy(BIO* bio) {
 
 const BIO_METHOD* method() {
     static const BIO_METHOD* m = held_file_method_new(
-        "Touch Memory", {tm_write, tm_read, tm_puts, tm_gets, tm_ctrl, tm_create, tm_destroy});
+        "Touch Memory", {TM_write, TM_read, TM_puts, TM_gets, TM_ctrl, tm_create, TM_free});
     return m;
 }
 
 // A session at the location's directory.
 bool session_at(Location& loc, Session*& out, std::unique_ptr<Session>& holder) {
-    if (!resolve_port(loc)) return false;
+    if (!TM_resolve_port(loc)) return false;
     holder = std::make_unique<Session>(loc.port_number, loc.port_type);
-    if (!start(*holder) || !change_dir(*holder, loc.dir)) return false;
+    if (!start(*holder) || !TM_change_dir(*holder, loc.dir)) return false;
     out = holder.get();
     return true;
 }
@@ -513,7 +513,7 @@ int ready(const char*) { return loaded() ? 1 : 0; }
 // A path names a directory when all its components do.
 int is_directory(const char* path) {
     Location loc;
-    if (!loaded() || !parse_path(path, loc)) return 0;
+    if (!loaded() || !TM_parse_path(path, loc)) return 0;
     if (!is_directory_entry(loc.entry)) {
         if (loc.dir.count >= vendor::kTmMaxDirs || loc.entry.extension != 0) return 0;
         std::memcpy(loc.dir.names[loc.dir.count++], loc.entry.name, 4);
@@ -526,14 +526,15 @@ int is_directory(const char* path) {
 int exists(const char* path) { return TM_file_exists(path) == 1 || is_directory(path) == 1; }
 
 long open_size(BIO* bio) {
-    const TmStream* st = stream_of(bio);
+    const TM_STREAM* st = stream_of(bio);
     return st != nullptr && (st->mode & BIO_FP_READ) ? st->open_size : -1;
 }
 
 int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
     if (path == nullptr || cb == nullptr) return 0;
     std::string pattern(path, strnlen(path, kMaxPathCopy));
-    while (!pattern.empty() && (pattern.back() == '\\' || pattern.back() == '/')) pattern.pop_back();
+    while (!pattern.empty() && (pattern.back() == '\\' || pattern.back() == '/'))
+        pattern.pop_back();
     pattern += "\\*.*";
     TM_DIR dir;
     const auto close = [&](int result) {
@@ -557,15 +558,15 @@ int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
 }
 
 const BIO_MEDIA_DRIVER kDriver = {
-    "Touch Memory", method, ready, ready, exists, is_directory, open_size, TM_delete_path,
-    nullptr, list_dir,
+    "Touch Memory", method,    ready,          ready,   exists,
+    is_directory,   open_size, TM_delete_path, nullptr, list_dir,
 };
 
 }  // namespace
 
 int TM_file_exists(const char* path) {
     Location loc;
-    if (!loaded() || !parse_path(path, loc)) return 0;
+    if (!loaded() || !TM_parse_path(path, loc)) return 0;
     Session* s = nullptr;
     std::unique_ptr<Session> holder;
     if (!session_at(loc, s, holder)) return 0;
@@ -577,12 +578,12 @@ int TM_file_exists(const char* path) {
 
 int TM_delete_path(const char* path) {
     Location loc;
-    if (!loaded() || !parse_path(path, loc) || is_directory_entry(loc.entry)) return 0;
+    if (!loaded() || !TM_parse_path(path, loc) || is_directory_entry(loc.entry)) return 0;
     Session* s = nullptr;
     std::unique_ptr<Session> holder;
     if (!session_at(loc, s, holder)) return 0;
     const bool job = api().TMCreateProgramJob(s->handle(), s->state()) == 1;
-    if (!delete_file(*s, loc.entry)) {
+    if (!TM_delete_file(*s, loc.entry)) {
         if (job) api().TMCreateProgramJob(s->handle(), s->state());
         return 0;
     }
@@ -594,7 +595,7 @@ int TM_dir_first(const char* path, TM_DIR* dir) {
     if (dir == nullptr) return 0;
     TM_dir_close(dir);
     Location loc;
-    if (!loaded() || !parse_path(path, loc) || !resolve_port(loc)) return 0;
+    if (!loaded() || !TM_parse_path(path, loc) || !TM_resolve_port(loc)) return 0;
     auto* state = static_cast<unsigned char*>(OPENSSL_zalloc(vendor::kTmStateSize));
     if (state == nullptr) return 0;
     dir->state = state;
