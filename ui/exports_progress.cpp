@@ -12,7 +12,7 @@ namespace {
 
 struct Progress {
     std::mutex lock;
-    std::unique_ptr<ProgressThread> thread;
+    std::unique_ptr<CDisplayProgressAddThread> thread;
     int calls = 0;
 };
 
@@ -23,7 +23,7 @@ Progress& progress() {
 
 }  // namespace
 
-ProgressThread* current_progress() {
+CDisplayProgressAddThread* current_progress() {
     const std::lock_guard guard(progress().lock);
     return progress().thread.get();
 }
@@ -38,7 +38,7 @@ GORGET_EXPORT std::int32_t Init() {
     p.thread.reset();
     p.calls = 0;
     try {
-        p.thread = std::make_unique<ProgressThread>();
+        p.thread = std::make_unique<CDisplayProgressAddThread>();
     } catch (const std::bad_alloc&) {
         return -1;
     }
@@ -60,7 +60,7 @@ GORGET_EXPORT std::int32_t getProgressCBK(std::int32_t, std::int32_t, std::int32
 
 GORGET_EXPORT std::int32_t Free() {
     Progress& p = progress();
-    std::unique_ptr<ProgressThread> ending;
+    std::unique_ptr<CDisplayProgressAddThread> ending;
     {
         const std::lock_guard guard(p.lock);
         ending = std::move(p.thread);

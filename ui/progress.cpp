@@ -69,11 +69,7 @@ void ProgressDialog::command(int id) {
     std::_Exit(kQuitExitCode);
 }
 
-ProgressThread::ProgressThread() = default;
-
-ProgressThread::~ProgressThread() { end(); }
-
-void ProgressThread::resume() {
+void CDisplayAddThread::resume() {
     if (started() || ended_) return;
     try {
         thread_ = std::thread([this] { run(); });
@@ -82,14 +78,14 @@ void ProgressThread::resume() {
     }
 }
 
-void ProgressThread::post(int message, std::intptr_t w, std::intptr_t l, std::string text) {
+void CDisplayAddThread::post(int message, std::intptr_t w, std::intptr_t l, std::string text) {
     const std::lock_guard guard(lock_);
     queue_.push_back({message, w, l, std::move(text)});
     ++posted_;
     wake_.notify_all();
 }
 
-void ProgressThread::end() {
+void CDisplayAddThread::end() {
     if (!started()) {
         ended_ = true;
         return;
@@ -98,16 +94,19 @@ void ProgressThread::end() {
     thread_.join();
 }
 
-void ProgressThread::settle() {
+void CDisplayAddThread::settle() {
     std::unique_lock guard(lock_);
     const std::uint64_t target = posted_;
     handled_.wait(guard, [&] { return done_ >= target || !started(); });
 }
 
-void ProgressThread::run() {
-    renderer_ = &renderer();
-    Renderer& r = *renderer_;
-    r.show_modeless(dialog_);
+void CDisplayAddThread::start_ticking() {
+    const std::lock_guard guard(lock_);
+    ticking_ = true;
+}
+
+void CDisplayAddThread::run() {
+    started_thread();
     for (;;) {
         Message m;
         {
@@ -115,7 +114,7 @@ void ProgressThread::run() {
             if (ticking_) {
                 if (!wake_.wait_for(guard, kTickInterval, [&] { return !queue_.empty(); })) {
                     guard.unlock();
-                    r.update_modeless(dialog_, [&] { dialog_.advance(1); });
+                    tick();
                     continue;
                 }
             } else {
@@ -125,7 +124,7 @@ void ProgressThread::run() {
             queue_.pop_front();
         }
         if (m.id == PM_END) {
-            r.hide_modeless(dialog_);
+            ending();
             const std::lock_guard guard(lock_);
             ended_ = true;
             done_ = posted_;
@@ -139,7 +138,18 @@ void ProgressThread::run() {
     }
 }
 
-void ProgressThread::handle(const Message& m) {
+void CDisplayProgressAddThread::started_thread() {
+    renderer_ = &renderer();
+    renderer_->show_modeless(dialog_);
+}
+
+void CDisplayProgressAddThread::tick() {
+    renderer_->update_modeless(dialog_, [&] { dialog_.advance(1); });
+}
+
+void CDisplayProgressAddThread::ending() { renderer_->hide_modeless(dialog_); }
+
+void CDisplayProgressAddThread::handle(const Message& m) {
     Renderer& r = *renderer_;
     switch (m.id) {
         case PM_ADVANCE:
@@ -147,10 +157,7 @@ void ProgressThread::handle(const Message& m) {
             break;
         case PM_RANGE:
             r.update_modeless(dialog_, [&] { dialog_.set_range(int(m.w)); });
-            if (m.l > 0) {
-                const std::lock_guard guard(lock_);
-                ticking_ = true;
-            }
+            if (m.l > 0) start_ticking();
             break;
         case PM_NOTE:
             r.update_modeless(dialog_, [&] { dialog_.note(m.text); });

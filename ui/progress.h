@@ -49,14 +49,19 @@ enum ProgressMessage : int {
     PM_END = 3029,
 };
 
-class ProgressThread {
+// A user-interface thread of the library driven by thread messages: made
+// waiting, started by resume, ended by its end message. The messages posted
+// before it starts wait in its queue. While ticking, tick() runs every two
+// seconds without a message.
+class CDisplayAddThread {
   public:
     // The queue exists from here on: nothing posted before the thread runs
     // is lost.
-    ProgressThread();
-    ~ProgressThread();
-    ProgressThread(const ProgressThread&) = delete;
-    ProgressThread& operator=(const ProgressThread&) = delete;
+    CDisplayAddThread() = default;
+    // A derived thread ends itself before its members go.
+    virtual ~CDisplayAddThread() = default;
+    CDisplayAddThread(const CDisplayAddThread&) = delete;
+    CDisplayAddThread& operator=(const CDisplayAddThread&) = delete;
 
     void resume();
     bool started() const { return thread_.joinable(); }
@@ -66,17 +71,24 @@ class ProgressThread {
     // Waits until every message posted so far was handled (tests).
     void settle();
 
-  private:
+  protected:
     struct Message {
         int id;
         std::intptr_t w, l;
         std::string text;
     };
-    void run();
-    void handle(const Message& m);
+    // On the thread: before the first message, for each message but the
+    // end, on each tick, and at the end.
+    virtual void started_thread() = 0;
+    virtual void handle(const Message& m) = 0;
+    virtual void tick() = 0;
+    virtual void ending() = 0;
+    // From handle: the ticks start.
+    void start_ticking();
 
-    ProgressDialog dialog_;
-    class Renderer* renderer_ = nullptr;  // chosen when the thread starts
+  private:
+    void run();
+
     std::thread thread_;
     std::mutex lock_;
     std::condition_variable wake_, handled_;
@@ -86,7 +98,23 @@ class ProgressThread {
     bool ended_ = false;
 };
 
+// The progress window's thread.
+class CDisplayProgressAddThread : public CDisplayAddThread {
+  public:
+    ~CDisplayProgressAddThread() override { end(); }
+
+  protected:
+    void started_thread() override;
+    void handle(const Message& m) override;
+    void tick() override;
+    void ending() override;
+
+  private:
+    ProgressDialog dialog_;
+    class Renderer* renderer_ = nullptr;  // chosen when the thread starts
+};
+
 // The current progress thread, for tests; null when none.
-ProgressThread* current_progress();
+CDisplayProgressAddThread* current_progress();
 
 }  // namespace gorget
