@@ -14,7 +14,7 @@ std::string cert_page_title(int index) {
                       : format(ui_string(IDS_CA_CERT).c_str(), static_cast<long>(index));
 }
 
-CertSheetDialog::CertSheetDialog(std::vector<CertPage> pages)
+CPropSheetCertTxt::CPropSheetCertTxt(std::vector<CPropPageCertText> pages)
     : Dialog(kTemplate, ui_string(IDS_CERTIFICATES)), pages_(std::move(pages)) {
     Control tabs{.id = kTabs, .kind = Kind::tabs, .row = 0, .selected = 0};
     for (std::size_t i = 0; i < pages_.size(); ++i)
@@ -26,13 +26,13 @@ CertSheetDialog::CertSheetDialog(std::vector<CertPage> pages)
     add(Control{.id = IDOK, .kind = Kind::button, .text = "OK", .row = -1});
 }
 
-void CertSheetDialog::changed(int id) {
+void CPropSheetCertTxt::changed(int id) {
     if (id != kTabs) return;
     const int page = find(kTabs)->selected;
     if (page >= 0) set_text(kText, pages_[std::size_t(page)].shown);
 }
 
-void CertSheetDialog::command(int id) {
+void CPropSheetCertTxt::command(int id) {
     const int page = find(kTabs)->selected;
     if (id == kSave && page >= 0)
         save(pages_[std::size_t(page)]);
@@ -41,7 +41,7 @@ void CertSheetDialog::command(int id) {
     // "Установить..." installs nothing.
 }
 
-void CertSheetDialog::save(const CertPage& page) {
+void CPropSheetCertTxt::save(const CPropPageCertText& page) {
     static const std::string kExtension = "cer";
     const std::string& title = ui_string(IDS_SAVE_TITLE);
     const std::optional<std::string> chosen =

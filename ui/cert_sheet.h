@@ -9,16 +9,16 @@
 
 namespace gorget {
 
-struct CertPage {
+struct CPropPageCertText {
     std::string text;       // as the caller gave it, code page 1251
     std::string shown;      // UTF-8, lines ended by "\r\n"
     std::string file_name;  // proposed name, UTF-8
 };
 
-class CertSheetDialog : public Dialog {
+class CPropSheetCertTxt : public Dialog {
   public:
     enum : int { kTemplate = 1005, kTabs = 12320, kText = 1004, kSave = 1005, kInstall = 1006 };
-    explicit CertSheetDialog(std::vector<CertPage> pages);
+    explicit CPropSheetCertTxt(std::vector<CPropPageCertText> pages);
 
   protected:
     void changed(int id) override;
@@ -26,8 +26,8 @@ class CertSheetDialog : public Dialog {
     void closing() override { finish(IDOK); }
 
   private:
-    void save(const CertPage& page);
-    std::vector<CertPage> pages_;
+    void save(const CPropPageCertText& page);
+    std::vector<CPropPageCertText> pages_;
 };
 
 // Page titles: the client's certificate first, then the CA certificates by

@@ -11,9 +11,9 @@ using namespace gorget;
 
 GORGET_EXPORT std::int32_t acceptPKCS7CBK(char** texts, std::int32_t count, char** file_names) {
     if (texts == nullptr || count <= 0) return 0;
-    std::vector<CertPage> pages;
+    std::vector<CPropPageCertText> pages;
     for (std::int32_t i = 0; i < count; ++i) {
-        CertPage page;
+        CPropPageCertText page;
         if (texts[i] != nullptr) page.text = texts[i];
         for (const char c : from_cp1251(page.text)) {
             if (c == '\n') page.shown.push_back('\r');
@@ -23,7 +23,7 @@ GORGET_EXPORT std::int32_t acceptPKCS7CBK(char** texts, std::int32_t count, char
             page.file_name = from_cp1251(file_names[i]);
         pages.push_back(std::move(page));
     }
-    CertSheetDialog d(std::move(pages));
+    CPropSheetCertTxt d(std::move(pages));
     renderer().run(d);
     return 0;
 }
