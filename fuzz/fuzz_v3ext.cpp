@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "crypto/cadb/v3ext.h"
 #include "crypto/core/objects.h"
 #include "crypto/x509v3/ext_print.h"
+#include "crypto/x509v3/v3ext.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/cert_codes.h"
-#include "crypto/cadb/v3ext.h"
 #include "crypto/cadb/verify_error.h"
+#include "crypto/x509v3/v3ext.h"
 
 namespace cadb {
 

@@ -10,8 +10,8 @@
 
 #include "crypto/cadb/attribute.h"
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/v3ext.h"
 #include "crypto/pkcs7/crmf_records.h"
+#include "crypto/x509v3/v3ext.h"
 
 namespace cadb {
 

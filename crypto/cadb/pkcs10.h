@@ -10,7 +10,7 @@
 #include "crypto/cadb/attribute.h"
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/pkey.h"
-#include "crypto/cadb/v3ext.h"
+#include "crypto/x509v3/v3ext.h"
 
 namespace cadb {
 

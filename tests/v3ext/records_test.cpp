@@ -8,10 +8,10 @@
 #include <string>
 
 #include "crypto/cadb/time_tm.h"
-#include "crypto/cadb/v3ext.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/x509v3/ext_items.h"
+#include "crypto/x509v3/v3ext.h"
 #include "tests/v3ext/v3ext_test_support.h"
 
 namespace cadb {

@@ -9,9 +9,9 @@
 
 #include "crypto/cadb/str_convert.h"
 #include "crypto/cadb/time_tm.h"
-#include "crypto/cadb/v3ext_local.h"
 #include "crypto/core/objects.h"
 #include "crypto/x509v3/ext_items.h"
+#include "crypto/x509v3/v3ext_local.h"
 
 namespace cadb {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "crypto/cadb/time_tm.h"
-#include "crypto/cadb/v3ext_local.h"
 #include "crypto/core/objects.h"
+#include "crypto/x509v3/v3ext_local.h"
 
 namespace cadb {
 

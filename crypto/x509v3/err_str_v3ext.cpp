@@ -3,8 +3,8 @@
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/cadb/str_convert.h"
-#include "crypto/cadb/v3ext.h"
 #include "crypto/core/err_str.h"
+#include "crypto/x509v3/v3ext.h"
 
 namespace cadb {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "crypto/cadb/v3ext.h"
 #include "crypto/core/err.h"
+#include "crypto/x509v3/v3ext.h"
 
 namespace cadb::v3ext {
 

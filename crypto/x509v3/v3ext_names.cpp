@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "crypto/cadb/v3ext_local.h"
 #include "crypto/core/objects.h"
+#include "crypto/x509v3/v3ext_local.h"
 
 namespace cadb {
 
