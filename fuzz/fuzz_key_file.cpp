@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/pkey.h"
 #include "crypto/engine/engine.h"
+#include "crypto/keys/pkey.h"
 #include "crypto/pse/pse.h"
 #include "crypto/pse/pse_key32.h"
 #include "crypto/pse/pse_secrets.h"

@@ -2,7 +2,7 @@
 #include <openssl/x509.h>
 
 #include "crypto/cadb/cert.h"
-#include "crypto/cadb/pkey.h"
+#include "crypto/keys/pkey.h"
 
 namespace cadb {
 

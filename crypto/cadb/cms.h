@@ -24,8 +24,8 @@
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cert.h"
 #include "crypto/cadb/crl.h"
-#include "crypto/cadb/pkey.h"
 #include "crypto/cadb/verify_error.h"
+#include "crypto/keys/pkey.h"
 
 namespace cadb {
 

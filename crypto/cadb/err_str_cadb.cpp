@@ -8,10 +8,10 @@
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/media_io.h"
 #include "crypto/cadb/pkcs10.h"
-#include "crypto/cadb/pkey.h"
 #include "crypto/cadb/pse_ctx.h"
 #include "crypto/cadb/shared_secret.h"
 #include "crypto/core/err_str.h"
+#include "crypto/keys/pkey.h"
 
 namespace cadb {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "crypto/cadb/attribute.h"
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/pkey.h"
+#include "crypto/keys/pkey.h"
 #include "crypto/x509v3/v3ext.h"
 
 namespace cadb {
@@ -89,12 +89,5 @@ PKCS10* PKCS10_make(const X509_NAME* subject, PKEY* key, PKEY* signer, int md_ni
 // Adds the extensionRequest attribute (one value: the DER of the SEQUENCE OF
 // Extension) to the request. 1/0.
 int add_attribute_object(X509_REQ* req, const STACK_OF(X509_EXTENSION) * extensions);
-
-struct GOSTS;
-struct ECGOST;
-// GOST R 34.10-94 and 34.10-2001 key records read as the bare private-key
-// DER from a stream, which must hold nothing else.
-GOSTS* d2i_R3410PrivateKey_bio(BIO* in);
-ECGOST* d2i_ECGOSTPrivateKey_bio(BIO* in);
 
 }  // namespace cadb

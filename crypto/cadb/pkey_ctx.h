@@ -15,7 +15,7 @@
 
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/media_io.h"
-#include "crypto/cadb/pkey.h"
+#include "crypto/keys/pkey.h"
 #include "crypto/pse/pse.h"
 
 namespace cadb {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/pkey.h"
 #include "crypto/core/err.h"
+#include "crypto/keys/pkey.h"
 #include "tests/cert/cert_util.h"
 
 namespace cadb {

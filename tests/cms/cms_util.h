@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "crypto/cadb/cms.h"
-#include "crypto/cadb/pkey.h"
+#include "crypto/keys/pkey.h"
 #include "tests/cert/chain_util.h"
 
 namespace cadb::test {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "crypto/cadb/pkcs10.h"
-#include "crypto/cadb/pkey.h"
 #include "crypto/engine/engine.h"
+#include "crypto/keys/pkey.h"
 #include "platform/vendor/capi_api.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/pkcs7/p7_util.h"

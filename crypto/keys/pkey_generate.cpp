@@ -8,11 +8,11 @@
 
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/fingerprint.h"
-#include "crypto/cadb/pkey_local.h"
 #include "crypto/core/err.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/evp_pkey.h"
+#include "crypto/keys/pkey_local.h"
 #include "crypto/r3410/dsa_default.h"
 #include "crypto/r3410/r3410.h"
 

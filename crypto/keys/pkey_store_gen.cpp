@@ -9,11 +9,11 @@
 #include <memory>
 
 #include "crypto/cadb/cadb_reasons.h"
-#include "crypto/cadb/pkey_local.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
+#include "crypto/keys/pkey_local.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/r3410/r3410.h"
 

@@ -3,7 +3,7 @@
 
 #include <openssl/evp.h>
 
-#include "crypto/cadb/pkey.h"
+#include "crypto/keys/pkey.h"
 
 namespace cadb {
 

@@ -120,4 +120,11 @@ const char* PKEY_pem_name(int type);
 // key: the given NID.
 int PKEY_sign_md(const PKEY* key, int md_nid);
 
+struct GOSTS;
+struct ECGOST;
+// GOST R 34.10-94 and 34.10-2001 key records read as the bare private-key
+// DER from a stream, which must hold nothing else.
+GOSTS* d2i_R3410PrivateKey_bio(BIO* in);
+ECGOST* d2i_ECGOSTPrivateKey_bio(BIO* in);
+
 }  // namespace cadb

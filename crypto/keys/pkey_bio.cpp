@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/ecgost/ecgost.h"
+#include "crypto/keys/pkey.h"
 #include "crypto/r3410/r3410.h"
 
 namespace cadb {

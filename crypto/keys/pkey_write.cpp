@@ -12,12 +12,12 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/passwd.h"
-#include "crypto/cadb/pkey_local.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/engine/evp_pkey.h"
 #include "crypto/engine/pkcs8_pbes2.h"
+#include "crypto/keys/pkey_local.h"
 #include "crypto/r3410/r3410.h"
 #include "crypto/rus/evp_gost.h"
 

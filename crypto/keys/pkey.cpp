@@ -1,6 +1,6 @@
 // The PKEY record: reference counting, wrapping a key object, labels and
 // signature digests by key type.
-#include "crypto/cadb/pkey.h"
+#include "crypto/keys/pkey.h"
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -8,12 +8,12 @@
 
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/fingerprint.h"
-#include "crypto/cadb/pkey_local.h"
 #include "crypto/core/err.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/evp_pkey.h"
+#include "crypto/keys/pkey_local.h"
 #include "crypto/r3410/r3410.h"
 
 namespace cadb {

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "crypto/cadb/passwd.h"
-#include "crypto/cadb/pkey_local.h"
 #include "crypto/core/err.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/engine/evp_pkey.h"
+#include "crypto/keys/pkey_local.h"
 
 namespace cadb {
 namespace {
