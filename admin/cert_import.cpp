@@ -5,10 +5,10 @@
 #include <string>
 
 #include "admin/tasset.h"
-#include "crypto/cadb/cert_ctx.h"
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/x509/cert_ctx.h"
 
 namespace cadb {
 namespace {

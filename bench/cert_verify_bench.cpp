@@ -9,12 +9,12 @@
 #include <ctime>
 #include <memory>
 
-#include "crypto/cadb/cert_verify.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/x509/cert_verify.h"
 
 namespace cadb {
 namespace {

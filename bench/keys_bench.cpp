@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <string>
 
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"
+#include "crypto/x509/pkcs10.h"
 #include "tests/support/kernel_random.h"
 
 namespace {

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/cms.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/x509/cert_verify.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/cadb/crl.h"
 #include "crypto/cadb/media_io.h"
+#include "crypto/x509/crl.h"
 #include "enrol/alert.h"
 #include "enrol/log.h"
 #include "enrol/quillon.h"

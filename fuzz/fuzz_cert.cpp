@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/crl.h"
 #include "crypto/engine/engine.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/crl.h"
 #include "fuzz/fuzz_support.h"
 
 namespace cadb::fuzz {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/engine/engine.h"
+#include "crypto/x509/pkcs10.h"
 #include "fuzz/fuzz_support.h"
 
 namespace cadb::fuzz {

@@ -1,6 +1,6 @@
 #include "wrappers/tcertificate.h"
 
-#include "crypto/cadb/cert.h"
+#include "crypto/x509/cert.h"
 #include "wrappers/tprivatekey.h"
 
 namespace cadb {

@@ -9,7 +9,7 @@
 #include <istream>
 #include <memory>
 
-#include "crypto/cadb/cert_ctx.h"
+#include "crypto/x509/cert_ctx.h"
 #include "wrappers/tbuffer.h"
 
 namespace cadb {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/lookup_local.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/lookup_local.h"
 
 namespace cadb {
 namespace {

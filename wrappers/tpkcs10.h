@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "crypto/cadb/pkcs10.h"
+#include "crypto/x509/pkcs10.h"
 #include "wrappers/tbuffer.h"
 
 namespace cadb {

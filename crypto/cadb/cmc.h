@@ -11,8 +11,8 @@
 #include <ctime>
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/pkcs7/cmc_records.h"
+#include "crypto/x509/pkcs10.h"
 
 namespace cadb {
 

@@ -22,10 +22,10 @@
 
 #include "crypto/cadb/attribute.h"
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/crl.h"
-#include "crypto/cadb/verify_error.h"
 #include "crypto/keys/pkey.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/crl.h"
+#include "crypto/x509/verify_error.h"
 
 namespace cadb {
 

@@ -13,13 +13,13 @@
 #include <mutex>
 #include <vector>
 
-#include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/cms_local.h"
-#include "crypto/cadb/lookup_local.h"
 #include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/p7_attr.h"
 #include "crypto/pkcs7/p7_local.h"
+#include "crypto/x509/cert_verify.h"
+#include "crypto/x509/lookup_local.h"
 
 namespace cadb {
 namespace {

@@ -4,14 +4,14 @@
 // library.
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cadb_reasons.h"
-#include "crypto/cadb/cert_codes.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/cadb/media_io.h"
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/cadb/pse_ctx.h"
 #include "crypto/cadb/shared_secret.h"
 #include "crypto/core/err_str.h"
 #include "crypto/keys/pkey.h"
+#include "crypto/x509/cert_codes.h"
+#include "crypto/x509/pkcs10.h"
 
 namespace cadb {
 namespace {

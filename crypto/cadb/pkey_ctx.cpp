@@ -11,8 +11,8 @@
 #include <string>
 
 #include "crypto/cadb/crmf.h"
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/pkcs10.h"
 
 namespace cadb {
 namespace {

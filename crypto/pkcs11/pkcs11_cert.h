@@ -4,8 +4,8 @@
 // CKO_DATA objects labelled with the file names.
 #pragma once
 
-#include "crypto/cadb/cert_ctx.h"
 #include "crypto/cadb/pse_ctx.h"
+#include "crypto/x509/cert_ctx.h"
 
 namespace cadb {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/cert_ctx.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_ctx.h"
 #include "tests/cert/cert_util.h"
 
 namespace cadb {

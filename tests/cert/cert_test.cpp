@@ -7,10 +7,10 @@
 #include <string>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/cert_ctx.h"
-#include "crypto/cadb/cert_verify.h"
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_ctx.h"
+#include "crypto/x509/cert_verify.h"
 #include "crypto/x509v3/ext_text.h"
 #include "tests/cert/cert_util.h"
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/crl.h"
 #include "crypto/core/objects.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/crl.h"
 #include "tests/engine/pkey_util.h"
 
 namespace cadb::test {

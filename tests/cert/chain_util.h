@@ -7,7 +7,7 @@
 #include <ctime>
 #include <vector>
 
-#include "crypto/cadb/cert_verify.h"
+#include "crypto/x509/cert_verify.h"
 #include "tests/cert/cert_util.h"
 
 namespace cadb::test {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/cadb/fingerprint.h"
-#include "crypto/cadb/lookup_local.h"
+#include "crypto/x509/lookup_local.h"
 #include "tests/cert/chain_util.h"
 
 namespace cadb {

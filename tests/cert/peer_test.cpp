@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/cert_verify.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_verify.h"
 #include "tests/cert/cert_util.h"
 #include "tests/cert/peer_util.h"
 

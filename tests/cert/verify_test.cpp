@@ -3,8 +3,8 @@
 // lone certificates, and errors collected at every level.
 #include <gtest/gtest.h>
 
-#include "crypto/cadb/cert_verify.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_verify.h"
 #include "tests/cert/chain_util.h"
 
 namespace cadb {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/engine/engine.h"
 #include "crypto/keys/pkey.h"
+#include "crypto/x509/pkcs10.h"
 #include "platform/vendor/capi_api.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/pkcs7/p7_util.h"

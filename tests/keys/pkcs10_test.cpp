@@ -1,6 +1,6 @@
 // Requests made, signed, encoded and read back in every form; checked by
 // the openssl command (and its GOST engine) in a child process.
-#include "crypto/cadb/pkcs10.h"
+#include "crypto/x509/pkcs10.h"
 
 #include <openssl/core_names.h>
 #include <openssl/param_build.h>

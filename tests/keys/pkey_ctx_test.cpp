@@ -10,9 +10,9 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/crmf.h"
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/cadb/pkey_ctx.h"
 #include "crypto/core/gost_pkey.h"
+#include "crypto/x509/pkcs10.h"
 #include "tests/keys/keys_fixture.h"
 
 namespace cadb::test {

@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/cert_ctx.h"
 #include "crypto/cadb/init.h"
 #include "crypto/cadb/pse_ctx.h"
 #include "crypto/pkcs11/pkcs11_cert.h"
@@ -22,6 +20,8 @@
 #include "crypto/pkcs11/pkcs11_template.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/cert_ctx.h"
 #include "tests/pkcs11/gost_token.h"
 #include "tests/pkcs11/softhsm.h"
 #include "tests/pkcs11/token_support.h"

@@ -10,9 +10,9 @@
 #include <streambuf>
 #include <string>
 
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/lookup_local.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/lookup_local.h"
 #include "tests/wrappers/standin.h"
 #include "wrappers/tcertificate.h"
 #include "wrappers/tcertstore.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/cadb/cert_verify.h"
-#include "crypto/cadb/lookup_local.h"
+#include "crypto/x509/cert_verify.h"
+#include "crypto/x509/lookup_local.h"
 #include "tests/cert/chain_util.h"
 #include "tests/cms/cms_util.h"
 #include "wrappers/tcertstore.h"

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "crypto/cadb/lookup_local.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/pkcs7.h"
+#include "crypto/x509/lookup_local.h"
 #include "tests/cms/cms_util.h"
 #include "tests/wrappers/standin.h"
 #include "wrappers/log.h"

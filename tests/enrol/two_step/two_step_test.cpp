@@ -13,8 +13,8 @@
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cmc.h"
 #include "crypto/cadb/init.h"
-#include "crypto/cadb/pkcs10.h"
 #include "crypto/core/objects.h"
+#include "crypto/x509/pkcs10.h"
 #include "tests/enrol/cmc_reading.h"
 #include "tests/enrol/script_fixture.h"
 

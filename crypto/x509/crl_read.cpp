@@ -5,9 +5,9 @@
 
 #include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/crl.h"
 #include "crypto/cadb/x509_read.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/crl.h"
 #include "crypto/x509v3/ext_text.h"
 
 namespace cadb {

@@ -1,10 +1,10 @@
 #include <memory>
 
-#include "crypto/cadb/time_tm.h"
-#include "crypto/cadb/crl.h"
 #include "crypto/cadb/name_print.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
+#include "crypto/x509/crl.h"
 
 namespace cadb {
 namespace {

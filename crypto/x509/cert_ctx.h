@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/cert.h"
+#include "crypto/x509/cert.h"
 
 namespace cadb {
 

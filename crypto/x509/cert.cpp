@@ -1,9 +1,9 @@
-#include "crypto/cadb/cert.h"
+#include "crypto/x509/cert.h"
 
 #include <openssl/crypto.h>
 
-#include "crypto/cadb/crl.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/crl.h"
 
 namespace cadb {
 namespace {

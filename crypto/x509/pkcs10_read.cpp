@@ -11,9 +11,9 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cadb_reasons.h"
-#include "crypto/cadb/pkcs10.h"
-#include "crypto/cadb/pkcs10_local.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/pkcs10.h"
+#include "crypto/x509/pkcs10_local.h"
 
 namespace cadb {
 namespace {

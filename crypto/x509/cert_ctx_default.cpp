@@ -1,5 +1,5 @@
-#include "crypto/cadb/cert_ctx.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_ctx.h"
 
 namespace cadb {
 

@@ -1,4 +1,4 @@
-#include "crypto/cadb/cert_ctx.h"
+#include "crypto/x509/cert_ctx.h"
 
 #include <strings.h>
 

@@ -8,8 +8,8 @@
 #include <map>
 #include <vector>
 
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/verify_error.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/verify_error.h"
 
 namespace cadb {
 

@@ -1,9 +1,9 @@
-#include "crypto/cadb/verify_error.h"
+#include "crypto/x509/verify_error.h"
 
 #include <openssl/crypto.h>
 
-#include "crypto/cadb/cert_codes.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_codes.h"
 
 namespace cadb {
 

@@ -2,12 +2,12 @@
 
 #include <memory>
 
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/cadb/name_print.h"
+#include "crypto/cadb/time_tm.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
+#include "crypto/x509/cert.h"
 
 namespace cadb {
 namespace {

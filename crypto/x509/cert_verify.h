@@ -7,9 +7,9 @@
 
 #include <ctime>
 
-#include "crypto/cadb/cert.h"
-#include "crypto/cadb/crl.h"
-#include "crypto/cadb/verify_error.h"
+#include "crypto/x509/cert.h"
+#include "crypto/x509/crl.h"
+#include "crypto/x509/verify_error.h"
 
 namespace cadb {
 

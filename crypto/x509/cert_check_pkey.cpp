@@ -1,8 +1,8 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
-#include "crypto/cadb/cert.h"
 #include "crypto/keys/pkey.h"
+#include "crypto/x509/cert.h"
 
 namespace cadb {
 

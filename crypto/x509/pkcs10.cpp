@@ -1,5 +1,5 @@
 // The PKCS10 record and the split of a request into its fields.
-#include "crypto/cadb/pkcs10.h"
+#include "crypto/x509/pkcs10.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -8,10 +8,10 @@
 
 #include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/fingerprint.h"
-#include "crypto/cadb/pkcs10_local.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/evp_pkey.h"
+#include "crypto/x509/pkcs10_local.h"
 
 namespace cadb {
 namespace {

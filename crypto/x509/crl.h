@@ -11,8 +11,8 @@
 #include "crypto/cadb/attribute.h"
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/cadb_reasons.h"
-#include "crypto/cadb/cert_codes.h"
-#include "crypto/cadb/verify_error.h"
+#include "crypto/x509/cert_codes.h"
+#include "crypto/x509/verify_error.h"
 #include "crypto/x509v3/v3ext.h"
 
 namespace cadb {

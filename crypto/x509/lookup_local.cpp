@@ -1,4 +1,4 @@
-#include "crypto/cadb/lookup_local.h"
+#include "crypto/x509/lookup_local.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,10 +3,10 @@
 #include <optional>
 
 #include "crypto/cadb/time_tm.h"
-#include "crypto/cadb/cert_verify.h"
-#include "crypto/cadb/lookup_local.h"
-#include "crypto/cadb/verify_local.h"
 #include "crypto/core/err.h"
+#include "crypto/x509/cert_verify.h"
+#include "crypto/x509/lookup_local.h"
+#include "crypto/x509/verify_local.h"
 
 namespace cadb {
 namespace {

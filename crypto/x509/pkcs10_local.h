@@ -3,7 +3,7 @@
 
 #include <openssl/x509.h>
 
-#include "crypto/cadb/pkcs10.h"
+#include "crypto/x509/pkcs10.h"
 
 namespace cadb {
 

@@ -5,17 +5,17 @@
 
 #include <memory>
 
-#include "crypto/x509v3/ext_text.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/cadb_reasons.h"
-#include "crypto/cadb/pkcs10.h"
-#include "crypto/cadb/pkcs10_local.h"
 #include "crypto/cadb/str_convert.h"
 #include "crypto/core/err.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/r3410/r3410.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/x509/pkcs10.h"
+#include "crypto/x509/pkcs10_local.h"
+#include "crypto/x509v3/ext_text.h"
 
 namespace cadb {
 namespace {
