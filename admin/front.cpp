@@ -12,11 +12,11 @@
 #include "admin/tasset.h"
 #include "crypto/bio/ikey.h"
 #include "crypto/cadb/init.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
 #include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/store/media_io.h"
 #include "platform/codepage.h"
 
 namespace cadb {

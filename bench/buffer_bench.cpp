@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_zlib.h"
 #include "crypto/core/objects.h"
 #include "crypto/core/pbkdf2.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/store/buffer_crypt.h"
 #include "tests/support/kernel_random.h"
 
 namespace {

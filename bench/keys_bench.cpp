@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"
+#include "crypto/store/pse_ctx.h"
 #include "crypto/x509/pkcs10.h"
 #include "tests/support/kernel_random.h"
 

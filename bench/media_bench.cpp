@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/objects.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "crypto/cadb/shared_secret.h"
 #include "crypto/rand/boards.h"
 #include "crypto/rand/rand.h"
+#include "crypto/store/shared_secret.h"
 
 namespace cadb {
 namespace {

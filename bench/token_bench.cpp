@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "crypto/bio/rutoken.h"
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 namespace {
 

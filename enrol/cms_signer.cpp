@@ -3,7 +3,7 @@
 #include <fstream>
 #include <optional>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/log.h"
 #include "enrol/module.h"
 #include "enrol/request_container.h"

@@ -6,9 +6,9 @@
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/rutoken.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/store/media_io.h"
 #include "platform/paths.h"
 #include "wrappers/ui_binding.h"
 

@@ -1,6 +1,6 @@
 #include "enrol/device_chooser.h"
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/key_container_dialog.h"
 #include "enrol/log.h"
 #include "platform/module.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/log.h"
 #include "enrol/request_container.h"
 #include "enrol/strings.h"

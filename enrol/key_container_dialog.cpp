@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/container_listing.h"
 #include "enrol/log.h"
 #include "platform/paths.h"

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 namespace cadb::enrol {
 

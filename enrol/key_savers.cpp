@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/key_file_names.h"
 #include "enrol/log.h"
 #include "enrol/request_container.h"

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "crypto/cadb/pkey_ctx.h"
+#include "crypto/store/pkey_ctx.h"
 
 namespace cadb::enrol {
 

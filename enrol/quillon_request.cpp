@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/alert.h"
 #include "enrol/algorithms.h"
 #include "enrol/key_file_names.h"
@@ -33,8 +33,8 @@
 #include "wrappers/tprivatekey.h"
 #include "wrappers/tpse.h"
 #include "wrappers/tx509name.h"
-#include "wrappers/x509_ext.h"
 #include "wrappers/ui_binding.h"
+#include "wrappers/x509_ext.h"
 
 namespace cadb::enrol {
 

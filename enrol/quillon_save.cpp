@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "crypto/x509/crl.h"
 #include "enrol/alert.h"
 #include "enrol/log.h"

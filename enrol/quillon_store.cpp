@@ -6,8 +6,8 @@
 
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/rutoken.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/store/media_io.h"
 #include "enrol/alert.h"
 #include "enrol/key_file_names.h"
 #include "enrol/log.h"

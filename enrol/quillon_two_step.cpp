@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "enrol/alert.h"
 #include "enrol/cms_signer.h"
 #include "enrol/log.h"

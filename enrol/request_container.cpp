@@ -1,7 +1,7 @@
 #include "enrol/request_container.h"
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 namespace cadb::enrol {
 

@@ -10,10 +10,10 @@
 
 #include "crypto/asn1/asn1_void_coders.h"
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/buffer_zlib.h"
 #include "crypto/engine/engine.h"
+#include "crypto/store/buffer_crypt.h"
 #include "fuzz/fuzz_support.h"
 
 namespace cadb::fuzz {

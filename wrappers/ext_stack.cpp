@@ -1,8 +1,8 @@
 #include <cctype>
 #include <string_view>
 
-#include "crypto/cadb/media_io.h"
 #include "crypto/core/objects.h"
+#include "crypto/store/media_io.h"
 #include "wrappers/log.h"
 #include "wrappers/ui_binding.h"
 #include "wrappers/x509_ext.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 #include "wrappers/pse_media.h"
 #include "wrappers/refcounted.h"
 #include "wrappers/tbuffer.h"

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string_view>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 namespace cadb {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "crypto/cadb/shared_secret.h"
+#include "crypto/store/shared_secret.h"
 #include "wrappers/pse_container.h"
 #include "wrappers/ui_binding.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "wrappers/log.h"
 #include "wrappers/secret_share.h"
 

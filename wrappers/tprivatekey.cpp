@@ -8,9 +8,9 @@
 
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/rutoken.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/store/media_io.h"
 #include "wrappers/pse_container.h"
 #include "wrappers/ui_binding.h"
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "crypto/cadb/pkey_ctx.h"
 #include "crypto/keys/pkey.h"
+#include "crypto/store/pkey_ctx.h"
 #include "wrappers/tbuffer.h"
 #include "wrappers/tpse.h"
 

@@ -2,8 +2,8 @@
 // record, or a key-store context (whose record is then the store in use).
 #pragma once
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/pse/pse.h"
+#include "crypto/store/pse_ctx.h"
 
 namespace cadb {
 

@@ -1,6 +1,6 @@
 // The current user-interface object and the plain callbacks through which the
 // cryptographic library reaches it.
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 #include "wrappers/log.h"
 #include "wrappers/ui_binding.h"
 

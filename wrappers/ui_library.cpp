@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
+#include "crypto/store/pse_ctx.h"
 #include "wrappers/log.h"
 #include "wrappers/ui_binding.h"
 

@@ -1,7 +1,7 @@
 // The registration point of the media drivers. Each medium other than the
 // disk has a driver that does the token work: a stream method the factory
 // (media_file.h) opens files with, and the helpers the file layer
-// (crypto/cadb/media_io.h) calls. A driver fills one BIO_MEDIA_DRIVER record
+// (crypto/store/media_io.h) calls. A driver fills one BIO_MEDIA_DRIVER record
 // of static lifetime and registers it under its medium, typically at library
 // start-up once its vendor library has loaded:
 //

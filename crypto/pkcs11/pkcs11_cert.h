@@ -4,7 +4,7 @@
 // CKO_DATA objects labelled with the file names.
 #pragma once
 
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 #include "crypto/x509/cert_ctx.h"
 
 namespace cadb {

@@ -9,9 +9,9 @@
 
 #include <cstddef>
 
-#include "crypto/cadb/pkey_ctx.h"
 #include "crypto/core/token_key.h"
 #include "crypto/pkcs11/cryptoki.h"
+#include "crypto/store/pkey_ctx.h"
 
 namespace cadb {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/cms.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/p7_ber.h"
+#include "crypto/store/buffer_crypt.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {

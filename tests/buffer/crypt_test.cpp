@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_zlib.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
@@ -20,6 +19,7 @@
 #include "crypto/core/objects.h"
 #include "crypto/core/pbkdf2.h"
 #include "crypto/rus/evp_gost.h"
+#include "crypto/store/buffer_crypt.h"
 #include "tests/rus/vectors.h"
 #include "tests/support/kernel_random.h"
 

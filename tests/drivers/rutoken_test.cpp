@@ -12,8 +12,8 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/core/err.h"
+#include "crypto/store/media_io.h"
 #include "tests/drivers/token_fixture.h"
 
 namespace cadb {

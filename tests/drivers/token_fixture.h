@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "platform/module.h"
 
 namespace cadb::test {

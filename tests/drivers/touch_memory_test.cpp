@@ -14,9 +14,9 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/media_io.h"
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
+#include "crypto/store/media_io.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/support/kernel_random.h"
 

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "crypto/cadb/err_str.h"
-#include "crypto/cadb/pkey_ctx.h"
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"
 #include "crypto/keys/pkey.h"
+#include "crypto/store/pkey_ctx.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb::test {

@@ -10,8 +10,8 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/crmf.h"
-#include "crypto/cadb/pkey_ctx.h"
 #include "crypto/core/gost_pkey.h"
+#include "crypto/store/pkey_ctx.h"
 #include "crypto/x509/pkcs10.h"
 #include "tests/keys/keys_fixture.h"
 

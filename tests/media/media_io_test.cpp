@@ -1,4 +1,4 @@
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 #include <signal.h>
 #include <sys/resource.h>

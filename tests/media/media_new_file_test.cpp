@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 #include "tests/media/media_env.h"
 
 namespace cadb {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/pkcs11/pkcs11_files.h"
+#include "crypto/store/media_io.h"
 #include "platform/paths.h"
 #include "tests/media/media_env.h"
 #include "tests/media/memory_driver.h"

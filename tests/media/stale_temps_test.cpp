@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "crypto/bio/media_file.h"
-#include "crypto/cadb/media_io.h"
-#include "crypto/cadb/pse_commit.h"
+#include "crypto/store/media_io.h"
+#include "crypto/store/pse_commit.h"
 #include "tests/media/media_env.h"
 
 namespace cadb {

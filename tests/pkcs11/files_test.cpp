@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/media_io.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/store/media_io.h"
 #include "tests/pkcs11/token_support.h"
 
 namespace cadb {

@@ -19,7 +19,6 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/cadb/init.h"
-#include "crypto/cadb/pkey_ctx.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ec.h"
@@ -33,6 +32,7 @@
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rus/evp_gost.h"
 #include "crypto/rus/sbox.h"
+#include "crypto/store/pkey_ctx.h"
 #include "crypto/x509/pkcs10.h"
 #include "tests/pkcs11/gost_token.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/buffer_zlib.h"
 #include "crypto/pkcs7/p7_attr.h"
+#include "crypto/store/buffer_crypt.h"
 #include "tests/pkcs7/p7_util.h"
 #include "tests/pkcs7/rfc4490.h"
 

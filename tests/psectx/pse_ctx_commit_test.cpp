@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/pse_commit.h"
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
+#include "crypto/store/pse_commit.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {

@@ -1,5 +1,5 @@
 // The key-store context over a drive mapped to a temporary folder.
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/cadb/buffer_crypt.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
@@ -22,6 +21,7 @@
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rus/sbox.h"
+#include "crypto/store/buffer_crypt.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {

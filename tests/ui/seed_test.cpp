@@ -4,11 +4,11 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/exports.h"
 #include "ui/seed_dialogs.h"

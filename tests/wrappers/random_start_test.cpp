@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "tests/wrappers/store_fixture.h"
 #include "crypto/cadb/init.h"
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
+#include "tests/wrappers/store_fixture.h"
 #include "wrappers/initializer.h"
 #include "wrappers/log.h"
 

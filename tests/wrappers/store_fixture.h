@@ -9,11 +9,11 @@
 #include <memory>
 #include <optional>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
 #include "tests/wrappers/standin.h"
 #include "wrappers/ui_binding.h"

@@ -9,9 +9,9 @@
 
 #include <cstring>
 
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
+#include "crypto/store/pse_ctx.h"
 #include "tests/wrappers/standin.h"
 #include "wrappers/log.h"
 

@@ -1,4 +1,4 @@
-#include "crypto/cadb/buffer_crypt.h"
+#include "crypto/store/buffer_crypt.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

@@ -4,7 +4,7 @@
 // state are 36-byte blocks.
 //
 // On a disk the store changes as one: the files are committed together
-// (crypto/cadb/pse_commit.h) under the lock of the store's folder, which a
+// (crypto/store/pse_commit.h) under the lock of the store's folder, which a
 // read and an erase hold too. On other media, where a file cannot be
 // renamed, a write replaces the files one by one and keeps the previous
 // contents of those it has replaced; when a later file fails, they are put
@@ -21,14 +21,14 @@
 #include <vector>
 
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/buffer_crypt.h"
-#include "crypto/cadb/pse_commit.h"
-#include "crypto/cadb/pse_ctx_local.h"
 #include "crypto/core/err.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/sbox.h"
+#include "crypto/store/buffer_crypt.h"
+#include "crypto/store/pse_commit.h"
+#include "crypto/store/pse_ctx_local.h"
 #include "platform/paths.h"
 
 namespace cadb {

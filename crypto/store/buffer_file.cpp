@@ -7,8 +7,8 @@
 #include "crypto/bio/media_file.h"
 #include "crypto/cadb/buffer.h"
 #include "crypto/cadb/buffer_der.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/core/err.h"
+#include "crypto/store/media_io.h"
 #include "platform/paths.h"
 
 namespace cadb {

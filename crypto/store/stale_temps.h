@@ -14,7 +14,7 @@ namespace cadb {
 // changed for kReplaceTempUnheldAge. Nothing is removed while the key store's lock
 // on the folder is held or a store commit there waits to be finished: the
 // store's temporaries are then its own users' to finish or remove
-// (crypto/cadb/pse_commit.h).
+// (crypto/store/pse_commit.h).
 void remove_stale_temps_beside(const std::string& target);
 
 }  // namespace cadb

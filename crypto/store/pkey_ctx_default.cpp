@@ -4,9 +4,9 @@
 #include <array>
 #include <mutex>
 
-#include "crypto/cadb/pkey_ctx.h"
-#include "crypto/cadb/pse_ctx.h"
 #include "crypto/core/err.h"
+#include "crypto/store/pkey_ctx.h"
+#include "crypto/store/pse_ctx.h"
 
 namespace cadb {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/media_io.h"
-#include "crypto/cadb/pse_commit.h"
 #include "crypto/core/err.h"
+#include "crypto/store/media_io.h"
+#include "crypto/store/pse_commit.h"
 #include "platform/paths.h"
 
 namespace cadb {

@@ -1,6 +1,6 @@
 // The key-store context: life cycle, setters and getters, and the dispatch
 // of each operation to the storage method of the store path.
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 
 #include <openssl/crypto.h>
 #include <strings.h>
@@ -9,12 +9,12 @@
 #include <cstring>
 #include <new>
 
-#include "crypto/cadb/buffer_crypt.h"
-#include "crypto/cadb/pse_ctx_local.h"
 #include "crypto/core/err.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/store/buffer_crypt.h"
+#include "crypto/store/pse_ctx_local.h"
 
 namespace cadb {
 namespace {

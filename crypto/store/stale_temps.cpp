@@ -1,4 +1,4 @@
-#include "crypto/cadb/stale_temps.h"
+#include "crypto/store/stale_temps.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "crypto/bio/replace_temp.h"
-#include "crypto/cadb/pse_commit.h"
+#include "crypto/store/pse_commit.h"
 
 namespace cadb {
 namespace {

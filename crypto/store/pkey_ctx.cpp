@@ -1,6 +1,6 @@
 // The private-key context: life cycle, setters, the choice of method from
 // the key store's path, and the medium check before reads and writes.
-#include "crypto/cadb/pkey_ctx.h"
+#include "crypto/store/pkey_ctx.h"
 
 #include <openssl/crypto.h>
 #include <strings.h>

@@ -1,7 +1,7 @@
 // What the key-store context's own files share.
 #pragma once
 
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 
 namespace cadb {
 

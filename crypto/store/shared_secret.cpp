@@ -1,4 +1,4 @@
-#include "crypto/cadb/shared_secret.h"
+#include "crypto/store/shared_secret.h"
 
 #include <openssl/crypto.h>
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/pse_ctx.h"
+#include "crypto/store/pse_ctx.h"
 
 namespace cadb {
 namespace {

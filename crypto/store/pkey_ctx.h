@@ -14,9 +14,9 @@
 #include <mutex>
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/keys/pkey.h"
 #include "crypto/pse/pse.h"
+#include "crypto/store/media_io.h"
 
 namespace cadb {
 

@@ -1,6 +1,6 @@
 // Whole-file write, read, erase and size over every medium, and the
 // directories a disk write needs.
-#include "crypto/cadb/media_io.h"
+#include "crypto/store/media_io.h"
 
 #include <openssl/crypto.h>
 #include <sys/stat.h>
@@ -17,9 +17,9 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/stale_temps.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_files.h"
+#include "crypto/store/stale_temps.h"
 #include "platform/paths.h"
 
 namespace cadb {

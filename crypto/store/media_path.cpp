@@ -13,8 +13,8 @@
 
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
-#include "crypto/cadb/media_io.h"
 #include "crypto/pkcs11/pkcs11_files.h"
+#include "crypto/store/media_io.h"
 #include "platform/paths.h"
 
 namespace cadb {

@@ -1,6 +1,6 @@
 // The key store's commit: temporary files, the commit record, recovery and
 // the folder lock.
-#include "crypto/cadb/pse_commit.h"
+#include "crypto/store/pse_commit.h"
 
 #include <dirent.h>
 #include <fcntl.h>
