@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cms.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"

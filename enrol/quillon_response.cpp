@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cmc.h"
+#include "crypto/cms/cmc.h"
 #include "crypto/core/objects.h"
 #include "enrol/alert.h"
 #include "enrol/log.h"

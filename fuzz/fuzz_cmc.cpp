@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "crypto/cadb/cmc.h"
-#include "crypto/cadb/crmf.h"
+#include "crypto/cms/cmc.h"
+#include "crypto/cms/crmf.h"
 #include "crypto/core/objects.h"
 #include "crypto/engine/engine.h"
 #include "fuzz/fuzz_support.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cms.h"
 #include "crypto/engine/engine.h"
 #include "fuzz/fuzz_support.h"
 

@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/cmc.h"
 #include "crypto/cadb/init.h"
+#include "crypto/cms/cmc.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/pkcs7.h"

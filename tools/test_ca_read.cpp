@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "crypto/cadb/cmc.h"
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cmc.h"
+#include "crypto/cms/cms.h"
 #include "crypto/core/objects.h"
 #include "platform/codepage.h"
 #include "tools/test_ca.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "crypto/cadb/cmc.h"
+#include "crypto/cms/cmc.h"
 #include "wrappers/tbuffer.h"
 #include "wrappers/tx509name.h"
 

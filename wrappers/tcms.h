@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cms.h"
 #include "wrappers/refcounted.h"
 #include "wrappers/tbuffer.h"
 

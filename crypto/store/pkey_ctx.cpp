@@ -10,7 +10,7 @@
 #include <new>
 #include <string>
 
-#include "crypto/cadb/crmf.h"
+#include "crypto/cms/crmf.h"
 #include "crypto/core/err.h"
 #include "crypto/x509/pkcs10.h"
 

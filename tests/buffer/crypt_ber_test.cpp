@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cms.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/p7_ber.h"

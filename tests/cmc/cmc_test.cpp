@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "crypto/cadb/cmc.h"
-#include "crypto/cadb/crmf.h"
+#include "crypto/cms/cmc.h"
+#include "crypto/cms/crmf.h"
 #include "crypto/core/objects.h"
 #include "tests/cmc/cmc_util.h"
 #include "tests/pkcs7/p7_util.h"

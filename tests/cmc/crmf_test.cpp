@@ -2,7 +2,7 @@
 // possession with GOST and RSA keys.
 #include <gtest/gtest.h>
 
-#include "crypto/cadb/crmf.h"
+#include "crypto/cms/crmf.h"
 #include "crypto/core/objects.h"
 #include "tests/cmc/cmc_util.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cms.h"
 #include "crypto/keys/pkey.h"
 #include "tests/cert/chain_util.h"
 

@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "crypto/cadb/cms_local.h"
+#include "crypto/cms/cms_local.h"
 #include "crypto/core/err.h"
 #include "tests/cms/cms_util.h"
 

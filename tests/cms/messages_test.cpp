@@ -3,7 +3,7 @@
 // chunked reading.
 #include <gtest/gtest.h>
 
-#include "crypto/cadb/cms_local.h"
+#include "crypto/cms/cms_local.h"
 #include "crypto/core/err.h"
 #include "tests/cms/cms_util.h"
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "crypto/cadb/cmc.h"
 #include "crypto/cadb/init.h"
+#include "crypto/cms/cmc.h"
 
 namespace cadb::enrol::test {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/crmf.h"
+#include "crypto/cms/crmf.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/store/pkey_ctx.h"
 #include "crypto/x509/pkcs10.h"

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "crypto/cadb/cmc.h"
+#include "crypto/cms/cmc.h"
 #include "crypto/core/objects.h"
 #include "wrappers/tcmc.h"
 #include "wrappers/tpkcs10.h"

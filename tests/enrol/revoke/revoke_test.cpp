@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/cmc.h"
 #include "crypto/cadb/init.h"
+#include "crypto/cms/cmc.h"
 #include "crypto/core/objects.h"
 #include "platform/codepage.h"
 #include "platform/com/registry.h"

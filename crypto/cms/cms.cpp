@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "crypto/cadb/cms_local.h"
+#include "crypto/cms/cms_local.h"
 #include "crypto/core/lock.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/p7_local.h"

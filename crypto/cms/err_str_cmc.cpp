@@ -1,9 +1,9 @@
 // Error strings of the CRMF and CMC front ends and of the message records'
 // readers.
 #include "crypto/asn1/asn1_read.h"
-#include "crypto/cadb/cmc.h"
-#include "crypto/cadb/crmf.h"
 #include "crypto/cadb/err_str.h"
+#include "crypto/cms/cmc.h"
+#include "crypto/cms/crmf.h"
 #include "crypto/core/err_str.h"
 
 namespace cadb {

@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "crypto/asn1/asn1_void_coders.h"
-#include "crypto/cadb/cms_local.h"
 #include "crypto/cadb/time_tm.h"
 #include "crypto/cadb/x509_read.h"
+#include "crypto/cms/cms_local.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/p7_attr.h"
 #include "crypto/pkcs7/p7_local.h"

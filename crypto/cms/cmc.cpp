@@ -1,6 +1,6 @@
 // The CMC record, its controls and tagged requests, and the operations that
 // fill them.
-#include "crypto/cadb/cmc.h"
+#include "crypto/cms/cmc.h"
 
 #include <openssl/crypto.h>
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "crypto/cadb/cms_local.h"
+#include "crypto/cms/cms_local.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/core/pbkdf2.h"

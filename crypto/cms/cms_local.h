@@ -1,7 +1,7 @@
 // What the message context's files share inside the library.
 #pragma once
 
-#include "crypto/cadb/cms.h"
+#include "crypto/cms/cms.h"
 #include "crypto/pkcs7/p7_err.h"
 #include "crypto/pkcs7/pkcs7.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "crypto/cadb/cms_local.h"
+#include "crypto/cms/cms_local.h"
 
 namespace cadb {
 

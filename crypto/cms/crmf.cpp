@@ -1,5 +1,5 @@
 // The flat CRMF record and the split of a CertReqMsg into it.
-#include "crypto/cadb/crmf.h"
+#include "crypto/cms/crmf.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>

@@ -8,9 +8,9 @@
 
 #include "crypto/asn1/asn1_int.h"
 #include "crypto/cadb/cadb_reasons.h"
-#include "crypto/cadb/cmc.h"
 #include "crypto/cadb/str_convert.h"
 #include "crypto/cadb/time_tm.h"
+#include "crypto/cms/cmc.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
 
