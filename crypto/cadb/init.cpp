@@ -9,14 +9,14 @@
 #include "crypto/bio/touch_memory.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/check/self_test.h"
-#include "crypto/engine/engine.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
 #include "crypto/core/lock.h"
-#include "crypto/pkcs11/pkcs11_key.h"
+#include "crypto/engine/engine.h"
 #include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/tokenstore/pkcs11_key.h"
 #include "crypto/x509v3/ext_print.h"
 
 namespace cadb {

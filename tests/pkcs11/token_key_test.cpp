@@ -25,7 +25,6 @@
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_evp.h"
 #include "crypto/keys/pkey.h"
-#include "crypto/pkcs11/pkcs11_key.h"
 #include "crypto/pkcs7/p7_cek.h"
 #include "crypto/pkcs7/p7_recip.h"
 #include "crypto/pse/pse.h"
@@ -33,6 +32,7 @@
 #include "crypto/rus/evp_gost.h"
 #include "crypto/rus/sbox.h"
 #include "crypto/store/pkey_ctx.h"
+#include "crypto/tokenstore/pkcs11_key.h"
 #include "crypto/x509/pkcs10.h"
 #include "tests/pkcs11/gost_token.h"
 

@@ -1,9 +1,9 @@
 // Start-up registration of the token methods with the certificate-database
 // layer: keys, certificates and key stores on "pkcs11" paths go to them.
-#include "crypto/pkcs11/pkcs11_cert.h"
-#include "crypto/pkcs11/pkcs11_key.h"
 #include "crypto/store/pkey_ctx.h"
 #include "crypto/store/pse_ctx.h"
+#include "crypto/tokenstore/pkcs11_cert.h"
+#include "crypto/tokenstore/pkcs11_key.h"
 #include "crypto/x509/cert_ctx.h"
 
 namespace cadb {

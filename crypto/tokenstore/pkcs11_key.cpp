@@ -1,6 +1,6 @@
 // "PKEY_CTX pkcs11 method": key pairs generated inside a token, read back by
 // their CKA_ID, named, and software keys imported onto a token.
-#include "crypto/pkcs11/pkcs11_key.h"
+#include "crypto/tokenstore/pkcs11_key.h"
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -18,10 +18,10 @@
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_evp.h"
 #include "crypto/pkcs11/pkcs11_files.h"
-#include "crypto/pkcs11/pkcs11_key_local.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/tokenstore/pkcs11_key_local.h"
 
 namespace cadb {
 namespace {

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "crypto/pkcs11/pkcs11_cert.h"
-#include "crypto/pkcs11/pkcs11_key_local.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/rand/rand.h"
+#include "crypto/tokenstore/pkcs11_cert.h"
+#include "crypto/tokenstore/pkcs11_key_local.h"
 
 namespace cadb {
 namespace {

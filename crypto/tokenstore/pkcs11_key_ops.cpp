@@ -13,11 +13,11 @@
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_evp.h"
-#include "crypto/pkcs11/pkcs11_key.h"
-#include "crypto/pkcs11/pkcs11_key_local.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/tokenstore/pkcs11_key.h"
+#include "crypto/tokenstore/pkcs11_key_local.h"
 
 namespace cadb {
 namespace {

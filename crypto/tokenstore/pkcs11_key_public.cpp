@@ -11,10 +11,10 @@
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
-#include "crypto/pkcs11/pkcs11_key.h"
-#include "crypto/pkcs11/pkcs11_key_local.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/tokenstore/pkcs11_key.h"
+#include "crypto/tokenstore/pkcs11_key_local.h"
 
 namespace cadb {
 

@@ -1,6 +1,6 @@
 // "certificate pkcs11 method": an X.509 certificate kept on a token as a
 // CKO_CERTIFICATE object whose CKA_ID is the path's object name.
-#include "crypto/pkcs11/pkcs11_cert.h"
+#include "crypto/tokenstore/pkcs11_cert.h"
 
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
@@ -11,10 +11,10 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/pkcs11/pkcs11_files.h"
-#include "crypto/pkcs11/pkcs11_key_local.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/tokenstore/pkcs11_key_local.h"
 
 namespace cadb {
 namespace {
