@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include "crypto/cadb/err_str.h"
-#include "crypto/cadb/init.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
+#include "crypto/init/init.h"
 
 namespace cadb {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "crypto/bio/touch_memory.h"
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 #include "enrol/log.h"
 #include "enrol/module.h"
 #include "platform/com/registry.h"

@@ -35,10 +35,10 @@
 #include <vector>
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/init.h"
 #include "crypto/cms/cmc.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
+#include "crypto/init/init.h"
 #include "crypto/pkcs7/pkcs7.h"
 #include "crypto/rand/rand.h"
 #include "crypto/rus/evp_gost.h"

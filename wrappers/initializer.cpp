@@ -7,7 +7,7 @@
 
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/rutoken.h"
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/store/media_io.h"

@@ -1,11 +1,9 @@
-// The error library's own tables (library names and the common reasons) and
-// the order in which start-up loads every table.
+// The error library's own tables: library names and the common reasons.
 #include "crypto/cadb/err_str.h"
 
 #include <openssl/crypto.h>
 
 #include "crypto/core/err_str.h"
-#include "crypto/pkcs7/p7_err.h"
 
 namespace cadb {
 namespace {
@@ -94,30 +92,6 @@ ERR_LOAD_FLAG g_err_loaded;
 
 void ERR_load_ERR_strings() {
     ERR_load_strings_once(g_err_loaded, {{0, kLibraries}, {0, kStockReasons}, {0, kReasons}});
-}
-
-void ERR_load_cadb_strings() {
-    // libcrypto's own tables name the errors moved over from its queue.
-    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-    ERR_load_ASN1_strings();
-    ERR_load_BN_strings();
-    ERR_load_BUF_strings();
-    ERR_load_R3410_strings();
-    ERR_load_GOSTS_strings();
-    ERR_load_ECGOST_strings();
-    ERR_load_GOSTE_strings();
-    ERR_load_ERR_strings();
-    ERR_load_EVP_strings();
-    ERR_load_X509_strings();
-    ERR_load_PKCS7_strings();
-    ERR_load_CADB_strings();
-    ERR_load_CMC_strings();
-    ERR_load_V3EXT_strings();
-    ERR_load_PSE_strings();
-    ERR_load_RAND_strings();
-    ERR_load_SHAMIR_strings();
-    ERR_load_ETOKEN_strings();
-    ERR_load_RUTOKEN_strings();
 }
 
 }  // namespace cadb

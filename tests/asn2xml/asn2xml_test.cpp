@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 
 namespace cadb {
 namespace {

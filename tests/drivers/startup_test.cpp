@@ -13,9 +13,9 @@
 #include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken.h"
 #include "crypto/bio/touch_memory.h"
-#include "crypto/cadb/init.h"
 #include "crypto/core/err.h"
 #include "crypto/core/err_str.h"
+#include "crypto/init/init.h"
 #include "tests/drivers/token_fixture.h"
 
 namespace cadb {

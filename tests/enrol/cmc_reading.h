@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "crypto/cadb/init.h"
 #include "crypto/cms/cmc.h"
+#include "crypto/init/init.h"
 
 namespace cadb::enrol::test {
 

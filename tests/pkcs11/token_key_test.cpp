@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "crypto/cadb/buffer_encode.h"
-#include "crypto/cadb/init.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_evp.h"
+#include "crypto/init/init.h"
 #include "crypto/keys/pkey.h"
 #include "crypto/pkcs7/p7_cek.h"
 #include "crypto/pkcs7/p7_recip.h"

@@ -1,4 +1,4 @@
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 #include "crypto/store/media_io.h"
 #include "tests/wrappers/store_fixture.h"
 #include "wrappers/initializer.h"

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "crypto/cadb/init.h"
+#include "crypto/init/init.h"
 #include "enrol/response_certs.h"
 
 namespace cadb::enrol {

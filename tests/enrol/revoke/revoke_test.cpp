@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cadb/init.h"
 #include "crypto/cms/cmc.h"
 #include "crypto/core/objects.h"
+#include "crypto/init/init.h"
 #include "platform/codepage.h"
 #include "platform/com/registry.h"
 #include "tests/enrol/cmc_reading.h"

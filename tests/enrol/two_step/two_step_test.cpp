@@ -11,9 +11,9 @@
 #include <set>
 
 #include "crypto/cadb/buffer.h"
-#include "crypto/cadb/init.h"
 #include "crypto/cms/cmc.h"
 #include "crypto/core/objects.h"
+#include "crypto/init/init.h"
 #include "crypto/x509/pkcs10.h"
 #include "tests/enrol/cmc_reading.h"
 #include "tests/enrol/script_fixture.h"
