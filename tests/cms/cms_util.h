@@ -12,7 +12,7 @@
 
 #include "crypto/cms/cms.h"
 #include "crypto/keys/pkey.h"
-#include "tests/cert/chain_util.h"
+#include "tests/x509/chain_util.h"
 
 namespace cadb::test {
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "tests/cert/peer_util.h"
 #include "tests/cms/cms_util.h"
+#include "tests/x509/peer_util.h"
 
 namespace cadb {
 namespace {

@@ -13,8 +13,8 @@
 
 #include "crypto/x509/cert_verify.h"
 #include "crypto/x509/lookup_local.h"
-#include "tests/cert/chain_util.h"
 #include "tests/cms/cms_util.h"
+#include "tests/x509/chain_util.h"
 #include "wrappers/tcertstore.h"
 
 namespace cadb {

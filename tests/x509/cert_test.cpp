@@ -12,7 +12,7 @@
 #include "crypto/x509/cert_ctx.h"
 #include "crypto/x509/cert_verify.h"
 #include "crypto/x509v3/ext_text.h"
-#include "tests/cert/cert_util.h"
+#include "tests/x509/cert_util.h"
 
 namespace cadb {
 namespace {

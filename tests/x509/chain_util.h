@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "crypto/x509/cert_verify.h"
-#include "tests/cert/cert_util.h"
+#include "tests/x509/cert_util.h"
 
 namespace cadb::test {
 

@@ -9,7 +9,7 @@
 
 #include "crypto/core/objects.h"
 #include "crypto/x509v3/ext_text.h"
-#include "tests/v3ext/v3ext_test_support.h"
+#include "tests/x509v3/v3ext_test_support.h"
 
 namespace cadb {
 namespace {

@@ -9,8 +9,8 @@
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/core/err.h"
 #include "crypto/x509/cert_verify.h"
-#include "tests/cert/cert_util.h"
-#include "tests/cert/peer_util.h"
+#include "tests/x509/cert_util.h"
+#include "tests/x509/peer_util.h"
 
 namespace cadb {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/core/err.h"
-#include "tests/cert/cert_util.h"
+#include "tests/x509/cert_util.h"
 
 namespace cadb {
 namespace {

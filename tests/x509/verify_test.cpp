@@ -5,7 +5,7 @@
 
 #include "crypto/core/err.h"
 #include "crypto/x509/cert_verify.h"
-#include "tests/cert/chain_util.h"
+#include "tests/x509/chain_util.h"
 
 namespace cadb {
 namespace {

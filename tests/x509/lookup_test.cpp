@@ -4,7 +4,7 @@
 
 #include "crypto/cadb/fingerprint.h"
 #include "crypto/x509/lookup_local.h"
-#include "tests/cert/chain_util.h"
+#include "tests/x509/chain_util.h"
 
 namespace cadb {
 namespace {
