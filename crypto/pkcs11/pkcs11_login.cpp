@@ -112,6 +112,12 @@ int PKCS11_OBJ_login(PKCS11_OBJ* ctx, int force) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
+    // No answer (the PIN dialog closed) where the token takes no empty PIN:
+    // asking the token anyway would only spend one of its tries.
+    if (n == 0 && ctx->token_info.ulMinPinLen > 0) {
+        PKCS11_ERR(F, ERR_R_INTERNAL);
+        return 0;
+    }
     EncodedPin encoded;
     encoded.text = PASSWD_encode(pin.bytes.data(), n, &encoded.len);
     if (encoded.text == nullptr) {

@@ -180,6 +180,24 @@ TEST_F(FakeModule, MaximumPinLengthZeroMeansSixteen) {
     EXPECT_LE(pins.last_size, 4096);
 }
 
+TEST_F(FakeModule, NoPinSpendsNoTryOfTheToken) {
+    FakeConfig config;
+    config.token_flags = CKF_LOGIN_REQUIRED;
+    configure(config);
+    PinSource pins;
+    pins.pin.clear();  // the dialog was closed
+    PKCS11_OBJ_ptr ctx = make_context(kFakePath, &pins);
+    EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 0), 0);
+    EXPECT_EQ(pins.calls, 1);
+    EXPECT_EQ(counters().login, 0);
+    EXPECT_EQ(ERR_code_reason(ERR_peek_last_error()), ERR_R_INTERNAL);
+
+    // The context stays usable: the next answer logs in.
+    pins.pin = "1234";
+    EXPECT_EQ(PKCS11_OBJ_login(ctx.get(), 0), 1);
+    EXPECT_EQ(counters().login, 1);
+}
+
 TEST_F(FakeModule, LoopingSearchEnds) {
     FakeConfig config;
     config.repeat_find = 1;
