@@ -49,11 +49,19 @@ KeyReader::~KeyReader() {
 }
 
 int KeyReader::next() {
+    // Standard input is one for the process, so is the byte read before.
+    static bool after_carriage_return = false;
     unsigned char c = 0;
     for (;;) {
         const ssize_t n = read(STDIN_FILENO, &c, 1);
-        if (n == 1) return c;
+        if (n == 1) {
+            const bool line_feed_of_last_line = after_carriage_return && c == '\n';
+            after_carriage_return = c == '\r';
+            if (line_feed_of_last_line) continue;
+            return c;
+        }
         if (n < 0 && errno == EINTR) continue;
+        after_carriage_return = false;
         return -1;
     }
 }

@@ -26,7 +26,9 @@ class KeyReader {
     ~KeyReader();
     KeyReader(const KeyReader&) = delete;
     KeyReader& operator=(const KeyReader&) = delete;
-    // The next byte, or -1 at the end of input or on a read error.
+    // The next byte, or -1 at the end of input or on a read error. A line
+    // feed right after a carriage return is part of that line's end (lines
+    // piped from a DOS text), even when the next prompt reads it.
     int next();
     // The bytes that complete a character begun by lead in the terminal's
     // encoding, appended to out; false when input ends first.

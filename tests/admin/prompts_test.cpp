@@ -69,6 +69,20 @@ TEST_F(Prompts, ALongPinIsRefusedWithTheRestOfItsLine) {
     EXPECT_EQ(std::string(buf, 2), "56");
 }
 
+// Lines ended the DOS way, as a script written elsewhere pipes them: each
+// answer is its own line, never an empty one made of the line feed.
+TEST_F(Prompts, LinesEndedByCarriageReturnAndLineFeed) {
+    char buf[8];
+    char label[TASSET_LABEL_SIZE + 1];
+    Feed feed("1234\r\n56\r\nmy token\r\n");
+    EXPECT_EQ(Tasset_get_pin(buf, 4, 1, nullptr), 4);
+    EXPECT_EQ(std::string(buf, 4), "1234");
+    EXPECT_EQ(Tasset_get_pin(buf, 4, 0, nullptr), 2);
+    EXPECT_EQ(std::string(buf, 2), "56");
+    ASSERT_EQ(Tasset_get_label(label), 1);
+    EXPECT_STREQ(label, "my token");
+}
+
 TEST_F(Prompts, EscapeAndEndOfInput) {
     char buf[16];
     {
