@@ -7,11 +7,10 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench/peer/road_common.h"
 #include "crypto/cms/cms.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
@@ -23,21 +22,15 @@
 namespace cadb {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using road::Bytes;
 
 const std::string kDir = CADB_ROAD_FIXTURES_DIR;
 
-Bytes file(const std::string& name) {
-    std::ifstream in(kDir + "/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+Bytes file(const std::string& name) { return road::read_fixture(kDir, name); }
 
 template <typename T>
 T* pem(const std::string& name, T* (*read)(BIO*, T**, pem_password_cb*, void*)) {
-    BIO* b = BIO_new_file((kDir + "/" + name).c_str(), "r");
-    T* v = b ? read(b, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(b);
-    return v;
+    return road::read_pem_fixture(kDir, name, read);
 }
 
 // Kept for the process, as the peer's side keeps its own.
@@ -129,35 +122,11 @@ X509_STORE* trust() {
 }
 
 void BM_Road_SignRaw(benchmark::State& state) {
-    if (!ready(state)) return;
-    unsigned char dgst[32], sig[64];
-    for (int i = 0; i < 32; ++i) dgst[i] = static_cast<unsigned char>(0xA5 ^ i);
-    for (auto _ : state) {
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(fx().signer_key, nullptr);
-        std::size_t len = sizeof sig;
-        if (!ctx || EVP_PKEY_sign_init(ctx) != 1 ||
-            EVP_PKEY_sign(ctx, sig, &len, dgst, sizeof dgst) != 1)
-            state.SkipWithError("sign failed");
-        EVP_PKEY_CTX_free(ctx);
-    }
+    if (ready(state)) road::sign_raw(state, fx().signer_key);
 }
 
 void BM_Road_VerifyRaw(benchmark::State& state) {
-    if (!ready(state)) return;
-    unsigned char dgst[32], sig[64];
-    for (int i = 0; i < 32; ++i) dgst[i] = static_cast<unsigned char>(0xA5 ^ i);
-    std::size_t len = sizeof sig;
-    EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(fx().signer_key, nullptr);
-    EVP_PKEY_sign_init(sctx);
-    EVP_PKEY_sign(sctx, sig, &len, dgst, sizeof dgst);
-    EVP_PKEY_CTX_free(sctx);
-    for (auto _ : state) {
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(fx().signer_key, nullptr);
-        if (!ctx || EVP_PKEY_verify_init(ctx) != 1 ||
-            EVP_PKEY_verify(ctx, sig, len, dgst, sizeof dgst) != 1)
-            state.SkipWithError("verify failed");
-        EVP_PKEY_CTX_free(ctx);
-    }
+    if (ready(state)) road::verify_raw(state, fx().signer_key);
 }
 
 void BM_Road_KeyAndRequest(benchmark::State& state) {

@@ -19,28 +19,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench/peer/road_common.h"
+
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using road::Bytes;
 
 std::string g_dir;
 
-Bytes file(const std::string& name) {
-    std::ifstream in(g_dir + "/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+Bytes file(const std::string& name) { return road::read_fixture(g_dir, name); }
 
 template <typename T>
 T* pem(const std::string& name, T* (*read)(BIO*, T**, pem_password_cb*, void*)) {
-    BIO* b = BIO_new_file((g_dir + "/" + name).c_str(), "r");
-    T* v = b ? read(b, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(b);
-    return v;
+    return road::read_pem_fixture(g_dir, name, read);
 }
 
 struct Fixtures {
@@ -137,35 +131,11 @@ bool decrypt(const Bytes& msg, std::size_t content_size) {
 }
 
 void BM_Road_SignRaw(benchmark::State& state) {
-    if (!ready(state)) return;
-    unsigned char dgst[32], sig[64];
-    for (int i = 0; i < 32; ++i) dgst[i] = static_cast<unsigned char>(0xA5 ^ i);
-    for (auto _ : state) {
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(fx().signer_key, nullptr);
-        std::size_t len = sizeof sig;
-        if (!ctx || EVP_PKEY_sign_init(ctx) != 1 ||
-            EVP_PKEY_sign(ctx, sig, &len, dgst, sizeof dgst) != 1)
-            state.SkipWithError("sign failed");
-        EVP_PKEY_CTX_free(ctx);
-    }
+    if (ready(state)) road::sign_raw(state, fx().signer_key);
 }
 
 void BM_Road_VerifyRaw(benchmark::State& state) {
-    if (!ready(state)) return;
-    unsigned char dgst[32], sig[64];
-    for (int i = 0; i < 32; ++i) dgst[i] = static_cast<unsigned char>(0xA5 ^ i);
-    std::size_t len = sizeof sig;
-    EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(fx().signer_key, nullptr);
-    EVP_PKEY_sign_init(sctx);
-    EVP_PKEY_sign(sctx, sig, &len, dgst, sizeof dgst);
-    EVP_PKEY_CTX_free(sctx);
-    for (auto _ : state) {
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(fx().signer_key, nullptr);
-        if (!ctx || EVP_PKEY_verify_init(ctx) != 1 ||
-            EVP_PKEY_verify(ctx, sig, len, dgst, sizeof dgst) != 1)
-            state.SkipWithError("verify failed");
-        EVP_PKEY_CTX_free(ctx);
-    }
+    if (ready(state)) road::verify_raw(state, fx().signer_key);
 }
 
 void BM_Road_KeyAndRequest(benchmark::State& state) {
