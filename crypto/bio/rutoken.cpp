@@ -58,53 +58,17 @@ const TokenFsProfile kProfile = {
     false,
 };
 
-TokenFsDriver& driver() {
-    static TokenFsDriver d(kProfile);
-    return d;
-}
-
-int create(BIO* bio) { return token_fs_create(bio, driver()); }
-const BIO_METHOD* method() { return driver().method(create); }
-int ready(const char*) { return driver().loaded() ? 1 : 0; }
-int present(const char* path) { return token_fs_token_present(driver(), path); }
-int exists(const char* path) { return token_fs_exists(driver(), path); }
-int is_directory(const char* path) { return token_fs_is_directory(driver(), path); }
-int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
-    return token_fs_list_dir(driver(), path, cb, arg);
-}
-
-const BIO_MEDIA_DRIVER kDriver = {
-    "ruToken",
-    method,
-    ready,
-    present,
-    exists,
-    is_directory,
-    token_fs_open_size,
-    nullptr,
-    token_fs_delete_open,
-    list_dir,
-};
+using Media = TokenFsMedia<kProfile>;
 
 }  // namespace
 
-int RUTOKEN_load() {
-    if (!driver().load() || method() == nullptr) return 0;
-    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &kDriver);
-    return 1;
-}
+int RUTOKEN_load() { return Media::load(); }
+void RUTOKEN_unload() { Media::unload(); }
+int RUTOKEN_loaded() { return Media::loaded(); }
 
-void RUTOKEN_unload() {
-    if (BIO_media_driver(BIO_MEDIUM_RUTOKEN) == &kDriver)
-        BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, nullptr);
-    driver().unload();
-}
+const BIO_METHOD* BIO_s_rutoken() { return Media::method(); }
 
-int RUTOKEN_loaded() { return driver().loaded() ? 1 : 0; }
-
-const BIO_METHOD* BIO_s_rutoken() { return method(); }
-
-void RUTOKEN_set_passwd_cb(pem_password_cb* cb) { driver().set_passwd_cb(cb); }
+void RUTOKEN_set_passwd_cb(pem_password_cb* cb) { Media::driver().set_passwd_cb(cb); }
 
 TOKEN_FILE_INFO* RUTOKEN_FILE_INFO_new() { return token_fs_info_new(kProfile); }
 void RUTOKEN_FILE_INFO_free(TOKEN_FILE_INFO* info) { token_fs_info_free(info); }

@@ -147,4 +147,56 @@ int token_fs_list_dir(TokenFsDriver& driver, const char* path, BIO_MEDIA_ENTRY_C
 TOKEN_FILE_INFO* token_fs_info_new(const TokenFsProfile& profile);
 void token_fs_info_free(TOKEN_FILE_INFO* info);
 
+// The one driver of a profile and its face to the media layer: the functions
+// of its media-driver record, registered under the profile's medium by load.
+template <const TokenFsProfile& Profile>
+class TokenFsMedia {
+  public:
+    static TokenFsDriver& driver() {
+        static TokenFsDriver d(Profile);
+        return d;
+    }
+    static const BIO_METHOD* method() { return driver().method(create); }
+
+    // Loads the vendor library and registers the driver; 1/0.
+    static int load() {
+        if (!driver().load() || method() == nullptr) return 0;
+        BIO_media_register_driver(Profile.medium, record());
+        return 1;
+    }
+    static void unload() {
+        if (BIO_media_driver(Profile.medium) == record())
+            BIO_media_register_driver(Profile.medium, nullptr);
+        driver().unload();
+    }
+    static int loaded() { return driver().loaded() ? 1 : 0; }
+
+  private:
+    static int create(BIO* bio) { return token_fs_create(bio, driver()); }
+    static int ready(const char*) { return loaded(); }
+    static int present(const char* path) { return token_fs_token_present(driver(), path); }
+    static int exists(const char* path) { return token_fs_exists(driver(), path); }
+    static int is_directory(const char* path) { return token_fs_is_directory(driver(), path); }
+    static int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
+        return token_fs_list_dir(driver(), path, cb, arg);
+    }
+
+    static const BIO_MEDIA_DRIVER* record() {
+        // Files on these tokens are deleted open, never by path.
+        static const BIO_MEDIA_DRIVER r = {
+            Profile.name,
+            method,
+            ready,
+            present,
+            exists,
+            is_directory,
+            token_fs_open_size,
+            nullptr,
+            token_fs_delete_open,
+            list_dir,
+        };
+        return &r;
+    }
+};
+
 }  // namespace cadb
