@@ -20,6 +20,7 @@
 #include "crypto/keys/pkey.h"
 #include "crypto/x509/pkcs10.h"
 #include "platform/vendor/capi_api.h"
+#include "tests/drivers/provider_sim.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/pkcs7/p7_util.h"
 #include "tests/support/kernel_random.h"
@@ -28,25 +29,6 @@ namespace cadb {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ProviderSim : test::SimModule {
-    ProviderSim() : SimModule("advapi32") {
-        bind(configure, "simConfigure");
-        bind(acquire, "CryptAcquireContextA");
-        bind(release, "CryptReleaseContext");
-        bind(hashes_made, "simHashesMade");
-        bind(live_hashes, "simLiveHashes");
-        bind(fail_sign, "simFailSign");
-    }
-    bool ok() const { return configure && acquire && release && hashes_made && live_hashes && fail_sign; }
-    void (*configure)(const char*) = nullptr;
-    int (*acquire)(vendor::HCRYPTPROV*, const char*, const char*, std::uint32_t, std::uint32_t) =
-        nullptr;
-    int (*release)(vendor::HCRYPTPROV, std::uint32_t) = nullptr;
-    int (*hashes_made)() = nullptr;
-    int (*live_hashes)() = nullptr;
-    void (*fail_sign)(int) = nullptr;
-};
 
 struct PkeyRecFree {
     void operator()(PKEY* k) const { PKEY_free(k); }
@@ -157,7 +139,7 @@ class ProviderKeys : public ::testing::Test {
 
     testing::KernelRandom random_;
     test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
-    ProviderSim sim_;
+    test::ProviderSim sim_;
     test::TempDir dir_;
     std::vector<vendor::HCRYPTPROV> provs_;
 };

@@ -18,30 +18,12 @@
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/r3410/r3410.h"
 #include "platform/vendor/capi_api.h"
+#include "tests/drivers/provider_sim.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/support/kernel_random.h"
 
 namespace cadb {
 namespace {
-
-struct ProviderSim : test::SimModule {
-    ProviderSim() : SimModule("advapi32") {
-        bind(configure, "simConfigure");
-        bind(acquire, "CryptAcquireContextA");
-        bind(release, "CryptReleaseContext");
-        bind(hashes_made, "simHashesMade");
-        bind(live_hashes, "simLiveHashes");
-        bind(fail_sign, "simFailSign");
-    }
-    bool ok() const { return configure && acquire && release && hashes_made && live_hashes && fail_sign; }
-    void (*configure)(const char*) = nullptr;
-    int (*acquire)(vendor::HCRYPTPROV*, const char*, const char*, std::uint32_t, std::uint32_t) =
-        nullptr;
-    int (*release)(vendor::HCRYPTPROV, std::uint32_t) = nullptr;
-    int (*hashes_made)() = nullptr;
-    int (*live_hashes)() = nullptr;
-    void (*fail_sign)(int) = nullptr;
-};
 
 std::string hex(const BIGNUM* v) {
     char* text = BN_bn2hex(v);
@@ -87,7 +69,7 @@ class CapiSignTest : public ::testing::Test {
 
     test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
     testing::KernelRandom random_;
-    ProviderSim sim_;
+    test::ProviderSim sim_;
     test::TempDir dir_;
     std::unique_ptr<ECGOST, EcKeyFree> ec_;
     vendor::HCRYPTPROV prov_ = 0;
