@@ -26,18 +26,16 @@
 #include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
+#include "tests/store/store_util.h"
 
 namespace cadb {
 namespace {
 
 namespace fs = std::filesystem;
 
-using Fingerprint = std::array<unsigned char, 32>;
-
-struct CtxDeleter {
-    void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
-};
-using CtxPtr = std::unique_ptr<PSE_CTX, CtxDeleter>;
+using testing::CtxPtr;
+using testing::fingerprint_of;
+using testing::Fingerprint;
 
 constexpr const char* kPath = "a:\\store";
 constexpr const char* kPassword = "pw";
@@ -49,18 +47,7 @@ constexpr int kKills = 60;
 constexpr int kKills = 200;
 #endif
 
-CtxPtr context() {
-    CtxPtr ctx(PSE_CTX_new());
-    PSE_CTX_set_path(ctx.get(), kPath, 0);
-    PSE_CTX_set_password(ctx.get(), kPassword, 0);
-    return ctx;
-}
-
-Fingerprint fingerprint_of(PSE_CTX* ctx) {
-    Fingerprint f{};
-    std::memcpy(f.data(), PSE_CTX_get_pse(ctx)->fingerprint, f.size());
-    return f;
-}
+CtxPtr context() { return testing::store_context(kPath, kPassword); }
 
 // A new store (create) or the old one rewritten (read), announced on fd
 // before it is written; the child's exit status tells which step failed.

@@ -17,34 +17,20 @@
 #include "crypto/core/objects.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
+#include "tests/store/store_util.h"
 
 namespace cadb {
 namespace {
 
 namespace fs = std::filesystem;
 
-using Fingerprint = std::array<unsigned char, 32>;
-
-struct CtxDeleter {
-    void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
-};
-using CtxPtr = std::unique_ptr<PSE_CTX, CtxDeleter>;
+using testing::CtxPtr;
+using testing::fingerprint_of;
+using testing::Fingerprint;
 
 constexpr const char* kPath = "a:\\store";
 
-CtxPtr context(int flags) {
-    CtxPtr ctx(PSE_CTX_new());
-    PSE_CTX_set_path(ctx.get(), kPath, 0);
-    PSE_CTX_set_password(ctx.get(), "pw", 0);
-    PSE_CTX_set_flags(ctx.get(), flags);
-    return ctx;
-}
-
-Fingerprint fingerprint_of(PSE_CTX* ctx) {
-    Fingerprint f{};
-    std::memcpy(f.data(), PSE_CTX_get_pse(ctx)->fingerprint, f.size());
-    return f;
-}
+CtxPtr context(int flags) { return testing::store_context(kPath, "pw", flags); }
 
 bool store_was_there() {
     bool there = false;

@@ -19,26 +19,16 @@
 #include "crypto/rand/rand.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
+#include "tests/store/store_util.h"
 
 namespace cadb {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
-
-struct CtxDeleter {
-    void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
-};
-using CtxPtr = std::unique_ptr<PSE_CTX, CtxDeleter>;
-
-Bytes load(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-void save(const fs::path& p, const Bytes& b) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using testing::Bytes;
+using testing::CtxPtr;
+using testing::load;
+using testing::save;
 
 // Cycle counts whose low bits are balanced, so that the seeding's quality
 // estimate is reached with the events asked for.

@@ -23,27 +23,17 @@
 #include "crypto/rus/sbox.h"
 #include "crypto/store/buffer_crypt.h"
 #include "tests/support/kernel_random.h"
+#include "tests/store/store_util.h"
 
 namespace cadb {
 namespace {
 
 namespace fs = std::filesystem;
 
-using Bytes = std::vector<unsigned char>;
-
-struct CtxDeleter {
-    void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
-};
-using CtxPtr = std::unique_ptr<PSE_CTX, CtxDeleter>;
-
-Bytes load(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-void save(const fs::path& p, const Bytes& b) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using testing::Bytes;
+using testing::CtxPtr;
+using testing::load;
+using testing::save;
 
 class PseCtx : public ::testing::Test {
   protected:
