@@ -12,8 +12,13 @@ void ERR_load_cadb_strings();
 // Library names ("... routines") and the common reasons of every library.
 void ERR_load_ERR_strings();
 
-// The system's own libraries.
+// The system's own libraries. Library 66 (CADB) is whole when the parts its
+// folders keep are loaded: ERR_load_CADB_strings loads them all.
 void ERR_load_CADB_strings();
+void ERR_load_CADB_shared_strings();
+void ERR_load_CADB_keys_strings();
+void ERR_load_CADB_x509_strings();
+void ERR_load_CADB_store_strings();
 // The CRMF and CMC front ends (library 66) and their records' readers
 // (library 13).
 void ERR_load_CMC_strings();

@@ -1,11 +1,19 @@
-// The order in which start-up loads every error-string table: it stands above
-// every library whose table it loads.
+// The order in which start-up loads every error-string table, and library
+// 66's table from the parts its folders keep: it stands above every folder
+// whose table it loads.
 #include <openssl/crypto.h>
 
 #include "crypto/cadb/err_str.h"
 #include "crypto/pkcs7/p7_err.h"
 
 namespace cadb {
+
+void ERR_load_CADB_strings() {
+    ERR_load_CADB_shared_strings();
+    ERR_load_CADB_keys_strings();
+    ERR_load_CADB_x509_strings();
+    ERR_load_CADB_store_strings();
+}
 
 void ERR_load_cadb_strings() {
     // libcrypto's own tables name the errors moved over from its queue.

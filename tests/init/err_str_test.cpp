@@ -12,9 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/cadb/cadb_reasons.h"
 #include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
+#include "crypto/keys/pkey.h"
 #include "crypto/pkcs11/pkcs11_err.h"
+#include "crypto/store/pse_ctx.h"
+#include "crypto/store/shared_secret.h"
+#include "crypto/x509/cert_codes.h"
+#include "crypto/x509/pkcs10.h"
 
 namespace cadb {
 namespace {
@@ -131,6 +137,14 @@ TEST_F(ErrorStrings, FunctionNamesAsTheLibrariesReportThem) {
     EXPECT_EQ(func_text(ERR_LIB_CADB, 242), "x2text");
     EXPECT_EQ(reason_text(ERR_LIB_CADB, 127), "encrypted data expected");
     EXPECT_EQ(func_text(7, 134), "BUFFER_read_file");
+    // Library 66 is whole when its folders' parts are loaded.
+    EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_PKEY_PARAMS_GENERATE), "PKEY_PARAMS_generate");
+    EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_CERT_VERIFY), "CERT_verify");
+    EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_ADD_ATTRIBUTE_OBJECT), "add_attribute_object");
+    EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE), "PSE_CTX_erase");
+    EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_SHARED_SECRET_GET_SECRET), "SHARED_SECRET_get_secret");
+    EXPECT_EQ(reason_text(ERR_LIB_CADB, CADB_R_KEY_STORE_EXISTS), "key store already exists");
+    EXPECT_EQ(reason_text(ERR_LIB_CADB, CADB_R_INVALID_KEY_SIZE), "invalid key size");
     // A function code is named only under its own library.
     EXPECT_EQ(func_text(ERR_LIB_CADB, 100), "(null)");
 }

@@ -440,7 +440,9 @@ TEST_F(Pkcs10, BadRequestsAreRefused) {
         Bytes m = good;
         m[i] ^= 0x01;
         P10Ptr r(PKCS10_read_buffer(FORM_ANY, m.data(), static_cast<int>(m.size())));
-        if (r) EXPECT_TRUE(r->signature_check == 1 || m != good);
+        if (r) {
+            EXPECT_TRUE(r->signature_check == 1 || m != good);
+        }
     }
     ERR_clear_error();
 }

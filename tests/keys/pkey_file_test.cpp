@@ -219,7 +219,9 @@ TEST_F(PkeyFile, HostileBytesFailCleanly) {
         Bytes m = der;
         m[i] ^= 0x5A;
         PkeyPtr k(PKEY_read_buffer_passwd(m.data(), static_cast<int>(m.size()), nullptr, "pw", 2));
-        if (k) EXPECT_NE(k->fingerprint, nullptr);
+        if (k) {
+            EXPECT_NE(k->fingerprint, nullptr);
+        }
     }
     ERR_clear_error();
 }
