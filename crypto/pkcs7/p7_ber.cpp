@@ -1,5 +1,7 @@
 #include "crypto/pkcs7/p7_ber.h"
 
+#include <algorithm>
+
 namespace cadb {
 namespace {
 
@@ -58,9 +60,11 @@ bool read_at(ByteSpan& in, BerElem& out, int depth) {
     return true;
 }
 
-bool octets_at(const BerElem& e, ByteVec& out, int depth) {
+// Calls piece for each primitive piece of a string element, in order.
+template <typename Piece>
+bool pieces_at(const BerElem& e, Piece&& piece, int depth) {
     if (!e.constructed()) {
-        out.insert(out.end(), e.content.begin(), e.content.end());
+        piece(e.content);
         return true;
     }
     if (depth > kMaxDepth) return false;
@@ -68,7 +72,7 @@ bool octets_at(const BerElem& e, ByteVec& out, int depth) {
     while (!in.empty()) {
         BerElem child;
         if (!read_at(in, child, depth + 1) || (child.tag & 0xDF) != 0x04) return false;
-        if (!octets_at(child, out, depth + 1)) return false;
+        if (!pieces_at(child, piece, depth + 1)) return false;
     }
     return true;
 }
@@ -84,7 +88,20 @@ bool ber_expect(ByteSpan& in, unsigned char tag, BerElem& out) {
     return true;
 }
 
-bool ber_octets(const BerElem& e, ByteVec& out) { return octets_at(e, out, 0); }
+bool ber_octets_size(const BerElem& e, std::size_t& size) {
+    size = 0;
+    return pieces_at(e, [&](ByteSpan p) { size += p.size(); }, 0);
+}
+
+void ber_octets_copy(const BerElem& e, unsigned char* out) {
+    pieces_at(
+        e,
+        [&](ByteSpan p) {
+            std::copy(p.begin(), p.end(), out);
+            out += p.size();
+        },
+        0);
+}
 
 void der_write_header(ByteVec& out, unsigned char tag, std::size_t len) {
     out.push_back(tag);

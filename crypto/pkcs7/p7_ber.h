@@ -23,8 +23,12 @@ struct BerElem {
 bool ber_read(ByteSpan& in, BerElem& out);
 // ber_read that also requires the tag.
 bool ber_expect(ByteSpan& in, unsigned char tag, BerElem& out);
-// The octets of a string element, primitive or constructed.
-bool ber_octets(const BerElem& e, ByteVec& out);
+// The total length of a string element's octets, primitive or
+// constructed; false when a piece is malformed or not an OCTET STRING.
+bool ber_octets_size(const BerElem& e, std::size_t& size);
+// Writes the octets of an element ber_octets_size accepted to out, which
+// has room for all of them: a content is read once, into its final place.
+void ber_octets_copy(const BerElem& e, unsigned char* out);
 
 // Definite-length element.
 void der_write(ByteVec& out, unsigned char tag, ByteSpan content);

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "crypto/core/objects.h"
@@ -266,6 +267,10 @@ bool put_content_info(ByteVec& out, const PKCS7* p7, bool der) {
 
 // ---- reading -------------------------------------------------------------
 
+struct OpenSslFree {
+    void operator()(unsigned char* p) const { OPENSSL_free(p); }
+};
+
 template <typename T>
 T* get_d2i(const BerElem& e, T* (*d2i)(T**, const unsigned char**, long)) {
     const unsigned char* p = e.whole.data();
@@ -277,14 +282,18 @@ T* get_d2i(const BerElem& e, T* (*d2i)(T**, const unsigned char**, long)) {
     return v;
 }
 
+// The string's octets are written straight into the buffer it is handed:
+// a message's content is its largest part and is copied once.
 ASN1_OCTET_STRING* octets_from(const BerElem& e) {
-    ByteVec bytes;
-    if (!ber_octets(e, bytes) || bytes.size() > INT_MAX) return nullptr;
-    ASN1_OCTET_STRING* s = ASN1_OCTET_STRING_new();
-    if (s != nullptr && !ASN1_OCTET_STRING_set(s, bytes.data(), static_cast<int>(bytes.size()))) {
-        ASN1_OCTET_STRING_free(s);
-        return nullptr;
-    }
+    std::size_t size = 0;
+    if (!ber_octets_size(e, size) || size >= INT_MAX) return nullptr;
+    std::unique_ptr<unsigned char, OpenSslFree> bytes(
+        static_cast<unsigned char*>(OPENSSL_malloc(size + 1)));
+    ASN1_OCTET_STRING* s = bytes ? ASN1_OCTET_STRING_new() : nullptr;
+    if (s == nullptr) return nullptr;
+    ber_octets_copy(e, bytes.get());
+    bytes.get()[size] = 0;  // as ASN1_STRING_set leaves it
+    ASN1_STRING_set0(s, bytes.release(), static_cast<int>(size));
     return s;
 }
 
