@@ -90,7 +90,8 @@ bool ber_expect(ByteSpan& in, unsigned char tag, BerElem& out) {
 
 bool ber_octets_size(const BerElem& e, std::size_t& size) {
     size = 0;
-    return pieces_at(e, [&](ByteSpan p) { size += p.size(); }, 0);
+    return pieces_at(
+        e, [&](ByteSpan p) { size += p.size(); }, 0);
 }
 
 void ber_octets_copy(const BerElem& e, unsigned char* out) {

@@ -406,16 +406,20 @@ bool read_enc_content(ByteSpan& in, PKCS7_ENC_CONTENT* ec) {
     return c.empty();
 }
 
-bool read_content_info(ByteSpan& in, PKCS7* p7);
+// The buffer a message is read from: each ContentInfo read out of it keeps
+// its range of it as its encoding.
+using Source = std::shared_ptr<const P7KeptBuffer>;
 
-bool read_inner(ByteSpan& c, PKCS7** slot) {
+bool read_content_info(ByteSpan& in, PKCS7* p7, const Source& src);
+
+bool read_inner(ByteSpan& c, PKCS7** slot, const Source& src) {
     PKCS7* inner = PKCS7_new();
     if (inner == nullptr) return false;
     *slot = inner;
-    return read_content_info(c, inner);
+    return read_content_info(c, inner, src);
 }
 
-bool read_body(const BerElem& body, PKCS7* p7, int nid) {
+bool read_body(const BerElem& body, PKCS7* p7, int nid, const Source& src) {
     ByteSpan c = body.content;
     switch (nid) {
         case NID_pkcs7_signed: {
@@ -429,7 +433,7 @@ bool read_body(const BerElem& body, PKCS7* p7, int nid) {
             sk_P7_SIGNER_INFO_free(s->signer_info);
             s->signer_info = nullptr;
             if ((s->version = read_int(b)) == nullptr || !read_algs(b, &s->md_algs) ||
-                !read_inner(b, &s->contents) || !read_certs(b, &s->cert) ||
+                !read_inner(b, &s->contents, src) || !read_certs(b, &s->cert) ||
                 !read_crls(b, &s->crl) || !read_signers(b, &s->signer_info) || !b.empty())
                 return false;
             // The inner content is absent exactly when the signature is
@@ -478,8 +482,9 @@ bool read_body(const BerElem& body, PKCS7* p7, int nid) {
             g->digest = nullptr;
             return (g->version = read_int(b)) != nullptr && ber_expect(b, kSeq, alg) &&
                    (g->md = get_d2i(alg, d2i_X509_ALGOR)) != nullptr &&
-                   read_inner(b, &g->contents) && ber_read(b, dig) && (dig.tag & 0xDF) == kOctets &&
-                   (g->digest = octets_from(dig)) != nullptr && b.empty() && c.empty();
+                   read_inner(b, &g->contents, src) && ber_read(b, dig) &&
+                   (dig.tag & 0xDF) == kOctets && (g->digest = octets_from(dig)) != nullptr &&
+                   b.empty() && c.empty();
         }
         case NID_pkcs7_encrypted: {
             BerElem seq;
@@ -517,7 +522,7 @@ bool read_body(const BerElem& body, PKCS7* p7, int nid) {
     }
 }
 
-bool read_content_info(ByteSpan& in, PKCS7* p7) {
+bool read_content_info(ByteSpan& in, PKCS7* p7, const Source& src) {
     BerElem ci, oid;
     if (!ber_expect(in, kSeq, ci)) return false;
     ByteSpan c = ci.content;
@@ -538,7 +543,7 @@ bool read_content_info(ByteSpan& in, PKCS7* p7) {
     p7->type = type;
     BerElem body;
     if (ber_expect(c, kCtx0, body)) {
-        if (!read_body(body, p7, nid)) return false;
+        if (!read_body(body, p7, nid, src)) return false;
     } else if (p7_is_octets(nid) || !known) {
         ASN1_OCTET_STRING_free(p7->d.data);
         p7->d.data = nullptr;
@@ -546,7 +551,7 @@ bool read_content_info(ByteSpan& in, PKCS7* p7) {
         return false;
     }
     if (!c.empty()) return false;
-    p7->asn1.assign(ci.whole.begin(), ci.whole.end());
+    p7->asn1.keep(src, ci.whole);
     return true;
 }
 
@@ -592,15 +597,21 @@ PKCS7* d2i_PKCS7(PKCS7** p7, const unsigned char** in, long len) {
         P7_ERR(P7_F_D2I_PKCS7, ERR_R_NULL_PARAMETER);
         return nullptr;
     }
-    ByteSpan bytes(*in, static_cast<std::size_t>(len));
-    PKCS7* got = PKCS7_new();
-    if (got == nullptr || !read_content_info(bytes, got)) {
+    // The message is read out of one copy of its bytes, which it and its
+    // nested content then keep as their encodings.
+    ByteSpan input(*in, static_cast<std::size_t>(len));
+    BerElem whole;
+    auto src = std::make_shared<P7KeptBuffer>();
+    if (ber_expect(input, kSeq, whole)) src->bytes.assign(whole.whole.begin(), whole.whole.end());
+    ByteSpan bytes = src->bytes;
+    PKCS7* got = bytes.empty() ? nullptr : PKCS7_new();
+    if (got == nullptr || !read_content_info(bytes, got, src)) {
         PKCS7_free(got);
         ::ERR_clear_error();
         CADB_ERR(ERR_LIB_ASN1_, P7_F_D2I_PKCS7, ERR_R_NESTED_ASN1_ERROR_);
         return nullptr;
     }
-    *in += len - static_cast<long>(bytes.size());
+    *in += static_cast<long>(whole.whole.size());
     if (p7 != nullptr) {
         PKCS7_free(*p7);
         *p7 = got;

@@ -209,7 +209,6 @@ void PKCS7_free(PKCS7* p7) {
     p7_free_content(p7);
     ASN1_OBJECT_free(p7->type);
     ASN1_OBJECT_free(p7->type2);
-    OPENSSL_cleanse(p7->asn1.data(), p7->asn1.size());
     delete p7;
 }
 
@@ -222,7 +221,6 @@ int PKCS7_type_nid(const PKCS7* p7) {
 void PKCS7_modified(PKCS7* p7) {
     if (p7 == nullptr) return;
     p7->asn1.clear();
-    p7->asn1.shrink_to_fit();
     PKCS7* inner = nullptr;
     switch (PKCS7_type_nid(p7)) {
         case NID_pkcs7_signed:

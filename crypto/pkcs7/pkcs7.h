@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crypto/pkcs7/p7_cek.h"
+#include "crypto/pkcs7/p7_kept.h"
 #include "crypto/pkcs7/p7_recip.h"
 #include "crypto/pkcs7/p7_records.h"
 
@@ -94,7 +95,7 @@ struct PKCS7_ENCRYPT {
 struct PKCS7 {
     // The encoding the message was read from; written back as it is until
     // the message is modified through the engine.
-    std::vector<unsigned char> asn1;
+    P7KeptBytes asn1;
     int detached = 0;
     ASN1_OBJECT* type = nullptr;
     // Receives the type when PKCS7_FLAG_OCTETS is honoured (type is then
