@@ -46,9 +46,12 @@ Bytes message(int type, int inner_type, const Bytes& content) {
         EXPECT_EQ(CMS_passwd2key(NID_RUS_GAMMAR, kPassword, -1, key, &key_len, -1), 1);
         EXPECT_EQ(CMS_encrypted_set_password(c.get(), key, key_len), 1);
     }
-    if (inner_type != 0) EXPECT_EQ(CMS_set_content_type(c.get(), inner_type), 1);
-    if (!content.empty())
+    if (inner_type != 0) {
+        EXPECT_EQ(CMS_set_content_type(c.get(), inner_type), 1);
+    }
+    if (!content.empty()) {
         EXPECT_EQ(CMS_update_data(c.get(), content.data(), static_cast<int>(content.size())), 1);
+    }
     EXPECT_EQ(CMS_final(c.get()), 1);
     BufferPtr out(CMS_get(c.get(), 1));
     if (!out) return {};
@@ -167,8 +170,9 @@ TEST_F(CryptBer, InflatesNoFurtherThanTheMessageEngine) {
     der_write(alg, 0x30, oid_der(NID_ZLIB_COMPRESS));
     Bytes encap = oid_der(NID_DIGESTED);
     der_write(encap, 0x80, zlib);
-    Bytes body{0x02, 0x01, 0x00};
-    body.insert(body.end(), alg.begin(), alg.end());
+    // version 0, the algorithm, the encapsulated content
+    Bytes body = alg;
+    body.insert(body.begin(), {0x02, 0x01, 0x00});
     der_write(body, 0x30, encap);
     Bytes seq;
     der_write(seq, 0x30, body);

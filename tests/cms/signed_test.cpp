@@ -269,7 +269,9 @@ Bytes countersign(const Bytes& msg, const test::Party& by, bool damage, bool wit
     EXPECT_EQ(X509_ATTRIBUTES_add_value(&si->unauth_attr, NID_pkcs9_countersignature,
                                         V_ASN1_SEQUENCE, seq, 1),
               1);
-    if (with_cert) EXPECT_EQ(PKCS7_add_certificate(parsed->message, by.x509.get()), 1);
+    if (with_cert) {
+        EXPECT_EQ(PKCS7_add_certificate(parsed->message, by.x509.get()), 1);
+    }
     PKCS7_modified(parsed->message);
     return test::take(CMS_get(parsed.get(), 1));
 }

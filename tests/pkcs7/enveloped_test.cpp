@@ -96,7 +96,9 @@ TEST_F(Enveloped, EveryRecipientTypeAndFormRoundTrips) {
             PKCS7_RECIP_INFO* ri = sk_P7_RECIP_INFO_value(PKCS7_get_recipient_info(back.get()), 0);
             EXPECT_EQ(ASN1_INTEGER_get(back->d.enveloped->version),
                       c.version == 3 && c.form != RECIP_FORM_COMPACT ? 2 : 0);
-            if (c.form == RECIP_FORM_COMPACT) EXPECT_EQ(ASN1_INTEGER_get(ri->version), 0);
+            if (c.form == RECIP_FORM_COMPACT) {
+                EXPECT_EQ(ASN1_INTEGER_get(ri->version), 0);
+            }
             if (ukm && c.version == 3 && c.form != RECIP_FORM_COMPACT) {
                 ASSERT_NE(ri->ukm, nullptr);
                 EXPECT_EQ(ASN1_STRING_length(ri->ukm), 8);
