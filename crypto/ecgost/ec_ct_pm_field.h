@@ -10,6 +10,8 @@
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 
+#include <bit>
+
 #if defined(__x86_64__)
 #include <x86intrin.h>
 #endif
@@ -58,16 +60,19 @@ class PseudoMersenneField {
         return ok;
     }
 
-    bool init(const BIGNUM* p, BN_CTX* ctx) {
+    bool init(const BIGNUM* p, BN_CTX*) {
         if (!suits(p) || !fe_from_bn(p_, p)) return false;
         c_ = 0 - p_.v[0];  // p's low word is 2^64 - c; the others are all ones
-        BN_CTX_start(ctx);
-        BIGNUM* t = BN_CTX_get(ctx);
-        const bool ok = t && BN_copy(t, p) && BN_sub_word(t, 2) && fe_from_bn(pm2_, t);
-        BN_CTX_end(ctx);
         one_ = F{};
         one_.v[0] = 1;
-        return ok;
+        // p - 2 = 2^256 - (c + 2) is a run of ones from the top down to its
+        // highest zero bit, which c + 2 <= 2^32 + 1 puts at bit 32 or below:
+        // in p's low word less 2, which does not borrow.
+        const u64 low = p_.v[0] - 2;
+        tail_bits_ = 64;
+        while (low >> (tail_bits_ - 1) & 1) --tail_bits_;
+        tail_ = low & ((u64{1} << tail_bits_) - 1);
+        return true;
     }
 
     const F& one() const { return one_; }
@@ -165,20 +170,35 @@ class PseudoMersenneField {
         for (int i = 1; i < 4; ++i) r.v[i] = sub_borrow(t[i], 0, b2);
     }
 
-    // r := a^(p-2) = a^-1 (0 for a = 0), by 4-bit windows of the public
-    // exponent, as the Montgomery field does.
+    // r := a^(p-2) = a^-1 (0 for a = 0) by a fixed chain of squarings and
+    // multiplications that depends on p alone (no branch reads a): the run
+    // of n ones at the top of p - 2 as a^(2^n - 1), built from a^(2^e - 1)
+    // by doubling e (e squarings and a multiplication) or adding one to it
+    // (a squaring and a multiplication) along n's bits, then one squaring
+    // per low bit and a multiplication per set one. For c = 617 that is 255
+    // squarings and 17 multiplications, where 4-bit windows took 256 and 79.
     void inv(F& r, const F& a) const {
-        F pow[16];
-        pow[0] = one_;
-        for (int j = 1; j < 16; ++j) mul(pow[j], pow[j - 1], a);
-        F acc = one_;
-        for (int i = 63; i >= 0; --i) {
-            for (int s = 0; s < 4; ++s) sqr(acc, acc);
-            const unsigned d = (pm2_.v[i / 16] >> (4 * (i % 16))) & 0xF;
-            if (d) mul(acc, acc, pow[d]);
+        const int run = 256 - tail_bits_;
+        F t = a, u;
+        int e = 1;
+        for (int i = std::bit_width(static_cast<unsigned>(run)) - 2; i >= 0; --i) {
+            u = t;
+            for (int s = 0; s < e; ++s) sqr(u, u);
+            mul(t, u, t);
+            e *= 2;
+            if (run >> i & 1) {
+                sqr(t, t);
+                mul(t, t, a);
+                ++e;
+            }
         }
-        r = acc;
-        OPENSSL_cleanse(pow, sizeof pow);
+        for (int i = tail_bits_ - 1; i >= 0; --i) {
+            sqr(t, t);
+            if (tail_ >> i & 1) mul(t, t, a);
+        }
+        r = t;
+        OPENSSL_cleanse(&t, sizeof t);
+        OPENSSL_cleanse(&u, sizeof u);
     }
 
   private:
@@ -227,8 +247,11 @@ class PseudoMersenneField {
         for (int i = 0; i < 4; ++i) r.v[i] = (s[i] & take_s) | (t[i] & ~take_s);
     }
 
-    F p_{}, one_{}, pm2_{};
+    F p_{}, one_{};
     u64 c_ = 0;
+    // The low bits of p - 2 below its top run of ones, and how many.
+    u64 tail_ = 0;
+    int tail_bits_ = 0;
 };
 
 }  // namespace cadb::ec::ct

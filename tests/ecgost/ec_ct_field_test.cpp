@@ -123,6 +123,32 @@ TEST(ConstantTimeFields, PrimeJustBelowTwoTo256) {
     }
 }
 
+// The inverse comes by a chain of squarings and multiplications shaped by
+// the prime's low bits: other primes 2^256 - c with short and long runs of
+// low bits, and many random values besides the edge ones.
+TEST(ConstantTimeFields, InverseOnPrimesJustBelowTwoTo256) {
+    BnCtxPtr ctx(BN_CTX_new());
+    for (BN_ULONG c : {617u, 189u, 0x7FFFFFFDu, 0xFFFFFE69u}) {
+        SCOPED_TRACE(c);
+        BnPtr p = bn_new();
+        ASSERT_TRUE(BN_set_bit(p.get(), 256) && BN_sub_word(p.get(), c));
+        ASSERT_EQ(BN_check_prime(p.get(), ctx.get(), nullptr), 1);
+        ASSERT_TRUE(ec::ct::PseudoMersenneField::suits(p.get()));
+        if (c != 617u) expect_arithmetic<ec::ct::PseudoMersenneField>(p.get());
+        ec::ct::PseudoMersenneField f;
+        ASSERT_TRUE(f.init(p.get(), ctx.get()));
+        BnPtr want = bn_new();
+        for (int i = 0; i < 200; ++i) {
+            const BnPtr a = testing::random_below(p.get());
+            if (BN_is_zero(a.get())) continue;
+            Fe<4> r = fe(a.get());
+            f.inv(r, r);  // in place, as the callers use it
+            ASSERT_TRUE(BN_mod_inverse(want.get(), a.get(), p.get(), ctx.get()));
+            EXPECT_EQ(BN_cmp(bn(r).get(), want.get()), 0);
+        }
+    }
+}
+
 TEST(ConstantTimeFields, OtherPrimesTakeTheMontgomeryField) {
     for (int code :
          {ECURVE_CODE_CRYPTOPRO_B, ECURVE_CODE_CRYPTOPRO_C, ECURVE_CODE_P256, ECURVE_CODE_TEST}) {
