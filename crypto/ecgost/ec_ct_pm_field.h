@@ -202,8 +202,10 @@ class PseudoMersenneField {
     }
 
   private:
-    // r := t mod p for a 512-bit t = H·2^256 + L, as L + c·H.
-    void reduce_wide(F& r, const u64* t) const {
+    // r := t mod p for a 512-bit t = H·2^256 + L, as L + c·H. Inlined into
+    // each product: as a call, with the product passed through memory and
+    // registers saved, it cost a tenth of a point multiplication.
+    [[gnu::always_inline]] void reduce_wide(F& r, const u64* t) const {
         u64 lo[4];
         u64 carry = 0;
 #pragma GCC unroll 4
