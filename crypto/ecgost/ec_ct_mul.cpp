@@ -394,27 +394,35 @@ class SecretMulN final : public SecretMul {
             add_any_a(r, p, p);
     }
 
+    // What both complete additions start from: the products X1·X2, Y1·Y2
+    // and Z1·Z2, and the mixed sums X1·Y2 + X2·Y1, X1·Z2 + X2·Z1 and
+    // Y1·Z2 + Y2·Z1, each by one multiplication of sums less two products.
+    void products(const Pt& p, const Pt& q, F& xx, F& yy, F& zz, F& xy, F& xz, F& yz) const {
+        F s, t;
+        f_.mul(xx, p.X, q.X);
+        f_.mul(yy, p.Y, q.Y);
+        f_.mul(zz, p.Z, q.Z);
+        f_.add(s, p.X, p.Y);
+        f_.add(t, q.X, q.Y);
+        f_.mul(xy, s, t);
+        f_.add(t, xx, yy);
+        f_.sub(xy, xy, t);
+        f_.add(s, p.X, p.Z);
+        f_.add(t, q.X, q.Z);
+        f_.mul(xz, s, t);
+        f_.add(t, xx, zz);
+        f_.sub(xz, xz, t);
+        f_.add(s, p.Y, p.Z);
+        f_.add(t, q.Y, q.Z);
+        f_.mul(yz, s, t);
+        f_.add(t, yy, zz);
+        f_.sub(yz, yz, t);
+    }
+
     // The complete addition for any a (algorithm 1 of the paper).
     void add_any_a(Pt& r, const Pt& p, const Pt& q) const {
         F t0, t1, t2, t3, t4, t5, x3, y3, z3;
-        f_.mul(t0, p.X, q.X);
-        f_.mul(t1, p.Y, q.Y);
-        f_.mul(t2, p.Z, q.Z);
-        f_.add(t3, p.X, p.Y);
-        f_.add(t4, q.X, q.Y);
-        f_.mul(t3, t3, t4);
-        f_.add(t4, t0, t1);
-        f_.sub(t3, t3, t4);  // X1·Y2 + X2·Y1
-        f_.add(t4, p.X, p.Z);
-        f_.add(t5, q.X, q.Z);
-        f_.mul(t4, t4, t5);
-        f_.add(t5, t0, t2);
-        f_.sub(t4, t4, t5);  // X1·Z2 + X2·Z1
-        f_.add(t5, p.Y, p.Z);
-        f_.add(x3, q.Y, q.Z);
-        f_.mul(t5, t5, x3);
-        f_.add(x3, t1, t2);
-        f_.sub(t5, t5, x3);  // Y1·Z2 + Y2·Z1
+        products(p, q, t0, t1, t2, t3, t4, t5);
         f_.mul(z3, a_, t4);
         f_.mul(x3, b3_, t2);
         f_.add(z3, x3, z3);
@@ -445,25 +453,8 @@ class SecretMulN final : public SecretMul {
     // The complete addition for a = -3 (algorithm 4 of the paper): fewer
     // operations than the general one, and b in place of 3b.
     void add_a_minus_3(Pt& r, const Pt& p, const Pt& q) const {
-        F t0, t1, t2, t3, t4, x3, y3;
-        f_.mul(t0, p.X, q.X);
-        f_.mul(t1, p.Y, q.Y);
-        f_.mul(t2, p.Z, q.Z);
-        f_.add(t3, p.X, p.Y);
-        f_.add(t4, q.X, q.Y);
-        f_.mul(t3, t3, t4);
-        f_.add(t4, t0, t1);
-        f_.sub(t3, t3, t4);  // X1·Y2 + X2·Y1
-        f_.add(t4, p.Y, p.Z);
-        f_.add(x3, q.Y, q.Z);
-        f_.mul(t4, t4, x3);
-        f_.add(x3, t1, t2);
-        f_.sub(t4, t4, x3);  // Y1·Z2 + Y2·Z1
-        f_.add(x3, p.X, p.Z);
-        f_.add(y3, q.X, q.Z);
-        f_.mul(x3, x3, y3);
-        f_.add(y3, t0, t2);
-        f_.sub(y3, x3, y3);  // X1·Z2 + X2·Z1
+        F t0, t1, t2, t3, t4, y3;
+        products(p, q, t0, t1, t2, t3, y3, t4);
         finish_a_minus_3(r, t0, t1, t2, t3, t4, y3);
     }
 
