@@ -116,6 +116,7 @@ class PseudoMersenneField {
         t[5] = static_cast<u64>(z);
         t[6] = static_cast<u64>(z >> 64);
         t[7] = t[6] >> 63;
+#pragma GCC unroll 5
         for (int i = 6; i > 1; --i) t[i] = (t[i] << 1) | (t[i - 1] >> 63);
         t[1] <<= 1;
         t[0] = 0;
