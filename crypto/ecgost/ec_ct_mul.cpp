@@ -3,9 +3,10 @@
 // over a fixed number of digits, table entries chosen by reading the whole
 // table under masks, and complete addition formulas in homogeneous
 // coordinates (Renes, Costello and Batina, 2016), which add, double and meet
-// the point at infinity with the same instructions. Any point goes by 4-bit
-// windows; the base point through a table of j·64^i·P (signed 6-bit digits)
-// built once per curve and shared by every curve with the same parameters.
+// the point at infinity with the same instructions. Any point goes by signed
+// 5-bit windows; the base point through a table of j·64^i·P (signed 6-bit
+// digits) built once per curve and shared by every curve with the same
+// parameters.
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 
@@ -30,8 +31,10 @@ using ec::ct::Fe;
 using ec::ct::u64;
 namespace ct = ec::ct;
 
-constexpr int kWindow = 4;
-constexpr int kEntries = (1 << kWindow) - 1;  // multiples 1..15; 0 is infinity
+// Any point: signed 5-bit digits in [-16, 16], multiples 1..16 of the point
+// (0 is infinity), the sign applied to the entry's y.
+constexpr int kWindow = 5;
+constexpr int kEntries = 1 << (kWindow - 1);
 // The base-point table: signed 6-bit digits in [-32, 32], multiples 1..32
 // of 64^i·P per digit i, the sign applied to the entry's y.
 constexpr int kCombWindow = 6;
@@ -106,10 +109,13 @@ class SecretMulN final : public SecretMul {
         // than the curve's order (or order times cofactor) is not secret in
         // its length.
         const int bits = base ? comb_bits() : std::max(order_bits_, kbits);
-        const int windows = (bits + kWindow - 1) / kWindow;
-        // Little-endian bytes, one spare for reading 6-bit digits across a
-        // byte boundary.
-        std::vector<unsigned char> digits(static_cast<std::size_t>(bits + 7) / 8 + 1);
+        // Signed digits need one bit more than the scalar, for the last
+        // carry.
+        const int width = base ? kCombWindow : kWindow;
+        const int windows = (bits + width) / width;
+        // Little-endian bytes, one spare for reading a digit across a byte
+        // boundary.
+        std::vector<unsigned char> digits(static_cast<std::size_t>(width * windows + 7) / 8 + 1);
         if (BN_bn2lebinpad(k, digits.data(), static_cast<int>(digits.size())) < 0)
             return Mul::kFailed;
         if (base)
@@ -161,7 +167,7 @@ class SecretMulN final : public SecretMul {
             return Mul::kFailed;
         u64 carry = 0;
         for (int i = 0; i < comb_windows_; ++i) {
-            const std::int64_t d = signed_digit(digits.data(), i, carry);
+            const std::int64_t d = signed_digit<kCombWindow>(digits.data(), i, carry);
             if (d == 0) continue;
             const std::size_t at = static_cast<std::size_t>(i) * kCombEntries +
                                    static_cast<std::size_t>((d < 0 ? -d : d) - 1);
@@ -560,23 +566,21 @@ class SecretMulN final : public SecretMul {
         r.Z = z3;
     }
 
-    static unsigned digit(const unsigned char* digits, int i) {
-        return (digits[i / 2] >> (4 * (i % 2))) & 0xF;
-    }
-
     // Scalars of up to this many bits go through the base-point table: the
     // top digit then stays below 32 and leaves no carry.
     int comb_bits() const { return kCombWindow * comb_windows_ - 1; }
 
-    // Digit i of the signed recoding of a little-endian scalar: its six
-    // bits plus the carry from below, less 64 (carrying one up) when above
-    // 32. Arithmetic only: no branch on the scalar.
+    // Digit i of the signed recoding of a little-endian scalar in W-bit
+    // windows: its W bits plus the carry from below, less 2^W (carrying one
+    // up) when above 2^(W-1). Arithmetic only: no branch on the scalar.
+    template <int W>
     static std::int64_t signed_digit(const unsigned char* le, int i, u64& carry) {
-        const int bit = kCombWindow * i;
+        static_assert(W <= 9, "a digit spans two bytes at most");
+        const int bit = W * i;
         const unsigned pair = le[bit / 8] | (static_cast<unsigned>(le[bit / 8 + 1]) << 8);
-        const u64 t = ((pair >> (bit % 8)) & 63) + carry;
-        carry = (static_cast<u64>(kCombEntries) - t) >> 63;
-        return static_cast<std::int64_t>(t) - static_cast<std::int64_t>(carry << kCombWindow);
+        const u64 t = ((pair >> (bit % 8)) & ((1u << W) - 1)) + carry;
+        carry = ((u64{1} << (W - 1)) - t) >> 63;
+        return static_cast<std::int64_t>(t) - static_cast<std::int64_t>(carry << W);
     }
 
     // Each window adds its table entry as an affine point, its y negated
@@ -586,7 +590,7 @@ class SecretMulN final : public SecretMul {
         r = infinity();
         u64 carry = 0;
         for (int i = 0; i < comb_windows_; ++i) {
-            const u64 d = static_cast<u64>(signed_digit(digits, i, carry));
+            const u64 d = static_cast<u64>(signed_digit<kCombWindow>(digits, i, carry));
             const u64 negative = 0 - (d >> 63);
             const u64 magnitude = (d ^ negative) - negative;
             const std::size_t row = static_cast<std::size_t>(i) * kCombEntries;
@@ -609,25 +613,99 @@ class SecretMulN final : public SecretMul {
         OPENSSL_cleanse(&carry, sizeof carry);
     }
 
+    // Windows from the top: kWindow doublings, then the addition of the
+    // table entry of the digit's magnitude (infinity for 0), its y negated
+    // for a negative digit, every entry read under masks.
     void mul_window(Pt& r, const Pt& P, const unsigned char* digits, int windows) const {
+        std::vector<std::int64_t> d(static_cast<std::size_t>(windows));
+        u64 carry = 0;
+        for (int i = 0; i < windows; ++i) d[i] = signed_digit<kWindow>(digits, i, carry);
         Pt table[kEntries + 1];
         table[0] = infinity();
         table[1] = P;
         for (int j = 2; j <= kEntries; ++j) add(table[j], table[j - 1], P);
         r = infinity();
+        Pt s;
         for (int i = windows - 1; i >= 0; --i) {
-            for (int s = 0; s < kWindow && i != windows - 1; ++s) dbl(r, r);
-            const u64 d = digit(digits, i);
-            Pt s{};
+            if (i != windows - 1) dbl_times(r, kWindow);
+            const u64 di = static_cast<u64>(d[i]);
+            const u64 negative = 0 - (di >> 63);
+            const u64 magnitude = (di ^ negative) - negative;
+            s = Pt{};
             for (int j = 0; j <= kEntries; ++j) {
-                const u64 m = ct::eq_mask(d, static_cast<u64>(j));
+                const u64 m = ct::eq_mask(magnitude, static_cast<u64>(j));
                 ct::or_masked(s.X, table[j].X, m);
                 ct::or_masked(s.Y, table[j].Y, m);
                 ct::or_masked(s.Z, table[j].Z, m);
             }
+            F minus_y;
+            f_.sub(minus_y, F{}, s.Y);
+            ct::cmov(s.Y, minus_y, negative);
             add(r, r, s);
         }
+        OPENSSL_cleanse(d.data(), d.size() * sizeof d[0]);
+        OPENSSL_cleanse(&carry, sizeof carry);
         OPENSSL_cleanse(table, sizeof table);
+        OPENSSL_cleanse(&s, sizeof s);
+    }
+
+    // r := 2^n·r. Where a = -3 the doublings run in Jacobian coordinates
+    // (3M + 5S each, against 8M + 3S for the complete doubling), between
+    // two changes of coordinates. A point of odd order never has y = 0,
+    // and infinity enters as (1, 1, 0), which doubles to itself: on such
+    // points the Jacobian doubling is complete. A point with a component of
+    // order 2 may come out as (0, 0, 0), which the addition carries to the
+    // end, where it is caught as the exceptional case.
+    void dbl_times(Pt& r, int n) const {
+        if (!a_minus_3_) {
+            for (int s = 0; s < n; ++s) dbl(r, r);
+            return;
+        }
+        // (X : Y : Z) = (X/Z, Y/Z) is (X·Z, Y·Z^2, Z) in Jacobian form;
+        // infinity (0 : Y : 0), Y nonzero, becomes (1, 1, 0).
+        const u64 inf = ct::is_zero_mask(r.Z) & ~ct::is_zero_mask(r.Y);
+        F zz;
+        f_.sqr(zz, r.Z);
+        f_.mul(r.X, r.X, r.Z);
+        f_.mul(r.Y, r.Y, zz);
+        ct::cmov(r.X, f_.one(), inf);
+        ct::cmov(r.Y, f_.one(), inf);
+        for (int s = 0; s < n; ++s) dbl_jacobian_a_minus_3(r);
+        // And back: (X, Y, Z) is (X·Z : Y : Z^3).
+        f_.sqr(zz, r.Z);
+        f_.mul(r.X, r.X, r.Z);
+        f_.mul(r.Z, r.Z, zz);
+    }
+
+    // 2·(X, Y, Z) in Jacobian coordinates (X/Z^2, Y/Z^3) for a = -3:
+    // alpha = 3·(X - Z^2)·(X + Z^2), beta = X·Y^2; X3 = alpha^2 - 8·beta,
+    // Y3 = alpha·(4·beta - X3) - 8·Y^4, Z3 = (Y + Z)^2 - Y^2 - Z^2 = 2·Y·Z.
+    void dbl_jacobian_a_minus_3(Pt& r) const {
+        F delta, gamma, beta, alpha, t;
+        f_.sqr(delta, r.Z);
+        f_.sqr(gamma, r.Y);
+        f_.mul(beta, r.X, gamma);
+        f_.sub(t, r.X, delta);
+        f_.add(alpha, r.X, delta);
+        f_.mul(alpha, t, alpha);
+        f_.add(t, alpha, alpha);
+        f_.add(alpha, t, alpha);
+        f_.add(r.Z, r.Y, r.Z);
+        f_.sqr(r.Z, r.Z);
+        f_.sub(r.Z, r.Z, gamma);
+        f_.sub(r.Z, r.Z, delta);
+        f_.add(beta, beta, beta);
+        f_.add(beta, beta, beta);
+        f_.sqr(r.X, alpha);
+        f_.sub(r.X, r.X, beta);
+        f_.sub(r.X, r.X, beta);
+        f_.sub(t, beta, r.X);
+        f_.mul(r.Y, alpha, t);
+        f_.sqr(gamma, gamma);
+        f_.add(gamma, gamma, gamma);
+        f_.add(gamma, gamma, gamma);
+        f_.add(gamma, gamma, gamma);
+        f_.sub(r.Y, r.Y, gamma);
     }
 
     // The table of j·64^i·P, j = 1..32, over enough windows i for a scalar
@@ -807,17 +885,23 @@ int ECPOINT_mul2_public(ECPOINT* out, const BIGNUM* z1, const ECPOINT* Q, const 
     return 1;
 }
 
+int ec::mul_secret_constant_time(ECPOINT* pt, const BIGNUM* k) {
+    if (!pt || !pt->curve || !k) return 0;
+    BnCtxPtr ctx(BN_CTX_new());
+    auto m = ctx ? for_curve(pt->curve, ctx.get()) : nullptr;
+    const Mul done = m ? m->mul(pt, k, ctx.get()) : Mul::kFailed;
+    return done == Mul::kDone ? 1 : done == Mul::kExceptional ? -1 : 0;
+}
+
 int ECPOINT_mul_secret(ECPOINT* pt, const BIGNUM* k) {
     ECURVE* c = pt ? pt->curve : nullptr;
     if (!c || !k || !c->p || !c->mont) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_R_NULL_PARAMETER);
         return 0;
     }
-    BnCtxPtr ctx(BN_CTX_new());
-    auto m = ctx ? for_curve(c, ctx.get()) : nullptr;
-    const Mul done = m ? m->mul(pt, k, ctx.get()) : Mul::kFailed;
-    if (done == Mul::kExceptional) return ec::record_mul(pt, k);
-    if (done != Mul::kDone) {
+    const int done = ec::mul_secret_constant_time(pt, k);
+    if (done < 0) return ec::record_mul(pt, k);
+    if (done == 0) {
         CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECPOINT_MUL, ERR_LIB_ECGOST);
         return 0;
     }

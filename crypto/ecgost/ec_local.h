@@ -77,4 +77,9 @@ int record_double(ECPOINT* r);
 int record_mul(ECPOINT* pt, const BIGNUM* k);
 int record_mul_base(ECPOINT* pt, const BIGNUM* k);
 
+// pt := k·pt in constant time: 1 when done, 0 on failure, -1 for a point
+// with a component of even order, which the complete formulas do not serve
+// and which then takes the general multiply.
+int mul_secret_constant_time(ECPOINT* pt, const BIGNUM* k);
+
 }  // namespace cadb::ec

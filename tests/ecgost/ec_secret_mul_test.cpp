@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crypto/ecgost/ec.h"
+#include "crypto/ecgost/ec_local.h"
 #include "crypto/ecgost/ec_params.h"
 #include "tests/ecgost/ec_test_util.h"
 
@@ -30,10 +31,13 @@ void expect_same(const ECPOINT* pt, const BIGNUM* k) {
     EXPECT_EQ(secret->form, pt->curve->form);
 }
 
-// Scalars at the edges of the digit ranges and of the order.
+// Scalars at the edges of the digit ranges and of the order: signed 5-bit
+// digits of 15, 16 and 17 (-15 and a carry up), runs that carry through
+// many digits.
 std::vector<BnPtr> edge_scalars(const ECURVE* c) {
     std::vector<BnPtr> out;
-    for (const char* hex : {"0", "1", "2", "F", "10", "11", "FF", "100"}) {
+    for (const char* hex :
+         {"0", "1", "2", "F", "10", "11", "1F", "20", "21", "FF", "100", "210", "3FF", "2108421"}) {
         BIGNUM* bn = nullptr;
         BN_hex2bn(&bn, hex);
         out.emplace_back(bn);
@@ -75,6 +79,27 @@ TEST_P(EveryCurveAndForm, AgreesWithTheGeneralMultiply) {
     }
 }
 
+// A point of odd order never leaves the constant-time path for the
+// general multiply, whose time follows the scalar: infinity met on the way
+// (leading zero digits, k = 0, k = q) included.
+TEST_P(EveryCurveAndForm, OddOrderPointsStayInConstantTime) {
+    const auto [code, form] = GetParam();
+    EcCurvePtr c(ECURVE_init(ECURVE_params_by_code(code), form));
+    ASSERT_TRUE(c);
+    EcPointPtr other = base_copy(c.get());
+    ASSERT_EQ(ECPOINT_mul(other.get(), random_below(c->q.get()).get()), 1);
+    EcPointPtr inf(ECPOINT_new(c.get()));
+    ASSERT_EQ(ECPOINT_set_infinity(inf.get()), 1);
+    for (const ECPOINT* pt : {c->P.get(), other.get(), inf.get()}) {
+        std::vector<BnPtr> scalars = edge_scalars(c.get());
+        for (int i = 0; i < 8; ++i) scalars.push_back(random_below(c->q.get()));
+        for (const BnPtr& k : scalars) {
+            EcPointPtr r(ECPOINT_dup(pt));
+            EXPECT_EQ(ec::mul_secret_constant_time(r.get(), k.get()), 1);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BuiltIn, EveryCurveAndForm,
                          ::testing::Combine(::testing::ValuesIn(testing::kAllCodes),
                                             ::testing::Values(EC_FORM_PROJECTIVE, EC_FORM_AFFINE)));
@@ -109,21 +134,30 @@ TEST_P(EveryCurveAndForm, PublicDoubleProductAgrees) {
     }
 }
 
-// A point with a component of order 2 or 4 on a curve with cofactor 4: the
-// complete formulas do not hold for it, and the result still matches.
+// y^2 = x^3 - 3x + 3 over the prime 2^18 - 5: 4·65449 points in a group
+// with a cyclic part of order 4, so that the doublings kept for a = -3
+// meet points of order 2 and 4 as well.
+const EC_PARAMS kMinusThreeCofactorFour = {
+    0, "3FFFB", "3FFF8", "3", "04" "1FB7F" "3F4D7", "FFA9", "4", nullptr, nullptr, nullptr};
+
+// Points with a component of order 2 or 4 on curves with cofactor 4: the
+// complete formulas do not hold for them, and the result still matches.
 TEST(SecretMul, PointsOutsideTheOddSubgroupStillMultiplyRight) {
-    EcCurvePtr c(ECURVE_new_from_params(ec_params_self_test()));
-    ASSERT_TRUE(c);
-    int tried = 0;
-    for (unsigned v = 1; v < 200 && tried < 6; ++v) {
-        EcPointPtr pt(ECPOINT_new(c.get()));
-        BN_set_word(pt->x.get(), v);
-        if (!ECPOINT_derive(pt.get(), c.get(), 0)) continue;
-        ++tried;
-        for (const BnPtr& k : edge_scalars(c.get())) expect_same(pt.get(), k.get());
-        for (int i = 0; i < 4; ++i) expect_same(pt.get(), random_below(c->q.get()).get());
+    for (const EC_PARAMS* set : {ec_params_self_test(), &kMinusThreeCofactorFour}) {
+        EcCurvePtr c(ECURVE_new_from_params(set));
+        ASSERT_TRUE(c);
+        EXPECT_EQ((c->flags & ECURVE_FLAG_A_IS_MINUS_3) != 0, set == &kMinusThreeCofactorFour);
+        int tried = 0;
+        for (unsigned v = 1; v < 200 && tried < 6; ++v) {
+            EcPointPtr pt(ECPOINT_new(c.get()));
+            BN_set_word(pt->x.get(), v);
+            if (!ECPOINT_derive(pt.get(), c.get(), 0)) continue;
+            ++tried;
+            for (const BnPtr& k : edge_scalars(c.get())) expect_same(pt.get(), k.get());
+            for (int i = 0; i < 4; ++i) expect_same(pt.get(), random_below(c->q.get()).get());
+        }
+        EXPECT_EQ(tried, 6);
     }
-    EXPECT_EQ(tried, 6);
 }
 
 TEST(SecretMul, RefusesMissingArguments) {
