@@ -102,9 +102,11 @@ class SecretMulN final : public SecretMul {
 
     Mul mul(ECPOINT* pt, const BIGNUM* k, BN_CTX* ctx) const override {
         Pt r, P;
-        if (!load(P, pt, ctx)) return Mul::kFailed;
         const int kbits = BN_num_bits(k);
         const bool base = comb_windows_ > 0 && kbits <= comb_bits() && is_base(pt);
+        // The base point's multiples are in its table: only another point is
+        // read in.
+        if (!base && !load(P, pt, ctx)) return Mul::kFailed;
         // A fixed number of digits, from public sizes only: a scalar longer
         // than the curve's order (or order times cofactor) is not secret in
         // its length.
