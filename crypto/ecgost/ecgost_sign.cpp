@@ -9,6 +9,7 @@
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
+#include "crypto/ecgost/ecgost_mod_q.h"
 
 namespace cadb {
 namespace {
@@ -132,8 +133,8 @@ ECGOST_SIG* ECGOST_do_sign(const unsigned char* dgst, std::size_t len, ECGOST* k
     const BIGNUM* q = key->curve->q.get();
     BnCtxPtr ctx(BN_CTX_new());
     std::unique_ptr<ECGOST_SIG, decltype(&ECGOST_SIG_free)> sig(ECGOST_SIG_new(), ECGOST_SIG_free);
-    BnPtr e = bn_new(), t = bn_new();
-    if (!ctx || !sig || !e || !t) return fail(ERR_R_MALLOC);
+    BnPtr e = bn_new();
+    if (!ctx || !sig || !e) return fail(ERR_R_MALLOC);
     if (!digest_number(e.get(), dgst, len, q, ctx.get())) return fail(ERR_LIB_ECGOST);
     BnPtr d, k, r;
     bool opaque;
@@ -156,10 +157,7 @@ ECGOST_SIG* ECGOST_do_sign(const unsigned char* dgst, std::size_t len, ECGOST* k
             if (!k || !r || !setup_pair(key, nullptr, 0, k.get(), r.get()))
                 return fail(ERR_LIB_ECGOST);
         }
-        // s := (r·d + k·e) mod q.
-        if (!BN_mod_mul(t.get(), r.get(), d.get(), q, ctx.get()) ||
-            !BN_mod_mul(sig->s.get(), k.get(), e.get(), q, ctx.get()) ||
-            !BN_mod_add(sig->s.get(), sig->s.get(), t.get(), q, ctx.get()))
+        if (!ecgost::signature_s(sig->s.get(), r.get(), d.get(), k.get(), e.get(), q, ctx.get()))
             return fail(ERR_LIB_ECGOST);
         if (!BN_is_zero(sig->s.get())) break;
         k.reset();

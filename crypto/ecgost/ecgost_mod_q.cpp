@@ -1,0 +1,81 @@
+#include "crypto/ecgost/ecgost_mod_q.h"
+
+#include <openssl/crypto.h>
+
+#include <initializer_list>
+#include <type_traits>
+
+#include "crypto/ecgost/ec_ct_field.h"
+
+namespace cadb::ecgost {
+namespace {
+
+using ec::ct::Fe;
+
+// Calls op with the word count of q's field, among the widths of the
+// constant-time point multiplication; -1 for a q outside them or even.
+template <class Op>
+int in_width(const BIGNUM* q, Op&& op) {
+    if (!BN_is_odd(q) || BN_is_negative(q)) return -1;
+    const int limbs = (BN_num_bits(q) + 63) / 64;
+    if (limbs <= 4) return op(std::integral_constant<int, 4>{});
+    if (limbs <= 6) return op(std::integral_constant<int, 6>{});
+    if (limbs <= 8) return op(std::integral_constant<int, 8>{});
+    if (limbs <= 11) return op(std::integral_constant<int, 11>{});
+    return -1;
+}
+
+// The field of q is built for each call: one division of the public
+// 2^(128·N) by q, small beside the point multiplication of a signature.
+template <int N>
+int s_in_width(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
+               const BIGNUM* q, BN_CTX* ctx) {
+    ec::ct::Field<N> f;
+    if (!f.init(q, ctx)) return 0;
+    Fe<N> fr, fd, fk, fe, rd, ke, sum, out;
+    int done = -1;
+    // A Montgomery product a·b·R^-1 needs one reduction step for a < q and
+    // any b < R, so neither secret needs reducing first (r and e are below
+    // q); the sum (r·d + k·e)·R^-1 goes back to an ordinary residue by one
+    // more product, with R^2.
+    if (ec::ct::fe_from_bn(fd, d) && ec::ct::fe_from_bn(fk, k)) {
+        done = 0;
+        if (ec::ct::fe_from_bn(fr, r) && ec::ct::fe_from_bn(fe, e)) {
+            f.mul(rd, fr, fd);
+            f.mul(ke, fk, fe);
+            f.add(sum, rd, ke);
+            f.to_field(out, sum);
+            done = ec::ct::fe_to_bn(s, out) ? 1 : 0;
+        }
+    }
+    for (Fe<N>* v : {&fd, &fk, &rd, &ke, &sum, &out}) OPENSSL_cleanse(v, sizeof *v);
+    return done;
+}
+
+}  // namespace
+
+int signature_s_fixed(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
+                      const BIGNUM* q, BN_CTX* ctx) {
+    // Only the sign of the secrets is looked at: their size is seen by the
+    // fixed-width conversion, which reads the whole width whatever it holds.
+    if (BN_is_negative(d) || BN_is_negative(k) || BN_is_negative(r) || BN_is_negative(e) ||
+        BN_cmp(r, q) >= 0 || BN_cmp(e, q) >= 0)
+        return -1;
+    return in_width(q,
+                    [&](auto n) { return s_in_width<decltype(n)::value>(s, r, d, k, e, q, ctx); });
+}
+
+bool signature_s(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
+                 const BIGNUM* q, BN_CTX* ctx) {
+    const int done = signature_s_fixed(s, r, d, k, e, q, ctx);
+    if (done >= 0) return done == 1;
+    BN_CTX_start(ctx);
+    BIGNUM* t = BN_CTX_get(ctx);
+    const bool ok = t && BN_mod_mul(t, r, d, q, ctx) && BN_mod_mul(s, k, e, q, ctx) &&
+                    BN_mod_add(s, s, t, q, ctx);
+    if (t) BN_clear(t);
+    BN_CTX_end(ctx);
+    return ok;
+}
+
+}  // namespace cadb::ecgost

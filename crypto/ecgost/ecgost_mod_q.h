@@ -1,0 +1,24 @@
+// Arithmetic modulo the group order q on the secrets of a signature, in
+// fixed-width words: the private key and the signing number steer no branch
+// and no memory index, and take no division.
+#pragma once
+
+#include <openssl/bn.h>
+
+namespace cadb::ecgost {
+
+// s := (r·d + k·e) mod q in Montgomery arithmetic over q's words. The public
+// r and e must lie in [0, q); d and k may be any non-negative numbers that
+// fit q's width (an unreduced key signs as its residue). 1 when done; -1
+// when q (even, or wider than the widths built) or an operand (negative, r
+// or e not below q, d or k wider than q's width) falls outside what the
+// fixed code takes; 0 on failure.
+int signature_s_fixed(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
+                      const BIGNUM* q, BN_CTX* ctx);
+
+// The same s for any q and d: the fixed code where it applies, big-number
+// arithmetic where it does not.
+bool signature_s(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
+                 const BIGNUM* q, BN_CTX* ctx);
+
+}  // namespace cadb::ecgost

@@ -1,0 +1,226 @@
+// The fixed-width s = (r·d + k·e) mod q of a signature against big-number
+// arithmetic: the secrets at the edges (0, 1, q - 1, unreduced, with leading
+// zero words) and random, on the orders of the built-in sets and on odd
+// moduli of every width the fixed code takes; and the operands it hands to
+// big-number arithmetic instead.
+#include "crypto/ecgost/ecgost_mod_q.h"
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crypto/bn/bn_ptr.h"
+#include "crypto/ecgost/ec.h"
+#include "crypto/ecgost/ecgost.h"
+#include "tests/ecgost/ec_test_util.h"
+
+namespace cadb {
+namespace {
+
+using testing::hex_bn;
+using testing::random_below;
+
+BnPtr word(BN_ULONG w) {
+    BnPtr v = bn_new();
+    BN_set_word(v.get(), w);
+    return v;
+}
+
+BnPtr shifted(BN_ULONG w, int bits) {
+    BnPtr v = word(w);
+    BN_lshift(v.get(), v.get(), bits);
+    return v;
+}
+
+BnPtr minus(const BIGNUM* a, BN_ULONG w) {
+    BnPtr v(BN_dup(a));
+    BN_sub_word(v.get(), w);
+    return v;
+}
+
+BnPtr plus(const BIGNUM* a, const BIGNUM* b) {
+    BnPtr v = bn_new();
+    BN_add(v.get(), a, b);
+    return v;
+}
+
+int width_bits(const BIGNUM* q) { return (BN_num_bits(q) + 63) / 64 * 64; }
+
+// Secrets below q: the edges, numbers whose top words are zero, and random.
+std::vector<BnPtr> secrets(const BIGNUM* q) {
+    std::vector<BnPtr> out;
+    for (BN_ULONG w : {0u, 1u, 2u}) out.push_back(word(w));
+    out.push_back(minus(q, 1));
+    out.push_back(minus(q, 2));
+    out.push_back(word(~static_cast<BN_ULONG>(0)));
+    out.push_back(shifted(5, 64));
+    out.push_back(plus(shifted(1, 128).get(), word(3).get()));
+    // q's low half only: the upper words zero.
+    BnPtr low(BN_dup(q));
+    BN_mask_bits(low.get(), BN_num_bits(q) / 2);
+    out.push_back(std::move(low));
+    for (int i = 0; i < 6; ++i) out.push_back(random_below(q));
+    // A number of q's width whose value shrank: its words above the top
+    // stay allocated and zero.
+    BnPtr shrunk = minus(q, 1);
+    BN_set_word(shrunk.get(), 7);
+    out.push_back(std::move(shrunk));
+    return out;
+}
+
+// Public operands: r and e lie in [1, q) when signing, 0 is taken as well.
+std::vector<BnPtr> publics(const BIGNUM* q) {
+    std::vector<BnPtr> out;
+    out.push_back(word(0));
+    out.push_back(word(1));
+    out.push_back(minus(q, 1));
+    out.push_back(random_below(q));
+    return out;
+}
+
+BnPtr reference_s(const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
+                  const BIGNUM* q) {
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr s = bn_new(), t = bn_new();
+    EXPECT_TRUE(BN_mod_mul(t.get(), r, d, q, ctx.get()) &&
+                BN_mod_mul(s.get(), k, e, q, ctx.get()) &&
+                BN_mod_add(s.get(), s.get(), t.get(), q, ctx.get()));
+    return s;
+}
+
+// Every combination of the operands through the fixed code.
+void expect_fixed_agrees(const BIGNUM* q, const std::vector<BnPtr>& ds) {
+    BnCtxPtr ctx(BN_CTX_new());
+    const auto ks = secrets(q);
+    const auto ps = publics(q);
+    BnPtr s = bn_new();
+    for (const auto& d : ds)
+        for (const auto& k : ks)
+            for (const auto& r : ps)
+                for (const auto& e : ps) {
+                    ASSERT_EQ(ecgost::signature_s_fixed(s.get(), r.get(), d.get(), k.get(), e.get(),
+                                                        q, ctx.get()),
+                              1);
+                    BnPtr want = reference_s(r.get(), d.get(), k.get(), e.get(), q);
+                    ASSERT_EQ(BN_cmp(s.get(), want.get()), 0)
+                        << "q " << BN_bn2hex(q) << " d " << BN_bn2hex(d.get()) << " k "
+                        << BN_bn2hex(k.get()) << " r " << BN_bn2hex(r.get()) << " e "
+                        << BN_bn2hex(e.get());
+                }
+}
+
+// Keys as the fixed code takes them: below q, and unreduced up to the width.
+std::vector<BnPtr> keys(const BIGNUM* q) {
+    auto ds = secrets(q);
+    ds.push_back(BnPtr(BN_dup(q)));
+    ds.push_back(plus(q, word(1).get()));
+    BnPtr top = bn_new();
+    BN_set_bit(top.get(), width_bits(q));
+    ds.push_back(minus(top.get(), 1));
+    return ds;
+}
+
+class BuiltInOrder : public ::testing::TestWithParam<int> {};
+
+TEST_P(BuiltInOrder, FixedWidthAgreesWithBigNumbers) {
+    EcCurvePtr c(ECURVE_new_by_code(GetParam()));
+    ASSERT_TRUE(c);
+    expect_fixed_agrees(c->q.get(), keys(c->q.get()));
+}
+
+INSTANTIATE_TEST_SUITE_P(SignatureS, BuiltInOrder, ::testing::ValuesIn(testing::kAllCodes));
+
+// Odd moduli of each width the fixed code is built for, full to the top
+// bit and with zero top words.
+TEST(SignatureS, OddModuliOfEveryWidth) {
+    const char* moduli[] = {
+        "36DF0AAFD8B8D7597CA10520D04B",
+        "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF43",
+        "1000000000000000000000000000000000000000000000001",
+        "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFC7634D81F4372DDF581A0DB248B0A77AECEC196ACC"
+        "C52973",
+        "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF27E69532F48D89116FF22B8D4E"
+        "0560609B4B38ABFAD2B85DCACDB1411F10B275",
+    };
+    std::vector<BnPtr> qs;
+    for (const char* hex : moduli) qs.push_back(hex_bn(hex));
+    // The widest: 2^703 + 1, eleven words.
+    qs.push_back(shifted(1, 703));
+    BN_add_word(qs.back().get(), 1);
+    for (const auto& q : qs) {
+        SCOPED_TRACE(BN_num_bits(q.get()));
+        ASSERT_TRUE(BN_is_odd(q.get()));
+        expect_fixed_agrees(q.get(), keys(q.get()));
+    }
+}
+
+// What the fixed code does not take goes to big-number arithmetic, with the
+// same result.
+TEST(SignatureS, OperandsOutsideTheFixedCodeTakeBigNumbers) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_A));
+    const BIGNUM* q = c->q.get();
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr r = random_below(q), e = random_below(q), k = random_below(q), d = random_below(q);
+    BnPtr negative(BN_dup(d.get()));
+    BN_set_negative(negative.get(), 1);
+    BnPtr wide = shifted(3, 256);
+    BnPtr big_q = shifted(1, 800);
+    BN_add_word(big_q.get(), 1);
+    BnPtr even_q = minus(q, 1);
+    struct Case {
+        const char* what;
+        const BIGNUM* r;
+        const BIGNUM* d;
+        const BIGNUM* k;
+        const BIGNUM* e;
+        const BIGNUM* q;
+    };
+    const Case cases[] = {
+        {"negative d", r.get(), negative.get(), k.get(), e.get(), q},
+        {"d wider than q", r.get(), wide.get(), k.get(), e.get(), q},
+        {"negative k", r.get(), d.get(), negative.get(), e.get(), q},
+        {"k wider than q", r.get(), d.get(), wide.get(), e.get(), q},
+        {"r not below q", wide.get(), d.get(), k.get(), e.get(), q},
+        {"e not below q", r.get(), d.get(), k.get(), q, q},
+        {"q wider than the widths built", r.get(), d.get(), k.get(), e.get(), big_q.get()},
+        {"even q", r.get(), d.get(), k.get(), e.get(), even_q.get()},
+    };
+    for (const Case& t : cases) {
+        SCOPED_TRACE(t.what);
+        BnPtr s = bn_new();
+        EXPECT_EQ(ecgost::signature_s_fixed(s.get(), t.r, t.d, t.k, t.e, t.q, ctx.get()), -1);
+        ASSERT_TRUE(ecgost::signature_s(s.get(), t.r, t.d, t.k, t.e, t.q, ctx.get()));
+        EXPECT_EQ(BN_cmp(s.get(), reference_s(t.r, t.d, t.k, t.e, t.q).get()), 0);
+    }
+}
+
+// A key above q signs as its residue, as it always did.
+TEST(SignatureS, UnreducedKeySignsAsItsResidue) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_B));
+    const BIGNUM* q = c->q.get();
+    BnPtr d = random_below(q);
+    BnPtr dq = plus(d.get(), q);
+    std::vector<unsigned char> k(32, 0x5A), dgst(32, 0xC3);
+    std::vector<std::vector<unsigned char>> sigs;
+    for (const BIGNUM* key_d : {d.get(), dq.get()}) {
+        std::unique_ptr<ECGOST, decltype(&ECGOST_free)> key(ECGOST_new_by_curve(c.get()),
+                                                            ECGOST_free);
+        ASSERT_TRUE(key);
+        ASSERT_EQ(ECGOST_set_private(key.get(), key_d), 1);
+        ASSERT_EQ(ECGOST_sign_setup(key.get(), k.data(), k.size(), nullptr, nullptr), 1);
+        std::unique_ptr<ECGOST_SIG, decltype(&ECGOST_SIG_free)> sig(
+            ECGOST_do_sign(dgst.data(), dgst.size(), key.get()), ECGOST_SIG_free);
+        ASSERT_TRUE(sig);
+        std::vector<unsigned char> bytes(64);
+        BN_bn2binpad(sig->r.get(), bytes.data(), 32);
+        BN_bn2binpad(sig->s.get(), bytes.data() + 32, 32);
+        sigs.push_back(bytes);
+    }
+    EXPECT_EQ(sigs[0], sigs[1]);
+}
+
+}  // namespace
+}  // namespace cadb
