@@ -52,6 +52,24 @@ int s_in_width(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, con
     return done;
 }
 
+template <int N>
+int reduced_in_width(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx) {
+    ec::ct::Field<N> f;
+    if (!f.init(q, ctx)) return 0;
+    Fe<N> fa, t;
+    int done = -1;
+    // a·R^2·R^-1 = a·R mod q, fully reduced for any a < R; then out of
+    // Montgomery form: a mod q.
+    if (ec::ct::fe_from_bn(fa, a)) {
+        f.to_field(t, fa);
+        f.from_field(t, t);
+        done = ec::ct::fe_to_bn(out, t) ? 1 : 0;
+    }
+    OPENSSL_cleanse(&fa, sizeof fa);
+    OPENSSL_cleanse(&t, sizeof t);
+    return done;
+}
+
 }  // namespace
 
 int signature_s_fixed(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
@@ -76,6 +94,18 @@ bool signature_s(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, c
     if (t) BN_clear(t);
     BN_CTX_end(ctx);
     return ok;
+}
+
+int reduce_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx) {
+    if (BN_is_negative(a)) return -1;
+    return in_width(q,
+                    [&](auto n) { return reduced_in_width<decltype(n)::value>(out, a, q, ctx); });
+}
+
+bool reduce_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx) {
+    const int done = reduce_fixed(out, a, q, ctx);
+    if (done >= 0) return done == 1;
+    return BN_nnmod(out, a, q, ctx) == 1;
 }
 
 }  // namespace cadb::ecgost

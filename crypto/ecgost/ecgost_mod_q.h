@@ -21,4 +21,13 @@ int signature_s_fixed(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM*
 bool signature_s(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
                  const BIGNUM* q, BN_CTX* ctx);
 
+// out := a mod q for a non-negative a that fits q's width (a signing number
+// given as bytes): 1 when done, -1 when q or a falls outside what the fixed
+// code takes, 0 on failure. out may be a.
+int reduce_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx);
+
+// The same for any a: the fixed code where it applies, big-number division
+// where it does not.
+bool reduce_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx);
+
 }  // namespace cadb::ecgost

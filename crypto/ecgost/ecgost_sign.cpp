@@ -37,10 +37,11 @@ bool setup_pair(const ECGOST* key, const unsigned char* kbytes, std::size_t klen
     const ECURVE* c = key->curve;
     BnCtxPtr ctx(BN_CTX_new());
     if (!ctx) return false;
+    BN_set_flags(k, BN_FLG_CONSTTIME);
     for (;;) {
         if (kbytes) {
             if (!BN_bin2bn(kbytes, static_cast<int>(klen), k) ||
-                !BN_nnmod(k, k, c->q.get(), ctx.get()))
+                !ecgost::reduce_secret(k, k, c->q.get(), ctx.get()))
                 return false;
             if (BN_is_zero(k)) {
                 CADB_ERR(ERR_LIB_ECGOST, ECGOST_F_ECGOST_SIGN_SETUP, ECGOST_R_K_IS_ZERO);
@@ -49,7 +50,6 @@ bool setup_pair(const ECGOST* key, const unsigned char* kbytes, std::size_t klen
         } else if (!BN_rand_below(k, c->q.get())) {
             return false;
         }
-        BN_set_flags(k, BN_FLG_CONSTTIME);
         if (!r_for_k(r, k, c, ctx.get())) return false;
         if (!BN_is_zero(r)) return true;
         if (kbytes) return false;
@@ -157,6 +157,7 @@ ECGOST_SIG* ECGOST_do_sign(const unsigned char* dgst, std::size_t len, ECGOST* k
             if (!k || !r || !setup_pair(key, nullptr, 0, k.get(), r.get()))
                 return fail(ERR_LIB_ECGOST);
         }
+        // s := (r·d + k·e) mod q.
         if (!ecgost::signature_s(sig->s.get(), r.get(), d.get(), k.get(), e.get(), q, ctx.get()))
             return fail(ERR_LIB_ECGOST);
         if (!BN_is_zero(sig->s.get())) break;

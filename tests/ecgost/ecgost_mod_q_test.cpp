@@ -1,8 +1,8 @@
-// The fixed-width s = (r·d + k·e) mod q of a signature against big-number
-// arithmetic: the secrets at the edges (0, 1, q - 1, unreduced, with leading
-// zero words) and random, on the orders of the built-in sets and on odd
-// moduli of every width the fixed code takes; and the operands it hands to
-// big-number arithmetic instead.
+// The fixed-width s = (r·d + k·e) mod q of a signature, and the reduction
+// of a given signing number, against big-number arithmetic: the secrets at
+// the edges (0, 1, q - 1, unreduced, with leading zero words) and random, on
+// the orders of the built-in sets and on odd moduli of every width the fixed
+// code takes; and the operands it hands to big-number arithmetic instead.
 #include "crypto/ecgost/ecgost_mod_q.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "crypto/bn/bn_ptr.h"
@@ -120,7 +121,26 @@ std::vector<BnPtr> keys(const BIGNUM* q) {
     BnPtr top = bn_new();
     BN_set_bit(top.get(), width_bits(q));
     ds.push_back(minus(top.get(), 1));
+    for (int i = 0; i < 4; ++i) {
+        ds.push_back(bn_new());
+        BN_rand(ds.back().get(), width_bits(q), BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
+    }
     return ds;
+}
+
+// A signing number given as bytes, reduced: every key-like value.
+void expect_reduction_agrees(const BIGNUM* q) {
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr got = bn_new(), want = bn_new();
+    for (const auto& a : keys(q)) {
+        ASSERT_EQ(ecgost::reduce_fixed(got.get(), a.get(), q, ctx.get()), 1);
+        ASSERT_TRUE(BN_nnmod(want.get(), a.get(), q, ctx.get()));
+        ASSERT_EQ(BN_cmp(got.get(), want.get()), 0);
+        // In place, as signing does it.
+        BnPtr in_place(BN_dup(a.get()));
+        ASSERT_EQ(ecgost::reduce_fixed(in_place.get(), in_place.get(), q, ctx.get()), 1);
+        ASSERT_EQ(BN_cmp(in_place.get(), want.get()), 0);
+    }
 }
 
 class BuiltInOrder : public ::testing::TestWithParam<int> {};
@@ -129,6 +149,7 @@ TEST_P(BuiltInOrder, FixedWidthAgreesWithBigNumbers) {
     EcCurvePtr c(ECURVE_new_by_code(GetParam()));
     ASSERT_TRUE(c);
     expect_fixed_agrees(c->q.get(), keys(c->q.get()));
+    expect_reduction_agrees(c->q.get());
 }
 
 INSTANTIATE_TEST_SUITE_P(SignatureS, BuiltInOrder, ::testing::ValuesIn(testing::kAllCodes));
@@ -154,6 +175,7 @@ TEST(SignatureS, OddModuliOfEveryWidth) {
         SCOPED_TRACE(BN_num_bits(q.get()));
         ASSERT_TRUE(BN_is_odd(q.get()));
         expect_fixed_agrees(q.get(), keys(q.get()));
+        expect_reduction_agrees(q.get());
     }
 }
 
@@ -194,6 +216,25 @@ TEST(SignatureS, OperandsOutsideTheFixedCodeTakeBigNumbers) {
         EXPECT_EQ(ecgost::signature_s_fixed(s.get(), t.r, t.d, t.k, t.e, t.q, ctx.get()), -1);
         ASSERT_TRUE(ecgost::signature_s(s.get(), t.r, t.d, t.k, t.e, t.q, ctx.get()));
         EXPECT_EQ(BN_cmp(s.get(), reference_s(t.r, t.d, t.k, t.e, t.q).get()), 0);
+    }
+}
+
+TEST(SignatureS, NumbersOutsideTheFixedReductionTakeBigNumbers) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_C));
+    const BIGNUM* q = c->q.get();
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr wide = bn_new();
+    BN_rand(wide.get(), 4096 * 8, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY);
+    BnPtr negative = random_below(q);
+    BN_set_negative(negative.get(), 1);
+    BnPtr even_q = minus(q, 1);
+    for (const auto& [a, m] : {std::pair{wide.get(), q}, std::pair{negative.get(), q},
+                               std::pair{wide.get(), static_cast<const BIGNUM*>(even_q.get())}}) {
+        BnPtr got = bn_new(), want = bn_new();
+        EXPECT_EQ(ecgost::reduce_fixed(got.get(), a, m, ctx.get()), -1);
+        ASSERT_TRUE(ecgost::reduce_secret(got.get(), a, m, ctx.get()));
+        ASSERT_TRUE(BN_nnmod(want.get(), a, m, ctx.get()));
+        EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
     }
 }
 
