@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "crypto/core/err.h"
 #include "crypto/pse/mask_fill.h"
@@ -34,6 +36,17 @@ TEST(Crc32, CheckValueRules) {
     // Four bytes that drive the register to zero are reported as all ones.
     unsigned char zeroing[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(PSE_crc32(zeroing, 4), 0xFFFFFFFFu);
+}
+
+// Against zlib's CRC-32, which inverts at the end: every length of key
+// material, every byte value.
+TEST(Crc32, AgreesWithZlib) {
+    std::vector<unsigned char> bytes(256);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 167 + 13);
+    for (std::size_t n = 1; n <= bytes.size(); ++n) {
+        const auto inverted = static_cast<std::uint32_t>(~crc32(0, bytes.data(), static_cast<uInt>(n)));
+        EXPECT_EQ(PSE_crc32(bytes.data(), n), inverted == 0 ? 0xFFFFFFFFu : inverted) << n;
+    }
 }
 
 TEST(Key32, MaskUnmaskRoundTripLeavesNoClearKey) {
