@@ -76,6 +76,18 @@ bool reconnect(PKCS11_OBJ* obj, EVP_PKEY* key) {
     return true;
 }
 
+// Whether a token call that failed with rv is worth one more attempt: only
+// the first, only when the token was pulled, and only once it is back with
+// the same key. The reconnection's own errors give way to one line.
+bool again_after_reconnect(int attempt, CK_RV rv, PKCS11_OBJ* obj, EVP_PKEY* key) {
+    if (attempt > 0 || !lost_token(rv)) return false;
+    ERR_set_mark();
+    const bool back = reconnect(obj, key);
+    ERR_pop_to_mark();
+    if (!back) PKCS11_ERR(PKCS11_F_PKCS11_KEY_RECONNECT, ERR_R_INTERNAL);
+    return back;
+}
+
 // A secret the token made as a session object: its value read out, the
 // object destroyed in any case, the private key current again.
 int take_secret(PKCS11_OBJ* obj, CK_OBJECT_HANDLE secret, CK_OBJECT_HANDLE private_key,
@@ -159,14 +171,7 @@ int PKCS11_key_sign(int nid, const unsigned char* dgst, int dlen, unsigned char*
             *sig_len = static_cast<unsigned int>(len);
             return 1;
         }
-        if (attempt > 0 || !lost_token(rv)) break;
-        ERR_set_mark();
-        const bool back = reconnect(obj, key);
-        ERR_pop_to_mark();
-        if (!back) {
-            PKCS11_ERR(PKCS11_F_PKCS11_KEY_RECONNECT, ERR_R_INTERNAL);
-            break;
-        }
+        if (!again_after_reconnect(attempt, rv, obj, key)) break;
     }
     PKCS11_RV_ERR(F, ERR_R_INTERNAL, rv);
     return 0;
@@ -286,14 +291,7 @@ int PKCS11_key_digest(EVP_PKEY* key, const unsigned char* data, std::size_t len,
             if (out_len != nullptr) *out_len = result.size();
             return 1;
         }
-        if (attempt > 0 || !lost_token(rv)) break;
-        ERR_set_mark();
-        const bool back = reconnect(obj, key);
-        ERR_pop_to_mark();
-        if (!back) {
-            PKCS11_ERR(PKCS11_F_PKCS11_KEY_RECONNECT, ERR_R_INTERNAL);
-            break;
-        }
+        if (!again_after_reconnect(attempt, rv, obj, key)) break;
     }
     PKCS11_RV_ERR(F, ERR_R_INTERNAL, rv);
     return 0;
