@@ -226,16 +226,7 @@ void BM_Road_Decrypt1M(benchmark::State& state) {
         if (!decrypt(fx().enveloped1m, 1 << 20)) state.SkipWithError("decrypt failed");
 }
 
-BENCHMARK(BM_Road_SignRaw)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_VerifyRaw)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_KeyAndRequest)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_Envelope1K)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_Decrypt1K)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_SignedData1KSign)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_SignedData1KVerify)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_Chain3WithCrls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_SignedData1MVerify)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Road_Decrypt1M)->Unit(benchmark::kMicrosecond);
+ROAD_BENCHMARKS();
 
 }  // namespace
 }  // namespace cadb

@@ -66,3 +66,17 @@ inline void verify_raw(benchmark::State& state, EVP_PKEY* key) {
 }
 
 }  // namespace road
+
+// The road's operations, registered under the same names on both sides so
+// that side_by_side can pair them; each side defines every BM_Road_ function.
+#define ROAD_BENCHMARKS()                                                     \
+    BENCHMARK(BM_Road_SignRaw)->Unit(benchmark::kMicrosecond);                \
+    BENCHMARK(BM_Road_VerifyRaw)->Unit(benchmark::kMicrosecond);              \
+    BENCHMARK(BM_Road_KeyAndRequest)->Unit(benchmark::kMicrosecond);          \
+    BENCHMARK(BM_Road_Envelope1K)->Unit(benchmark::kMicrosecond);             \
+    BENCHMARK(BM_Road_Decrypt1K)->Unit(benchmark::kMicrosecond);              \
+    BENCHMARK(BM_Road_SignedData1KSign)->Unit(benchmark::kMicrosecond);       \
+    BENCHMARK(BM_Road_SignedData1KVerify)->Unit(benchmark::kMicrosecond);     \
+    BENCHMARK(BM_Road_Chain3WithCrls)->Unit(benchmark::kMicrosecond);         \
+    BENCHMARK(BM_Road_SignedData1MVerify)->Unit(benchmark::kMicrosecond);     \
+    BENCHMARK(BM_Road_Decrypt1M)->Unit(benchmark::kMicrosecond)
