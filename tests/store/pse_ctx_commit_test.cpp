@@ -66,12 +66,7 @@ class PseStoreCommit : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(OBJ_init(), 1);
-        root_ = fs::temp_directory_path() /
-                ("psecommit-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        setenv("CADB_DRIVE_A", root_.c_str(), 1);
+        root_ = testing::make_drive_a("psecommit");
         ERR_clear_error();
     }
     void TearDown() override {

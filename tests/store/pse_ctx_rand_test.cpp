@@ -62,12 +62,7 @@ class PseCtxRandom : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(OBJ_init(), 1);
-        root_ = fs::temp_directory_path() /
-                ("psectx-rand-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        setenv("CADB_DRIVE_A", root_.c_str(), 1);
+        root_ = testing::make_drive_a("psectx-rand");
         GRAND_set_time_source(&kClock);
         GRAND_set_seed_routine(instant_routine);
         g_routine_calls = 0;

@@ -2,12 +2,16 @@
 // fingerprint, and whole files read and written as bytes.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "crypto/pse/pse.h"
@@ -47,6 +51,18 @@ inline Bytes load(const std::filesystem::path& p) {
 inline void save(const std::filesystem::path& p, const Bytes& b) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// A fresh folder named after the running test, standing as drive a:.
+inline std::filesystem::path make_drive_a(const std::string& prefix) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() /
+        (prefix + "-" + std::to_string(getpid()) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    setenv("CADB_DRIVE_A", root.c_str(), 1);
+    return root;
 }
 
 }  // namespace cadb::testing
