@@ -1,5 +1,6 @@
 #include "crypto/x509v3/ext_print.h"
 
+#include <arpa/inet.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -49,6 +50,13 @@ std::string dotted(const ASN1_OBJECT* obj) {
                  : std::string();
 }
 
+// IPv6 in the usual compressed text form (RFC 5952), as users type it.
+std::string ipv6_text(const unsigned char* b) {
+    char text[INET6_ADDRSTRLEN];
+    return ::inet_ntop(AF_INET6, b, text, sizeof text) != nullptr ? text : "<invalid>";
+}
+
+// An address alone, or an address and its mask as name constraints hold them.
 std::string ip_text(const ASN1_OCTET_STRING* ip) {
     const unsigned char* b = ASN1_STRING_get0_data(ip);
     char text[40];
@@ -58,6 +66,8 @@ std::string ip_text(const ASN1_OCTET_STRING* ip) {
             std::snprintf(text, sizeof text, "%d.%d.%d.%d/%d.%d.%d.%d", b[0], b[1], b[2], b[3],
                           b[4], b[5], b[6], b[7]);
             break;
+        case 16: return ipv6_text(b);
+        case 32: return ipv6_text(b) + "/" + ipv6_text(b + 16);
         default: return "<invalid>";
     }
     return text;

@@ -104,9 +104,11 @@ TEST_F(Printed, AccessConstraintsAndMappings) {
               "Issuer Domain Policy:  1.2.3.6\n"
               "Subject Domain Policy: 1.2.3.7\n");
     EXPECT_EQ(printed(conf_ext(NID_name_constraints,
-                               "permitted;IP:192.168.0.0/255.255.0.0,excluded;DNS:bad.ru")),
+                               "permitted;IP:192.168.0.0/255.255.0.0,"
+                               "permitted;IP:2001:db8::/ffff:ffff::,excluded;DNS:bad.ru")),
               "Permitted Subtrees:\n"
               "  IP Address: 192.168.0.0/255.255.0.0\n"
+              "  IP Address: 2001:db8::/ffff:ffff::\n"
               "Excluded Subtrees:\n"
               "  DNS: bad.ru\n");
 }
@@ -220,7 +222,7 @@ TEST_F(Printed, GeneralNamePairs) {
     add(GEN_OTHERNAME, other);
     ASSERT_EQ(GENERAL_NAMES_print(bio(), names, 3), 1);
     EXPECT_EQ(text(),
-              "   IP Address: <invalid>\n"
+              "   IP Address: 3031:3233:3435:3637:3839:6162:6364:6566\n"
               "   Registered ID: 1.2.3.4\n"
               "   otherName: <unsupported>\n");
     GENERAL_NAMES_free(names);
