@@ -43,15 +43,6 @@ BioPtr mem_sink(int func) {
     return mem;
 }
 
-// libcrypto's queue is left as the caller had it: trial decodes fail often.
-class OpensslErrorMark {
-  public:
-    OpensslErrorMark() { ::ERR_set_mark(); }
-    ~OpensslErrorMark() { ::ERR_pop_to_mark(); }
-    OpensslErrorMark(const OpensslErrorMark&) = delete;
-    OpensslErrorMark& operator=(const OpensslErrorMark&) = delete;
-};
-
 // One object filling the input: a definite outer length must end exactly at
 // the end (a BER indefinite length ends where its end-of-contents says).
 void* from_der(const unsigned char* data, long len, d2i_of_void* d2i) {

@@ -118,6 +118,16 @@ int ERR_clear_last_mark();
 // Drops the calling thread's whole error state.
 void ERR_remove_state();
 
+// Keeps libcrypto's queue as the caller had it across a scope: whatever the
+// scope's calls leave there is dropped, the entries from before stay.
+class OpensslErrorMark {
+  public:
+    OpensslErrorMark() { ::ERR_set_mark(); }
+    ~OpensslErrorMark() { ::ERR_pop_to_mark(); }
+    OpensslErrorMark(const OpensslErrorMark&) = delete;
+    OpensslErrorMark& operator=(const OpensslErrorMark&) = delete;
+};
+
 void ERR_set_last_error(int error_class);
 int ERR_get_last_error();
 

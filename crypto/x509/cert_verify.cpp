@@ -177,12 +177,14 @@ int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK
             return fail(ERR_R_MALLOC);
     }
 
+    // Findings (a changed signature, an unreadable key) are recorded in the
+    // levels; what the checks leave on the queues is not the caller's error,
+    // and what the caller had queued before stays queued.
+    const OpensslErrorMark openssl_mark;
     std::unique_ptr<X509_STORE_CTX, StoreCtxFree> ctx(X509_STORE_CTX_new());
     if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, cert->x509, chain_certs.get()) ||
-        !X509_STORE_CTX_set_ex_data(ctx.get(), VerifyData_index(), &data)) {
-        ::ERR_clear_error();
+        !X509_STORE_CTX_set_ex_data(ctx.get(), VerifyData_index(), &data))
         return fail(ERR_R_INTERNAL);
-    }
     // The check and the callback are the context's own, so a store shared
     // with other threads is left as it is.
     X509_STORE_CTX_set_verify(ctx.get(), X509_verify_chain_levels);
@@ -195,12 +197,9 @@ int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK
         struct tm at = *time;
         X509_VERIFY_PARAM_set_time(param, timegm(&at));
     }
-    // Findings (a changed signature, an unreadable key) are recorded in the
-    // levels; what the checks leave on the queues is not the caller's error.
     ERR_set_mark();
     const int ran = X509_verify_cert(ctx.get());
     ERR_pop_to_mark();
-    ::ERR_clear_error();
     if (ran < 0 || data.out_of_memory) {
         clear_results(cert);
         return fail(ran < 0 ? ERR_R_INTERNAL : ERR_R_MALLOC);

@@ -211,12 +211,18 @@ TEST_F(ChainVerify, ChangedSignaturesAreFindingsNotErrors) {
     ASSERT_TRUE(inter_crl);
     crls.add(inter_crl.get());
     ERR_clear_error();
+    ::ERR_clear_error();
+    ERR_raise(ERR_LIB_USER, 42);  // the caller's own, queued before the call
     EXPECT_EQ(verify(crls), 0);
     EXPECT_EQ(codes(leaf_.get()),
               (Codes{X509_V_ERR_CERT_SIGNATURE_FAILURE, X509_V_ERR_CRL_SIGNATURE_FAILURE}));
     // Findings are in the levels, not on the queue: an entry there would
-    // mean the verification could not run.
+    // mean the verification could not run. The caller's entry stays alone.
     EXPECT_EQ(ERR_peek_error(), 0u);
+    const unsigned long callers = ::ERR_get_error();
+    EXPECT_EQ(ERR_GET_LIB(callers), ERR_LIB_USER);
+    EXPECT_EQ(ERR_GET_REASON(callers), 42);
+    EXPECT_EQ(::ERR_get_error(), 0u);
 }
 
 TEST_F(ChainVerify, LoneCertificates) {
