@@ -137,7 +137,9 @@ void p7_free_content(PKCS7* p7) {
         case NID_CMC_PKI_DATA:
         case NID_CMC_RESPONSE_BODY:
         case NID_TST_INFO:
-            ASN1_OCTET_STRING_free(p7->d.data);
+            // Content may have been read out of decrypted data: it goes as
+            // the kept encoding it was read from goes, wiped.
+            ASN1_STRING_clear_free(p7->d.data);
             break;
         case NID_pkcs7_signed:
             if (auto* s = p7->d.sign) {
@@ -192,7 +194,7 @@ void p7_free_content(PKCS7* p7) {
             break;
         default:
             // A content type the engine does not know is kept as octets.
-            ASN1_OCTET_STRING_free(p7->d.data);
+            ASN1_STRING_clear_free(p7->d.data);
             break;
     }
     p7->d.data = nullptr;
