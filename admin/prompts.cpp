@@ -130,6 +130,9 @@ int Tasset_get_label(char* label) {
     // takes more is refused, not cut.
     std::string utf8;
     if (!console::convert(console::codeset(), kUtf8, typed, utf8)) return 0;
+    // The label goes on as a C string: a zero byte in it would cut it short
+    // without a word.
+    if (utf8.find('\0') != std::string::npos) return 0;
     if (utf8.size() > TASSET_LABEL_SIZE) {
         say_too_long("32 bytes in UTF-8");
         return 0;

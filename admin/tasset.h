@@ -58,7 +58,8 @@ int Tasset_get_pin(char* buf, int size, int rwflag, void* arg);
 // "Enter token label: " with each key echoed; Enter ends, Escape gives no
 // label. The label (UTF-8) with a terminating zero in label
 // (TASSET_LABEL_SIZE + 1 bytes); 1, or 0 when no label was given, it cannot
-// be converted, or it takes more than 32 characters or 32 bytes.
+// be converted, holds a zero byte, or takes more than 32 characters or 32
+// bytes.
 int Tasset_get_label(char* label);
 // Waits for one key (or end of input).
 void Tasset_wait_key();
