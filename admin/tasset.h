@@ -28,8 +28,9 @@ inline constexpr int TASSET_LABEL_SIZE = 32;
 // 81 and the token's refusal kept as the last token code.
 
 // Initialises the token: asks the security officer's PIN and then the user's
-// through the process-wide PIN callback, the label blank-padded (or cut) to
-// 32 bytes.
+// through the process-wide PIN callback, both before the token is touched,
+// and refuses either when the token would not take its length; the label
+// blank-padded (or cut) to 32 bytes.
 int Tasset_init_token(const char* root, const char* label);
 // The token's blank-padded fields as the token gives them (32, 16 and 16
 // bytes, no terminating zero).

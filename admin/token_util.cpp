@@ -51,14 +51,19 @@ struct Session {
     }
 };
 
-// Asks the PIN callback for one PIN and encodes it for the token.
-bool ask_pin(PKCS11_PASSWD_CB cb, Wiped& buffer, CK_ULONG max, int rwflag, const char* root,
-             EncodedPin& out) {
+// Asks the PIN callback for one PIN and encodes it for the token; false
+// when there is none or the token would not take its length (in bytes as
+// the token gets it, so a PIN of characters that take several is measured
+// as it will be sent).
+bool ask_pin(PKCS11_PASSWD_CB cb, Wiped& buffer, CK_ULONG min, CK_ULONG max, int rwflag,
+             const char* root, EncodedPin& out) {
     const int n = cb(buffer.bytes.data(), static_cast<int>(max), rwflag, const_cast<char*>(root));
     if (n < 0 || static_cast<CK_ULONG>(n) > max) return false;
     out.text = PASSWD_encode(buffer.bytes.data(), n, &out.len);
     OPENSSL_cleanse(buffer.bytes.data(), buffer.bytes.size());
-    return out.text != nullptr;
+    if (out.text == nullptr) return false;
+    const auto len = static_cast<CK_ULONG>(out.len);
+    return len >= min && len <= max;
 }
 
 // The label field: 32 blanks with the label over the start, cut so that no
@@ -272,8 +277,13 @@ int Tasset_init_token(const char* root, const char* label) {
         PKCS11_ERR(F, ERR_R_MALLOC);
         return 0;
     }
+    // Both PINs are asked and checked before the token is touched:
+    // C_InitToken wipes it, and a user PIN refused after that would leave it
+    // empty, relabelled and with no user PIN.
     EncodedPin so_pin;
-    if (!ask_pin(holder->pin_cb, buffer, max_pin, 1, root, so_pin)) {
+    EncodedPin user_pin;
+    if (!ask_pin(holder->pin_cb, buffer, info.ulMinPinLen, max_pin, 1, root, so_pin) ||
+        !ask_pin(holder->pin_cb, buffer, info.ulMinPinLen, max_pin, 0, root, user_pin)) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
@@ -298,12 +308,6 @@ int Tasset_init_token(const char* root, const char* label) {
                     static_cast<CK_ULONG>(so_pin.len));
     if (rv != CKR_OK) {
         PKCS11_RV_ERR(F, ERR_R_INTERNAL, rv);
-        return 0;
-    }
-    EncodedPin user_pin;
-    if (!ask_pin(holder->pin_cb, buffer, max_pin, 0, root, user_pin)) {
-        f->C_Logout(session.handle);
-        PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
     rv = f->C_InitPIN(session.handle, reinterpret_cast<CK_UTF8CHAR*>(user_pin.text),

@@ -176,6 +176,54 @@ TEST_F(Tasset, InitRefusesALongLabelOrPin) {
               std::string::npos);
 }
 
+// Every answer is asked and checked before the token is touched: a refused
+// one leaves the token as it was, its label, its objects and its user PIN.
+TEST_F(Tasset, ARefusedInitAnswerLeavesTheTokenAsItWas) {
+    home_.init_token("cadb");
+    ASSERT_EQ(home_.run({"-impcert", vector_cert("cert-A.pem").string(), "alice"}, kPinLine).code,
+              0);
+    const std::string slots = home_.show_slots();
+    const Outcome info = home_.run({"-info"}, kPinLine);
+    ASSERT_EQ(info.code, 0) << info.out;
+    ASSERT_EQ(section(info.out, "User certificates:"), "alice\n");
+
+    const std::string so = std::string(kSoPin) + "\n";
+    const std::string refused = "Error: can't initialize token 'pkcs11:\\jcPKCS11'.\n";
+    const struct {
+        const char* what;
+        std::string input;
+        std::string out;
+    } cases[] = {
+        // SoftHSM2 takes PINs of 4 to 255 characters.
+        {"long user PIN", "new\n" + so + std::string(300, '7') + "\n",
+         "Enter token label: new\nEnter SO PIN: ********\nEnter user PIN: " +
+             std::string(255, '*') + "\nToo long: at most 255 characters.\n" + refused},
+        {"short user PIN", "new\n" + so + "123\n",
+         "Enter token label: new\nEnter SO PIN: ********\nEnter user PIN: ***\n" + refused},
+        {"short SO PIN", "new\n123\n" + kPinLine,
+         "Enter token label: new\nEnter SO PIN: ***\n" + refused},
+        {"empty line", "new\n" + so + "\n",
+         "Enter token label: new\nEnter SO PIN: ********\nEnter user PIN: \n" + refused},
+        {"Escape", "new\n" + so + "12\x1b",
+         "Enter token label: new\nEnter SO PIN: ********\nEnter user PIN: **\n" + refused},
+        {"end of input", "new\n" + so,
+         "Enter token label: new\nEnter SO PIN: ********\nEnter user PIN: \n" + refused},
+        // "été" in Latin-1 on a UTF-8 terminal.
+        {"not UTF-8", "new\n" + so + "\xE9t\xE9\n",
+         "Enter token label: new\nEnter SO PIN: ********\nEnter user PIN: *\n" + refused},
+        {"NUL in label", std::string("New\0Label\n", 10) + so + kPinLine,
+         std::string("Enter token label: New\0Label\n", 29) +
+             "Error: can't get token 'pkcs11:\\jcPKCS11' label.\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = home_.run({"-init"}, c.input);
+        EXPECT_EQ(o.out, c.out) << c.what;
+        EXPECT_EQ(o.code, 1) << c.what;
+        EXPECT_EQ(home_.show_slots(), slots) << c.what;
+        EXPECT_EQ(home_.run({"-info"}, kPinLine).out, info.out) << c.what;
+    }
+}
+
 TEST_F(Tasset, EscapeAtTheLabelPromptInitialisesNothing) {
     const Outcome o = home_.run({"-init"}, "abc\x1b");
     EXPECT_EQ(o.out, "Enter token label: abc\nError: can't get token 'pkcs11:\\jcPKCS11' label.\n");
