@@ -22,6 +22,7 @@ class GostTokenTest : public ::testing::Test {
         ASSERT_TRUE(module_entry(control_, kGostControl, control_fn_));
         ASSERT_TRUE(module_entry(control_, kGostReset, reset_fn_));
         ASSERT_TRUE(module_entry(control_, kGostCount, count_fn_));
+        ASSERT_TRUE(module_entry(control_, kGostDigests, digests_fn_));
         reset_fn_();
         PKCS11_set_passwd_cb(pin_from_source);
         ERR_clear_error();
@@ -33,6 +34,7 @@ class GostTokenTest : public ::testing::Test {
     }
     void control(const GostModuleControl& c) { control_fn_(&c); }
     int count(CK_OBJECT_CLASS cls) { return count_fn_(cls); }
+    int digests() { return digests_fn_(); }
 
     PinSource pins_;
 
@@ -41,6 +43,7 @@ class GostTokenTest : public ::testing::Test {
     GostControlFn control_fn_ = nullptr;
     GostResetFn reset_fn_ = nullptr;
     GostCountFn count_fn_ = nullptr;
+    GostDigestsFn digests_fn_ = nullptr;
 };
 
 }  // namespace cadb::testing

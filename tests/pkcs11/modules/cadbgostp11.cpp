@@ -144,6 +144,7 @@ std::map<CK_SESSION_HANDLE, Session> g_sessions;
 CK_SESSION_HANDLE g_next_session = 1;
 CK_OBJECT_HANDLE g_next_object = 1;
 std::uint64_t g_epoch = 1;  // advances whenever the token is pulled
+int g_digests = 0;          // hashes C_Digest has handed out
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
@@ -748,6 +749,7 @@ CK_RV digest(CK_SESSION_HANDLE h, CK_BYTE* data, CK_ULONG len, CK_BYTE* out, CK_
     s->op = Op::None;
     if (!hash_cp(data, len, out)) return CKR_GENERAL_ERROR;
     std::reverse(out, out + 32);
+    ++g_digests;
     *out_len = 32 + g_control.lie_digest_len;
     return CKR_OK;
 }
@@ -948,6 +950,7 @@ __attribute__((visibility("default"))) void cadb_gost_reset() {
     Lock l(g_mutex);
     pull_token();
     g_control = GostModuleControl{};
+    g_digests = 0;
     for (Token& t : g_tokens) t.objects.clear();
 }
 
@@ -956,5 +959,10 @@ __attribute__((visibility("default"))) int cadb_gost_count(CK_OBJECT_CLASS cls) 
     int n = 0;
     for (const auto& [h, o] : token().objects) n += o->ulong_of(CKA_CLASS, CKO_DATA) == cls;
     return n;
+}
+
+__attribute__((visibility("default"))) int cadb_gost_digests() {
+    Lock l(g_mutex);
+    return g_digests;
 }
 }
