@@ -5,6 +5,7 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 
+#include <cstddef>
 #include <span>
 
 #include "crypto/core/gost_pkey.h"
@@ -39,6 +40,13 @@ const PKEY_TOKEN_METHOD* EVP_PKEY_token_method(const EVP_PKEY* pkey);
 void* EVP_PKEY_token_data(const EVP_PKEY* pkey);
 int EVP_PKEY_token_flags(const EVP_PKEY* pkey);
 int EVP_PKEY_set_token(EVP_PKEY* pkey, const PKEY_TOKEN_METHOD* method, void* data, int flags);
+// The digest with md of a bounded piece of data that pkey is about to sign:
+// computed on the key's token when the key lives on one that hashes and md
+// is the hash the token computes (GOST R 34.11-94 with the CryptoPro
+// parameters), else here (also for a null pkey); *out_len receives its
+// length. 1 or 0.
+int EVP_PKEY_digest_to_sign(EVP_PKEY* pkey, const EVP_MD* md, const unsigned char* data,
+                            std::size_t len, unsigned char* out, unsigned int* out_len);
 
 // Text dumps: "pub: " with the point's coordinates and "ECGOST-Parameters:
 // (%d bits)" with prime, base, order and cofactor. 1/0.

@@ -1,5 +1,5 @@
 // The token-side method a GOST R 34.10-2001 key carries when its private
-// half lives on a token.
+// half lives on a token, and the hashing routed through it.
 #include <openssl/evp.h>
 
 #include "crypto/core/gost_pkey.h"
@@ -17,6 +17,14 @@ ECGOST* ecgost_of(const EVP_PKEY* pkey) {
     const int type = EVP_PKEY_nid(pkey);
     if (type != NID_ECR3410 && type != NID_ECR3410_CP) return nullptr;
     return static_cast<ECGOST*>(EVP_PKEY_get0(pkey));
+}
+
+// The token's hash mechanism takes no parameters and so hashes with the
+// CryptoPro set: a digest record with other parameters, or another hash,
+// stays here.
+bool token_hashes(const EVP_MD* md) {
+    const int sign_type = EVP_MD_gost_sign_type(md);
+    return sign_type == NID_R3411_WITH_ECR3410_CP || sign_type == NID_R3411_WITH_R3410_CP;
 }
 
 }  // namespace
@@ -53,6 +61,20 @@ int EVP_PKEY_set_token(EVP_PKEY* pkey, const PKEY_TOKEN_METHOD* method, void* da
     }
     if (old_method != nullptr && old_method->free_data != nullptr && old_data != data)
         old_method->free_data(old_data);
+    return 1;
+}
+
+int EVP_PKEY_digest_to_sign(EVP_PKEY* pkey, const EVP_MD* md, const unsigned char* data,
+                            std::size_t len, unsigned char* out, unsigned int* out_len) {
+    if (md == nullptr || out == nullptr || out_len == nullptr) return 0;
+    const PKEY_TOKEN_METHOD* token = EVP_PKEY_token_method(pkey);
+    if (token == nullptr || token->digest == nullptr || !token_hashes(md))
+        return EVP_Digest(data, len, out, out_len, md, nullptr) == 1;
+    std::size_t n = static_cast<std::size_t>(EVP_MD_get_size(md));
+    if (token->digest(pkey, data, len, out, &n) != 1 ||
+        n != static_cast<std::size_t>(EVP_MD_get_size(md)))
+        return 0;
+    *out_len = static_cast<unsigned int>(n);
     return 1;
 }
 

@@ -13,6 +13,7 @@
 #include "crypto/cadb/buffer_zlib.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
+#include "crypto/ecgost/ecgost_evp.h"
 #include "crypto/pkcs7/p7_attr.h"
 #include "crypto/pkcs7/p7_err.h"
 #include "crypto/pkcs7/p7_local.h"
@@ -46,14 +47,17 @@ EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func) {
     return nullptr;
 }
 
-// Digest of the signed-attribute SET's DER with md.
+// Digest of the signed-attribute SET's DER with md; a signer's key that
+// lives on a token hashes them there (the whole SET is at hand, unlike the
+// content, which streamed through the chain's digest filter).
 bool p7_digest_attributes(const STACK_OF(X509_ATTRIBUTE) * attrs, const EVP_MD* md,
-                          unsigned char* out, unsigned int* out_len) {
+                          unsigned char* out, unsigned int* out_len, EVP_PKEY* signer) {
     unsigned char* der = nullptr;
     const int len = ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(attrs), &der,
                                   ASN1_ITEM_rptr(PKCS7_ATTR_SET));
     const bool ok =
-        len > 0 && EVP_Digest(der, static_cast<std::size_t>(len), out, out_len, md, nullptr) == 1;
+        len > 0 &&
+        EVP_PKEY_digest_to_sign(signer, md, der, static_cast<std::size_t>(len), out, out_len) == 1;
     OPENSSL_free(der);
     return ok;
 }
@@ -95,7 +99,7 @@ bool sign_one(PKCS7* p7, BIO* bio, PKCS7_SIGNER_INFO* si, EVP_PKEY* key) {
             P7_ERR(F, P7_R_METH_LIB);
             return false;
         }
-        if (!p7_digest_attributes(si->auth_attr, md, digest, &len)) {
+        if (!p7_digest_attributes(si->auth_attr, md, digest, &len, key)) {
             P7_ERR(F, P7_R_EVP_LIB);
             return false;
         }

@@ -44,9 +44,10 @@ EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func);
 // A memory stream for the collected content that grows by doubling; read it
 // as a memory stream (BIO_get_mem_data).
 BIO* p7_new_sink();
-// Digest of the DER of a signed-attribute SET.
+// Digest of the DER of a signed-attribute SET; given the signer's key, on
+// the key's token when it has one that hashes.
 bool p7_digest_attributes(const STACK_OF(X509_ATTRIBUTE) * attrs, const EVP_MD* md,
-                          unsigned char* out, unsigned int* out_len);
+                          unsigned char* out, unsigned int* out_len, EVP_PKEY* signer = nullptr);
 
 // The library number of an algorithm identifier's object, 0 when none.
 int p7_algor_nid(const X509_ALGOR* alg);
