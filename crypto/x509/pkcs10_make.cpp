@@ -109,7 +109,7 @@ PKCS10* PKCS10_make(const X509_NAME* subject, PKEY* key, PKEY* signer, int md_ni
         return fail(ERR_LIB_CADB);
     const EVP_MD* md = digest_of(PKEY_sign_md(signing, md_nid));
     if (md == nullptr) return fail(CADB_R_UNKNOWN_ALGORITHM);
-    if (X509_REQ_sign(req.get(), signing->key, md) <= 0) {
+    if (!pkcs10_sign(req.get(), signing->key, md)) {
         ERR_set_last_error(ERR_CLASS_SIGNING);
         ERR_move_openssl_errors(ERR_LIB_CADB, CADB_F_PKCS10_MAKE);
         return nullptr;

@@ -27,6 +27,7 @@
 #include "crypto/keys/pkey.h"
 #include "crypto/pkcs7/p7_cek.h"
 #include "crypto/pkcs7/p7_recip.h"
+#include "crypto/pkcs7/pkcs7.h"
 #include "crypto/pse/pse.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rus/evp_gost.h"
@@ -63,6 +64,18 @@ std::pair<int, std::string> run(const std::string& command) {
     while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
     const int status = pclose(p);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+// The peer's command run on der written to a file (named after "-in").
+std::pair<int, std::string> peer_on(const std::string& command, const unsigned char* der,
+                                    std::size_t len) {
+    const auto file =
+        std::filesystem::temp_directory_path() / ("token-" + std::to_string(getpid()) + ".der");
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(der), static_cast<std::streamsize>(len));
+    auto result = run(command + " -in " + file.string());
+    std::filesystem::remove(file);
+    return result;
 }
 
 class TokenKey : public testing::GostTokenTest {
@@ -185,13 +198,8 @@ TEST_F(TokenKey, GeneratedKeySignsWhatItsPublicKeyVerifiesHereAndInThePeer) {
     ASSERT_TRUE(p10);
     BufferPtr der(PKCS10_get(p10.get(), FORM_DER));
     ASSERT_TRUE(der);
-    const auto file = std::filesystem::temp_directory_path() /
-                      ("token-req-" + std::to_string(getpid()) + ".der");
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(der->data), der->length);
-    const auto [status, out] =
-        run("openssl req -engine gost -inform DER -noout -verify -in " + file.string());
-    std::filesystem::remove(file);
+    const auto [status, out] = peer_on("openssl req -engine gost -inform DER -noout -verify",
+                                       der->data, static_cast<std::size_t>(der->length));
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("verify OK"), std::string::npos) << out;
 }
@@ -408,6 +416,82 @@ TEST_F(TokenKey, TokenHashesAsTheLibraryAndKeepsToTheCallersRoom) {
     EXPECT_EQ(PKCS11_key_digest(key, kData.data(), kData.size(), guarded.data(), &len), 0);
     EXPECT_TRUE(std::all_of(guarded.begin() + 32, guarded.end(), [](unsigned char b) { return b == 0; }));
     ERR_clear_error();
+}
+
+// A certificate of the key signed by itself (libcrypto hashes it here).
+std::unique_ptr<X509, decltype(&X509_free)> self_signed(EVP_PKEY* key) {
+    std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    const bool ok =
+        X509_set_version(cert.get(), 2) && ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 7) &&
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("token"), -1, -1, 0) &&
+        X509_set_issuer_name(cert.get(), name) &&
+        X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) &&
+        X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600) && X509_set_pubkey(cert.get(), key) &&
+        X509_sign(cert.get(), key, EVP_r3411_with_ecr3410_cp()) > 0;
+    if (!ok) cert.reset();
+    return cert;
+}
+
+// Signed data over content, attached, by the key with its certificate; every
+// signer gets signed attributes (content type, message digest).
+Bytes signed_data(EVP_PKEY* key, X509* cert, const Bytes& content) {
+    struct P7Free {
+        void operator()(PKCS7* p) const { PKCS7_free(p); }
+    };
+    std::unique_ptr<PKCS7, P7Free> p7(PKCS7_new());
+    if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) ||
+        !PKCS7_content_new(p7.get(), NID_pkcs7_data) ||
+        PKCS7_add_signature(p7.get(), cert, key, EVP_rus_hash_cp()) == nullptr ||
+        !PKCS7_add_certificate(p7.get(), cert))
+        return {};
+    BIO* chain = PKCS7_dataInit(p7.get(), nullptr);
+    const bool ok = chain != nullptr &&
+                    BIO_write(chain, content.data(), static_cast<int>(content.size())) ==
+                        static_cast<int>(content.size()) &&
+                    PKCS7_DATASIGN(p7.get(), chain) == 1;
+    BIO_free_all(chain);
+    const int len = ok ? i2d_PKCS7(p7.get(), nullptr) : 0;
+    Bytes der(static_cast<std::size_t>(std::max(len, 0)));
+    unsigned char* p = der.data();
+    if (len <= 0 || i2d_PKCS7(p7.get(), &p) != len) return {};
+    return der;
+}
+
+// What the library hashes whole before a token key signs it, the signed
+// attributes of a message and the information of a request, it hashes on
+// the token; the streamed content stays here. The peer accepts both.
+TEST_F(TokenKey, SignedAttributesAndRequestInfoAreHashedOnTheToken) {
+    PkeyCtxPtr ctx = generated("signer");
+    PKEY* key = PKEY_CTX_get_PKEY(ctx.get());
+    auto cert = self_signed(key->key);
+    ASSERT_TRUE(cert);
+    EXPECT_EQ(digests(), 0);
+
+    const Bytes content(100000, 'm');
+    const Bytes message = signed_data(key->key, cert.get(), content);
+    ASSERT_FALSE(message.empty());
+    EXPECT_EQ(digests(), 1);
+    const auto [status, out] =
+        peer_on("openssl cms -verify -engine gost -noverify -binary -inform DER -out /dev/null",
+                message.data(), message.size());
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Verification successful"), std::string::npos) << out;
+
+    std::unique_ptr<PKCS10, decltype(&PKCS10_free)> p10(
+        PKCS10_make(X509_get_subject_name(cert.get()), key, nullptr, 0, nullptr, nullptr, 0),
+        PKCS10_free);
+    ASSERT_TRUE(p10);
+    EXPECT_EQ(digests(), 2);
+    EXPECT_EQ(p10->signature_check, 1);
+    BufferPtr der(PKCS10_get(p10.get(), FORM_DER));
+    ASSERT_TRUE(der);
+    const auto [req_status, req_out] =
+        peer_on("openssl req -engine gost -inform DER -noout -verify", der->data,
+                static_cast<std::size_t>(der->length));
+    EXPECT_EQ(req_status, 0) << req_out;
+    EXPECT_NE(req_out.find("verify OK"), std::string::npos) << req_out;
 }
 
 TEST_F(TokenKey, SignatureLengthTheTokenAsksForMustFitTheRoom) {
