@@ -42,10 +42,12 @@ int ECGOST_is_pubkey_valid(const ECPOINT* pt, int full) {
     const BIGNUM* p = pt->curve->p.get();
     EcPointPtr a(ECPOINT_dup(pt));
     if (!a || !ECPOINT_to_affine(a.get()) || ECPOINT_is_infinity(a.get())) return refuse();
-    auto inside = [p](const BIGNUM* v) {
-        return !BN_is_negative(v) && !BN_is_zero(v) && BN_cmp(v, p) < 0;
-    };
-    if (!inside(a->x.get()) || !inside(a->y.get()) || !ECPOINT_lies(a.get())) return refuse();
+    auto below_p = [p](const BIGNUM* v) { return !BN_is_negative(v) && BN_cmp(v, p) < 0; };
+    // x = 0 names an ordinary point (the CryptoPro C set's base point has
+    // it); infinity is refused above, and y = 0 would have order 2.
+    if (!below_p(a->x.get()) || !below_p(a->y.get()) || BN_is_zero(a->y.get()) ||
+        !ECPOINT_lies(a.get()))
+        return refuse();
     // A group of q·1 points has no element of another order but infinity.
     const ECURVE* c = pt->curve;
     const bool prime_group =
