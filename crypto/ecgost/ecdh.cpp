@@ -9,6 +9,7 @@
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
+#include "crypto/ecgost/ecgost_mod_q.h"
 #include "crypto/pse/pse_secrets.h"
 
 namespace cadb {
@@ -145,7 +146,7 @@ int ECDH_compute_key(const ECPOINT* peer, ECDH* dh) {
             if (!has_cofactor(c)) return fail(ERR_R_INTERNAL);
             if (!ECPOINT_mul(point.get(), c->h.get()) ||
                 !BN_mod_binary_inverse(k.get(), c->h.get(), q) ||
-                !BN_mod_mul(k.get(), k.get(), d.get(), q, ctx.get()))
+                !ecgost::product_secret(k.get(), k.get(), d.get(), q, ctx.get()))
                 return fail(ERR_LIB_ECGOST);
             break;
         default:
@@ -175,7 +176,8 @@ ECPOINT* ECDH_compute_vko(const ECPOINT* peer, const BIGNUM* ukm, ECDH* dh) {
     BnPtr d = ecgost::unmask(dh->d);
     BnCtxPtr ctx(BN_CTX_new());
     if (!K || !d || !ctx) return fail();
-    if (ukm && !BN_mod_mul(d.get(), d.get(), ukm, dh->curve->q.get(), ctx.get())) return fail();
+    if (ukm && !ecgost::product_secret(d.get(), ukm, d.get(), dh->curve->q.get(), ctx.get()))
+        return fail();
     // A UKM that is a multiple of q would give infinity: no key comes of it.
     if (!ECPOINT_mul_secret(K.get(), d.get()) || ECPOINT_is_infinity(K.get()) ||
         !ECPOINT_to_affine(K.get()))

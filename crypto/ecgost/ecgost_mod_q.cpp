@@ -70,6 +70,27 @@ int reduced_in_width(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx)
     return done;
 }
 
+template <int N>
+int product_in_width(BIGNUM* out, const BIGNUM* a, const BIGNUM* b, const BIGNUM* q, BN_CTX* ctx) {
+    ec::ct::Field<N> f;
+    if (!f.init(q, ctx)) return 0;
+    Fe<N> fa, fb, t;
+    int done = -1;
+    // a·b·R^-1 needs one reduction step for a < q and any b < R, so the
+    // secret needs no reducing first; one more product, by R^2, gives a·b.
+    if (ec::ct::fe_from_bn(fb, b)) {
+        done = 0;
+        if (ec::ct::fe_from_bn(fa, a)) {
+            f.mul(t, fa, fb);
+            f.to_field(t, t);
+            done = ec::ct::fe_to_bn(out, t) ? 1 : 0;
+        }
+    }
+    OPENSSL_cleanse(&fb, sizeof fb);
+    OPENSSL_cleanse(&t, sizeof t);
+    return done;
+}
+
 }  // namespace
 
 int signature_s_fixed(BIGNUM* s, const BIGNUM* r, const BIGNUM* d, const BIGNUM* k, const BIGNUM* e,
@@ -106,6 +127,30 @@ bool reduce_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx) {
     const int done = reduce_fixed(out, a, q, ctx);
     if (done >= 0) return done == 1;
     return BN_nnmod(out, a, q, ctx) == 1;
+}
+
+int product_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* b, const BIGNUM* q, BN_CTX* ctx) {
+    // Only the secret's sign is looked at; its size is seen by the
+    // fixed-width conversion.
+    if (BN_is_negative(a) || BN_is_negative(b) || BN_cmp(a, q) >= 0) return -1;
+    return in_width(
+        q, [&](auto n) { return product_in_width<decltype(n)::value>(out, a, b, q, ctx); });
+}
+
+bool product_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* b, const BIGNUM* q, BN_CTX* ctx) {
+    BN_CTX_start(ctx);
+    bool ok = true;
+    if (BN_is_negative(a) || BN_cmp(a, q) >= 0) {
+        BIGNUM* reduced = BN_CTX_get(ctx);
+        ok = reduced && BN_nnmod(reduced, a, q, ctx);
+        a = reduced;
+    }
+    if (ok) {
+        const int done = product_fixed(out, a, b, q, ctx);
+        ok = done >= 0 ? done == 1 : BN_mod_mul(out, a, b, q, ctx) == 1;
+    }
+    BN_CTX_end(ctx);
+    return ok;
 }
 
 }  // namespace cadb::ecgost

@@ -1,6 +1,6 @@
-// Arithmetic modulo the group order q on the secrets of a signature, in
-// fixed-width words: the private key and the signing number steer no branch
-// and no memory index, and take no division.
+// Arithmetic modulo the group order q on secrets (the private key, the
+// signing number), in fixed-width words: the secret steers no branch and no
+// memory index, and takes no division.
 #pragma once
 
 #include <openssl/bn.h>
@@ -29,5 +29,15 @@ int reduce_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx);
 // The same for any a: the fixed code where it applies, big-number division
 // where it does not.
 bool reduce_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx);
+
+// out := a·b mod q for a public a in [0, q) and a non-negative secret b that
+// fits q's width: 1 when done, -1 when q or an operand falls outside what
+// the fixed code takes, 0 on failure. out may be a or b.
+int product_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* b, const BIGNUM* q, BN_CTX* ctx);
+
+// The same for any a and b: a public a outside [0, q) is reduced first (it
+// is no secret), and the fixed code is used where it applies, big-number
+// arithmetic where it does not.
+bool product_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* b, const BIGNUM* q, BN_CTX* ctx);
 
 }  // namespace cadb::ecgost

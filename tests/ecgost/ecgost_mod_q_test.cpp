@@ -1,8 +1,10 @@
-// The fixed-width s = (r·d + k·e) mod q of a signature, and the reduction
-// of a given signing number, against big-number arithmetic: the secrets at
-// the edges (0, 1, q - 1, unreduced, with leading zero words) and random, on
-// the orders of the built-in sets and on odd moduli of every width the fixed
-// code takes; and the operands it hands to big-number arithmetic instead.
+// The fixed-width s = (r·d + k·e) mod q of a signature, the reduction of a
+// given signing number, and the product of a public factor and a secret
+// (VKO's UKM, the cofactor's inverse), against big-number arithmetic: the
+// secrets at the edges (0, 1, q - 1, unreduced, with leading zero words)
+// and random, on the orders of the built-in sets and on odd moduli of every
+// width the fixed code takes; and the operands it hands to big-number
+// arithmetic instead.
 #include "crypto/ecgost/ecgost_mod_q.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +145,25 @@ void expect_reduction_agrees(const BIGNUM* q) {
     }
 }
 
+// A public factor times every key-like secret.
+void expect_product_agrees(const BIGNUM* q) {
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr got = bn_new(), want = bn_new();
+    const auto as = publics(q);
+    for (const auto& b : keys(q))
+        for (const auto& a : as) {
+            ASSERT_EQ(ecgost::product_fixed(got.get(), a.get(), b.get(), q, ctx.get()), 1);
+            ASSERT_TRUE(BN_mod_mul(want.get(), a.get(), b.get(), q, ctx.get()));
+            ASSERT_EQ(BN_cmp(got.get(), want.get()), 0)
+                << "a " << BN_bn2hex(a.get()) << " b " << BN_bn2hex(b.get());
+            // In place on the secret, as agreement does it.
+            BnPtr in_place(BN_dup(b.get()));
+            ASSERT_EQ(ecgost::product_fixed(in_place.get(), a.get(), in_place.get(), q, ctx.get()),
+                      1);
+            ASSERT_EQ(BN_cmp(in_place.get(), want.get()), 0);
+        }
+}
+
 class BuiltInOrder : public ::testing::TestWithParam<int> {};
 
 TEST_P(BuiltInOrder, FixedWidthAgreesWithBigNumbers) {
@@ -150,6 +171,7 @@ TEST_P(BuiltInOrder, FixedWidthAgreesWithBigNumbers) {
     ASSERT_TRUE(c);
     expect_fixed_agrees(c->q.get(), keys(c->q.get()));
     expect_reduction_agrees(c->q.get());
+    expect_product_agrees(c->q.get());
 }
 
 INSTANTIATE_TEST_SUITE_P(SignatureS, BuiltInOrder, ::testing::ValuesIn(testing::kAllCodes));
@@ -176,6 +198,7 @@ TEST(SignatureS, OddModuliOfEveryWidth) {
         ASSERT_TRUE(BN_is_odd(q.get()));
         expect_fixed_agrees(q.get(), keys(q.get()));
         expect_reduction_agrees(q.get());
+        expect_product_agrees(q.get());
     }
 }
 
@@ -234,6 +257,41 @@ TEST(SignatureS, NumbersOutsideTheFixedReductionTakeBigNumbers) {
         EXPECT_EQ(ecgost::reduce_fixed(got.get(), a, m, ctx.get()), -1);
         ASSERT_TRUE(ecgost::reduce_secret(got.get(), a, m, ctx.get()));
         ASSERT_TRUE(BN_nnmod(want.get(), a, m, ctx.get()));
+        EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
+    }
+}
+
+TEST(SignatureS, ProductsOutsideTheFixedCodeTakeBigNumbers) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_XCHB));
+    const BIGNUM* q = c->q.get();
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr a = random_below(q), b = random_below(q);
+    BnPtr negative(BN_dup(b.get()));
+    BN_set_negative(negative.get(), 1);
+    BnPtr wide = shifted(3, 256);
+    BnPtr even_q = minus(q, 1);
+    BnPtr big_q = shifted(1, 800);
+    BN_add_word(big_q.get(), 1);
+    struct Product {
+        const char* what;
+        const BIGNUM* a;
+        const BIGNUM* b;
+        const BIGNUM* q;
+    };
+    const Product products[] = {
+        {"negative secret", a.get(), negative.get(), q},
+        {"secret wider than q", a.get(), wide.get(), q},
+        {"public factor not below q", wide.get(), b.get(), q},
+        {"negative public factor", negative.get(), b.get(), q},
+        {"even q", a.get(), b.get(), even_q.get()},
+        {"q wider than the widths built", a.get(), b.get(), big_q.get()},
+    };
+    for (const Product& t : products) {
+        SCOPED_TRACE(t.what);
+        BnPtr got = bn_new(), want = bn_new();
+        EXPECT_EQ(ecgost::product_fixed(got.get(), t.a, t.b, t.q, ctx.get()), -1);
+        ASSERT_TRUE(ecgost::product_secret(got.get(), t.a, t.b, t.q, ctx.get()));
+        ASSERT_TRUE(BN_mod_mul(want.get(), t.a, t.b, t.q, ctx.get()));
         EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
     }
 }
