@@ -6,6 +6,7 @@
 #include "crypto/bn/bn_ext.h"
 #include "crypto/bn/bn_ptr.h"
 #include "crypto/core/err.h"
+#include "crypto/ecgost/ecgost_mod_q.h"
 #include "crypto/rand/rand.h"
 
 namespace cadb {
@@ -37,7 +38,9 @@ int BN_rand_below(BIGNUM* r, const BIGNUM* q) {
     }
     // Reducing a number of exactly q's length would favour the residues
     // below 2^bits mod q by up to twice; with 64 extra bits no residue is
-    // measurably more likely than another.
+    // measurably more likely than another. The draw is reduced in the
+    // fixed-width arithmetic of signing, by its length rather than its
+    // value.
     constexpr int kExtraBytes = 8;
     const int n = BN_num_bytes(q) + kExtraBytes;
     BnCtxPtr ctx(BN_CTX_new());
@@ -51,7 +54,7 @@ int BN_rand_below(BIGNUM* r, const BIGNUM* q) {
     // Zero is drawn again; that happens about once in q draws.
     do {
         if (!BN_rand_bytes(wide.get(), n)) return 0;
-        if (!BN_nnmod(r, wide.get(), q, ctx.get())) {
+        if (!ecgost::reduce_wide_secret(r, wide.get(), n, q, ctx.get())) {
             CADB_ERR(ERR_LIB_BN_, BN_F_BN_RAND_BELOW, ERR_R_MALLOC);
             return 0;
         }

@@ -9,6 +9,7 @@
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/ecgost/ecgost_local.h"
+#include "crypto/ecgost/ecgost_mod_q.h"
 #include "crypto/pse/bn_mask.h"
 #include "crypto/pse/pse.h"
 
@@ -23,9 +24,10 @@ bool random_key_form(BIGNUM* out, const BIGNUM* q) {
     do {
         // The reduction takes the place of subtracting q while the number is
         // at least q (once at most, with the top bit set): the same number,
-        // without a branch on the private value.
+        // without a branch on the private value, in the fixed-width
+        // arithmetic of signing.
         if (!BN_rand(out, bits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) ||
-            !BN_nnmod(out, out, q, ctx.get()))
+            !reduce_secret(out, out, q, ctx.get()))
             return false;
     } while (BN_is_zero(out));
     return true;

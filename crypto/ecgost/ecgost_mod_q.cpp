@@ -2,8 +2,10 @@
 
 #include <openssl/crypto.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <type_traits>
+#include <vector>
 
 #include "crypto/ecgost/ec_ct_field.h"
 
@@ -70,6 +72,42 @@ int reduced_in_width(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx)
     return done;
 }
 
+// The big-endian bytes be[0, n), n <= 8·N, as N words (not reduced).
+template <int N>
+void fe_from_be(Fe<N>& r, const unsigned char* be, std::size_t n) {
+    r = Fe<N>{};
+    for (std::size_t i = 0; i < n; ++i)
+        r.v[i / 8] |= static_cast<ec::ct::u64>(be[n - 1 - i]) << (8 * (i % 8));
+}
+
+// Horner's rule over pieces of N words from the top: value := value·R + c,
+// with R = 2^(64·N). In Montgomery form that is (value·R)·R + c·R, two
+// products by R^2 and a sum, each below q; the pieces' count is the
+// length's, not the value's.
+template <int N>
+int wide_reduced_in_width(BIGNUM* out, const BIGNUM* a, int len, const BIGNUM* q, BN_CTX* ctx) {
+    std::vector<unsigned char> be(static_cast<std::size_t>(len));
+    if (BN_bn2binpad(a, be.data(), len) != len) return -1;
+    ec::ct::Field<N> f;
+    int done = 0;
+    if (f.init(q, ctx)) {
+        constexpr std::size_t kPiece = 8 * N;
+        const std::size_t total = be.size();
+        Fe<N> acc{}, c, t;
+        for (std::size_t at = 0, n = (total - 1) % kPiece + 1; at < total; at += n, n = kPiece) {
+            fe_from_be(c, be.data() + at, n);
+            f.to_field(t, acc);
+            f.to_field(c, c);
+            f.add(acc, t, c);
+        }
+        f.from_field(acc, acc);
+        done = ec::ct::fe_to_bn(out, acc) ? 1 : 0;
+        for (Fe<N>* v : {&acc, &c, &t}) OPENSSL_cleanse(v, sizeof *v);
+    }
+    OPENSSL_cleanse(be.data(), be.size());
+    return done;
+}
+
 template <int N>
 int product_in_width(BIGNUM* out, const BIGNUM* a, const BIGNUM* b, const BIGNUM* q, BN_CTX* ctx) {
     ec::ct::Field<N> f;
@@ -125,6 +163,18 @@ int reduce_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx) {
 
 bool reduce_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx) {
     const int done = reduce_fixed(out, a, q, ctx);
+    if (done >= 0) return done == 1;
+    return BN_nnmod(out, a, q, ctx) == 1;
+}
+
+int reduce_wide_fixed(BIGNUM* out, const BIGNUM* a, int len, const BIGNUM* q, BN_CTX* ctx) {
+    if (BN_is_negative(a) || len <= 0) return -1;
+    return in_width(
+        q, [&](auto n) { return wide_reduced_in_width<decltype(n)::value>(out, a, len, q, ctx); });
+}
+
+bool reduce_wide_secret(BIGNUM* out, const BIGNUM* a, int len, const BIGNUM* q, BN_CTX* ctx) {
+    const int done = reduce_wide_fixed(out, a, len, q, ctx);
     if (done >= 0) return done == 1;
     return BN_nnmod(out, a, q, ctx) == 1;
 }

@@ -1,6 +1,6 @@
 // Arithmetic modulo the group order q on secrets (the private key, the
-// signing number), in fixed-width words: the secret steers no branch and no
-// memory index, and takes no division.
+// signing number, a freshly drawn number), in fixed-width words: the secret
+// steers no branch and no memory index, and takes no division.
 #pragma once
 
 #include <openssl/bn.h>
@@ -29,6 +29,16 @@ int reduce_fixed(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx);
 // The same for any a: the fixed code where it applies, big-number division
 // where it does not.
 bool reduce_secret(BIGNUM* out, const BIGNUM* a, const BIGNUM* q, BN_CTX* ctx);
+
+// out := a mod q for a non-negative a of at most len bytes, where len is
+// not secret (the length of a random draw wider than q): 1 when done, -1
+// when q, a or len falls outside what the fixed code takes, 0 on failure.
+// out may be a.
+int reduce_wide_fixed(BIGNUM* out, const BIGNUM* a, int len, const BIGNUM* q, BN_CTX* ctx);
+
+// The same for any a: the fixed code where it applies, big-number division
+// where it does not.
+bool reduce_wide_secret(BIGNUM* out, const BIGNUM* a, int len, const BIGNUM* q, BN_CTX* ctx);
 
 // out := a·b mod q for a public a in [0, q) and a non-negative secret b that
 // fits q's width: 1 when done, -1 when q or an operand falls outside what

@@ -1,10 +1,10 @@
 // The fixed-width s = (r·d + k·e) mod q of a signature, the reduction of a
-// given signing number, and the product of a public factor and a secret
-// (VKO's UKM, the cofactor's inverse), against big-number arithmetic: the
-// secrets at the edges (0, 1, q - 1, unreduced, with leading zero words)
-// and random, on the orders of the built-in sets and on odd moduli of every
-// width the fixed code takes; and the operands it hands to big-number
-// arithmetic instead.
+// given signing number and of a wider random draw, and the product of a
+// public factor and a secret (VKO's UKM, the cofactor's inverse), against
+// big-number arithmetic: the secrets at the edges (0, 1, q - 1, unreduced,
+// with leading zero words) and random, on the orders of the built-in sets
+// and on odd moduli of every width the fixed code takes; and the operands
+// it hands to big-number arithmetic instead.
 #include "crypto/ecgost/ecgost_mod_q.h"
 
 #include <gtest/gtest.h>
@@ -164,6 +164,50 @@ void expect_product_agrees(const BIGNUM* q) {
         }
 }
 
+// The bytes of the fixed code's width for q: 4, 6, 8 or 11 words.
+int piece_bytes(const BIGNUM* q) {
+    const int words = (BN_num_bits(q) + 63) / 64;
+    for (int n : {4, 6, 8, 11})
+        if (words <= n) return 8 * n;
+    return 0;
+}
+
+// Draws reduced by the pieces of the fixed code's width, from the top: one
+// byte, one piece, a piece and a byte, two pieces, a byte short of three,
+// and the draw of BN_rand_below (8 bytes over q's). Values at the edges of
+// the pieces.
+void expect_wide_reduction_agrees(const BIGNUM* q) {
+    BnCtxPtr ctx(BN_CTX_new());
+    BnPtr got = bn_new(), want = bn_new();
+    const int piece = piece_bytes(q);
+    ASSERT_GT(piece, 0);
+    for (int len : {1, BN_num_bytes(q) + 8, piece, piece + 1, 2 * piece, 3 * piece - 1}) {
+        SCOPED_TRACE(len);
+        std::vector<BnPtr> as;
+        for (BN_ULONG w : {0u, 1u}) as.push_back(word(w));
+        if (len >= BN_num_bytes(q)) {
+            as.push_back(minus(q, 1));
+            as.push_back(BnPtr(BN_dup(q)));
+        }
+        BnPtr all_ones = bn_new();
+        BN_set_bit(all_ones.get(), 8 * len);
+        as.push_back(minus(all_ones.get(), 1));
+        for (int bits = 8 * piece; bits < 8 * len; bits += 8 * piece) {
+            as.push_back(shifted(1, bits));
+            as.push_back(minus(as.back().get(), 1));
+        }
+        for (int i = 0; i < 4; ++i) {
+            as.push_back(bn_new());
+            BN_rand(as.back().get(), 8 * len, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
+        }
+        for (const auto& a : as) {
+            ASSERT_EQ(ecgost::reduce_wide_fixed(got.get(), a.get(), len, q, ctx.get()), 1);
+            ASSERT_TRUE(BN_nnmod(want.get(), a.get(), q, ctx.get()));
+            ASSERT_EQ(BN_cmp(got.get(), want.get()), 0) << BN_bn2hex(a.get());
+        }
+    }
+}
+
 class BuiltInOrder : public ::testing::TestWithParam<int> {};
 
 TEST_P(BuiltInOrder, FixedWidthAgreesWithBigNumbers) {
@@ -172,6 +216,7 @@ TEST_P(BuiltInOrder, FixedWidthAgreesWithBigNumbers) {
     expect_fixed_agrees(c->q.get(), keys(c->q.get()));
     expect_reduction_agrees(c->q.get());
     expect_product_agrees(c->q.get());
+    expect_wide_reduction_agrees(c->q.get());
 }
 
 INSTANTIATE_TEST_SUITE_P(SignatureS, BuiltInOrder, ::testing::ValuesIn(testing::kAllCodes));
@@ -199,6 +244,7 @@ TEST(SignatureS, OddModuliOfEveryWidth) {
         expect_fixed_agrees(q.get(), keys(q.get()));
         expect_reduction_agrees(q.get());
         expect_product_agrees(q.get());
+        expect_wide_reduction_agrees(q.get());
     }
 }
 
@@ -261,7 +307,7 @@ TEST(SignatureS, NumbersOutsideTheFixedReductionTakeBigNumbers) {
     }
 }
 
-TEST(SignatureS, ProductsOutsideTheFixedCodeTakeBigNumbers) {
+TEST(SignatureS, ProductsAndDrawsOutsideTheFixedCodeTakeBigNumbers) {
     EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_XCHB));
     const BIGNUM* q = c->q.get();
     BnCtxPtr ctx(BN_CTX_new());
@@ -292,6 +338,19 @@ TEST(SignatureS, ProductsOutsideTheFixedCodeTakeBigNumbers) {
         EXPECT_EQ(ecgost::product_fixed(got.get(), t.a, t.b, t.q, ctx.get()), -1);
         ASSERT_TRUE(ecgost::product_secret(got.get(), t.a, t.b, t.q, ctx.get()));
         ASSERT_TRUE(BN_mod_mul(want.get(), t.a, t.b, t.q, ctx.get()));
+        EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
+    }
+    // A draw longer than its stated length, a negative one, and moduli the
+    // fixed code does not take.
+    const int len = BN_num_bytes(q) + 8;
+    BnPtr longer = shifted(1, 8 * len);
+    for (const auto& [v, m] : {std::pair{longer.get(), q}, std::pair{negative.get(), q},
+                               std::pair{wide.get(), static_cast<const BIGNUM*>(even_q.get())},
+                               std::pair{wide.get(), static_cast<const BIGNUM*>(big_q.get())}}) {
+        BnPtr got = bn_new(), want = bn_new();
+        EXPECT_EQ(ecgost::reduce_wide_fixed(got.get(), v, len, m, ctx.get()), -1);
+        ASSERT_TRUE(ecgost::reduce_wide_secret(got.get(), v, len, m, ctx.get()));
+        ASSERT_TRUE(BN_nnmod(want.get(), v, m, ctx.get()));
         EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
     }
 }
