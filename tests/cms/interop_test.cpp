@@ -3,22 +3,19 @@
 // as a child process, never loaded here.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/cms/cms_util.h"
+#include "tests/support/peer_dir.h"
 #include "tests/x509/peer_util.h"
 
 namespace cadb {
 namespace {
 
 using test::Bytes;
-namespace fs = std::filesystem;
 using Results = std::vector<std::pair<int, int>>;
 
 std::string hex(const unsigned char* p, int n) {
@@ -31,33 +28,14 @@ std::string hex(const unsigned char* p, int n) {
     return s;
 }
 
-class Interop : public test::CmsTest {
+class Interop : public test::CmsTest, protected test::PeerDir {
   protected:
     void SetUp() override {
-        if (std::system("openssl engine gost >/dev/null 2>&1") != 0)
+        if (!test::peer_has_gost_engine())
             GTEST_SKIP() << "the openssl command has no gost engine";
-        dir_ = fs::temp_directory_path() /
-               ("cadb-cms-interop-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+        make_dir("cadb-cms-interop");
     }
-    void TearDown() override {
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    void write(const std::string& name, const Bytes& b) const {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    Bytes read(const std::string& name) const {
-        std::ifstream f(path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(f), {});
-    }
-    std::string log() const {
-        const Bytes b = read("log");
-        return std::string(b.begin(), b.end());
-    }
+    void TearDown() override { remove_dir(); }
     void write_pem(const std::string& name, X509* x) const {
         BIO* b = BIO_new_file(path(name).c_str(), "w");
         ASSERT_NE(b, nullptr);
@@ -103,8 +81,6 @@ class Interop : public test::CmsTest {
         k.reset(read_key(path("rsa.key")));
         return x && k;
     }
-
-    fs::path dir_;
 };
 
 TEST_F(Interop, GostSignedHereVerifiesThereWithItsChain) {

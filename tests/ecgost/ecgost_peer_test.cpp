@@ -7,13 +7,10 @@
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -24,11 +21,11 @@
 #include "crypto/ecgost/ec.h"
 #include "crypto/ecgost/ecgost.h"
 #include "crypto/rus/evp_gost.h"
+#include "tests/support/peer_dir.h"
 
 namespace cadb {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 using KeyPtr = std::unique_ptr<ECGOST, decltype(&ECGOST_free)>;
 using DhPtr = std::unique_ptr<ECDH, decltype(&ECDH_free)>;
@@ -58,36 +55,19 @@ Bytes private_key_info(const Set& set, const BIGNUM* d) {
     return der;
 }
 
-class PeerEdgeKeys : public ::testing::Test {
+class PeerEdgeKeys : public ::testing::Test, protected test::PeerDir {
   protected:
     void SetUp() override {
-        if (std::system("openssl engine gost >/dev/null 2>&1") != 0)
+        if (!test::peer_has_gost_engine())
             GTEST_SKIP() << "the openssl command has no gost engine";
-        dir_ = fs::temp_directory_path() / ("cadb-ecgost-peer-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
+        make_dir("cadb-ecgost-peer");
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { remove_dir(); }
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    void write(const std::string& name, const Bytes& b) const {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    Bytes read(const std::string& name) const {
-        std::ifstream f(path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(f), {});
-    }
     // The openssl command with the GOST engine; true on exit status 0.
     bool peer(const std::string& args) const {
         const std::string cmd = "cd " + dir_.string() + " && openssl " + args + " >log 2>&1";
         return std::system(cmd.c_str()) == 0;
-    }
-    std::string log() const {
-        const Bytes b = read("log");
-        return std::string(b.begin(), b.end());
     }
 
     // The key of d, written for the peer as name.pem, its public key as
@@ -107,7 +87,6 @@ class PeerEdgeKeys : public ::testing::Test {
             << log();
     }
 
-    fs::path dir_;
 };
 
 Bytes digest_of(const Bytes& msg) {

@@ -2,32 +2,26 @@
 // command with its GOST engine, run as a child process (never loaded here).
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/engine/vectors.h"
 #include "tests/pkcs7/p7_util.h"
+#include "tests/support/peer_dir.h"
 
 namespace cadb {
 namespace {
 
 using test::Bytes;
-namespace fs = std::filesystem;
 
-class Interop : public test::PartyTest {
+class Interop : public test::PartyTest, protected test::PeerDir {
   protected:
     void SetUp() override {
-        if (std::system("openssl engine gost >/dev/null 2>&1") != 0)
+        if (!test::peer_has_gost_engine())
             GTEST_SKIP() << "the openssl command has no gost engine";
-        dir_ = fs::temp_directory_path() /
-               ("cadb-p7-interop-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+        make_dir("cadb-p7-interop");
         key_pem_ = vector_path("key-A.pem");
         cert_pem_ = vector_path("cert-A.pem");
         cert_ = read_pem_cert(cert_pem_);
@@ -35,10 +29,7 @@ class Interop : public test::PartyTest {
         ASSERT_TRUE(cert_);
         ASSERT_TRUE(key_);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { remove_dir(); }
 
     static std::string vector_path(const std::string& name) {
         return test::vector_path("gost3410-2001-keys/" + name);
@@ -55,15 +46,6 @@ class Interop : public test::PartyTest {
         if (f != nullptr) std::fclose(f);
         return test::PkeyPtr(k);
     }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    void write(const std::string& name, const Bytes& b) const {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    Bytes read(const std::string& name) const {
-        std::ifstream f(path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(f), {});
-    }
     // The openssl command with the GOST engine on the CryptoPro A S-box set.
     int openssl(const std::string& args) const {
         const std::string cmd =
@@ -73,7 +55,6 @@ class Interop : public test::PartyTest {
         return std::system(cmd.c_str());
     }
 
-    fs::path dir_;
     std::string key_pem_, cert_pem_;
     test::X509Ptr cert_;
     test::PkeyPtr key_;
