@@ -34,4 +34,9 @@ inline std::int32_t key_length_max(const AlgorithmRow& row) {
     return static_cast<std::int16_t>((static_cast<std::uint32_t>(row.key_lengths) >> 16) & 0xFFFF);
 }
 
+// Whether a key made on the row takes the key length: an RSA modulus and
+// DSA parameters do; the GOST rows make their keys on the row's own curve or
+// group, whatever length is set.
+inline bool key_length_is_used(const AlgorithmRow& row) { return row.nid == 19 || row.nid == 116; }
+
 }  // namespace cadb::enrol

@@ -198,7 +198,7 @@ HRESULT CQuillon::make_request_key(const char* member, const TPSE& pse, TPrivate
     // or DSA key) is taken as the row's smallest; one above it was refused
     // before the store was opened.
     std::int32_t bits = key_length_;
-    if (bits < key_length_min(row)) {
+    if (key_length_is_used(row) && bits < key_length_min(row)) {
         log_line("%s()... Key Length %d is out of [%d, %d]: %d is used", member,
                  static_cast<int>(bits), static_cast<int>(key_length_min(row)),
                  static_cast<int>(key_length_max(row)), static_cast<int>(key_length_min(row)));
@@ -327,10 +327,12 @@ HRESULT CQuillon::check_request_texts(const char* member, const std::string& dn,
         log_line("%s()... Key Generation ...Error!", member);
         return PrepareAlert(kKeyGenerationError);
     }
-    // A row makes no key longer than its range: a longer one asked for is
-    // refused rather than made shorter than the page believes.
+    // A row whose key takes the length makes none longer than its range: a
+    // longer one asked for is refused rather than made shorter than the page
+    // believes.
     const AlgorithmRow& row = AlgorithmTable[provider_index_];
-    if (use_existing_key_set_ == 0 && key_length_ > key_length_max(row)) {
+    if (use_existing_key_set_ == 0 && key_length_is_used(row) &&
+        key_length_ > key_length_max(row)) {
         log_line("%s()... Key Length %d is above the maximum %d of the algorithm ...Error!",
                  member, static_cast<int>(key_length_), static_cast<int>(key_length_max(row)));
         log_line("%s()... Key Generation ...Error!", member);

@@ -279,23 +279,32 @@ WScript.Echo(again);
     EXPECT_EQ(key_of(first_text), key_of(again_text));
 }
 
-// A row makes no key longer than its range: the request is refused before
-// the medium is touched. A length below the range is raised to the row's
-// smallest.
-TEST_F(RequestRoad, AKeyLongerThanTheRowMakesIsRefused) {
+// The RSA and DSA rows make no key longer than their range: the request is
+// refused before the medium is touched, and a length below the range is
+// raised to the row's smallest. A GOST row makes its key on its own curve
+// and reads no length: any length set is no reason to refuse.
+TEST_F(RequestRoad, OnlyRowsThatTakeTheKeyLengthRefuseALongerOne) {
     ASSERT_EQ(run(std::string(kPrelude) + R"(
 q.ProviderName = 'RSA';
 q.HashAlgID = 64;
 q.GenKeyFlags = 4096 << 16;
 attempt(function () { return q.createPKCS10('CN=long;', ''); });
-q.ProviderName = 'ГОСТ Р 34.10-2001 CP';
-q.GenKeyFlags = 512 << 16;
+q.ProviderName = 'DSA';
+q.GenKeyFlags = 2048 << 16;
 attempt(function () { return q.createPKCS10('CN=long;', ''); });
 )"),
               0)
         << err_;
     EXPECT_EQ(out_, "80043a9f Key Generation Error\n80043a9f Key Generation Error\n");
     EXPECT_TRUE(files().empty());
+
+    ASSERT_EQ(run(std::string(kPrelude) + R"(
+q.GenKeyFlags = 1024 << 16;
+WScript.Echo(q.createPKCS10('CN=gost;', ''));
+)"),
+              0)
+        << err_;
+    EXPECT_TRUE(verifies(pem_of(out_), true)) << out_;
 
     ASSERT_EQ(run(std::string(kPrelude) + R"(
 q.ProviderName = 'RSA';
