@@ -15,6 +15,7 @@
 #include "crypto/pkcs7/pkcs7.h"
 #include "crypto/x509/cert.h"
 #include "crypto/x509/lookup_local.h"
+#include "enrol/log.h"
 #include "wrappers/tbuffer.h"
 #include "wrappers/tcertstore.h"
 #include "wrappers/tcms.h"
@@ -82,6 +83,14 @@ P7Owner read_message(const unsigned char* data, std::size_t length) {
     return p7;
 }
 
+// The object's short name, or its dotted form when the library has no name
+// for it.
+std::string object_name(const ASN1_OBJECT* object) {
+    if (const char* sn = cadb::OBJ_nid2sn(cadb::OBJ_obj2nid(object)); sn != nullptr) return sn;
+    char dotted[80];
+    return OBJ_obj2txt(dotted, sizeof dotted, object, 1) > 0 ? std::string(dotted) : std::string();
+}
+
 X509* signer_certificate(STACK_OF(X509) * certs, const PKCS7_SIGNER_INFO* si) {
     if (si->issuer_and_serial == nullptr) return nullptr;
     for (int i = 0; i < sk_X509_num(certs); ++i) {
@@ -105,7 +114,20 @@ int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
     for (int i = 0; i < sk_X509_num(stack); ++i) {
         std::unique_ptr<CERT, decltype(&CERT_free)> split(CERT_split(sk_X509_value(stack, i)),
                                                           CERT_free);
-        if (!split) continue;
+        if (!split) {
+            // Not kept, but said: a certificate the library cannot split (a
+            // key algorithm it does not know) is left out of the list.
+            X509* x = sk_X509_value(stack, i);
+            ASN1_OBJECT* algorithm = nullptr;
+            X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr,
+                                   X509_get_X509_PUBKEY(x));
+            std::string subject = NameLine(X509_get_subject_name(x));
+            if (!subject.empty()) subject.pop_back();
+            log_line("ParsePKCS7Certificates()... Certificate [%s] with Key Algorithm [%s] "
+                     "can't be Read ...Skipped!",
+                     subject.c_str(), algorithm != nullptr ? object_name(algorithm).c_str() : "");
+            continue;
+        }
         certs.emplace_back(split.get());
     }
     return static_cast<int>(certs.size());
@@ -126,15 +148,8 @@ std::string NameLine(const X509_NAME* name) {
     const int count = name ? X509_NAME_entry_count(name) : 0;
     for (int i = 0; i < count; ++i) {
         const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
-        const ASN1_OBJECT* object = X509_NAME_ENTRY_get_object(entry);
-        const char* sn = cadb::OBJ_nid2sn(cadb::OBJ_obj2nid(object));
-        char dotted[80];
-        if (sn == nullptr) {
-            OBJ_obj2txt(dotted, sizeof dotted, object, 1);
-            sn = dotted;
-        }
         if (i != 0) line += ", ";
-        line += sn;
+        line += object_name(X509_NAME_ENTRY_get_object(entry));
         line += '=';
         line += value_text(X509_NAME_ENTRY_get_data(entry));
     }
@@ -168,7 +183,8 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
         SignedResponse::Signer signer;
         X509* cert = signer_certificate(certs, si);
         signer.hasCertificate = cert != nullptr;
-        signer.verified = chain && cert != nullptr &&
+        signer.computable = chain && cert != nullptr && PKCS7_signer_computable(si, cert) == 1;
+        signer.verified = signer.computable &&
                           PKCS7_signatureVerify(chain.get(), p7.get(), si, cert) == 1;
         if (cert != nullptr) signer.subject = NameLine(X509_get_subject_name(cert));
         const ASN1_INTEGER* serial = nullptr;
@@ -194,10 +210,11 @@ bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length) {
     if (!ReadSignedResponse(data, length, response) || response.type != NID_pkcs7_signed)
         return false;
     // Without the content there is nothing the signatures could be checked
-    // over; the certificates are outside every signature anyway.
+    // over; the certificates are outside every signature anyway. Nor can a
+    // signature be checked whose algorithms the library does not compute.
     if (response.detached) return true;
     for (const auto& signer : response.signers)
-        if (signer.hasCertificate && !signer.verified) return false;
+        if (signer.computable && !signer.verified) return false;
     return true;
 }
 

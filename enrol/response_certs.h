@@ -15,15 +15,17 @@
 namespace cadb::enrol {
 
 // Clears certs; for a signed-data message, one certificate per certificate
-// of the message, in order. The number found, or -1 when the bytes are no
+// of the message, in order, but for those the library cannot split, which
+// are logged and left out. The number found, or -1 when the bytes are no
 // message.
 int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
                            std::vector<TCertificate>& certs);
 
 // True when every signer of the signed-data message whose certificate the
-// message carries verifies over the content; a message without signers
-// holds, and so does one without its content (certificates only, or signed
-// over content sent apart), which has nothing to check the signatures over.
+// message carries, and whose digest and key algorithms the library
+// computes, verifies over the content; a message without signers holds, and
+// so does one without its content (certificates only, or signed over content
+// sent apart), which has nothing to check the signatures over.
 // False for bytes that are no signed-data message or whose content cannot be
 // read.
 bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length);
@@ -43,6 +45,7 @@ bool VerifyResponseWithItsCertificates(const unsigned char* data, std::size_t le
 struct SignedResponse {
     struct Signer {
         bool hasCertificate = false;  // the message carries the signer's certificate
+        bool computable = false;      // and the library computes the check with it
         bool verified = false;        // its signature holds with that certificate
         std::string serial;           // HexString of the serial number
         std::string issuer;           // NameLine of the issuer

@@ -322,8 +322,15 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
             P7_ERR(F, P7_R_UNSUPPORTED_CONTENT_TYPE);
             return nullptr;
     }
-    for (int i = 0; i < sk_X509_ALGOR_num(md_algs); ++i)
-        if (!add_digest(chain, p7_algor_nid(sk_X509_ALGOR_value(md_algs, i)))) return nullptr;
+    // The content of a signed message is read whatever its digests: one the
+    // library does not compute gets no filter, and a signer that names it
+    // fails its check ("unable to find message digest") while the others are
+    // checked as ever.
+    for (int i = 0; i < sk_X509_ALGOR_num(md_algs); ++i) {
+        const int md_nid = p7_algor_nid(sk_X509_ALGOR_value(md_algs, i));
+        if (p7_md_by_nid(md_nid) == nullptr) continue;
+        if (!add_digest(chain, md_nid)) return nullptr;
+    }
     if (ec != nullptr) {
         if (!add_cipher(chain, p7, ec, ris, pkey, cert, keys, certs)) return nullptr;
         body = ec->enc_data;

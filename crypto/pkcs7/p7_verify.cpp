@@ -1,6 +1,8 @@
-// PKCS7_signatureVerify and the inner content type.
+// PKCS7_signatureVerify, whether a signer can be checked at all, and the
+// inner content type.
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -113,6 +115,20 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
         return 0;
     }
     return 1;
+}
+
+int PKCS7_signer_computable(const PKCS7_SIGNER_INFO* si, X509* x509) {
+    if (si == nullptr || x509 == nullptr || p7_md_by_nid(p7_algor_nid(si->digest_alg)) == nullptr)
+        return 0;
+    // A key libcrypto cannot read queues its decoding errors: they are the
+    // answer here, not the caller's.
+    ::ERR_set_mark();
+    EVP_PKEY* pkey = X509_get0_pubkey(x509);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> pctx(
+        pkey != nullptr ? EVP_PKEY_CTX_new(pkey, nullptr) : nullptr, EVP_PKEY_CTX_free);
+    const bool ok = pctx && EVP_PKEY_verify_init(pctx.get()) == 1;
+    ::ERR_pop_to_mark();
+    return ok ? 1 : 0;
 }
 
 }  // namespace cadb

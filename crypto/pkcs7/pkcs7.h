@@ -165,6 +165,10 @@ int PKCS7_DATASIGN(PKCS7* p7, BIO* bio);
 BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) * keys,
                       STACK_OF(X509) * certs, BIO* in);
 int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509);
+// 1 when the library can compute the signer's check with the certificate:
+// it computes the signer's digest algorithm and verifies with the
+// certificate's public key; else 0. Leaves the error queues as they were.
+int PKCS7_signer_computable(const PKCS7_SIGNER_INFO* si, X509* x509);
 
 // The inner content type (see the engine), or null; a null message gives
 // reason 12.

@@ -156,6 +156,50 @@ TEST_F(PeerAnswers, AnAttachedAnswerChangedOnItsWayIsRefused) {
     EXPECT_EQ(accept_and_save("q.acceptFilePKCS7(dir + '/changed.der')"), "80043ac1 0 \n") << err_;
 }
 
+// An answer signed with an algorithm the library does not compute (GOST R
+// 34.10-2012 with its 2012 hash) reads alike with the content attached or
+// sent apart: the certificate is accepted, the signer named from its
+// identifier, and the root, which the library cannot split, is left out with
+// a line in the log.
+TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
+    sh("openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:A -out ca12.key && "
+       "openssl req -engine gost -x509 -new -key ca12.key -set_serial 0x2012 "
+       "-subj '/C=RU/O=Peer Authority/CN=Root 2012' -days 30 -out ca12.pem && "
+       "openssl x509 -req -engine gost -in req.pem -CA ca12.pem -CAkey ca12.key "
+       "-set_serial 0x1A2B -days 30 -out cert.pem && "
+       "openssl x509 -in cert.pem -outform DER -out cert.der && "
+       "openssl cms -sign -engine gost -binary -nodetach -in content.txt -signer ca12.pem "
+       "-inkey ca12.key -certfile cert.pem -outform DER -out attached12.der && "
+       "openssl cms -sign -engine gost -binary -in content.txt -signer ca12.pem -inkey ca12.key "
+       "-certfile cert.pem -outform DER -out detached12.der");
+    const std::string state = dir_ + "/state";
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    for (const char* name : {"attached12.der", "detached12.der"}) {
+        EXPECT_EQ(accept_and_save("q.acceptFilePKCS7(dir + '/" + std::string(name) + "')"),
+                  "0 1 leaf\n")
+            << name << err_;
+        expect_saved_as_issued(name);
+        ASSERT_EQ(run("var o = [];\n"
+                      "for (var i = 0; i < 7; i++) o.push({value: 'keep'});\n"
+                      "var q = new ActiveXObject('Quillon.Quillon');\n"
+                      "var r = q.AcceptPKCS7ResponseFile(WScript.Arguments(0), 1, o[0], o[1], "
+                      "o[2], o[3], o[4], o[5], o[6]);\n"
+                      "WScript.Echo(r, o[2].value, o[3].value);\n",
+                      "'" + dir_ + "/" + name + "'"),
+                      0)
+            << err_;
+        EXPECT_EQ(out_, "0 C=RU, O=Peer Authority, CN=Root 2012\n 2012\n") << name;
+    }
+    unsetenv("XDG_STATE_HOME");
+    std::string log;
+    for (const auto& e : fs::recursive_directory_iterator(state))
+        if (e.is_regular_file()) log += read(fs::relative(e.path(), dir_).string());
+    EXPECT_NE(log.find("Certificate [C=RU, O=Peer Authority, CN=Root 2012] with Key Algorithm "
+                       "[gost2012_256] can't be Read ...Skipped!"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(PeerAnswers, TheSavedCertificateFindsItsKey) {
     ASSERT_EQ(accept_and_save("q.acceptFilePKCS7(dir + '/chain.der')"), "0 2 leaf,root\n");
     ASSERT_EQ(run("var q = new ActiveXObject('Quillon.Quillon');\n"
