@@ -2,7 +2,6 @@
 // inner content type.
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
-#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "crypto/core/err.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
 #include "crypto/pkcs7/p7_attr.h"
@@ -122,13 +122,11 @@ int PKCS7_signer_computable(const PKCS7_SIGNER_INFO* si, X509* x509) {
         return 0;
     // A key libcrypto cannot read queues its decoding errors: they are the
     // answer here, not the caller's.
-    ::ERR_set_mark();
+    const OpensslErrorMark openssl_mark;
     EVP_PKEY* pkey = X509_get0_pubkey(x509);
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> pctx(
         pkey != nullptr ? EVP_PKEY_CTX_new(pkey, nullptr) : nullptr, EVP_PKEY_CTX_free);
-    const bool ok = pctx && EVP_PKEY_verify_init(pctx.get()) == 1;
-    ::ERR_pop_to_mark();
-    return ok ? 1 : 0;
+    return pctx && EVP_PKEY_verify_init(pctx.get()) == 1 ? 1 : 0;
 }
 
 }  // namespace cadb
