@@ -12,18 +12,20 @@
 
 namespace cadb {
 
-// Function codes under the ETOKEN library.
+// Function codes under the ETOKEN library. The eToken R2 vendor library
+// numbers its own entries 100-112 there, so this driver's functions lie
+// above them; its entry constructor is the one that library names at 112.
 enum ETOKEN_F : int {
-    ETOKEN_F_BIND = 100,
-    ETOKEN_F_LOGIN = 101,
-    ETOKEN_F_OPEN = 102,
-    ETOKEN_F_READ = 103,
-    ETOKEN_F_WRITE = 104,
-    ETOKEN_F_WRITE_BACK = 105,
-    ETOKEN_F_LOAD = 106,
-    ETOKEN_F_LIST = 107,
-    ETOKEN_F_DELETE = 108,
-    ETOKEN_F_FILE_INFO_NEW = 109,
+    ETOKEN_F_FILE_INFO_NEW = 112,
+    ETOKEN_F_BIND = 120,
+    ETOKEN_F_LOGIN = 121,
+    ETOKEN_F_OPEN = 122,
+    ETOKEN_F_READ = 123,
+    ETOKEN_F_WRITE = 124,
+    ETOKEN_F_WRITE_BACK = 125,
+    ETOKEN_F_LOAD = 126,
+    ETOKEN_F_LIST = 127,
+    ETOKEN_F_DELETE = 128,
 };
 
 int ETOKEN_load();

@@ -1,8 +1,8 @@
 // Error strings of the token medium drivers: the eToken driver's library
 // (ETOKEN), the ruToken driver's functions under the stream library and its
-// entry records (RUTOKEN). The eToken R2 driver's vendor functions share the
-// ETOKEN library in a range of codes of their own (150-162), apart from the
-// other eToken driver's 100-109.
+// entry records (RUTOKEN). The eToken R2 vendor library's entries take the
+// ETOKEN library's codes 100-112; the other eToken driver's functions lie
+// above them, its entry constructor sharing code 112 and its name.
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/etoken_r2.h"
 #include "crypto/bio/rutoken.h"
@@ -22,7 +22,7 @@ constexpr ERR_STRING_DATA kETokenFunctions[] = {
     {ERR_FUNC(ETOKEN_F_LOAD), "ETOKEN_load"},
     {ERR_FUNC(ETOKEN_F_LIST), "ETOKEN_list_dir"},
     {ERR_FUNC(ETOKEN_F_DELETE), "ETOKEN_delete"},
-    {ERR_FUNC(ETOKEN_F_FILE_INFO_NEW), "ETOKEN_FILE_INFO_new"},
+    // ETOKEN_F_FILE_INFO_NEW prints from the eToken R2 library's names.
 };
 
 constexpr ERR_STRING_DATA kETokenReasons[] = {

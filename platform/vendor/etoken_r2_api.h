@@ -48,22 +48,22 @@ struct ETR2_SESSION {
     std::uint32_t err_line;
 };
 
-// Function codes the library leaves in err_func. They lie in a range of the
-// ETOKEN error library apart from the codes of the other eToken driver.
+// Function codes the library leaves in err_func: the ETOKEN error library's
+// names 100-112, as the library itself numbers its entries.
 enum ETokenR2Func : std::uint32_t {
-    ETR2_F_INIT = 150,
-    ETR2_F_GET_CONFIG = 151,
-    ETR2_F_GET_FILE_INFO = 152,
-    ETR2_F_IS_FILE_EXIST = 153,
-    ETR2_F_LOGIN = 154,
-    ETR2_F_LOGOUT = 155,
-    ETR2_F_CHANGE_PASSWORD = 156,
-    ETR2_F_CREATE_DIRECTORY = 157,
-    ETR2_F_CREATE_FILE = 158,
-    ETR2_F_DELETE = 159,
-    ETR2_F_WRITE = 160,
-    ETR2_F_READ = 161,
-    ETR2_F_FILE_INFO_NEW = 162,
+    ETR2_F_INIT = 100,
+    ETR2_F_GET_CONFIG = 101,
+    ETR2_F_GET_FILE_INFO = 102,
+    ETR2_F_IS_FILE_EXIST = 103,
+    ETR2_F_LOGIN = 104,
+    ETR2_F_LOGOUT = 105,
+    ETR2_F_CHANGE_PASSWORD = 106,
+    ETR2_F_CREATE_DIRECTORY = 107,
+    ETR2_F_CREATE_FILE = 108,
+    ETR2_F_DELETE = 109,
+    ETR2_F_WRITE = 110,
+    ETR2_F_READ = 111,
+    ETR2_F_FILE_INFO_NEW = 112,
 };
 
 // Reasons the library leaves in err_reason.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/bio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,7 +15,9 @@
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_file.h"
 #include "crypto/bio/media_prefix.h"
+#include "crypto/cadb/err_str.h"
 #include "crypto/core/err.h"
+#include "crypto/core/err_str.h"
 #include "crypto/store/media_io.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/drivers/token_fixture.h"
@@ -216,6 +219,24 @@ TEST_F(ETokenR2Test, FaultsAreReportedAsErrors) {
     EXPECT_TRUE(has_error(ERR_LIB_ETOKEN, vendor::ETR2_F_INIT));
     sim_.fail_init(0);
     EXPECT_EQ(read("eTR2:\\d004"), "twelve bytes");
+}
+
+// The library's numbers for its own functions are the ETOKEN library's
+// 100-112: a session it refuses is reported, by the library and then by the
+// driver, as ETOKEN_init, code 100.
+TEST_F(ETokenR2Test, ARefusedSessionIsReportedAsETokenInit) {
+    ERR_load_ETOKEN_strings();
+    sim_.fail_init(1);
+    EXPECT_EQ(read("eTR2:\\d001"), "<fail>");
+    sim_.fail_init(0);
+    std::vector<unsigned long> queued;
+    for (unsigned long e; (e = ERR_get_error()) != 0;) queued.push_back(e);
+    const auto has = [&](unsigned long code) {
+        return std::find(queued.begin(), queued.end(), code) != queued.end();
+    };
+    EXPECT_TRUE(has(ERR_pack_code(70, 100, vendor::ETR2_R_BAD_ARGUMENT)));
+    EXPECT_TRUE(has(ERR_pack_code(70, 100, 2)));
+    EXPECT_STREQ(ERR_func_error_string(ERR_pack_code(70, 100, 2)), "ETOKEN_init");
 }
 
 TEST_F(ETokenR2Test, BadPathsAndModesDoNotOpen) {
