@@ -137,14 +137,16 @@ EXPORT TokenRv rtlOpenFile(void*, std::uint16_t, void** file) { return handle(fi
 EXPORT TokenRv rtlCreateFile(void*, std::uint16_t, std::uint32_t, std::uint32_t, void** file) {
     return handle(file);
 }
-// Writes at most the length asked for, but may report any count.
+// Writes at most the length asked for, but may report any count. Only a
+// count that a successful call claims is a lie: a failed call's count means
+// nothing, and the driver may log in and repeat it.
 EXPORT TokenRv rtlReadFile(void*, std::uint32_t offset, void* buffer, std::uint32_t length,
                            std::uint32_t* done) {
     const TokenRv r = rv();
     if (static_cast<std::uint64_t>(offset) + length > (g_reported.file_size & 0xFFFF))
         ++g_reported.overreach;
     const std::uint32_t said = (byte() & 1) ? u32() : std::min<std::uint32_t>(length, byte() + 1);
-    if (said > length) ++g_reported.lies;
+    if (!cadb::vendor::token_failed(r) && said > length) ++g_reported.lies;
     const std::uint32_t n = std::min(said, length);
     for (std::uint32_t i = 0; i < n; ++i) static_cast<unsigned char*>(buffer)[i] = byte();
     *done = said;
