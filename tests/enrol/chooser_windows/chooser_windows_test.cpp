@@ -4,15 +4,12 @@
 // and pictures of the dialog in the build tree.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <initializer_list>
 #include <string>
-#include <string_view>
 
 #include "enrol/device_chooser.h"
 #include "enrol/key_container_dialog.h"
 #include "tests/enrol/chooser/chooser_fixture.h"
+#include "tests/support/pictures.h"
 #include "ui/renderer.h"
 
 namespace cadb::enrol::test {
@@ -37,24 +34,12 @@ class KeyContainerChooserWindow : public ChooserFixture {
         driver::set_screenshot_dir(ENROL_SCREENSHOT_DIR);
         ASSERT_NE(gorget::gtk_renderer(), nullptr) << "run under xvfb-run";
     }
-    static std::filesystem::path picture(const std::string& name) {
-        return std::filesystem::path(ENROL_SCREENSHOT_DIR) / (name + ".png");
-    }
-    // The folder outlives runs: a test forgets the pictures it will look
-    // for before it makes them, so that only this run's count.
-    static void forget_pictures(std::initializer_list<const char*> names) {
-        for (const char* name : names) std::filesystem::remove(picture(name));
-    }
-    static bool pictured(const std::string& name) {
-        std::ifstream in(picture(name), std::ios::binary);
-        char signature[8] = {};
-        in.read(signature, sizeof signature);
-        return in && std::string_view(signature, sizeof signature) == "\x89PNG\r\n\x1a\n";
-    }
+    bool pictured(const std::string& name) const { return pictures_.made(name); }
+
+    cadb::test::Pictures pictures_{ENROL_SCREENSHOT_DIR};
 };
 
 TEST_F(KeyContainerChooserWindow, ListsTheDrivesFoldersAndFilesAndAnswers) {
-    forget_pictures({"dialog-202", "key-container-file"});
     driver::expect([](DialogHandle& h) {
         EXPECT_EQ(h.caption(), "Выбор файла");
         EXPECT_EQ(h.items(D::kDevices), std::vector<std::string>{"Мой компьютер"});
@@ -81,7 +66,6 @@ TEST_F(KeyContainerChooserWindow, ListsTheDrivesFoldersAndFilesAndAnswers) {
 }
 
 TEST_F(KeyContainerChooserWindow, ATokenAsksItsPinFromInsideTheWindow) {
-    forget_pictures({"key-container-pin"});
     offer_token("rtPKCS11ECP");
     put_objects("mykey", "user-cert", "ca-cert");
     driver::expect([](DialogHandle& h) {

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
+#include "tests/support/pictures.h"
 #include "tests/ui/scripts.h"
 #include "ui/exports.h"
 #include "ui/progress.h"
@@ -16,8 +16,6 @@
 namespace gorget::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 class Windows : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -26,9 +24,9 @@ class Windows : public ::testing::Test {
         ASSERT_NE(gtk_renderer(), nullptr) << "run under xvfb-run";
     }
     void TearDown() override { EXPECT_EQ(driver::failures(), 0); }
-    static bool shot(const std::string& name) {
-        return fs::exists(fs::path(GORGET_SCREENSHOT_DIR) / (name + ".png"));
-    }
+    bool shot(const std::string& name) const { return pictures_.made(name); }
+
+    cadb::test::Pictures pictures_{GORGET_SCREENSHOT_DIR};
 };
 
 TEST_F(Windows, PasswordDialog) {
