@@ -37,5 +37,8 @@ struct PKEY_TOKEN_METHOD {
 
 // Bit 0 of a key's token flags: the token only signs.
 inline constexpr int PKEY_TOKEN_SIGN_ONLY = 1;
+// Bit 1: the token has no hash mechanism, so what the key signs is hashed
+// in software.
+inline constexpr int PKEY_TOKEN_NO_DIGEST = 2;
 
 }  // namespace cadb

@@ -41,7 +41,7 @@ void* EVP_PKEY_token_data(const EVP_PKEY* pkey);
 int EVP_PKEY_token_flags(const EVP_PKEY* pkey);
 int EVP_PKEY_set_token(EVP_PKEY* pkey, const PKEY_TOKEN_METHOD* method, void* data, int flags);
 // The digest with md of a bounded piece of data that pkey is about to sign:
-// computed on the key's token when the key lives on one that hashes and md
+// computed on the key's token when the key lives on one that offers hashing and md
 // is the hash the token computes (GOST R 34.11-94 with the CryptoPro
 // parameters), else here (also for a null pkey); *out_len receives its
 // length. 1 or 0.

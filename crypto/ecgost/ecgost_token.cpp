@@ -68,7 +68,8 @@ int EVP_PKEY_digest_to_sign(EVP_PKEY* pkey, const EVP_MD* md, const unsigned cha
                             std::size_t len, unsigned char* out, unsigned int* out_len) {
     if (md == nullptr || out == nullptr || out_len == nullptr) return 0;
     const PKEY_TOKEN_METHOD* token = EVP_PKEY_token_method(pkey);
-    if (token == nullptr || token->digest == nullptr || !token_hashes(md))
+    if (token == nullptr || token->digest == nullptr ||
+        (EVP_PKEY_token_flags(pkey) & PKEY_TOKEN_NO_DIGEST) != 0 || !token_hashes(md))
         return EVP_Digest(data, len, out, out_len, md, nullptr) == 1;
     std::size_t n = static_cast<std::size_t>(EVP_MD_get_size(md));
     if (token->digest(pkey, data, len, out, &n) != 1 ||

@@ -72,7 +72,8 @@ PKCS11_OBJ_ptr open_on(const std::string& path, void* pin_arg) {
 const PKEY_TOKEN_METHOD* method_of(PKCS11_OBJ* obj, int* flags) {
     const bool wrap = PKCS11_OBJ_has_mechanism(obj, CKM_GOSTR3410_KEY_WRAP) == 1;
     const bool derive = PKCS11_OBJ_has_mechanism(obj, CKM_GOSTR3410_DERIVE) == 1;
-    *flags = !wrap && !derive ? PKEY_TOKEN_SIGN_ONLY : 0;
+    const bool hashes = PKCS11_OBJ_has_mechanism(obj, CKM_GOSTR3411) == 1;
+    *flags = (!wrap && !derive ? PKEY_TOKEN_SIGN_ONLY : 0) | (hashes ? 0 : PKEY_TOKEN_NO_DIGEST);
     return PKCS11_key_method_for(wrap, derive);
 }
 

@@ -12,6 +12,7 @@ namespace cadb::testing {
 struct GostModuleControl {
     int offer_derive = 1;    // CKM_GOSTR3410_DERIVE in the mechanism list
     int offer_wrap = 1;      // CKM_GOSTR3410_KEY_WRAP in the mechanism list
+    int offer_digest = 1;    // CKM_GOSTR3411 in the mechanism list
     int token_slot = 0;      // index of the slot holding the token (0 or 1)
     int token = 0;           // which of the two tokens is inserted (0 or 1)
     int pull = 0;            // pull the token out and put it back (sessions and login lost)

@@ -492,6 +492,20 @@ TEST_F(TokenKey, SignedAttributesAndRequestInfoAreHashedOnTheToken) {
                 static_cast<std::size_t>(der->length));
     EXPECT_EQ(req_status, 0) << req_out;
     EXPECT_NE(req_out.find("verify OK"), std::string::npos) << req_out;
+
+    // A token that does not hash still signs: what its key signs is hashed
+    // here.
+    GostModuleControl c;
+    c.offer_digest = 0;
+    control(c);
+    PkeyCtxPtr plain_ctx = generated("no-hash");
+    PKEY* plain = PKEY_CTX_get_PKEY(plain_ctx.get());
+    std::unique_ptr<PKCS10, decltype(&PKCS10_free)> plain_p10(
+        PKCS10_make(X509_get_subject_name(cert.get()), plain, nullptr, 0, nullptr, nullptr, 0),
+        PKCS10_free);
+    ASSERT_TRUE(plain_p10);
+    EXPECT_EQ(plain_p10->signature_check, 1);
+    EXPECT_EQ(digests(), 2);
 }
 
 TEST_F(TokenKey, SignatureLengthTheTokenAsksForMustFitTheRoom) {

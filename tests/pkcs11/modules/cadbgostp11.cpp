@@ -347,7 +347,8 @@ CK_RV get_token_info(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
     return CKR_OK;
 }
 std::vector<CK_MECHANISM_TYPE> mechanisms() {
-    std::vector<CK_MECHANISM_TYPE> m = {CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410, CKM_GOSTR3411};
+    std::vector<CK_MECHANISM_TYPE> m = {CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410};
+    if (g_control.offer_digest) m.push_back(CKM_GOSTR3411);
     if (g_control.offer_wrap) m.push_back(CKM_GOSTR3410_KEY_WRAP);
     if (g_control.offer_derive) m.push_back(CKM_GOSTR3410_DERIVE);
     return m;
@@ -727,7 +728,7 @@ CK_RV digest_init(CK_SESSION_HANDLE h, CK_MECHANISM* m) {
     if (s == nullptr) return rv;
     if (s->op != Op::None) return CKR_OPERATION_ACTIVE;
     if (m == nullptr) return CKR_ARGUMENTS_BAD;
-    if (m->mechanism != CKM_GOSTR3411) return CKR_MECHANISM_INVALID;
+    if (m->mechanism != CKM_GOSTR3411 || !offered(m->mechanism)) return CKR_MECHANISM_INVALID;
     s->op = Op::Digest;
     return CKR_OK;
 }
