@@ -145,6 +145,10 @@ int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK
     if (cert == nullptr || cert->x509 == nullptr || store == nullptr)
         return fail(ERR_R_INTERNAL);
     clear_results(cert);
+    // Findings (a changed signature, an unreadable key) are recorded in the
+    // levels; what the checks leave on libcrypto's queue is not the caller's
+    // error, and what the caller had queued before stays queued.
+    const OpensslErrorMark openssl_mark;
     if (VerifyData_index() < 0) return fail(ERR_R_INTERNAL);
 
     std::unique_ptr<STACK_OF(X509), X509StackFree> chain_certs(sk_X509_new_null());
@@ -177,10 +181,6 @@ int CERT_verify(CERT* cert, X509_STORE* store, STACK_OF(CERT) * untrusted, STACK
             return fail(ERR_R_MALLOC);
     }
 
-    // Findings (a changed signature, an unreadable key) are recorded in the
-    // levels; what the checks leave on the queues is not the caller's error,
-    // and what the caller had queued before stays queued.
-    const OpensslErrorMark openssl_mark;
     std::unique_ptr<X509_STORE_CTX, StoreCtxFree> ctx(X509_STORE_CTX_new());
     if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, cert->x509, chain_certs.get()) ||
         !X509_STORE_CTX_set_ex_data(ctx.get(), VerifyData_index(), &data))
