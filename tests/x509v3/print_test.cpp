@@ -108,7 +108,7 @@ TEST_F(Printed, AccessConstraintsAndMappings) {
                                "permitted;IP:2001:db8::/ffff:ffff::,excluded;DNS:bad.ru")),
               "Permitted Subtrees:\n"
               "  IP Address: 192.168.0.0/255.255.0.0\n"
-              "  IP Address: 2001:db8::/ffff:ffff::\n"
+              "  IP Address: 2001:DB8:0:0:0:0:0:0/FFFF:FFFF:0:0:0:0:0:0\n"
               "Excluded Subtrees:\n"
               "  DNS: bad.ru\n");
 }
