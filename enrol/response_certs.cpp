@@ -119,13 +119,13 @@ int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
             // key algorithm it does not know) is left out of the list.
             X509* x = sk_X509_value(stack, i);
             ASN1_OBJECT* algorithm = nullptr;
-            X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr,
-                                   X509_get_X509_PUBKEY(x));
+            X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr, X509_get_X509_PUBKEY(x));
             std::string subject = NameLine(X509_get_subject_name(x));
             if (!subject.empty()) subject.pop_back();
-            log_line("ParsePKCS7Certificates()... Certificate [%s] with Key Algorithm [%s] "
-                     "can't be Read ...Skipped!",
-                     subject.c_str(), algorithm != nullptr ? object_name(algorithm).c_str() : "");
+            log_line(
+                "ParsePKCS7Certificates()... Certificate [%s] with Key Algorithm [%s] "
+                "can't be Read ...Skipped!",
+                subject.c_str(), algorithm != nullptr ? object_name(algorithm).c_str() : "");
             continue;
         }
         certs.emplace_back(split.get());
@@ -184,8 +184,8 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
         X509* cert = signer_certificate(certs, si);
         signer.hasCertificate = cert != nullptr;
         signer.computable = chain && cert != nullptr && PKCS7_signer_computable(si, cert) == 1;
-        signer.verified = signer.computable &&
-                          PKCS7_signatureVerify(chain.get(), p7.get(), si, cert) == 1;
+        signer.verified =
+            signer.computable && PKCS7_signatureVerify(chain.get(), p7.get(), si, cert) == 1;
         if (cert != nullptr) signer.subject = NameLine(X509_get_subject_name(cert));
         const ASN1_INTEGER* serial = nullptr;
         const X509_NAME* issuer = nullptr;

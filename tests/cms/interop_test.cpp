@@ -31,8 +31,7 @@ std::string hex(const unsigned char* p, int n) {
 class Interop : public test::CmsTest, protected test::PeerDir {
   protected:
     void SetUp() override {
-        if (!test::peer_has_gost_engine())
-            GTEST_SKIP() << "the openssl command has no gost engine";
+        if (!test::peer_has_gost_engine()) GTEST_SKIP() << "the openssl command has no gost engine";
         make_dir("cadb-cms-interop");
     }
     void TearDown() override { remove_dir(); }

@@ -58,8 +58,7 @@ Bytes private_key_info(const Set& set, const BIGNUM* d) {
 class PeerEdgeKeys : public ::testing::Test, protected test::PeerDir {
   protected:
     void SetUp() override {
-        if (!test::peer_has_gost_engine())
-            GTEST_SKIP() << "the openssl command has no gost engine";
+        if (!test::peer_has_gost_engine()) GTEST_SKIP() << "the openssl command has no gost engine";
         make_dir("cadb-ecgost-peer");
     }
     void TearDown() override { remove_dir(); }
@@ -86,7 +85,6 @@ class PeerEdgeKeys : public ::testing::Test, protected test::PeerDir {
         ASSERT_TRUE(peer("pkey -engine gost -in " + name + ".pem -pubout -out " + name + ".pub"))
             << log();
     }
-
 };
 
 Bytes digest_of(const Bytes& msg) {

@@ -186,7 +186,7 @@ TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
                       "o[2], o[3], o[4], o[5], o[6]);\n"
                       "WScript.Echo(r, o[2].value, o[3].value);\n",
                       "'" + dir_ + "/" + name + "'"),
-                      0)
+                  0)
             << err_;
         EXPECT_EQ(out_, "0 C=RU, O=Peer Authority, CN=Root 2012\n 2012\n") << name;
     }

@@ -19,8 +19,7 @@ using test::Bytes;
 class Interop : public test::PartyTest, protected test::PeerDir {
   protected:
     void SetUp() override {
-        if (!test::peer_has_gost_engine())
-            GTEST_SKIP() << "the openssl command has no gost engine";
+        if (!test::peer_has_gost_engine()) GTEST_SKIP() << "the openssl command has no gost engine";
         make_dir("cadb-p7-interop");
         key_pem_ = vector_path("key-A.pem");
         cert_pem_ = vector_path("cert-A.pem");
