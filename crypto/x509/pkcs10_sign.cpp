@@ -24,9 +24,12 @@ using BitsPtr = std::unique_ptr<ASN1_BIT_STRING, decltype(&ASN1_BIT_STRING_free)
 bool set_algorithm(X509_REQ* req, int algorithm) {
     const ASN1_OBJECT* obj = algorithm != 0 ? cadb::OBJ_nid2obj(algorithm) : nullptr;
     AlgorPtr alg(X509_ALGOR_new(), X509_ALGOR_free);
-    return obj != nullptr && alg &&
-           X509_ALGOR_set0(alg.get(), OBJ_dup(obj), V_ASN1_NULL, nullptr) == 1 &&
-           X509_REQ_set1_signature_algo(req, alg.get()) == 1;
+    if (obj == nullptr || !alg) return false;
+    // The algorithm record takes the copy only when it succeeds.
+    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> copy(OBJ_dup(obj), ASN1_OBJECT_free);
+    if (!copy || X509_ALGOR_set0(alg.get(), copy.get(), V_ASN1_NULL, nullptr) != 1) return false;
+    copy.release();
+    return X509_REQ_set1_signature_algo(req, alg.get()) == 1;
 }
 
 bool sign_on_token(X509_REQ* req, EVP_PKEY* key, const PKEY_TOKEN_METHOD* token, const EVP_MD* md) {
