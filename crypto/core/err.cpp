@@ -13,7 +13,10 @@ struct ErrRecord {
     unsigned long code;
     const char* file;
     int line;
-    bool mark;
+    // Marks set on this record and not yet popped: each pop undoes one set,
+    // so a mark and pop nested inside another on the same record leave the
+    // outer one standing.
+    int marks;
 };
 
 struct ErrState {
@@ -33,7 +36,7 @@ ErrState& state() {
 void ERR_put_error(int lib, int func, int reason, const char* file, int line) {
     auto& q = state().records;
     if (q.size() == kMaxRecords) q.pop_front();
-    q.push_back({ERR_pack_code(lib, func, reason), file ? file : "", line, false});
+    q.push_back({ERR_pack_code(lib, func, reason), file ? file : "", line, 0});
 }
 
 unsigned long ERR_get_error_line(const char** file, int* line) {
@@ -63,23 +66,23 @@ void ERR_clear_error() { state().records.clear(); }
 int ERR_set_mark() {
     auto& q = state().records;
     if (q.empty()) return 0;
-    q.back().mark = true;
+    ++q.back().marks;
     return 1;
 }
 
 int ERR_pop_to_mark() {
     auto& q = state().records;
-    while (!q.empty() && !q.back().mark) q.pop_back();
+    while (!q.empty() && q.back().marks == 0) q.pop_back();
     if (q.empty()) return 0;
-    q.back().mark = false;
+    --q.back().marks;
     return 1;
 }
 
 int ERR_clear_last_mark() {
     auto& q = state().records;
     for (auto it = q.rbegin(); it != q.rend(); ++it) {
-        if (it->mark) {
-            it->mark = false;
+        if (it->marks != 0) {
+            --it->marks;
             return 1;
         }
     }

@@ -109,7 +109,8 @@ unsigned long ERR_peek_error();
 unsigned long ERR_peek_last_error();
 void ERR_clear_error();
 // Marks the newest record; ERR_pop_to_mark removes every record above the
-// newest mark and the mark itself. Returns 0 when no mark is set.
+// newest mark and that one mark. Marks nest: a record marked twice keeps one
+// mark after one pop. Returns 0 when no mark is set.
 int ERR_set_mark();
 int ERR_pop_to_mark();
 // Removes the newest mark and keeps every record. Returns 0 when no mark is

@@ -50,6 +50,20 @@ TEST(ErrorQueue, PopToMarkKeepsOlderRecords) {
     EXPECT_EQ(ERR_pop_to_mark(), 0);
 }
 
+TEST(ErrorQueue, MarksOnOneRecordNest) {
+    ERR_clear_error();
+    ERR_put_error(ERR_LIB_CADB, 1, 1, __FILE__, __LINE__);  // the caller's
+    EXPECT_EQ(ERR_set_mark(), 1);
+    EXPECT_EQ(ERR_set_mark(), 1);
+    EXPECT_EQ(ERR_pop_to_mark(), 1);
+    ERR_put_error(ERR_LIB_CADB, 2, 2, __FILE__, __LINE__);
+    EXPECT_EQ(ERR_set_mark(), 1);
+    EXPECT_EQ(ERR_clear_last_mark(), 1);
+    EXPECT_EQ(ERR_pop_to_mark(), 1);
+    EXPECT_EQ(ERR_get_error(), ERR_pack_code(66, 1, 1));
+    EXPECT_EQ(ERR_get_error(), 0UL);
+}
+
 TEST(ErrorQueue, StateIsPerThread) {
     ERR_clear_error();
     ERR_set_last_error(ERR_CLASS_MAC_MISMATCH);

@@ -225,6 +225,21 @@ TEST_F(ChainVerify, ChangedSignaturesAreFindingsNotErrors) {
     EXPECT_EQ(::ERR_get_error(), 0u);
 }
 
+TEST_F(ChainVerify, TheCallersLibraryEntryStays) {
+    test::CrlStack good;
+    good.add(chain_->root_crl().get());
+    good.add(chain_->inter_crl().get());
+    test::CrlStack missing;
+    missing.add(chain_->inter_crl().get());
+    for (const test::CrlStack* crls : {&good, &missing}) {
+        ERR_clear_error();
+        ERR_put_error(ERR_LIB_CADB, 1, 2, __FILE__, __LINE__);
+        EXPECT_EQ(verify(*crls), crls == &good ? 1 : 0);
+        EXPECT_EQ(ERR_get_error(), ERR_pack_code(ERR_LIB_CADB, 1, 2));
+        EXPECT_EQ(ERR_get_error(), 0UL);
+    }
+}
+
 TEST_F(ChainVerify, LoneCertificates) {
     const std::time_t now = chain_->now;
     test::PkeyPtr key = test::new_key();
