@@ -3,7 +3,10 @@
 #include <memory>
 #include <optional>
 
+#include "crypto/core/err.h"
 #include "crypto/store/media_io.h"
+#include "crypto/store/pse_ctx.h"
+#include "crypto/tokenstore/pkcs11_key.h"
 #include "enrol/key_file_names.h"
 #include "enrol/log.h"
 #include "enrol/request_container.h"
@@ -28,40 +31,40 @@ void show_save_fallback(const std::string& wanted, const std::string& saved) {
                  QuillonString(IDS_WARNING_CAPTION), MB_OK | MB_ICONEXCLAMATION);
 }
 
-// The name of the reserve copy: the folder's next free number, past the main
-// file's own number too (the main file may not be written yet).
-std::optional<std::string> reserve_path(const std::string& folder, const std::string& path,
-                                        std::int32_t media, int walkFlags) {
+// Gives a copy the folder's next free number, past the main file's own
+// number too (the main file may not be written yet). The name is taken by
+// writing under it only where nothing is (place: 1 written, -1 the name is
+// taken, 0 failed): another process that chose the same number at the same
+// time keeps its own key there, and this copy takes the next number. The
+// path written, or nothing.
+template <class Place>
+std::optional<std::string> place_under_next_number(const std::string& folder,
+                                                   const std::string& path, std::int32_t media,
+                                                   int walkFlags, Place place) {
     std::optional<std::uint32_t> n = NextKeyFileNumber(folder, media, walkFlags);
     if (!n) return std::nullopt;
     const long own = KeyFileNumber(media, path);
     if (own >= static_cast<long>(*n)) n = static_cast<std::uint32_t>(own) + 1;
-    const std::string name = KeyFileName(media, *n);
-    if (name.empty()) return std::nullopt;
-    return folder + name;
-}
-
-// Writes the reserve copy under the folder's next free number, past the
-// main file's own number too (the main file may not be written yet). The
-// name is taken by creating its file: another process that chose the same
-// number at the same time keeps its own key there, and this copy takes the
-// next number. The path written, or nothing.
-std::optional<std::string> write_reserve(const std::string& folder, const std::string& path,
-                                         std::int32_t media,
-                                         std::span<const unsigned char> keyBytes) {
-    std::optional<std::uint32_t> n = NextKeyFileNumber(folder, media, CADB_WALK_DIRECTORIES);
-    if (!n) return std::nullopt;
-    const long own = KeyFileNumber(media, path);
-    if (own >= static_cast<long>(*n)) n = static_cast<std::uint32_t>(own) + 1;
-    const int size = static_cast<int>(keyBytes.size());
     for (std::uint32_t number = *n; number != 0; ++number) {
         const std::string name = KeyFileName(media, number);
         if (name.empty()) break;  // past the medium's largest number
-        const int written = CADB_write_new_file((folder + name).c_str(), keyBytes.data(), size);
-        if (written == size) return folder + name;
-        if (written != -1) break;
+        const int placed = place(folder + name);
+        if (placed == 1) return folder + name;
+        if (placed != -1) break;
     }
     return std::nullopt;
+}
+
+// The reserve copy of a key file, written as a new file.
+std::optional<std::string> write_reserve(const std::string& folder, const std::string& path,
+                                         std::int32_t media,
+                                         std::span<const unsigned char> keyBytes) {
+    const int size = static_cast<int>(keyBytes.size());
+    return place_under_next_number(
+        folder, path, media, CADB_WALK_DIRECTORIES, [&](const std::string& target) {
+            const int written = CADB_write_new_file(target.c_str(), keyBytes.data(), size);
+            return written == size ? 1 : written;
+        });
 }
 
 struct PkeyCtxFree {
@@ -70,6 +73,23 @@ struct PkeyCtxFree {
 
 bool write_key_at(PKEY_CTX* key, const std::string& path) {
     return PKEY_CTX_set_path(key, path.c_str()) == 1 && PKEY_CTX_write(key, 1, 4) == 1;
+}
+
+// A backup on a token takes its name as a reserve copy on a disk does: a
+// key that bears the name already is never destroyed for it.
+int write_new_name(PKEY_CTX* key, const std::string& path) {
+    ERR_set_mark();
+    if (write_key_at(key, path)) {
+        ERR_clear_last_mark();
+        return 1;
+    }
+    const unsigned long e = ERR_peek_last_error();
+    if (ERR_code_lib(e) == ERR_LIB_CADB && ERR_code_reason(e) == CADB_R_KEY_NAME_TAKEN) {
+        ERR_pop_to_mark();
+        return -1;
+    }
+    ERR_clear_last_mark();
+    return 0;
 }
 
 }  // namespace
@@ -117,13 +137,15 @@ bool SaveBackUpKeyPKCS11(const std::string& path) {
     {
         TRef<TRequestContainer> container = make_ref<TRequestContainer>();
         std::unique_ptr<PKEY_CTX, PkeyCtxFree> old(PKEY_CTX_new());
-        const std::optional<std::string> backup =
-            reserve_path(folder, path, PSE_MEDIA_PKCS11, kPkcs11KeyWalk);
-        ok = old && backup && container->readFiles(folder.c_str()) == 1 &&
-             container->open() == 1 && container->getPSE() != nullptr &&
+        ok = old && container->readFiles(folder.c_str()) == 1 && container->open() == 1 &&
+             container->getPSE() != nullptr &&
              PKEY_CTX_set_PSE(old.get(), container->getPSE()) == 1 &&
              PKEY_CTX_set_path(old.get(), path.c_str()) == 1 && PKEY_CTX_read(old.get()) == 1 &&
-             write_key_at(old.get(), *backup);
+             PKEY_CTX_set_flags(old.get(), PKEY_CTX_FLAG_NEW_NAME) == 1 &&
+             place_under_next_number(folder, path, PSE_MEDIA_PKCS11, kPkcs11KeyWalk,
+                                     [&old](const std::string& target) {
+                                         return write_new_name(old.get(), target);
+                                     });
     }
     if (!ok) log_line("SaveBackUpKeyPKCS11()... Key Write Error...Error!");
     return ok;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 
 namespace cadb {
 namespace {
@@ -66,6 +67,15 @@ std::vector<std::string> search_directories() {
 }
 
 }  // namespace
+
+std::string module_file(const Module& module) {
+    link_map* map = nullptr;
+    if (!module || dlinfo(module.get(), RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
+        map->l_name == nullptr || map->l_name[0] == '\0')
+        return {};
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(map->l_name, nullptr), std::free);
+    return resolved ? std::string(resolved.get()) : std::string(map->l_name);
+}
 
 void ModuleCloser::operator()(void* handle) const {
     if (handle != nullptr) dlclose(handle);

@@ -28,6 +28,10 @@ Module module_load(std::string_view name);
 // file names handed to the system loader.
 std::vector<std::string> module_candidates(std::string_view name);
 
+// The file the module was loaded from, its links resolved, so that one
+// module reached under several names is known as one; empty when unknown.
+std::string module_file(const Module& module);
+
 // The address of an exported entry, or null.
 void* module_symbol(const Module& module, const char* entry);
 

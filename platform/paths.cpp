@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace cadb {
@@ -118,6 +119,23 @@ std::string drive_directory(char letter) {
     if (data.empty()) return {};
     return data + "/cadb/drives/" +
            static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+}
+
+std::string runtime_directory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string dir = runtime != nullptr && runtime[0] == '/'
+                                ? std::string(runtime) + "/cadb"
+                                : "/tmp/cadb-" + std::to_string(::getuid());
+    // Only the last folder is made here: the runtime folder itself, or /tmp,
+    // belongs to the system.
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    // Anyone may have made /tmp/cadb-<uid> first: it serves only when it is
+    // this user's own and closed to everyone else.
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0)
+        return {};
+    return dir;
 }
 
 bool drive_present(char letter) {

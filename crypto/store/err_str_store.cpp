@@ -34,6 +34,7 @@ constexpr ERR_STRING_DATA kFunctions[] = {
 constexpr ERR_STRING_DATA kReasons[] = {
     {ERR_REASON(CADB_R_KEY_STORE_BUSY), "key store in use by another process"},
     {ERR_REASON(CADB_R_KEY_STORE_EXISTS), "key store already exists"},
+    {ERR_REASON(CADB_R_KEY_NAME_TAKEN), "key name already taken"},
 };
 
 ERR_LOAD_FLAG g_loaded;

@@ -196,10 +196,19 @@ int pse_lock_wait() { return g_lock_wait_ms.load(); }
 
 bool PseFolderLock::acquire(const std::string& folder, int wait_ms) {
     release();
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return hold(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), wait_ms);
+}
+
+bool PseFolderLock::acquire_file(const std::string& path, int wait_ms) {
+    release();
+    return hold(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600),
+                wait_ms);
+}
+
+bool PseFolderLock::hold(int fd, int wait_ms) {
     if (fd < 0) return false;
-    // Each open of the folder is a lock of its own, so two contexts of one
-    // process exclude each other as two processes do.
+    // Each open is a lock of its own, so two contexts of one process
+    // exclude each other as two processes do.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {

@@ -31,10 +31,12 @@ enum CadbPseCtxFunc : int {
 };
 
 // Library 66 (CADB) reasons: another process holds the store too long; a
-// new store was to be written where one is already.
+// new store was to be written where one is already; a key was to take a
+// name another key bears.
 enum CadbPseCtxReason : int {
     CADB_R_KEY_STORE_BUSY = 190,
     CADB_R_KEY_STORE_EXISTS = 191,
+    CADB_R_KEY_NAME_TAKEN = 192,
 };
 
 // File kinds of a store; their names depend on the medium.
@@ -49,12 +51,15 @@ enum PseFileKind : int {
 
 // Flag bits of PSE_CTX_set_flags.
 inline constexpr std::uint8_t PSE_CTX_FLAG_NO_RAND_INIT = 1;  // read leaves the generator alone
+// A token's store is read even when the generator already runs (without it
+// the read only carries the token's path).
+inline constexpr std::uint8_t PSE_CTX_FLAG_READ_TOKEN = 2;
 // The write makes a new store: it is decided under the store's lock whether
 // a store is there already (another process may have made one since this
 // one looked), and then nothing is written and the write fails with
 // CADB_R_KEY_STORE_EXISTS, so that keys already made under that store are
 // never orphaned by a second master key.
-inline constexpr std::uint8_t PSE_CTX_FLAG_NEW_STORE = 2;
+inline constexpr std::uint8_t PSE_CTX_FLAG_NEW_STORE = 4;
 
 // Events of the notification callback, around the random-state file.
 inline constexpr int PSE_CTX_EVENT_RAND_BEGIN = 13;

@@ -21,7 +21,9 @@
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/store/pse_ctx.h"
 #include "crypto/tokenstore/pkcs11_key_local.h"
+#include "crypto/tokenstore/token_lock.h"
 
 namespace cadb {
 namespace {
@@ -119,6 +121,39 @@ int fail(int func, int reason) {
     return 0;
 }
 
+// Clears the way for a key named name on the token obj is logged in to,
+// with the token's lock held: the keys bearing the name are destroyed, or,
+// for a write that takes only a free name, the write fails when any is there.
+bool make_room(const PKEY_CTX* ctx, PKCS11_OBJ* obj, const std::string& name, int func) {
+    if ((ctx->flags & PKEY_CTX_FLAG_NEW_NAME) == 0) {
+        if (PKCS11_OBJ_destroy_keys(obj, name.c_str()) == 1) return true;
+        PKCS11_ERR(func, ERR_R_INTERNAL);
+        return false;
+    }
+    for (auto base : {PKCS11_TEMPLATE_private_keys, PKCS11_TEMPLATE_public_keys}) {
+        const int found = pkcs11::find_by_status(obj, base, name.c_str(), nullptr, func);
+        if (found < 0) {
+            PKCS11_ERR(func, ERR_R_INTERNAL);
+            return false;
+        }
+        if (found > 0) {
+            PKCS11_ERR(func, ERR_R_INTERNAL);
+            CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_CTX_WRITE, CADB_R_KEY_NAME_TAKEN);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The token's lock for naming a key; a writer that keeps it too long fails
+// the write.
+bool hold_token(TokenLock& lock, PKCS11_OBJ* obj, int func) {
+    if (lock.acquire(obj)) return true;
+    CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_CTX_WRITE, CADB_R_KEY_STORE_BUSY);
+    PKCS11_ERR(func, ERR_R_INTERNAL);
+    return false;
+}
+
 // Names a pair generated on the token: both objects get CKA_ID name.
 int name_generated(PKEY_CTX* ctx, const KeyPlace& place, PKCS11_OBJ* key_obj) {
     constexpr int F = PKCS11_F_PKCS11_KEY_WRITE;
@@ -133,9 +168,11 @@ int name_generated(PKEY_CTX* ctx, const KeyPlace& place, PKCS11_OBJ* key_obj) {
             return fail(F, ERR_R_INTERNAL);
     }
     PKCS11_OBJ_ptr other = open_on(place.token, ctx->passwd_arg);
-    if (!other || !PKCS11_OBJ_login(other.get(), 0) ||
-        !PKCS11_OBJ_destroy_keys(other.get(), place.name.c_str()))
-        return fail(F, ERR_R_INTERNAL);
+    if (!other || !PKCS11_OBJ_login(other.get(), 0)) return fail(F, ERR_R_INTERNAL);
+    // The name is looked at and given in one step for every writer.
+    TokenLock token;
+    if (!hold_token(token, other.get(), F)) return 0;
+    if (!make_room(ctx, other.get(), place.name, F)) return 0;
     PKCS11_TEMPLATE_ptr priv(PKCS11_TEMPLATE_new()), pub(PKCS11_TEMPLATE_new());
     if (!priv || !pub || !PKCS11_TEMPLATE_add_text(priv.get(), CKA_ID, place.name.c_str()) ||
         !PKCS11_TEMPLATE_add_text(pub.get(), CKA_ID, place.name.c_str()) ||
@@ -236,8 +273,9 @@ int import_key(PKEY_CTX* ctx, const KeyPlace& place) {
         !PKCS11_TEMPLATE_add(pub.get(), CKA_VALUE, point.data(), point.size()))
         return fail(F, ERR_R_INTERNAL);
 
-    if (!PKCS11_OBJ_destroy_keys(obj.get(), place.name.c_str()) ||
-        !PKCS11_OBJ_create(obj.get(), priv.get())) {
+    TokenLock token;
+    if (!hold_token(token, obj.get(), F) || !make_room(ctx, obj.get(), place.name, F)) return 0;
+    if (!PKCS11_OBJ_create(obj.get(), priv.get())) {
         PKCS11_ERR(PKCS11_F_PKCS11_KEY_CREATE_PRIVATE, ERR_R_INTERNAL);
         return fail(F, ERR_R_INTERNAL);
     }

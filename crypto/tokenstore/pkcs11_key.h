@@ -42,6 +42,11 @@ enum : int {
 
 // Bit 0 of the context's flags: reading a key logs in afresh.
 inline constexpr int PKEY_CTX_FLAG_FORCE_LOGIN = 1;
+// Bit 1: the write names the key only where no key bears the name yet,
+// decided under the token's lock for every process of the user, and
+// destroys nothing; a name taken fails with (66, 411, CADB_R_KEY_NAME_TAKEN)
+// last on the queue. Without it a write replaces the keys of that name.
+inline constexpr int PKEY_CTX_FLAG_NEW_NAME = 2;
 
 // The labels that mark a generated pair not yet named, and a named one.
 inline constexpr const char* kTemporaryPrivateLabel = "Temporary private key object";

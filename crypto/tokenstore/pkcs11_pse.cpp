@@ -18,15 +18,12 @@
 #include "crypto/rand/rand.h"
 #include "crypto/tokenstore/pkcs11_cert.h"
 #include "crypto/tokenstore/pkcs11_key_local.h"
+#include "crypto/tokenstore/token_lock.h"
 
 namespace cadb {
 namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
-
-// Bit 1 of the context's flags: read the token even when the random
-// generator already runs.
-constexpr std::uint8_t kFlagReadToken = 2;
 
 constexpr const char* kLabels[4] = {"mk.db3", "masks.db3", "kek.opq", "rand.opq"};
 constexpr int kKinds = 4;
@@ -113,6 +110,37 @@ bool write_kind(PKCS11_OBJ* obj, int kind, const std::vector<unsigned char>& val
     return true;
 }
 
+// 1 when a store is on the token (a master key, masks or key-encryption
+// key object: each alone is a store not to be replaced), 0 when none, -1
+// when the token cannot tell.
+int store_present(PKCS11_OBJ* obj) {
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
+        PKCS11_TEMPLATE_ptr t = kind_template(kind);
+        const int found = t ? pkcs11::find_first_status(obj, t.get()) : -1;
+        if (found != 0) return found < 0 ? -1 : 1;
+    }
+    return 0;
+}
+
+// Takes the token's lock for a change of the store's objects; the failure
+// is queued as the disk store's is.
+bool hold_token(TokenLock& lock, PKCS11_OBJ* obj, int func) {
+    if (lock.acquire(obj)) return true;
+    CADB_ERR(ERR_LIB_CADB, func, CADB_R_KEY_STORE_BUSY);
+    return false;
+}
+
+// A failed write or erase after the login: a token that signs itself keeps
+// its store only as an extra, so there it is no failure.
+int failed_after_login(bool signs, int func) {
+    if (signs) {
+        ERR_clear_error();
+        return 1;
+    }
+    PKCS11_ERR(func, ERR_R_INTERNAL);
+    return 0;
+}
+
 // The contents of kind as the key-store context gives them.
 bool contents_of(PSE_CTX* ctx, int kind, Secret* out) {
     using Getter = int (*)(PSE_CTX*, unsigned char*, int*);
@@ -139,6 +167,8 @@ bool save_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return false;
     }
+    TokenLock lock;
+    if (!hold_token(lock, obj, CADB_F_PSE_CTX_READ)) return false;
     if (ctx->notify_cb != nullptr) ctx->notify_cb(PSE_CTX_EVENT_RAND_BEGIN);
     const bool ok = write_kind(obj, PSE_FILE_RAND, state.v);
     if (ctx->notify_cb != nullptr) ctx->notify_cb(PSE_CTX_EVENT_RAND_END);
@@ -154,15 +184,24 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
         return nullptr;
     }
     bool have_state = false;
-    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
-        Secret value;
-        const int got = read_kind(obj, kind, &value);
-        if (got == 0 && kind == PSE_FILE_RAND) break;
-        if (got <= 0 || !kSetters[kind](ctx, value.v.data(), static_cast<int>(value.v.size()))) {
+    {
+        // Not halfway through another process's write of the objects.
+        TokenLock lock;
+        if (!hold_token(lock, obj, CADB_F_PSE_CTX_READ)) {
             PKCS11_ERR(F, ERR_R_INTERNAL);
             return nullptr;
         }
-        have_state = kind == PSE_FILE_RAND;
+        for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+            Secret value;
+            const int got = read_kind(obj, kind, &value);
+            if (got == 0 && kind == PSE_FILE_RAND) break;
+            if (got <= 0 ||
+                !kSetters[kind](ctx, value.v.data(), static_cast<int>(value.v.size()))) {
+                PKCS11_ERR(F, ERR_R_INTERNAL);
+                return nullptr;
+            }
+            have_state = kind == PSE_FILE_RAND;
+        }
     }
     const bool usable_before = CADB_rand_status() == 1;
     const bool wants_generator = (ctx->flags & PSE_CTX_FLAG_NO_RAND_INIT) == 0;
@@ -181,7 +220,7 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return nullptr;
     }
-    const bool force = (ctx->flags & kFlagReadToken) != 0;
+    const bool force = (ctx->flags & PSE_CTX_FLAG_READ_TOKEN) != 0;
     if (wants_generator && (!usable_before || force)) {
         if (state.v.size() != PSE_RAND_STATE_SIZE && !state.v.empty()) {
             PKCS11_ERR(F, ERR_R_INTERNAL);
@@ -234,7 +273,7 @@ PSE* PSE_CTX_pkcs11_read(PSE_CTX* ctx) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return nullptr;
     }
-    if (CADB_rand_status() == 1 && (ctx->flags & kFlagReadToken) == 0) return bare.release();
+    if (CADB_rand_status() == 1 && (ctx->flags & PSE_CTX_FLAG_READ_TOKEN) == 0) return bare.release();
     if (!PKCS11_OBJ_open(obj.get())) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return nullptr;
@@ -275,16 +314,27 @@ int PSE_CTX_pkcs11_write(PSE_CTX* ctx) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
-    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
-        Secret value;
-        if (!contents_of(ctx, kind, &value) || !write_kind(obj.get(), kind, value.v)) {
-            if (signs) {
-                ERR_clear_error();
-                return 1;
-            }
-            PKCS11_ERR(F, ERR_R_INTERNAL);
+    auto failed = [signs] { return failed_after_login(signs, F); };
+    // Whether a store is there and the four writes are one step for every
+    // process of the user: two creators at once end with one store, never
+    // with the objects of both mixed.
+    TokenLock token;
+    if (!hold_token(token, obj.get(), CADB_F_PSE_CTX_WRITE)) return failed();
+    if ((ctx->flags & PSE_CTX_FLAG_NEW_STORE) != 0) {
+        const int there = store_present(obj.get());
+        if (there < 0) return failed();
+        if (there > 0) {
+            // Even on a token that signs: the caller is to open the store
+            // that is there, not go on with a master key no one kept.
+            ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+            CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS);
             return 0;
         }
+    }
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        Secret value;
+        if (!contents_of(ctx, kind, &value) || !write_kind(obj.get(), kind, value.v))
+            return failed();
     }
     return 1;
 }
@@ -307,16 +357,10 @@ int PSE_CTX_pkcs11_erase(PSE_CTX* ctx) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
-    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
-        if (!erase_kind(obj.get(), kind)) {
-            if (signs) {
-                ERR_clear_error();
-                return 1;
-            }
-            PKCS11_ERR(F, ERR_R_INTERNAL);
-            return 0;
-        }
-    }
+    TokenLock token;
+    if (!hold_token(token, obj.get(), CADB_F_PSE_CTX_ERASE)) return failed_after_login(signs, F);
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind)
+        if (!erase_kind(obj.get(), kind)) return failed_after_login(signs, F);
     return 1;
 }
 

@@ -33,6 +33,7 @@
 #include "crypto/rus/evp_gost.h"
 #include "crypto/rus/sbox.h"
 #include "crypto/store/pkey_ctx.h"
+#include "crypto/store/pse_ctx.h"
 #include "crypto/tokenstore/pkcs11_key.h"
 #include "crypto/x509/pkcs10.h"
 #include "tests/pkcs11/gost_token.h"
@@ -234,6 +235,30 @@ TEST_F(TokenKey, WritingNamesThePairAndRenamesIt) {
     ASSERT_NE(key, nullptr);
     EvpPtr pub = public_copy(PKEY_CTX_get_PKEY(ctx.get())->key);
     EXPECT_TRUE(verifies(pub.get(), kData, signed_by(key->key, kData)));
+}
+
+// A backup takes only a name no key bears: the key there stays.
+TEST_F(TokenKey, AWriteToAFreeNameDestroysNothing) {
+    PkeyCtxPtr kept = generated("k");
+    PkeyCtxPtr next = generated();
+    ASSERT_EQ(PKEY_CTX_set_path(next.get(), "k"), 1);
+    ASSERT_EQ(PKEY_CTX_set_flags(next.get(), PKEY_CTX_FLAG_NEW_NAME), 1);
+    ERR_clear_error();
+    EXPECT_EQ(PKEY_CTX_write(next.get(), 0, 0), 0);
+    const unsigned long e = ERR_peek_last_error();
+    EXPECT_EQ(ERR_code_lib(e), ERR_LIB_CADB);
+    EXPECT_EQ(ERR_code_reason(e), CADB_R_KEY_NAME_TAKEN);
+    ERR_clear_error();
+    EXPECT_EQ(count_with(true, "k", kStoredPrivateLabel), 1);
+    EXPECT_EQ(count_with(false, "k", kStoredPublicLabel), 1);
+    EXPECT_EQ(count_with(true, nullptr, kTemporaryPrivateLabel), 1);
+    ASSERT_EQ(PKEY_CTX_set_path(next.get(), "k3"), 1);
+    ASSERT_EQ(PKEY_CTX_write(next.get(), 0, 0), 1);
+    EXPECT_EQ(count(CKO_PRIVATE_KEY), 2);
+    PkeyCtxPtr reader = context("k");
+    ASSERT_EQ(PKEY_CTX_read(reader.get()), 1);
+    EvpPtr pub = public_copy(PKEY_CTX_get_PKEY(kept.get())->key);
+    EXPECT_TRUE(verifies(pub.get(), kData, signed_by(PKEY_CTX_get_PKEY(reader.get())->key, kData)));
 }
 
 TEST_F(TokenKey, MissingKeyAndWrongPinAreRefused) {

@@ -2,11 +2,14 @@
 // key-store context's token methods on SoftHSM2, and on the GOST test token
 // where a store is optional.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -258,6 +261,85 @@ TEST_F(TokenStore, WrittenToATokenReadBackOpenedAndErased) {
     EXPECT_EQ(PSE_CTX_read(gone.get()), 0);
     EXPECT_EQ(PSE_CTX_get_pse(gone.get()), nullptr);
     ERR_clear_error();
+}
+
+bool store_was_there() {
+    const unsigned long e = ERR_peek_last_error();
+    return ERR_code_lib(e) == ERR_LIB_CADB && ERR_code_reason(e) == CADB_R_KEY_STORE_EXISTS;
+}
+
+TEST_F(TokenStore, ANewStoreLeavesTheOneThere) {
+    PseCtxPtr first = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(first.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(first.get()), 1);
+    PseCtxPtr second = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_set_password(second.get(), "second password", 0), 1);
+    ASSERT_EQ(PSE_CTX_create(second.get()), 1);
+    EXPECT_EQ(PSE_CTX_write(second.get()), 0);
+    EXPECT_TRUE(store_was_there());
+    ERR_clear_error();
+    PseCtxPtr opened = store_on(kToken, kReadToken);
+    ASSERT_EQ(PSE_CTX_read(opened.get()), 1);
+    EXPECT_EQ(kek_of(opened.get()), kek_of(first.get()));
+    // Without the flag a write replaces the store, as it always has.
+    ASSERT_EQ(PSE_CTX_set_flags(second.get(), 0), 1);
+    ASSERT_EQ(PSE_CTX_write(second.get()), 1);
+    PseCtxPtr replaced = store_on(kToken, kReadToken);
+    ASSERT_EQ(PSE_CTX_set_password(replaced.get(), "second password", 0), 1);
+    ASSERT_EQ(PSE_CTX_read(replaced.get()), 1);
+    EXPECT_EQ(kek_of(replaced.get()), kek_of(second.get()));
+    ASSERT_EQ(PSE_CTX_erase(replaced.get()), 1);
+}
+
+// Processes that found the token empty create a store at once: one store
+// is left, whole, and every one of them ends with it.
+TEST_F(TokenStore, ProcessesCreatingAtOnceShareOneStore) {
+    constexpr int kProcesses = 6;
+    int go[2];
+    int told[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(told), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(go[1]);
+            char c;
+            while (::read(go[0], &c, 1) > 0) {
+            }
+            PseCtxPtr made = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+            if (PSE_CTX_create(made.get()) != 1) ::_exit(2);
+            Bytes kek;
+            if (PSE_CTX_write(made.get()) == 1) {
+                kek = kek_of(made.get());
+            } else {
+                if (!store_was_there()) ::_exit(3);
+                PseCtxPtr found = store_on(kToken, kReadToken);
+                if (PSE_CTX_read(found.get()) != 1) ::_exit(4);
+                kek = kek_of(found.get());
+            }
+            ::_exit(kek.size() == 36 && ::write(told[1], kek.data(), kek.size()) == 36 ? 0 : 5);
+        }
+        children.push_back(child);
+    }
+    ::close(go[0]);
+    ::close(go[1]);
+    ::close(told[1]);
+    std::set<Bytes> keks;
+    Bytes kek(36);
+    while (::read(told[0], kek.data(), kek.size()) == 36) keks.insert(kek);
+    ::close(told[0]);
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    ASSERT_EQ(keks.size(), 1u);
+    PseCtxPtr opened = store_on(kToken, kReadToken);
+    ASSERT_EQ(PSE_CTX_read(opened.get()), 1);
+    EXPECT_EQ(kek_of(opened.get()), *keks.begin());
+    ASSERT_EQ(PSE_CTX_erase(opened.get()), 1);
 }
 
 TEST_F(TokenStore, WrongPinWritesNothing) {
