@@ -142,10 +142,9 @@ bool SaveBackUpKeyPKCS11(const std::string& path) {
              PKEY_CTX_set_PSE(old.get(), container->getPSE()) == 1 &&
              PKEY_CTX_set_path(old.get(), path.c_str()) == 1 && PKEY_CTX_read(old.get()) == 1 &&
              PKEY_CTX_set_flags(old.get(), PKEY_CTX_FLAG_NEW_NAME) == 1 &&
-             place_under_next_number(folder, path, PSE_MEDIA_PKCS11, kPkcs11KeyWalk,
-                                     [&old](const std::string& target) {
-                                         return write_new_name(old.get(), target);
-                                     });
+             place_under_next_number(
+                 folder, path, PSE_MEDIA_PKCS11, kPkcs11KeyWalk,
+                 [&old](const std::string& target) { return write_new_name(old.get(), target); });
     }
     if (!ok) log_line("SaveBackUpKeyPKCS11()... Key Write Error...Error!");
     return ok;

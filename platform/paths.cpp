@@ -38,6 +38,16 @@ bool make_private_dirs(const std::string& dir) {
     return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// dir made (0700) when missing, and kept only when it is this user's own
+// directory closed to everyone else: anyone may have made /tmp/cadb-<uid>
+// first.
+bool private_directory(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
+}
+
 bool drive_mapped_by_env(char letter, std::string* out) {
     std::string name = kDriveEnvPrefix;
     name += static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
@@ -122,20 +132,15 @@ std::string drive_directory(char letter) {
 }
 
 std::string runtime_directory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtime != nullptr && runtime[0] == '/'
-                                ? std::string(runtime) + "/cadb"
-                                : "/tmp/cadb-" + std::to_string(::getuid());
-    // Only the last folder is made here: the runtime folder itself, or /tmp,
-    // belongs to the system.
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    // Anyone may have made /tmp/cadb-<uid> first: it serves only when it is
-    // this user's own and closed to everyone else.
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0)
-        return {};
-    return dir;
+    // Only the last folder is made here: the runtime folder itself, or
+    // /tmp, belongs to the system.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && runtime[0] == '/') {
+        const std::string dir = std::string(runtime) + "/cadb";
+        if (private_directory(dir)) return dir;
+    }
+    const std::string dir = "/tmp/cadb-" + std::to_string(::getuid());
+    return private_directory(dir) ? dir : std::string();
 }
 
 bool drive_present(char letter) {

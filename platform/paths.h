@@ -64,9 +64,9 @@ std::optional<OsPath> path_to_os(std::string_view system_path,
 
 // A folder of this user's alone for files that live only while the user is
 // logged in (locks): <$XDG_RUNTIME_DIR>/cadb, or /tmp/cadb-<uid> where no
-// runtime folder is set. Made with mode 0700 when missing; a folder that is
-// not a directory the user owns with no access for others is refused.
-// Empty when there is none.
+// runtime folder is set or serves. Made with mode 0700 when missing; a
+// folder that is not a directory the user owns with no access for others is
+// refused. Empty when there is none.
 std::string runtime_directory();
 
 // A Linux path in the system's form: '/' becomes '\'.

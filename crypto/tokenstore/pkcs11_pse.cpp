@@ -273,7 +273,8 @@ PSE* PSE_CTX_pkcs11_read(PSE_CTX* ctx) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return nullptr;
     }
-    if (CADB_rand_status() == 1 && (ctx->flags & PSE_CTX_FLAG_READ_TOKEN) == 0) return bare.release();
+    if (CADB_rand_status() == 1 && (ctx->flags & PSE_CTX_FLAG_READ_TOKEN) == 0)
+        return bare.release();
     if (!PKCS11_OBJ_open(obj.get())) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return nullptr;
