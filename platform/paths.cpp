@@ -132,14 +132,17 @@ std::string drive_directory(char letter) {
 }
 
 std::string runtime_directory() {
-    // Only the last folder is made here: the runtime folder itself, or
-    // /tmp, belongs to the system.
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime != nullptr && runtime[0] == '/') {
-        const std::string dir = std::string(runtime) + "/cadb";
-        if (private_directory(dir)) return dir;
-    }
-    const std::string dir = "/tmp/cadb-" + std::to_string(::getuid());
+    // Chosen by the user alone, never by the environment, so that every
+    // process of the user (a desktop session, cron, sudo, ssh) finds the
+    // same folder. Only the last folder is made here: the runtime folder
+    // itself, or /tmp, belongs to the system.
+    const std::string uid = std::to_string(::getuid());
+    struct stat st {};
+    const std::string runtime = "/run/user/" + uid;
+    if (::lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 077) == 0 && private_directory(runtime + "/cadb"))
+        return runtime + "/cadb";
+    const std::string dir = "/tmp/cadb-" + uid;
     return private_directory(dir) ? dir : std::string();
 }
 

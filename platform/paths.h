@@ -63,8 +63,9 @@ std::optional<OsPath> path_to_os(std::string_view system_path,
                                  PathIntent intent = PathIntent::look);
 
 // A folder of this user's alone for files that live only while the user is
-// logged in (locks): <$XDG_RUNTIME_DIR>/cadb, or /tmp/cadb-<uid> where no
-// runtime folder is set or serves. Made with mode 0700 when missing; a
+// logged in (locks), the same for every process of the user whatever its
+// environment: /run/user/<uid>/cadb where the system keeps the user's
+// runtime folder, else /tmp/cadb-<uid>. Made with mode 0700 when missing; a
 // folder that is not a directory the user owns with no access for others is
 // refused. Empty when there is none.
 std::string runtime_directory();

@@ -35,6 +35,7 @@ constexpr ERR_STRING_DATA kReasons[] = {
     {ERR_REASON(CADB_R_KEY_STORE_BUSY), "key store in use by another process"},
     {ERR_REASON(CADB_R_KEY_STORE_EXISTS), "key store already exists"},
     {ERR_REASON(CADB_R_KEY_NAME_TAKEN), "key name already taken"},
+    {ERR_REASON(CADB_R_NO_LOCK_FOLDER), "no private folder for the token's lock file"},
 };
 
 ERR_LOAD_FLAG g_loaded;

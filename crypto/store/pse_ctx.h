@@ -32,11 +32,12 @@ enum CadbPseCtxFunc : int {
 
 // Library 66 (CADB) reasons: another process holds the store too long; a
 // new store was to be written where one is already; a key was to take a
-// name another key bears.
+// name another key bears; a token's writers have no folder to meet in.
 enum CadbPseCtxReason : int {
     CADB_R_KEY_STORE_BUSY = 190,
     CADB_R_KEY_STORE_EXISTS = 191,
     CADB_R_KEY_NAME_TAKEN = 192,
+    CADB_R_NO_LOCK_FOLDER = 193,
 };
 
 // File kinds of a store; their names depend on the medium.

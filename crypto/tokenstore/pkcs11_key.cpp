@@ -145,15 +145,6 @@ bool make_room(const PKEY_CTX* ctx, PKCS11_OBJ* obj, const std::string& name, in
     return true;
 }
 
-// The token's lock for naming a key; a writer that keeps it too long fails
-// the write.
-bool hold_token(TokenLock& lock, PKCS11_OBJ* obj, int func) {
-    if (lock.acquire(obj)) return true;
-    CADB_ERR(ERR_LIB_CADB, CADB_F_PKEY_CTX_WRITE, CADB_R_KEY_STORE_BUSY);
-    PKCS11_ERR(func, ERR_R_INTERNAL);
-    return false;
-}
-
 // Names a pair generated on the token: both objects get CKA_ID name.
 int name_generated(PKEY_CTX* ctx, const KeyPlace& place, PKCS11_OBJ* key_obj) {
     constexpr int F = PKCS11_F_PKCS11_KEY_WRITE;
@@ -171,7 +162,7 @@ int name_generated(PKEY_CTX* ctx, const KeyPlace& place, PKCS11_OBJ* key_obj) {
     if (!other || !PKCS11_OBJ_login(other.get(), 0)) return fail(F, ERR_R_INTERNAL);
     // The name is looked at and given in one step for every writer.
     TokenLock token;
-    if (!hold_token(token, other.get(), F)) return 0;
+    if (!token.acquire(other.get(), CADB_F_PKEY_CTX_WRITE)) return 0;
     if (!make_room(ctx, other.get(), place.name, F)) return 0;
     PKCS11_TEMPLATE_ptr priv(PKCS11_TEMPLATE_new()), pub(PKCS11_TEMPLATE_new());
     if (!priv || !pub || !PKCS11_TEMPLATE_add_text(priv.get(), CKA_ID, place.name.c_str()) ||
@@ -274,7 +265,9 @@ int import_key(PKEY_CTX* ctx, const KeyPlace& place) {
         return fail(F, ERR_R_INTERNAL);
 
     TokenLock token;
-    if (!hold_token(token, obj.get(), F) || !make_room(ctx, obj.get(), place.name, F)) return 0;
+    if (!token.acquire(obj.get(), CADB_F_PKEY_CTX_WRITE) ||
+        !make_room(ctx, obj.get(), place.name, F))
+        return 0;
     if (!PKCS11_OBJ_create(obj.get(), priv.get())) {
         PKCS11_ERR(PKCS11_F_PKCS11_KEY_CREATE_PRIVATE, ERR_R_INTERNAL);
         return fail(F, ERR_R_INTERNAL);

@@ -122,14 +122,6 @@ int store_present(PKCS11_OBJ* obj) {
     return 0;
 }
 
-// Takes the token's lock for a change of the store's objects; the failure
-// is queued as the disk store's is.
-bool hold_token(TokenLock& lock, PKCS11_OBJ* obj, int func) {
-    if (lock.acquire(obj)) return true;
-    CADB_ERR(ERR_LIB_CADB, func, CADB_R_KEY_STORE_BUSY);
-    return false;
-}
-
 // A failed write or erase after the login: a token that signs itself keeps
 // its store only as an extra, so there it is no failure.
 int failed_after_login(bool signs, int func) {
@@ -158,7 +150,9 @@ constexpr Setter kSetters[kKinds] = {PSE_CTX_set_mkey, PSE_CTX_set_masks, PSE_CT
                                      PSE_CTX_set_rand_state};
 
 // A fresh state of the store's generator written as "rand.opq": a state
-// that could not be advanced on the token is not used.
+// that could not be advanced on the token is not used. A store that another
+// writer replaced since the read is left alone: the state is encrypted under
+// this store's key-encryption key and would not start its successor.
 bool save_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
     constexpr int F = PKCS11_F_PSE_CTX_PKCS11_WRITE_RAND;
     Secret state;
@@ -168,7 +162,14 @@ bool save_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
         return false;
     }
     TokenLock lock;
-    if (!hold_token(lock, obj, CADB_F_PSE_CTX_READ)) return false;
+    if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return false;
+    Secret kek;
+    if (read_kind(obj, PSE_FILE_KEK, &kek) != 1 || !ctx->kek ||
+        kek.v.size() != static_cast<std::size_t>(ctx->kek->length) ||
+        CRYPTO_memcmp(kek.v.data(), ctx->kek->data, kek.v.size()) != 0) {
+        ERR_clear_error();
+        return true;
+    }
     if (ctx->notify_cb != nullptr) ctx->notify_cb(PSE_CTX_EVENT_RAND_BEGIN);
     const bool ok = write_kind(obj, PSE_FILE_RAND, state.v);
     if (ctx->notify_cb != nullptr) ctx->notify_cb(PSE_CTX_EVENT_RAND_END);
@@ -187,10 +188,7 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
     {
         // Not halfway through another process's write of the objects.
         TokenLock lock;
-        if (!hold_token(lock, obj, CADB_F_PSE_CTX_READ)) {
-            PKCS11_ERR(F, ERR_R_INTERNAL);
-            return nullptr;
-        }
+        if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return nullptr;
         for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
             Secret value;
             const int got = read_kind(obj, kind, &value);
@@ -315,27 +313,46 @@ int PSE_CTX_pkcs11_write(PSE_CTX* ctx) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return 0;
     }
-    auto failed = [signs] { return failed_after_login(signs, F); };
+    // Everything is prepared before the token is touched; a kind the
+    // context cannot give (the random state without a generator) ends the
+    // write there.
+    std::array<Secret, kKinds> values;
+    int given = 0;
+    while (given < kKinds && contents_of(ctx, given, &values[static_cast<std::size_t>(given)]))
+        ++given;
     // Whether a store is there and the four writes are one step for every
     // process of the user: two creators at once end with one store, never
-    // with the objects of both mixed.
+    // with the objects of both mixed. A new store is refused, even on a
+    // token that signs, wherever one may be there: the caller is to open
+    // that one, not go on with a master key no one kept.
+    const bool new_store = (ctx->flags & PSE_CTX_FLAG_NEW_STORE) != 0;
     TokenLock token;
-    if (!hold_token(token, obj.get(), CADB_F_PSE_CTX_WRITE)) return failed();
-    if ((ctx->flags & PSE_CTX_FLAG_NEW_STORE) != 0) {
+    if (!token.acquire(obj.get(), CADB_F_PSE_CTX_WRITE))
+        return new_store ? 0 : failed_after_login(signs, F);
+    if (new_store) {
         const int there = store_present(obj.get());
-        if (there < 0) return failed();
+        if (there < 0) {
+            PKCS11_ERR(F, ERR_R_INTERNAL);
+            return 0;
+        }
         if (there > 0) {
-            // Even on a token that signs: the caller is to open the store
-            // that is there, not go on with a master key no one kept.
             ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
             CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS);
             return 0;
         }
     }
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
-        Secret value;
-        if (!contents_of(ctx, kind, &value) || !write_kind(obj.get(), kind, value.v))
-            return failed();
+        if (kind < given && write_kind(obj.get(), kind, values[static_cast<std::size_t>(kind)].v))
+            continue;
+        // A new store without its master key, masks or key-encryption key
+        // opens nothing and would only turn the next creator away.
+        if (new_store && kind <= PSE_FILE_KEK) {
+            ERR_set_mark();
+            for (int written = PSE_FILE_MKEY; written <= kind; ++written)
+                erase_kind(obj.get(), written);
+            ERR_pop_to_mark();
+        }
+        return failed_after_login(signs, F);
     }
     return 1;
 }
@@ -359,7 +376,7 @@ int PSE_CTX_pkcs11_erase(PSE_CTX* ctx) {
         return 0;
     }
     TokenLock token;
-    if (!hold_token(token, obj.get(), CADB_F_PSE_CTX_ERASE)) return failed_after_login(signs, F);
+    if (!token.acquire(obj.get(), CADB_F_PSE_CTX_ERASE)) return failed_after_login(signs, F);
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind)
         if (!erase_kind(obj.get(), kind)) return failed_after_login(signs, F);
     return 1;

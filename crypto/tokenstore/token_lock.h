@@ -13,9 +13,12 @@ namespace cadb {
 class TokenLock {
   public:
     // Takes the lock of the token ctx has open, waiting as long as a key
-    // store's writers wait for each other (pse_lock_wait); false when there
-    // is no place for the lock file or another writer keeps it.
-    bool acquire(const PKCS11_OBJ* ctx);
+    // store's writers wait for each other (pse_lock_wait). On failure the
+    // last entry on the queue is (66, func, reason), the reason
+    // CADB_R_KEY_STORE_BUSY when another writer keeps the lock and
+    // CADB_R_NO_LOCK_FOLDER when there is no place for the lock file, and
+    // the error class is that of a key store's input and output.
+    bool acquire(const PKCS11_OBJ* ctx, int func);
 
   private:
     PseFolderLock lock_;

@@ -144,6 +144,7 @@ TEST_F(ErrorStrings, FunctionNamesAsTheLibrariesReportThem) {
     EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE), "PSE_CTX_erase");
     EXPECT_EQ(func_text(ERR_LIB_CADB, CADB_F_SHARED_SECRET_GET_SECRET), "SHARED_SECRET_get_secret");
     EXPECT_EQ(reason_text(ERR_LIB_CADB, CADB_R_KEY_STORE_EXISTS), "key store already exists");
+    EXPECT_EQ(reason_text(ERR_LIB_CADB, CADB_R_KEY_NAME_TAKEN), "key name already taken");
     EXPECT_EQ(reason_text(ERR_LIB_CADB, CADB_R_INVALID_KEY_SIZE), "invalid key size");
     // A function code is named only under its own library.
     EXPECT_EQ(func_text(ERR_LIB_CADB, 100), "(null)");

@@ -218,7 +218,7 @@ class TokenStore : public TokenCert {
     PinSource pins_;
 };
 
-constexpr int kReadToken = 2;
+constexpr int kReadToken = PSE_CTX_FLAG_READ_TOKEN;
 
 TEST_F(TokenStore, WrittenToATokenReadBackOpenedAndErased) {
     PseCtxPtr made = store_on(kToken);
