@@ -201,9 +201,9 @@ ECPOINT* ECPOINT_hex2point(ECURVE* c, const char* hex, ECPOINT* pt);
 
 // Validity.
 int ECPOINT_lies(const ECPOINT* pt);
-// Not infinity, 0 < x < p, 0 < y < p, on the curve, and with full set
-// q·pt = infinity (proven by the curve test alone on a curve of known group
-// order with cofactor 1).
+// Not infinity, 0 <= x < p (the CryptoPro C and XchB base points have
+// x = 0), 0 < y < p, on the curve, and with full set q·pt = infinity (proven
+// by the curve test alone on a curve of known group order with cofactor 1).
 int ECGOST_is_pubkey_valid(const ECPOINT* pt, int full);
 // The integrity digest of every built-in parameter set: taken on the first
 // call in the process, compared on every later one. 1 while unchanged.

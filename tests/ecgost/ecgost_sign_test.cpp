@@ -130,6 +130,26 @@ TEST(EcgostSign, GivenKOutsideTheRangeIsReduced) {
     BN_free(rout);
 }
 
+// On the CryptoPro C set the key d = 1 has the base point, whose x is 0, as
+// its public point: a valid point, and the key verifies its own signatures.
+TEST(EcgostSign, PublicPointWithXZero) {
+    EcCurvePtr c(ECURVE_new_by_code(ECURVE_CODE_CRYPTOPRO_C));
+    ASSERT_TRUE(c);
+    KeyPtr key(ECGOST_new_by_curve(c.get()));
+    ASSERT_EQ(ECGOST_set_private(key.get(), BN_value_one()), 1);
+    ASSERT_EQ(ECGOST_generate_pubkey(key.get()), 1);
+    EcPointPtr affine(ECPOINT_dup(key->Q.get()));
+    ASSERT_TRUE(affine && ECPOINT_to_affine(affine.get()));
+    ASSERT_TRUE(BN_is_zero(affine->x.get()));
+    EXPECT_EQ(ECGOST_is_pubkey_valid(key->Q.get(), 0), 1);
+    EXPECT_EQ(ECGOST_is_pubkey_valid(key->Q.get(), 1), 1);
+    unsigned char dgst[32];
+    for (int i = 0; i < 32; ++i) dgst[i] = static_cast<unsigned char>(0xA5 ^ i);
+    SigPtr sig(ECGOST_do_sign(dgst, sizeof dgst, key.get()));
+    ASSERT_TRUE(sig);
+    EXPECT_EQ(ECGOST_do_verify(dgst, sizeof dgst, sig.get(), key.get()), 1);
+}
+
 class EverySet : public ::testing::TestWithParam<int> {};
 
 TEST_P(EverySet, SignVerifyRoundTripInEveryForm) {
