@@ -32,6 +32,10 @@ constexpr std::string_view kDashes = "-----";
 
 using P7Owner = std::unique_ptr<PKCS7, P7Free>;
 
+struct OpensslBytesFree {
+    void operator()(unsigned char* p) const { OPENSSL_free(p); }
+};
+
 PKCS7* from_der(const std::vector<unsigned char>& der) {
     const unsigned char* p = der.data();
     PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
@@ -112,23 +116,22 @@ int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
     if (PKCS7_type_nid(p7.get()) != NID_pkcs7_signed) return 0;
     STACK_OF(X509)* stack = PKCS7_get_certificates(p7.get());
     for (int i = 0; i < sk_X509_num(stack); ++i) {
-        std::unique_ptr<CERT, decltype(&CERT_free)> split(CERT_split(sk_X509_value(stack, i)),
-                                                          CERT_free);
-        if (!split) {
-            // Not kept, but said: a certificate the library cannot split (a
-            // key algorithm it does not know) is left out of the list.
-            X509* x = sk_X509_value(stack, i);
-            ASN1_OBJECT* algorithm = nullptr;
-            X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr, X509_get_X509_PUBKEY(x));
-            std::string subject = NameLine(X509_get_subject_name(x));
-            if (!subject.empty()) subject.pop_back();
-            log_line(
-                "ParsePKCS7Certificates()... Certificate [%s] with Key Algorithm [%s] "
-                "can't be Read ...Skipped!",
-                subject.c_str(), algorithm != nullptr ? object_name(algorithm).c_str() : "");
+        X509* x = sk_X509_value(stack, i);
+        std::unique_ptr<CERT, decltype(&CERT_free)> split(CERT_split(x), CERT_free);
+        if (split) {
+            certs.emplace_back(split.get());
             continue;
         }
-        certs.emplace_back(split.get());
+        // One the library cannot split (a key algorithm it does not compute)
+        // keeps its place as its DER bytes, without a parsed form.
+        unsigned char* der = nullptr;
+        const int n = i2d_X509(x, &der);
+        const std::unique_ptr<unsigned char, OpensslBytesFree> owned(der);
+        certs.emplace_back();
+        if (n <= 0 || !certs.back().holdUnparsed(der, n)) {
+            certs.clear();
+            return -1;
+        }
     }
     return static_cast<int>(certs.size());
 }

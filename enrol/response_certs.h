@@ -15,9 +15,9 @@
 namespace cadb::enrol {
 
 // Clears certs; for a signed-data message, one certificate per certificate
-// of the message, in order, but for those the library cannot split, which
-// are logged and left out. The number found, or -1 when the bytes are no
-// message.
+// of the message, in order. One the library cannot split (a key algorithm
+// it does not compute) is held as its DER bytes, without a parsed form. The
+// number found, or -1 when the bytes are no message.
 int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
                            std::vector<TCertificate>& certs);
 

@@ -1,5 +1,8 @@
 #include "wrappers/tcertificate.h"
 
+#include <openssl/bio.h>
+#include <openssl/pem.h>
+
 #include "crypto/x509/cert.h"
 #include "wrappers/tprivatekey.h"
 
@@ -9,12 +12,16 @@ TCertificate::TCertificate() : ctx_(CERT_CTX_new()) {}
 
 TCertificate::TCertificate(const TCertificate& other) : format_(other.format_) {
     copyFrom(other.getCERT());
+    if (ctx_ == nullptr) unparsed_ = other.unparsed_;
 }
 
 TCertificate::TCertificate(const CERT* cert) { copyFrom(cert); }
 
 TCertificate& TCertificate::operator=(const TCertificate& other) {
-    if (this != &other) copyFrom(other.getCERT());
+    if (this != &other) {
+        copyFrom(other.getCERT());
+        if (ctx_ == nullptr) unparsed_ = other.unparsed_;
+    }
     return *this;
 }
 
@@ -22,6 +29,7 @@ TCertificate::~TCertificate() = default;
 
 void TCertificate::copyFrom(const CERT* cert) {
     ctx_.reset();
+    unparsed_.clear();
     if (cert == nullptr) return;
     try {
         BufferPtr der(CERT_get(cert, kFormatDER));
@@ -53,10 +61,25 @@ std::unique_ptr<TBuffer> TCertificate::encode(int format) const {
     return out;
 }
 
+// The held bytes as they are, or under the certificate's PEM label.
+static std::unique_ptr<TBuffer> encode_unparsed(const std::vector<unsigned char>& der, int format) {
+    auto out = std::make_unique<TBuffer>();
+    if (format == TCertificate::kFormatDER)
+        return out->assign(der.data(), static_cast<int>(der.size())) ? std::move(out) : nullptr;
+    if (format != TCertificate::kFormatPEM) return nullptr;
+    std::unique_ptr<BIO, decltype(&BIO_free)> mem(BIO_new(BIO_s_mem()), BIO_free);
+    if (!mem || PEM_write_bio(mem.get(), PEM_STRING_X509, "", der.data(),
+                              static_cast<long>(der.size())) <= 0)
+        return nullptr;
+    char* text = nullptr;
+    const long n = BIO_get_mem_data(mem.get(), &text);
+    return n > 0 && out->assign(text, static_cast<int>(n)) ? std::move(out) : nullptr;
+}
+
 TBuffer* TCertificate::getEncoded() {
     cache_.reset();
     try {
-        cache_ = encode(format_);
+        cache_ = unparsed_.empty() ? encode(format_) : encode_unparsed(unparsed_, format_);
     } catch (...) {
         cache_.reset();
     }
@@ -65,6 +88,7 @@ TBuffer* TCertificate::getEncoded() {
 
 bool TCertificate::loadDER(const unsigned char* data, int length) {
     ctx_.reset();
+    unparsed_.clear();
     // The context takes a length of 0 as "up to the terminator": refused
     // here so that nothing is read past the caller's bytes.
     if (data == nullptr || length <= 0) return false;
@@ -85,12 +109,26 @@ bool TCertificate::loadBuffer(const TBuffer& buffer) {
 bool TCertificate::loadFile(const char* path) {
     if (path == nullptr) return false;
     ctx_.reset();
+    unparsed_.clear();
     try {
         CertCtxOwner ctx(CERT_CTX_new());
         if (!ctx || CERT_CTX_set_path(ctx.get(), path) != 1) return false;
         return readInto(std::move(ctx));
     } catch (...) {
         ctx_.reset();
+        return false;
+    }
+}
+
+bool TCertificate::holdUnparsed(const unsigned char* der, int length) {
+    ctx_.reset();
+    unparsed_.clear();
+    if (der == nullptr || length <= 0) return false;
+    try {
+        unparsed_.assign(der, der + length);
+        return true;
+    } catch (...) {
+        unparsed_.clear();
         return false;
     }
 }

@@ -81,8 +81,9 @@ q.createFilePKCS10('C=RU;O=Org;CN=Petrov;', '1.3.6.1.5.5.7.3.2', WScript.Argumen
         }
         return out + "'";
     }
-    // Accepts with the call, then shows the number of certificates and each
-    // one's display name; saves the one named Petrov as DER and as PEM.
+    // Accepts with the call, then shows the number of certificates and what
+    // each one is (leaf, root, or the code CertXML answers with); saves the
+    // one named Petrov as DER and as PEM.
     std::string accept_and_save(const std::string& call) {
         setenv("CADB_SAVE_DIR", (dir_ + "/saved").c_str(), 1);
         fs::remove_all(dir_ + "/saved");
@@ -94,7 +95,9 @@ q.createFilePKCS10('C=RU;O=Org;CN=Petrov;', '1.3.6.1.5.5.7.3.2', WScript.Argumen
                            "var n = 0, names = [];\n"
                            "try { n = q.CertPathLen(); } catch (e) {}\n"
                            "for (var i = 0; i < n; i++) {\n"
-                           "  var xml = q.CertXML(i, 8);\n"
+                           "  var xml;\n"
+                           "  try { xml = q.CertXML(i, 8); }\n"
+                           "  catch (e) { names.push((e.number >>> 0).toString(16)); continue; }\n"
                            "  if (xml.indexOf('Petrov') >= 0) { q.SaveCert(i, 1); q.SaveCert(i, 2); }\n"
                            "  names.push(xml.indexOf('Petrov') >= 0 ? 'leaf' : 'root');\n"
                            "}\n"
@@ -159,8 +162,8 @@ TEST_F(PeerAnswers, AnAttachedAnswerChangedOnItsWayIsRefused) {
 // An answer signed with an algorithm the library does not compute (GOST R
 // 34.10-2012 with its 2012 hash) reads alike with the content attached or
 // sent apart: the certificate is accepted, the signer named from its
-// identifier, and the root, which the library cannot split, is left out with
-// a line in the log.
+// identifier. The root, which the library cannot split, keeps its place
+// without a parsed form: what needs one answers that it cannot convert it.
 TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
     sh("openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:A -out ca12.key && "
        "openssl req -engine gost -x509 -new -key ca12.key -set_serial 0x2012 "
@@ -175,9 +178,10 @@ TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
     const std::string state = dir_ + "/state";
     setenv("XDG_STATE_HOME", state.c_str(), 1);
     for (const char* name : {"attached12.der", "detached12.der"}) {
-        EXPECT_EQ(accept_and_save("q.acceptFilePKCS7(dir + '/" + std::string(name) + "')"),
-                  "0 1 leaf\n")
-            << name << err_;
+        const std::string out =
+            accept_and_save("q.acceptFilePKCS7(dir + '/" + std::string(name) + "')");
+        EXPECT_TRUE(out == "0 2 80043ac3,leaf\n" || out == "0 2 leaf,80043ac3\n")
+            << name << out << err_;
         expect_saved_as_issued(name);
         ASSERT_EQ(run("var o = [];\n"
                       "for (var i = 0; i < 7; i++) o.push({value: 'keep'});\n"
@@ -194,10 +198,7 @@ TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
     std::string log;
     for (const auto& e : fs::recursive_directory_iterator(state))
         if (e.is_regular_file()) log += read(fs::relative(e.path(), dir_).string());
-    EXPECT_NE(log.find("Certificate [C=RU, O=Peer Authority, CN=Root 2012] with Key Algorithm "
-                       "[gost2012_256] can't be Read ...Skipped!"),
-              std::string::npos)
-        << log;
+    EXPECT_EQ(log.find("can't be Read"), std::string::npos) << log;
 }
 
 TEST_F(PeerAnswers, TheSavedCertificateFindsItsKey) {
