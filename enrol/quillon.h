@@ -157,8 +157,11 @@ class CQuillon final
 
   private:
     void restore_path_defaults();
-    // Reads an answer's certificates and, when all is well, makes them the
-    // accepted ones; member names the caller in log lines.
+    // Lets go of the accepted certificates, their PEM texts and names.
+    void clear_accepted();
+    // Clears the accepted certificates, reads the answer's and, when all is
+    // well, makes them the accepted ones; member names the caller in log
+    // lines.
     HRESULT accept_certificates(std::string_view bytes, const char* member);
     bool has_interface(const com::IID& iid);
     // Forgets the revocation request's state (the emergency password wiped).

@@ -1,8 +1,9 @@
 // Acceptance of the certification authority's answer: the certificates of a
 // signed-data message, given as text or as a file, kept with their PEM texts
-// and display names. Nothing is written anywhere. A new answer is read and
-// checked whole before the certificates of an earlier one are let go, so a
-// bad answer leaves what was accepted before.
+// and display names. Nothing is written anywhere. Each answer replaces the
+// whole accepted state: the certificates of an earlier one are let go before
+// the new one is read, so a refused answer leaves none (the accepted-content
+// flag stays as it was). Only an empty text to acceptPKCS7 changes nothing.
 #include <string>
 #include <vector>
 
@@ -20,8 +21,15 @@ namespace cadb::enrol {
 using com::S_FALSE;
 using com::S_OK;
 
+void CQuillon::clear_accepted() {
+    accepted_certs_.clear();
+    accepted_pems_.clear();
+    accepted_names_.clear();
+}
+
 HRESULT CQuillon::accept_certificates(std::string_view bytes, const char* member) {
     try {
+        clear_accepted();
         std::vector<TCertificate> certs;
         std::string rewrapped;
         std::string_view message = bytes;
@@ -86,6 +94,7 @@ HRESULT CQuillon::acceptPKCS7(BSTR PKCS7) {
 
 HRESULT CQuillon::acceptFilePKCS7(BSTR wszPKCS7FileName) {
     try {
+        clear_accepted();
         const std::string name = ansi_or_utf8(wszPKCS7FileName);
         log_line("CQuillon::acceptFilePKCS7(FileName:[%s])", name.c_str());
         if (name.empty()) return PrepareAlert(kResponseNotAccepted);
