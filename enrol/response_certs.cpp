@@ -90,7 +90,9 @@ P7Owner read_message(const unsigned char* data, std::size_t length) {
 // The object's short name, or its dotted form when the library has no name
 // for it.
 std::string object_name(const ASN1_OBJECT* object) {
-    if (const char* sn = cadb::OBJ_nid2sn(cadb::OBJ_obj2nid(object)); sn != nullptr) return sn;
+    // The name of NID_undef ("UNDEF") names no object.
+    if (const int nid = cadb::OBJ_obj2nid(object); nid != NID_undef)
+        if (const char* sn = cadb::OBJ_nid2sn(nid); sn != nullptr) return sn;
     char dotted[80];
     return OBJ_obj2txt(dotted, sizeof dotted, object, 1) > 0 ? std::string(dotted) : std::string();
 }

@@ -1,6 +1,6 @@
 // The text rules of response acceptance: the rewrap of a pasted answer under
-// a PKCS7 label and the hexadecimal form of serial numbers; and the
-// certificates an answer yields.
+// a PKCS7 label, the hexadecimal form of serial numbers and the written form
+// of names; and the certificates an answer yields.
 #include "enrol/response_certs.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +71,16 @@ TEST(ParseCertificates, BytesThatAreNoMessage) {
     EXPECT_TRUE(certs.empty());
     EXPECT_EQ(ParsePKCS7Certificates(nullptr, 0, certs), -1);
     EXPECT_FALSE(PKCS7SignaturesHold(junk, sizeof junk));
+}
+
+TEST(NameLine, AnObjectWithoutANameIsWrittenDotted) {
+    std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> name(X509_NAME_new(), X509_NAME_free);
+    ASSERT_TRUE(name);
+    const unsigned char value[] = "v";
+    ASSERT_EQ(X509_NAME_add_entry_by_txt(name.get(), "1.3.6.1.4.1.99999.7.1", MBSTRING_ASC, value,
+                                         -1, -1, 0),
+              1);
+    EXPECT_EQ(NameLine(name.get()), "1.3.6.1.4.1.99999.7.1=v\n");
 }
 
 // An answer that carries, beside a certificate the library reads, one it
