@@ -97,6 +97,12 @@ std::string object_name(const ASN1_OBJECT* object) {
     return OBJ_obj2txt(dotted, sizeof dotted, object, 1) > 0 ? std::string(dotted) : std::string();
 }
 
+std::string algorithm_name(const X509_ALGOR* algorithm) {
+    const ASN1_OBJECT* object = nullptr;
+    if (algorithm != nullptr) X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    return object != nullptr ? object_name(object) : std::string();
+}
+
 X509* signer_certificate(STACK_OF(X509) * certs, const PKCS7_SIGNER_INFO* si) {
     if (si->issuer_and_serial == nullptr) return nullptr;
     for (int i = 0; i < sk_X509_num(certs); ++i) {
@@ -188,7 +194,11 @@ bool ReadSignedResponse(const unsigned char* data, std::size_t length, SignedRes
         SignedResponse::Signer signer;
         X509* cert = signer_certificate(certs, si);
         signer.hasCertificate = cert != nullptr;
-        signer.computable = chain && cert != nullptr && PKCS7_signer_computable(si, cert) == 1;
+        const int computable = chain && cert != nullptr ? PKCS7_signer_computable(si, cert) : 0;
+        signer.computable = computable == 1;
+        signer.notSetUp = computable < 0;
+        signer.algorithms =
+            algorithm_name(si->digest_alg) + " with " + algorithm_name(si->digest_enc_alg);
         signer.verified =
             signer.computable && PKCS7_signatureVerify(chain.get(), p7.get(), si, cert) == 1;
         if (cert != nullptr) signer.subject = NameLine(X509_get_subject_name(cert));
@@ -218,8 +228,18 @@ bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length) {
     // over; the certificates are outside every signature anyway. Nor can a
     // signature be checked whose algorithms the library does not compute.
     if (response.detached) return true;
-    for (const auto& signer : response.signers)
-        if (signer.computable && !signer.verified) return false;
+    for (const auto& signer : response.signers) {
+        // A check that could not even be set up proves nothing either way.
+        if (signer.notSetUp) return false;
+        if (signer.computable) {
+            if (!signer.verified) return false;
+        } else if (signer.hasCertificate) {
+            log_line(
+                "PKCS7SignaturesHold()... Signer [%s] with Algorithm [%s] can't be "
+                "Computed ...Skipped!",
+                signer.serial.c_str(), signer.algorithms.c_str());
+        }
+    }
     return true;
 }
 

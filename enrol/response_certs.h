@@ -23,11 +23,12 @@ int ParsePKCS7Certificates(const unsigned char* data, std::size_t length,
 
 // True when every signer of the signed-data message whose certificate the
 // message carries, and whose digest and key algorithms the library
-// computes, verifies over the content; a message without signers holds, and
+// computes, verifies over the content (a signer whose algorithms it does
+// not compute is logged and skipped); a message without signers holds, and
 // so does one without its content (certificates only, or signed over content
 // sent apart), which has nothing to check the signatures over.
 // False for bytes that are no signed-data message or whose content cannot be
-// read.
+// read, and when a signer's check could not even be set up.
 bool PKCS7SignaturesHold(const unsigned char* data, std::size_t length);
 
 // The flags a signed answer is checked with: a missing or expired CRL and a
@@ -46,10 +47,12 @@ struct SignedResponse {
     struct Signer {
         bool hasCertificate = false;  // the message carries the signer's certificate
         bool computable = false;      // and the library computes the check with it
+        bool notSetUp = false;        // or the check could not even be set up
         bool verified = false;        // its signature holds with that certificate
         std::string serial;           // HexString of the serial number
         std::string issuer;           // NameLine of the issuer
         std::string subject;          // NameLine of the subject, with the certificate
+        std::string algorithms;       // "<digest> with <signature>", short names or dotted
     };
     int type = 0;                        // outer content type
     bool detached = false;               // signed data without its content

@@ -2,6 +2,7 @@
 // inner content type.
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
+#include <openssl/engine.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -20,6 +21,22 @@ namespace cadb {
 namespace {
 
 constexpr int F = P7_F_PKCS7_SIGNATUREVERIFY;
+
+// True when libcrypto or an engine offers a key method for the algorithm of
+// the certificate's public key.
+bool key_type_known(X509* x509) {
+    const X509_PUBKEY* key = X509_get_X509_PUBKEY(x509);
+    ASN1_OBJECT* algorithm = nullptr;
+    if (X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr, key) != 1 ||
+        algorithm == nullptr)
+        return false;
+    const int type = ::OBJ_obj2nid(algorithm);
+    if (type == NID_undef) return false;
+    ENGINE* engine = nullptr;
+    const bool known = EVP_PKEY_asn1_find(&engine, type) != nullptr;
+    if (engine != nullptr) ENGINE_finish(engine);
+    return known;
+}
 
 }  // namespace
 
@@ -118,15 +135,22 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
 }
 
 int PKCS7_signer_computable(const PKCS7_SIGNER_INFO* si, X509* x509) {
-    if (si == nullptr || x509 == nullptr || p7_md_by_nid(p7_algor_nid(si->digest_alg)) == nullptr)
-        return 0;
+    if (si == nullptr || x509 == nullptr) return -1;
+    if (p7_md_by_nid(p7_algor_nid(si->digest_alg)) == nullptr) return 0;
     // A key libcrypto cannot read queues its decoding errors: they are the
     // answer here, not the caller's.
     const OpensslErrorMark openssl_mark;
     EVP_PKEY* pkey = X509_get0_pubkey(x509);
+    // Without a key, only a key type that nothing offers a method for is
+    // one the library does not compute; a key of a known type that does not
+    // decode (bad bytes, no memory) leaves a check that cannot be made.
+    if (pkey == nullptr) return key_type_known(x509) ? -1 : 0;
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> pctx(
-        pkey != nullptr ? EVP_PKEY_CTX_new(pkey, nullptr) : nullptr, EVP_PKEY_CTX_free);
-    return pctx && EVP_PKEY_verify_init(pctx.get()) == 1 ? 1 : 0;
+        EVP_PKEY_CTX_new(pkey, nullptr), EVP_PKEY_CTX_free);
+    if (!pctx) return -1;
+    // -2: the key type has no verification.
+    const int init = EVP_PKEY_verify_init(pctx.get());
+    return init == 1 ? 1 : init == -2 ? 0 : -1;
 }
 
 }  // namespace cadb

@@ -167,7 +167,11 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, X509* cert, STACK_OF(EVP_PKEY) 
 int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509);
 // 1 when the library can compute the signer's check with the certificate:
 // it computes the signer's digest algorithm and verifies with the
-// certificate's public key; else 0. Leaves the error queues as they were.
+// certificate's public key; 0 when it does not compute one of them (the
+// digest, or a key type without a method or without verification); -1 when
+// the check cannot even be set up (no signer or certificate, a key of a
+// known type that does not decode, no memory). Leaves the error queues as
+// they were.
 int PKCS7_signer_computable(const PKCS7_SIGNER_INFO* si, X509* x509);
 
 // The inner content type (see the engine), or null; a null message gives
