@@ -1,14 +1,12 @@
 // Files written under a name nobody holds yet: the name goes to one writer
 // only, across processes, and a writer that finds it taken changes nothing.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
 #include <string>
 #include <vector>
 
 #include "crypto/store/media_io.h"
 #include "tests/media/media_env.h"
+#include "tests/support/process_race.h"
 
 namespace cadb {
 namespace {
@@ -59,52 +57,27 @@ TEST_F(NewFiles, RefusedPathsFail) {
 TEST_F(NewFiles, WritersInManyProcessesNeverShareAName) {
     constexpr int kWriters = 8;
     constexpr int kNames = 6;
-    int go[2];
-    int told[2];
-    ASSERT_EQ(::pipe(go), 0);
-    ASSERT_EQ(::pipe(told), 0);
-    std::vector<pid_t> children;
-    for (int w = 0; w < kWriters; ++w) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(go[1]);
-            char c;
-            // Every writer starts when the parent lets go of them all.
-            while (::read(go[0], &c, 1) > 0) {
-            }
-            const std::string mine(4000 + w, static_cast<char>('A' + w));
-            for (int n = 0; n < kNames; ++n) {
-                const std::string path = "a:\\keys\\" + std::to_string(n) + ".key";
-                const int r = CADB_write_new_file(path.c_str(), mine.data(),
-                                                  static_cast<int>(mine.size()));
-                const char result[2] = {static_cast<char>('0' + n),
-                                        r == static_cast<int>(mine.size()) ? static_cast<char>('A' + w)
-                                        : r == -1                        ? '-'
-                                                                         : '!'};
-                if (::write(told[1], result, 2) != 2) ::_exit(2);
-            }
-            ::_exit(0);
+    const testing::Race race = testing::race_processes(kWriters, 2, [](int w, int fd) {
+        const std::string mine(4000 + w, static_cast<char>('A' + w));
+        for (int n = 0; n < kNames; ++n) {
+            const std::string path = "a:\\keys\\" + std::to_string(n) + ".key";
+            const int r =
+                CADB_write_new_file(path.c_str(), mine.data(), static_cast<int>(mine.size()));
+            const char result[2] = {static_cast<char>('0' + n),
+                                    r == static_cast<int>(mine.size()) ? static_cast<char>('A' + w)
+                                    : r == -1                        ? '-'
+                                                                     : '!'};
+            if (!testing::tell(fd, result, 2)) return 2;
         }
-        children.push_back(child);
-    }
-    ::close(go[0]);
-    ::close(go[1]);
-    ::close(told[1]);
+        return 0;
+    });
+    EXPECT_TRUE(race.all_exited_zero);
     std::vector<std::set<char>> winners(kNames);
-    int answers = 0;
-    char result[2];
-    while (::read(told[0], result, 2) == 2) {
-        ++answers;
+    for (const std::string& result : race.records) {
         ASSERT_NE(result[1], '!') << "a write failed";
         if (result[1] != '-') winners[static_cast<std::size_t>(result[0] - '0')].insert(result[1]);
     }
-    ::close(told[0]);
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    const int answers = static_cast<int>(race.records.size());
     EXPECT_EQ(answers, kWriters * kNames);
     for (int n = 0; n < kNames; ++n) {
         ASSERT_EQ(winners[static_cast<std::size_t>(n)].size(), 1u) << n;

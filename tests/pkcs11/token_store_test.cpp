@@ -2,8 +2,6 @@
 // key-store context's token methods on SoftHSM2, and on the GOST test token
 // where a store is optional.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -28,6 +26,7 @@
 #include "tests/pkcs11/gost_token.h"
 #include "tests/pkcs11/softhsm.h"
 #include "tests/pkcs11/token_support.h"
+#include "tests/support/process_race.h"
 
 namespace cadb {
 namespace {
@@ -294,51 +293,27 @@ TEST_F(TokenStore, ANewStoreLeavesTheOneThere) {
 // Processes that found the token empty create a store at once: one store
 // is left, whole, and every one of them ends with it.
 TEST_F(TokenStore, ProcessesCreatingAtOnceShareOneStore) {
-    constexpr int kProcesses = 6;
-    int go[2];
-    int told[2];
-    ASSERT_EQ(::pipe(go), 0);
-    ASSERT_EQ(::pipe(told), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(go[1]);
-            char c;
-            while (::read(go[0], &c, 1) > 0) {
-            }
-            PseCtxPtr made = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
-            if (PSE_CTX_create(made.get()) != 1) ::_exit(2);
-            Bytes kek;
-            if (PSE_CTX_write(made.get()) == 1) {
-                kek = kek_of(made.get());
-            } else {
-                if (!store_was_there()) ::_exit(3);
-                PseCtxPtr found = store_on(kToken, kReadToken);
-                if (PSE_CTX_read(found.get()) != 1) ::_exit(4);
-                kek = kek_of(found.get());
-            }
-            ::_exit(kek.size() == 36 && ::write(told[1], kek.data(), kek.size()) == 36 ? 0 : 5);
+    const testing::Race race = testing::race_processes(6, 36, [this](int, int fd) {
+        PseCtxPtr made = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+        if (PSE_CTX_create(made.get()) != 1) return 2;
+        Bytes kek;
+        if (PSE_CTX_write(made.get()) == 1) {
+            kek = kek_of(made.get());
+        } else {
+            if (!store_was_there()) return 3;
+            PseCtxPtr found = store_on(kToken, kReadToken);
+            if (PSE_CTX_read(found.get()) != 1) return 4;
+            kek = kek_of(found.get());
         }
-        children.push_back(child);
-    }
-    ::close(go[0]);
-    ::close(go[1]);
-    ::close(told[1]);
-    std::set<Bytes> keks;
-    Bytes kek(36);
-    while (::read(told[0], kek.data(), kek.size()) == 36) keks.insert(kek);
-    ::close(told[0]);
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+        return kek.size() == 36 && testing::tell(fd, kek.data(), kek.size()) ? 0 : 5;
+    });
+    EXPECT_TRUE(race.all_exited_zero);
+    const std::set<std::string> keks(race.records.begin(), race.records.end());
     ASSERT_EQ(keks.size(), 1u);
     PseCtxPtr opened = store_on(kToken, kReadToken);
     ASSERT_EQ(PSE_CTX_read(opened.get()), 1);
-    EXPECT_EQ(kek_of(opened.get()), *keks.begin());
+    const Bytes kept = kek_of(opened.get());
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), *keks.begin());
     ASSERT_EQ(PSE_CTX_erase(opened.get()), 1);
 }
 

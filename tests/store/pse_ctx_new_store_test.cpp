@@ -2,9 +2,8 @@
 // the drive empty and create at once end with one store, the first one
 // written, which every one of them can then open and use.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "crypto/core/objects.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
+#include "tests/support/process_race.h"
 #include "tests/store/store_util.h"
 
 namespace cadb {
@@ -105,39 +105,17 @@ TEST_F(PseNewStore, ASecondNewStoreLeavesTheFirst) {
 // Every process found no store; each creates one at the same moment. They
 // all end with the store that stays on the drive.
 TEST_F(PseNewStore, ProcessesCreatingAtOnceShareOneStore) {
-    constexpr int kProcesses = 8;
-    int go[2];
-    int told[2];
-    ASSERT_EQ(::pipe(go), 0);
-    ASSERT_EQ(::pipe(told), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(go[1]);
-            char c;
-            while (::read(go[0], &c, 1) > 0) {
-            }
-            const std::optional<Fingerprint> f = create_or_open();
-            if (!f) ::_exit(2);
-            ::_exit(::write(told[1], f->data(), f->size()) == static_cast<ssize_t>(f->size())
-                        ? 0
-                        : 3);
-        }
-        children.push_back(child);
-    }
-    ::close(go[0]);
-    ::close(go[1]);
-    ::close(told[1]);
+    const testing::Race race = testing::race_processes(8, Fingerprint{}.size(), [](int, int fd) {
+        const std::optional<Fingerprint> f = create_or_open();
+        if (!f) return 2;
+        return testing::tell(fd, f->data(), f->size()) ? 0 : 3;
+    });
+    EXPECT_TRUE(race.all_exited_zero);
     std::set<Fingerprint> stores;
-    Fingerprint f{};
-    while (::read(told[0], f.data(), f.size()) == static_cast<ssize_t>(f.size())) stores.insert(f);
-    ::close(told[0]);
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (const std::string& record : race.records) {
+        Fingerprint f{};
+        std::copy(record.begin(), record.end(), f.begin());
+        stores.insert(f);
     }
     ASSERT_EQ(stores.size(), 1u);
     EXPECT_EQ(open_store(), *stores.begin());
