@@ -131,19 +131,28 @@ std::string drive_directory(char letter) {
            static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
 }
 
-std::string runtime_directory() {
-    // Chosen by the user alone, never by the environment, so that every
-    // process of the user (a desktop session, cron, sudo, ssh) finds the
-    // same folder. Only the last folder is made here: the runtime folder
-    // itself, or /tmp, belongs to the system.
-    const std::string uid = std::to_string(::getuid());
+std::string lock_directory() {
+    // Chosen from the password database alone, never from the environment,
+    // so that every process of the user (a desktop session, cron, sudo,
+    // ssh) meets in one folder, whether or not a login session is open; and
+    // in the user's home, where no other user can make it first. The runtime
+    // folder serves only a user whose home cannot hold it.
+    const uid_t uid = ::getuid();
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        const std::string state = std::string(found->pw_dir) + "/.local/state";
+        if (make_private_dirs(state) && private_directory(state + "/cadb-locks"))
+            return state + "/cadb-locks";
+    }
     struct stat st {};
-    const std::string runtime = "/run/user/" + uid;
-    if (::lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+    const std::string runtime = "/run/user/" + std::to_string(uid);
+    if (::lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
         (st.st_mode & 077) == 0 && private_directory(runtime + "/cadb"))
         return runtime + "/cadb";
-    const std::string dir = "/tmp/cadb-" + uid;
-    return private_directory(dir) ? dir : std::string();
+    return {};
 }
 
 bool drive_present(char letter) {

@@ -62,13 +62,13 @@ struct OsPath {
 std::optional<OsPath> path_to_os(std::string_view system_path,
                                  PathIntent intent = PathIntent::look);
 
-// A folder of this user's alone for files that live only while the user is
-// logged in (locks), the same for every process of the user whatever its
-// environment: /run/user/<uid>/cadb where the system keeps the user's
-// runtime folder, else /tmp/cadb-<uid>. Made with mode 0700 when missing; a
-// folder that is not a directory the user owns with no access for others is
-// refused. Empty when there is none.
-std::string runtime_directory();
+// A folder of this user's alone for the lock files of devices, the same for
+// every process of the user whatever its environment or session:
+// <home>/.local/state/cadb-locks, the home taken from the password database,
+// else /run/user/<uid>/cadb. Made with mode 0700 when missing; a folder that
+// is not a directory the user owns with no access for others is refused.
+// Empty when there is none.
+std::string lock_directory();
 
 // A Linux path in the system's form: '/' becomes '\'.
 std::string path_from_os(std::string_view os_path);

@@ -199,12 +199,6 @@ bool PseFolderLock::acquire(const std::string& folder, int wait_ms) {
     return hold(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), wait_ms);
 }
 
-bool PseFolderLock::acquire_file(const std::string& path, int wait_ms) {
-    release();
-    return hold(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600),
-                wait_ms);
-}
-
 bool PseFolderLock::hold(int fd, int wait_ms) {
     if (fd < 0) return false;
     // Each open is a lock of its own, so two contexts of one process

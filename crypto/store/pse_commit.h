@@ -44,9 +44,6 @@ class PseFolderLock {
     // Takes the lock of folder, waiting at most wait_ms for another holder;
     // false when the folder cannot be opened or stays held.
     bool acquire(const std::string& folder, int wait_ms);
-    // The same lock taken on a lock file (made 0600 when missing), for a
-    // store with no folder of its own on this machine: a token.
-    bool acquire_file(const std::string& path, int wait_ms);
     bool held() const { return fd_ >= 0; }
     void release();
 

@@ -32,12 +32,14 @@ enum CadbPseCtxFunc : int {
 
 // Library 66 (CADB) reasons: another process holds the store too long; a
 // new store was to be written where one is already; a key was to take a
-// name another key bears; a token's writers have no folder to meet in.
+// name another key bears; a device's writers have no folder to meet in, or
+// the device's lock file there cannot be opened or locked.
 enum CadbPseCtxReason : int {
     CADB_R_KEY_STORE_BUSY = 190,
     CADB_R_KEY_STORE_EXISTS = 191,
     CADB_R_KEY_NAME_TAKEN = 192,
     CADB_R_NO_LOCK_FOLDER = 193,
+    CADB_R_LOCK_FILE_UNUSABLE = 194,
 };
 
 // File kinds of a store; their names depend on the medium.
