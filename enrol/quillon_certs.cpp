@@ -40,9 +40,12 @@ HRESULT CQuillon::CertXML(I4 lInx, I4 lRetType, VARIANT* pVal) {
         if (!accepted_content_) return PrepareAlert(kResponseNotAccepted);
         if (lInx < 0 || static_cast<std::size_t>(lInx) >= accepted_certs_.size())
             return PrepareAlert(kExtraCertificateIndex);
-        const TCertificate copy(accepted_certs_[static_cast<std::size_t>(lInx)]);
-        const auto der = copy.encode(TCertificate::kFormatDER);
-        if (!der || der->isEmpty()) return PrepareAlert(kCertificateConversionError);
+        // The output encoding, not the parsed form: a certificate held as its
+        // bytes alone (a key algorithm the library does not compute) has one.
+        TCertificate copy(accepted_certs_[static_cast<std::size_t>(lInx)]);
+        copy.setFormat(TCertificate::kFormatDER);
+        const TBuffer* der = copy.getEncoded();
+        if (der == nullptr || der->isEmpty()) return PrepareAlert(kCertificateConversionError);
         TCertASN2XML builder;
         TXMLDomHolder holder(builder);
         if (!holder.convert(der->getData(), der->getLength()))

@@ -3,6 +3,8 @@
 // file is written beside its target under a temporary name, synced and
 // renamed over it, so a failed save leaves no half file and an existing file
 // whole. A cancelled dialog is no error.
+#include <openssl/x509.h>
+
 #include <climits>
 #include <memory>
 #include <optional>
@@ -55,14 +57,33 @@ std::optional<std::string> ask_save_path(const char* member, int title_id, int f
     return std::move(answer.path);
 }
 
+// The serial number of a certificate held as its bytes alone, read from
+// them; "" when they give none.
+std::string unparsed_serial(const TCertificate& cert) {
+    TCertificate copy(cert);
+    copy.setFormat(TCertificate::kFormatDER);
+    const TBuffer* der = copy.getEncoded();
+    if (der == nullptr || der->isEmpty()) return {};
+    const unsigned char* p = der->getData();
+    const std::unique_ptr<X509, decltype(&X509_free)> x(d2i_X509(nullptr, &p, der->getLength()),
+                                                        X509_free);
+    const ASN1_INTEGER* serial = x ? X509_get0_serialNumber(x.get()) : nullptr;
+    if (serial == nullptr || serial->data == nullptr || serial->length <= 0) return {};
+    return HexString(serial->data, static_cast<std::size_t>(serial->length));
+}
+
 // The name a certificate is offered under: its display name, or, when that
-// leaves no file name (a common name of dots or blanks), its serial number,
+// leaves no file name (a common name of dots or blanks, or a certificate
+// held as its bytes alone, whose display name is empty), its serial number,
 // as a certificate without a common name is named.
 std::string offered_name(const TCertificate& cert, const std::string& display) {
     if (!SafeFileName(display).empty()) return display;
     const CERT* parsed = cert.getCERT();
-    if (parsed == nullptr || parsed->serial == nullptr || parsed->serial->data == nullptr)
-        return display;
+    if (parsed == nullptr) {
+        std::string serial = unparsed_serial(cert);
+        return serial.empty() ? display : serial;
+    }
+    if (parsed->serial == nullptr || parsed->serial->data == nullptr) return display;
     return HexString(parsed->serial->data, static_cast<std::size_t>(parsed->serial->length));
 }
 
@@ -102,9 +123,13 @@ HRESULT CQuillon::SaveCert(I4 lInx, I4 lFormat) {
         const int format = lFormat == TCertificate::kFormatDER || lFormat == TCertificate::kFormatPEM
                                ? lFormat
                                : TCertificate::kFormatPEM;
-        const TCertificate copy(accepted_certs_[index]);
-        const std::unique_ptr<TBuffer> encoded = copy.encode(format);
-        if (!encoded || encoded->isEmpty()) return PrepareAlert(kCertificateConversionError);
+        // The output encoding, not the parsed form: a certificate held as its
+        // bytes alone (a key algorithm the library does not compute) has one.
+        TCertificate copy(accepted_certs_[index]);
+        copy.setFormat(format);
+        const TBuffer* encoded = copy.getEncoded();
+        if (encoded == nullptr || encoded->isEmpty())
+            return PrepareAlert(kCertificateConversionError);
 
         // The display name may be any text a certificate carries: the dialog
         // layer makes it one plain file name before it is offered anywhere.

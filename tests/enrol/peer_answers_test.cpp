@@ -107,6 +107,23 @@ q.createFilePKCS10('C=RU;O=Org;CN=Petrov;', '1.3.6.1.5.5.7.3.2', WScript.Argumen
         EXPECT_EQ(rc, 0) << err_;
         return out_;
     }
+    // The certificate issued again, under a GOST R 34.10-2012 root (serial
+    // 2012, files ca12.*), and the answers that root signs with the content
+    // attached and sent apart.
+    void issue_under_2012_root() {
+        sh("openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:A "
+           "-out ca12.key && "
+           "openssl req -engine gost -x509 -new -key ca12.key -set_serial 0x2012 "
+           "-subj '/C=RU/O=Peer Authority/CN=Root 2012' -days 30 -out ca12.pem && "
+           "openssl x509 -in ca12.pem -outform DER -out ca12.der && "
+           "openssl x509 -req -engine gost -in req.pem -CA ca12.pem -CAkey ca12.key "
+           "-set_serial 0x1A2B -days 30 -out cert.pem && "
+           "openssl x509 -in cert.pem -outform DER -out cert.der && "
+           "openssl cms -sign -engine gost -binary -nodetach -in content.txt -signer ca12.pem "
+           "-inkey ca12.key -certfile cert.pem -outform DER -out attached12.der && "
+           "openssl cms -sign -engine gost -binary -in content.txt -signer ca12.pem "
+           "-inkey ca12.key -certfile cert.pem -outform DER -out detached12.der");
+    }
     void expect_saved_as_issued(const std::string& form) {
         EXPECT_EQ(read("saved/Petrov.der"), read("cert.der")) << form;
         EXPECT_EQ(read("saved/Petrov.cer"), read("cert.pem")) << form;
@@ -163,26 +180,16 @@ TEST_F(PeerAnswers, AnAttachedAnswerChangedOnItsWayIsRefused) {
 // 34.10-2012 with its 2012 hash) reads alike with the content attached or
 // sent apart: the certificate is accepted, the signer named from its
 // identifier and, where its signature would be checked, skipped with a line
-// in the log. The root, which the library cannot split, keeps its place
-// without a parsed form: what needs one answers that it cannot convert it.
+// in the log. The root, which the library cannot split, keeps its place,
+// held as its bytes, and shows as XML like any other.
 TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
-    sh("openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:A -out ca12.key && "
-       "openssl req -engine gost -x509 -new -key ca12.key -set_serial 0x2012 "
-       "-subj '/C=RU/O=Peer Authority/CN=Root 2012' -days 30 -out ca12.pem && "
-       "openssl x509 -req -engine gost -in req.pem -CA ca12.pem -CAkey ca12.key "
-       "-set_serial 0x1A2B -days 30 -out cert.pem && "
-       "openssl x509 -in cert.pem -outform DER -out cert.der && "
-       "openssl cms -sign -engine gost -binary -nodetach -in content.txt -signer ca12.pem "
-       "-inkey ca12.key -certfile cert.pem -outform DER -out attached12.der && "
-       "openssl cms -sign -engine gost -binary -in content.txt -signer ca12.pem -inkey ca12.key "
-       "-certfile cert.pem -outform DER -out detached12.der");
+    issue_under_2012_root();
     const std::string state = dir_ + "/state";
     setenv("XDG_STATE_HOME", state.c_str(), 1);
     for (const char* name : {"attached12.der", "detached12.der"}) {
         const std::string out =
             accept_and_save("q.acceptFilePKCS7(dir + '/" + std::string(name) + "')");
-        EXPECT_TRUE(out == "0 2 80043ac3,leaf\n" || out == "0 2 leaf,80043ac3\n")
-            << name << out << err_;
+        EXPECT_TRUE(out == "0 2 root,leaf\n" || out == "0 2 leaf,root\n") << name << out << err_;
         expect_saved_as_issued(name);
         ASSERT_EQ(run("var o = [];\n"
                       "for (var i = 0; i < 7; i++) o.push({value: 'keep'});\n"
@@ -204,6 +211,29 @@ TEST_F(PeerAnswers, AnAnswerSignedWithAnAlgorithmNotComputedIsRead) {
                        "Computed ...Skipped!"),
               std::string::npos)
         << log;
+}
+
+// The GOST R 34.10-2012 root of an answer, which the library holds as its
+// bytes alone, is shown as XML and saved byte for byte, as DER and as PEM,
+// under its serial number (its display name is empty).
+TEST_F(PeerAnswers, ARootHeldAsItsBytesIsShownAndSaved) {
+    issue_under_2012_root();
+    setenv("CADB_SAVE_DIR", (dir_ + "/saved").c_str(), 1);
+    const int rc =
+        run("var q = new ActiveXObject('Quillon.Quillon');\n"
+            "q.acceptFilePKCS7(WScript.Arguments(0) + '/attached12.der');\n"
+            "for (var i = 0; i < q.CertPathLen(); i++) {\n"
+            "  var xml = q.CertXML(i, 8);\n"
+            "  if (xml.indexOf('Petrov') >= 0) continue;\n"
+            "  q.SaveCert(i, 1); q.SaveCert(i, 2);\n"
+            "  WScript.Echo(i, xml.indexOf('Root 2012') >= 0);\n"
+            "}\n",
+            "'" + dir_ + "'");
+    unsetenv("CADB_SAVE_DIR");
+    ASSERT_EQ(rc, 0) << err_;
+    EXPECT_TRUE(out_ == "0 true\n" || out_ == "1 true\n") << out_;
+    EXPECT_EQ(read("saved/2012.der"), read("ca12.der"));
+    EXPECT_EQ(read("saved/2012.cer"), read("ca12.pem"));
 }
 
 TEST_F(PeerAnswers, TheSavedCertificateFindsItsKey) {
