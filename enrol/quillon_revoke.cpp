@@ -188,9 +188,10 @@ HRESULT CQuillon::write_revocation_file(const char* member, BSTR file_name, BSTR
     const std::optional<std::string> path = com::bstr_to_ansi(file_name);
     const std::optional<std::string> bytes = com::bstr_to_ansi(text);
     // The file is written whole under a temporary name, synced and renamed:
-    // a failed write leaves an earlier request file as it was.
+    // a failed write leaves an earlier request file as it was. Like a file
+    // stream, it goes only into a folder that is there.
     if (path && bytes && !bytes->empty() &&
-        CADB_write_file_plain(path->c_str(), bytes->data(), static_cast<int>(bytes->size())) ==
+        CADB_write_file_in_dir(path->c_str(), bytes->data(), static_cast<int>(bytes->size())) ==
             static_cast<int>(bytes->size()))
         return S_OK;
     log_line("CQuillon::%s(File:[%s])... exception caught!", member,

@@ -281,8 +281,10 @@ HRESULT CQuillon::cmc_end(bool toFile, BSTR bstrContainer, BSTR bstrCertFileName
         bool written = false;
         try {
             const std::string text = with_crlf(pem);
-            written = file && CADB_write_file_plain(file->c_str(), text.data(),
-                                                    static_cast<int>(text.size())) != 0;
+            // Into the folder named, as a file stream opens it: a missing
+            // folder fails the save and none is made.
+            written = file && CADB_write_file_in_dir(file->c_str(), text.data(),
+                                                     static_cast<int>(text.size())) != 0;
         } catch (...) {
             written = false;
         }

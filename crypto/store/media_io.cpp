@@ -88,12 +88,15 @@ int CADB_write_file(const char* path, const void* data, int len, std::uint32_t f
     return CADB_write_file_cb(path, data, len, flags, credential, nullptr, nullptr);
 }
 
-int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_t flags,
-                       const void* credential, pem_password_cb* cb, void* arg) {
+namespace {
+
+int write_whole_file(const char* path, const void* data, int len, std::uint32_t flags,
+                     const void* credential, pem_password_cb* cb, void* arg, bool make_dirs) {
     std::array<char, kMaxPath> copy{};
     if (path == nullptr || data == nullptr || len < 0 || !normalised_copy(path, copy))
         return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
-    if (!CADB_mkdir(copy.data())) return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
+    if (make_dirs && !CADB_mkdir(copy.data()))
+        return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     // What killed writers of such files left here goes first (it may be a
     // private key, and it takes room the new file may need).
     if (BIO_media_kind(copy.data()) == BIO_MEDIUM_DISK)
@@ -108,8 +111,19 @@ int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_
     return len;
 }
 
+}  // namespace
+
+int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_t flags,
+                       const void* credential, pem_password_cb* cb, void* arg) {
+    return write_whole_file(path, data, len, flags, credential, cb, arg, true);
+}
+
 int CADB_write_file_plain(const char* path, const void* data, int len) {
     return CADB_write_file(path, data, len, 0, nullptr);
+}
+
+int CADB_write_file_in_dir(const char* path, const void* data, int len) {
+    return write_whole_file(path, data, len, 0, nullptr, nullptr, nullptr, false);
 }
 
 int CADB_read_file(const char* path, void* buf, int max_len, std::uint32_t flags,

@@ -41,6 +41,11 @@ using CADB_WALK_CB = int (*)(const char* name, void* user);
 int CADB_write_file(const char* path, const void* data, int len, std::uint32_t flags,
                     const void* credential);
 int CADB_write_file_plain(const char* path, const void* data, int len);
+// As CADB_write_file_plain into a folder that is there: no directory of the
+// path is made, so one whose folder is missing fails (0) and leaves no
+// folder behind. A default drive folder is the medium, not a folder of the
+// path, and is made as for any write.
+int CADB_write_file_in_dir(const char* path, const void* data, int len);
 // As CADB_write_file; a token asks for its PIN through cb with arg.
 int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_t flags,
                        const void* credential, pem_password_cb* cb, void* arg);

@@ -241,6 +241,7 @@ attempt(function () { return q.createRvcEnd(); });
 
 TEST_F(Revocation, FileVariantWritesTheTextOrAnswersSFalse) {
     fs::create_directories(dir_ + "/drive-b/old");
+    fs::create_directories(dir_ + "/drive-b/out");
     std::ofstream(dir_ + "/drive-b/old/req.txt") << "earlier request";
     ASSERT_EQ(script(R"(
 q.createRvcBegin(dir + '/cert.pem', 4, 'p', 'Текст', '');

@@ -462,6 +462,7 @@ WScript.Echo(q.createRequestEnd('', cert, 'b:\\keys\\00000001.key'));
 
 TEST_F(TwoStep, CmcFileEndSavesTheKeyAndWritesTheTextWithCrLf) {
     make_signer();
+    fs::create_directories(drive_ + "/out");
     ASSERT_EQ(run(std::string(kPrelude) + "var cert = '" + signer_cert_ + R"(';
 // no file Begin yet: the file End saves the key and writes no file
 q.createRequestBegin(33, 'CN=keyonly;', '', 1);
@@ -485,6 +486,26 @@ attempt(function () { q.createFileRequestEnd('', cert, 'b:\\keys\\00000002.key')
     CmcPtr cmc = verified_cmc(lf);
     ASSERT_TRUE(cmc);
     EXPECT_EQ(sk_CMP_TREQ_num(cmc->requests), 1);
+}
+
+// The signed request's file End and both revocation file Ends write into
+// the folder named as it is: a folder that is not there fails them (15027
+// for the request, S_FALSE for the revocations) and none is made.
+TEST_F(TwoStep, FileEndsIntoAMissingFolderFailAndMakeNone) {
+    make_signer();
+    ASSERT_EQ(run(std::string(kPrelude) + "var cert = '" + signer_cert_ + R"(';
+q.createFileRequestBegin(33, 'CN=tofile;', '', 'b:\\none\\cms.p7', 1);
+attempt(function () { q.createFileRequestEnd('', cert, 'b:\\keys\\00000002.key'); return 'done'; });
+q.createRvcBegin(cert, 1, 'p', 'c', '');
+q.createFileRvcEnd('b:\\none\\rvc.txt');
+WScript.Echo(WScript.LastResult);
+q.createFileRvcEndSigned('', cert, 'b:\\keys\\00000002.key', 'b:\\none\\signed.p7');
+WScript.Echo(WScript.LastResult);
+)"),
+              0)
+        << err_;
+    EXPECT_EQ(out_, "80043ab3 Certificate as File Save Error\n1\n1\n") << err_;
+    EXPECT_FALSE(fs::exists(drive_ + "/none"));
 }
 
 }  // namespace
