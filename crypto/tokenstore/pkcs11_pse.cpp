@@ -110,16 +110,22 @@ bool write_kind(PKCS11_OBJ* obj, int kind, const std::vector<unsigned char>& val
     return true;
 }
 
-// 1 when a store is on the token (a master key, masks or key-encryption
-// key object: each alone is a store not to be replaced), 0 when none, -1
-// when the token cannot tell.
-int store_present(PKCS11_OBJ* obj) {
+enum class Found { nothing, remnant, whole, unknown };
+
+// What a new store would be written over. A store is whole with its master
+// key, masks and key-encryption key; every writer holds the token's lock,
+// so some of them without the rest, found under it, is what a writer that
+// died left behind, and no read can open it.
+Found store_found(PKCS11_OBJ* obj) {
+    int there = 0;
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
         PKCS11_TEMPLATE_ptr t = kind_template(kind);
         const int found = t ? pkcs11::find_first_status(obj, t.get()) : -1;
-        if (found != 0) return found < 0 ? -1 : 1;
+        if (found < 0) return Found::unknown;
+        there += found;
     }
-    return 0;
+    if (there == 0) return Found::nothing;
+    return there == PSE_FILE_KEK + 1 ? Found::whole : Found::remnant;
 }
 
 // A failed write or erase after the login: a token that signs itself keeps
@@ -323,22 +329,32 @@ int PSE_CTX_pkcs11_write(PSE_CTX* ctx) {
     // Whether a store is there and the four writes are one step for every
     // process of the user: two creators at once end with one store, never
     // with the objects of both mixed. A new store is refused, even on a
-    // token that signs, wherever one may be there: the caller is to open
-    // that one, not go on with a master key no one kept.
+    // token that signs, wherever a whole one is or may be there: the caller
+    // is to open that one, not go on with a master key no one kept.
     const bool new_store = (ctx->flags & PSE_CTX_FLAG_NEW_STORE) != 0;
     TokenLock token;
     if (!token.acquire(obj.get(), CADB_F_PSE_CTX_WRITE))
         return new_store ? 0 : failed_after_login(signs, F);
     if (new_store) {
-        const int there = store_present(obj.get());
-        if (there < 0) {
+        const Found there = store_found(obj.get());
+        if (there == Found::unknown) {
             PKCS11_ERR(F, ERR_R_INTERNAL);
             return 0;
         }
-        if (there > 0) {
+        if (there == Found::whole) {
             ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
             CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS);
             return 0;
+        }
+        // A remnant goes whole, a random state left with it too: encrypted
+        // under another key-encryption key, it would not start the new store.
+        if (there == Found::remnant) {
+            for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+                if (!erase_kind(obj.get(), kind)) {
+                    PKCS11_ERR(F, ERR_R_INTERNAL);
+                    return 0;
+                }
+            }
         }
     }
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {

@@ -290,6 +290,35 @@ TEST_F(TokenStore, ANewStoreLeavesTheOneThere) {
     ASSERT_EQ(PSE_CTX_erase(replaced.get()), 1);
 }
 
+// A creator that died after the master key left it alone on the token: no
+// read opens that, so the next new store takes its place, and that store,
+// whole, is then refused as any other.
+TEST_F(TokenStore, ANewStoreReplacesWhatADeadCreatorLeft) {
+    auto obj = testing::make_context(kToken, &pins_);
+    ASSERT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+    PKCS11_TEMPLATE_ptr left(PKCS11_TEMPLATE_data());
+    const Bytes half(64, 0x3C);
+    ASSERT_EQ(PKCS11_TEMPLATE_add_text(left.get(), CKA_LABEL, "mk.db3"), 1);
+    ASSERT_EQ(PKCS11_TEMPLATE_add_bool(left.get(), CKA_PRIVATE, true), 1);
+    ASSERT_EQ(PKCS11_TEMPLATE_add(left.get(), CKA_VALUE, half.data(), half.size()), 1);
+    ASSERT_EQ(PKCS11_OBJ_create(obj.get(), left.get()), 1);
+
+    PseCtxPtr made = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_data, nullptr, "mk.db3"), 1);
+    PseCtxPtr opened = store_on(kToken, kReadToken);
+    ASSERT_EQ(PSE_CTX_read(opened.get()), 1);
+    EXPECT_EQ(kek_of(opened.get()), kek_of(made.get()));
+
+    PseCtxPtr again = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(again.get()), 1);
+    EXPECT_EQ(PSE_CTX_write(again.get()), 0);
+    EXPECT_TRUE(store_was_there());
+    ERR_clear_error();
+    ASSERT_EQ(PSE_CTX_erase(opened.get()), 1);
+}
+
 // Processes that found the token empty create a store at once: one store
 // is left, whole, and every one of them ends with it.
 TEST_F(TokenStore, ProcessesCreatingAtOnceShareOneStore) {
