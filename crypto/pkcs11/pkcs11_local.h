@@ -32,6 +32,13 @@ int find_first_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t);
 // when given.
 int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, const char* label,
                    int func);
+// Every object matching t, the search ended before the caller sees them. A
+// module that hands out a handle twice is looping: the search ends there.
+bool find_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<CK_OBJECT_HANDLE>* out);
+// Destroys every object of the class template with CKA_ID = id except kept
+// (0 keeps none): 1 when no other is left, kept then the current object.
+int destroy_all_but(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id,
+                    CK_OBJECT_HANDLE kept, int func);
 
 // Fetches a list the PKCS#11 way: call(NULL, &n) for the size, then
 // call(array, &n). The count the module gives back is never trusted beyond

@@ -48,61 +48,6 @@ bool ready(const PKCS11_OBJ* ctx, int func, bool needs_object) {
 
 int found(int status) { return status > 0 ? 1 : 0; }
 
-// Destroys every object matching the class template with CKA_ID = id. The
-// matches are collected first and destroyed after the search, so a module
-// that keeps answering with the same object cannot hold the loop; a final
-// search tells whether any is left.
-int destroy_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, int func) {
-    if (ctx == nullptr || id == nullptr) {
-        PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
-        return 0;
-    }
-    Lock lock(ctx->mutex);
-    PKCS11_TEMPLATE_ptr t(base());
-    if (!t || !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id)) {
-        PKCS11_ERR(func, ERR_R_MALLOC);
-        return 0;
-    }
-    if (!PKCS11_OBJ_find_init(ctx, t.get())) {
-        PKCS11_ERR(func, ERR_R_INTERNAL);
-        return 0;
-    }
-    // A module that answers with a handle it already gave is looping: the
-    // search ends there.
-    std::vector<CK_OBJECT_HANDLE> matches;
-    int status = 0;
-    try {
-        while ((status = pkcs11::find_next_status(ctx)) > 0) {
-            if (std::find(matches.begin(), matches.end(), ctx->object) != matches.end()) {
-                status = 0;
-                break;
-            }
-            matches.push_back(ctx->object);
-        }
-    } catch (const std::exception&) {
-        PKCS11_OBJ_find_final(ctx);
-        PKCS11_ERR(func, ERR_R_MALLOC);
-        return 0;
-    }
-    if (!PKCS11_OBJ_find_final(ctx) || status < 0) {
-        PKCS11_ERR(func, ERR_R_INTERNAL);
-        return 0;
-    }
-    for (CK_OBJECT_HANDLE h : matches) {
-        ctx->object = h;
-        if (!PKCS11_OBJ_destroy(ctx)) {
-            PKCS11_ERR(func, ERR_R_INTERNAL);
-            return 0;
-        }
-    }
-    if (pkcs11::find_first_status(ctx, t.get()) != 0) {
-        ctx->object = 0;
-        PKCS11_ERR(func, ERR_R_INTERNAL);
-        return 0;
-    }
-    return 1;
-}
-
 }  // namespace
 
 void PKCS11_set_passwd_cb(PKCS11_PASSWD_CB cb) { g_passwd_cb.store(cb); }
@@ -315,6 +260,70 @@ int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, 
     return find_first_status(ctx, t.get());
 }
 
+bool find_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<CK_OBJECT_HANDLE>* out) {
+    constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_NEXT;
+    if (ctx == nullptr || t == nullptr || out == nullptr) {
+        PKCS11_ERR(F, ERR_R_NULL_PARAMETER);
+        return false;
+    }
+    Lock lock(ctx->mutex);
+    out->clear();
+    if (!PKCS11_OBJ_find_init(ctx, t)) return false;
+    int status = 0;
+    try {
+        while ((status = find_next_status(ctx)) > 0) {
+            if (std::find(out->begin(), out->end(), ctx->object) != out->end()) {
+                status = 0;
+                break;
+            }
+            out->push_back(ctx->object);
+        }
+    } catch (const std::exception&) {
+        PKCS11_OBJ_find_final(ctx);
+        PKCS11_ERR(F, ERR_R_MALLOC);
+        return false;
+    }
+    return PKCS11_OBJ_find_final(ctx) != 0 && status >= 0;
+}
+
+int destroy_all_but(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id,
+                    CK_OBJECT_HANDLE kept, int func) {
+    if (ctx == nullptr || id == nullptr) {
+        PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
+        return 0;
+    }
+    Lock lock(ctx->mutex);
+    PKCS11_TEMPLATE_ptr t(base());
+    if (!t || !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, id)) {
+        PKCS11_ERR(func, ERR_R_MALLOC);
+        return 0;
+    }
+    // The matches are collected first and destroyed after the search, so a
+    // module that keeps answering with the same object cannot hold the loop;
+    // a final search tells whether any other is left.
+    std::vector<CK_OBJECT_HANDLE> matches;
+    if (!find_all(ctx, t.get(), &matches)) {
+        PKCS11_ERR(func, ERR_R_INTERNAL);
+        return 0;
+    }
+    for (CK_OBJECT_HANDLE h : matches) {
+        if (h == kept) continue;
+        ctx->object = h;
+        if (!PKCS11_OBJ_destroy(ctx)) {
+            PKCS11_ERR(func, ERR_R_INTERNAL);
+            return 0;
+        }
+    }
+    if (!find_all(ctx, t.get(), &matches) ||
+        std::any_of(matches.begin(), matches.end(), [kept](auto h) { return h != kept; })) {
+        ctx->object = 0;
+        PKCS11_ERR(func, ERR_R_INTERNAL);
+        return 0;
+    }
+    ctx->object = kept;
+    return 1;
+}
+
 }  // namespace pkcs11
 
 int PKCS11_OBJ_find_first(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t) {
@@ -431,15 +440,15 @@ int PKCS11_OBJ_destroy(PKCS11_OBJ* ctx) {
 
 int PKCS11_OBJ_destroy_keys(PKCS11_OBJ* ctx, const char* id) {
     constexpr int F = PKCS11_F_PKCS11_OBJ_DESTROY_KEYS;
-    return destroy_all(ctx, PKCS11_TEMPLATE_private_keys, id, F) &&
-                   destroy_all(ctx, PKCS11_TEMPLATE_public_keys, id, F)
+    return pkcs11::destroy_all_but(ctx, PKCS11_TEMPLATE_private_keys, id, 0, F) &&
+                   pkcs11::destroy_all_but(ctx, PKCS11_TEMPLATE_public_keys, id, 0, F)
                ? 1
                : 0;
 }
 
 int PKCS11_OBJ_destroy_certificates(PKCS11_OBJ* ctx, const char* id) {
-    return destroy_all(ctx, PKCS11_TEMPLATE_certificates, id,
-                       PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES);
+    return pkcs11::destroy_all_but(ctx, PKCS11_TEMPLATE_certificates, id, 0,
+                                   PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES);
 }
 
 }  // namespace cadb

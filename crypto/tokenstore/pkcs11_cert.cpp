@@ -15,6 +15,8 @@
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
 #include "crypto/tokenstore/pkcs11_key_local.h"
+#include "crypto/tokenstore/token_lock.h"
+#include "crypto/x509/cert_codes.h"
 
 namespace cadb {
 namespace {
@@ -115,10 +117,24 @@ int PKCS11_cert_write(CERT_CTX* ctx, int form) {
         return fail(F, ERR_R_MALLOC);
     }
     PKCS11_OBJ_ptr obj = open_on(module_part);
-    if (!obj || !PKCS11_OBJ_login(obj.get(), 0) ||
-        !PKCS11_OBJ_destroy_certificates(obj.get(), name.c_str()) ||
-        !PKCS11_OBJ_create(obj.get(), t.get()))
+    if (!obj || !PKCS11_OBJ_login(obj.get(), 0)) return fail(F, ERR_R_INTERNAL);
+    // Writers of one name take turns, in every process of the user: two
+    // that each cleared the name before either created would leave two
+    // certificates under it.
+    TokenLock token;
+    if (!token.acquire(obj.get(), CADB_F_CERT_CTX)) return 0;
+    // The new certificate is made before the old ones go, so that a write
+    // the token refuses leaves the name as it was.
+    if (!PKCS11_OBJ_create(obj.get(), t.get())) return fail(F, ERR_R_INTERNAL);
+    const CK_OBJECT_HANDLE made = obj->object;
+    if (!pkcs11::destroy_all_but(obj.get(), PKCS11_TEMPLATE_certificates, name.c_str(), made,
+                                 PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES)) {
+        ERR_set_mark();
+        obj->object = made;
+        PKCS11_OBJ_destroy(obj.get());
+        ERR_pop_to_mark();
         return fail(F, ERR_R_INTERNAL);
+    }
     return 1;
 }
 

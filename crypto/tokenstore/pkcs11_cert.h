@@ -24,6 +24,8 @@ enum : int {
 
 int PKCS11_cert_read(CERT_CTX* ctx);
 // form 2 PEM, 5 the printed certificate (followed by its PEM), else DER.
+// The certificate replaces every one of its name under the token's lock; a
+// write that fails leaves those that were there.
 int PKCS11_cert_write(CERT_CTX* ctx, int form);
 const CERT_CTX_METHOD* CERT_CTX_get_pkcs11_method_record();
 

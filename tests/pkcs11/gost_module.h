@@ -18,9 +18,13 @@ struct GostModuleControl {
     int pull = 0;            // pull the token out and put it back (sessions and login lost)
     CK_ULONG lie_sign_len = 0;  // C_Sign into a buffer answers CKR_BUFFER_TOO_SMALL with this
     CK_ULONG lie_digest_len = 0;  // C_Digest reports this much more than it has
+    int full = 0;                 // C_CreateObject answers kGostFullTokenRv
 };
 
 }  // namespace cadb::testing
+
+// What C_CreateObject answers on a full token: CKR_DEVICE_MEMORY.
+inline constexpr cadb::CK_RV kGostFullTokenRv = 0x031;
 
 // Entry names the tests look up in the module.
 inline constexpr const char* kGostModule = "cadbgostp11";

@@ -456,5 +456,38 @@ TEST_F(TokenCertGost, ThreadsStoreCertificatesSideBySide) {
     ERR_clear_error();
 }
 
+// A certificate the token has no room for leaves the one under its name.
+TEST_F(TokenCertGost, AWriteTheTokenRefusesLeavesTheOldCertificate) {
+    ASSERT_EQ(CADB_init(), 1);
+    PKCS11_set_passwd_cb(token_pin);
+    const std::string path = std::string(kGostToken) + "\\kept";
+    auto holding = [&path](const char* file) {
+        const std::string pem = vector_file(file);
+        CertCtxPtr ctx(CERT_CTX_new());
+        EXPECT_EQ(CERT_CTX_set_buffer(ctx.get(), reinterpret_cast<const unsigned char*>(pem.data()),
+                                      static_cast<int>(pem.size())),
+                  1);
+        EXPECT_EQ(CERT_CTX_read(ctx.get()), 1);
+        EXPECT_EQ(CERT_CTX_set_path(ctx.get(), path.c_str()), 1);
+        return ctx;
+    };
+    CertCtxPtr old_cert = holding("cert-A.pem");
+    ASSERT_EQ(CERT_CTX_write(old_cert.get(), FORM_DER), 1);
+    testing::GostModuleControl full;
+    full.full = 1;
+    control(full);
+    CertCtxPtr new_cert = holding("cert-B.pem");
+    EXPECT_EQ(CERT_CTX_write(new_cert.get(), FORM_DER), 0);
+    EXPECT_EQ(ERR_get_last_rv(), kGostFullTokenRv);
+    ERR_clear_error();
+
+    EXPECT_EQ(count(CKO_CERTIFICATE), 1);
+    CertCtxPtr back(CERT_CTX_new());
+    ASSERT_EQ(CERT_CTX_set_path(back.get(), path.c_str()), 1);
+    ASSERT_EQ(CERT_CTX_read(back.get()), 1);
+    EXPECT_EQ(der_of(back.get()), der_of(old_cert.get()));
+    ERR_clear_error();
+}
+
 }  // namespace
 }  // namespace cadb

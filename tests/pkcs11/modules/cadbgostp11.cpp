@@ -470,6 +470,7 @@ CK_RV create_object(CK_SESSION_HANDLE h, CK_ATTRIBUTE* t, CK_ULONG n, CK_OBJECT_
     CK_RV rv;
     if (session_of(h, &rv) == nullptr) return rv;
     if (out == nullptr) return CKR_ARGUMENTS_BAD;
+    if (g_control.full) return kGostFullTokenRv;
     auto o = std::make_unique<Object>();
     if ((rv = copy_template(*o, t, n)) != CKR_OK) return rv;
     if (o->get(CKA_CLASS) == nullptr) return CKR_TEMPLATE_INCOMPLETE;
