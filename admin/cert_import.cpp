@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "admin/cert_path.h"
 #include "admin/tasset.h"
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_local.h"
@@ -18,14 +19,13 @@ struct CertCtxFree {
 };
 using CertCtxPtr = std::unique_ptr<CERT_CTX, CertCtxFree>;
 
-// The token path the certificate goes to: root\name for a plain name, the
-// name itself when it is a token path already. Empty when refused.
+// The token path the certificate goes to; empty when refused: a plain name
+// with a ":" or without a root.
 std::string target_of(const char* root, const char* name) {
-    if (PKCS11_path_parse(name, nullptr, nullptr)) return name;
-    if (std::strchr(name, ':') != nullptr || root == nullptr || *root == '\0') return {};
-    std::string target = root;
-    if (target.back() == '\\' || target.back() == '/') target.pop_back();
-    return target + "\\" + name;
+    if (!PKCS11_path_parse(name, nullptr, nullptr) &&
+        (std::strchr(name, ':') != nullptr || root == nullptr || *root == '\0'))
+        return {};
+    return certificate_path(root, name);
 }
 
 // Reads the certificate from a file on any medium, in any form, stores it

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/cert_path.h"
 #include "admin/console.h"
 #include "admin/tasset.h"
 #include "crypto/cadb/passwd.h"
@@ -209,16 +210,30 @@ bool list_group(PKCS11_OBJ* ctx, const Group& g, bool verbose, FILE* out) {
     return true;
 }
 
-// The removals share everything but the class they look for and the
-// destroyer.
+// A key's CKA_ID: the name as the library reads a key's plain name.
+char* key_id(const char*, const char* name) { return PKCS11_path_get_label(name, nullptr); }
+
+// A certificate's CKA_ID: the name as its import stored it.
+char* certificate_id(const char* root, const char* name) {
+    try {
+        std::string module_part;
+        return PKCS11_path_get_label(certificate_path(root, name).c_str(), &module_part);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+// The removals share everything but how the name is read, the class they
+// look for and the destroyer.
 int remove_named(const char* root, const char* name, int func,
-                 PKCS11_TEMPLATE* (*base)(), int (*destroy)(PKCS11_OBJ*, const char*)) {
+                 char* (*id_of)(const char* root, const char* name), PKCS11_TEMPLATE* (*base)(),
+                 int (*destroy)(PKCS11_OBJ*, const char*)) {
     if (root == nullptr || name == nullptr || *name == '\0') {
         PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
         return 0;
     }
     Label id;
-    id.text = PKCS11_path_get_label(name, nullptr);
+    id.text = id_of(root, name);
     if (id.text == nullptr) {
         PKCS11_ERR(func, ERR_R_INTERNAL);
         return 0;
@@ -353,12 +368,12 @@ int Tasset_list_objects(const char* root, int verbose, FILE* out) {
 }
 
 int Tasset_remove_key(const char* root, const char* name) {
-    return remove_named(root, name, PKCS11_F_TASSET_REMOVE_KEY, PKCS11_TEMPLATE_private_keys,
-                        PKCS11_OBJ_destroy_keys);
+    return remove_named(root, name, PKCS11_F_TASSET_REMOVE_KEY, key_id,
+                        PKCS11_TEMPLATE_private_keys, PKCS11_OBJ_destroy_keys);
 }
 
 int Tasset_remove_certificate(const char* root, const char* name) {
-    return remove_named(root, name, PKCS11_F_TASSET_REMOVE_CERTIFICATE,
+    return remove_named(root, name, PKCS11_F_TASSET_REMOVE_CERTIFICATE, certificate_id,
                         PKCS11_TEMPLATE_certificates, PKCS11_OBJ_destroy_certificates);
 }
 

@@ -271,6 +271,21 @@ TEST_F(Tasset, ImportListAndRemoveCertificates) {
     EXPECT_EQ(o.code, 0);
 }
 
+// A "/" in a name is a "\" in the token path the certificate goes to, and
+// the removal reads the name alike.
+TEST_F(Tasset, RemovalFindsANameWithASlashAsImportStoredIt) {
+    home_.init_token("cadb");
+    Outcome o = home_.run({"-impcert", vector_cert("cert-A.pem").string(), "x/alice"}, kPinLine);
+    EXPECT_EQ(o.code, 0) << o.out;
+    o = home_.run({"-info"}, kPinLine);
+    EXPECT_EQ(section(o.out, "User certificates:"), "x\\alice\n");
+    o = home_.run({"-remcert", "x/alice"}, kPinLine);
+    EXPECT_EQ(o.out, "Enter user PIN: ****\nOK.\n");
+    EXPECT_EQ(o.code, 0);
+    o = home_.run({"-info"}, kPinLine);
+    EXPECT_EQ(section(o.out, "User certificates:"), "");
+}
+
 TEST_F(Tasset, ImportReadsEveryFormAndTokenPaths) {
     home_.init_token("cadb");
     // The same certificate as DER and as bare base64.
