@@ -145,10 +145,45 @@ bool make_room(const PKEY_CTX* ctx, PKCS11_OBJ* obj, const std::string& name, in
     return true;
 }
 
-// Names a pair generated on the token: both objects get CKA_ID name.
+// The public point of a key record, in the token's form (CKA_VALUE).
+bool point_of(EVP_PKEY* pkey, std::vector<unsigned char>* out) {
+    const auto* key = static_cast<const ECGOST*>(EVP_PKEY_get0(pkey));
+    out->assign(64, 0);
+    return key != nullptr && key->Q &&
+           ECPOINT_point2le(key->Q.get(), out->data(), out->size()) == 64;
+}
+
+// Finds, as other's current object, the public half of the pair whose
+// private half is being named: the public key under the private key's old
+// CKA_ID, or the pair's temporary public object, and in both cases the one
+// whose point is this key's. Another key's public half never matches, even
+// when it bears the same ID or label.
+bool find_own_public(PKCS11_OBJ* other, const std::string* old_id,
+                     const std::vector<unsigned char>& point) {
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_public_keys());
+    return t &&
+           (old_id != nullptr
+                ? PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, old_id->c_str())
+                : PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, kTemporaryPublicLabel)) &&
+           PKCS11_TEMPLATE_add(t.get(), CKA_VALUE, point.data(), point.size()) &&
+           PKCS11_OBJ_find_first(other, t.get()) == 1;
+}
+
+// Names a pair generated on the token: both objects get CKA_ID name. What
+// the private key bears and which public object is its half are read under
+// the token's lock: another writer may have renamed the pair since the key
+// was made or read, and a fresh pair's temporary public label is borne by
+// every enrolment's unnamed pair.
 int name_generated(PKEY_CTX* ctx, const KeyPlace& place, PKCS11_OBJ* key_obj) {
     constexpr int F = PKCS11_F_PKCS11_KEY_WRITE;
     Lock key_lock(key_obj->mutex);
+    std::vector<unsigned char> point;
+    if (!point_of(ctx->key->key, &point)) return fail(F, ERR_R_INTERNAL);
+    PKCS11_OBJ_ptr other = open_on(place.token, ctx->passwd_arg);
+    if (!other || !PKCS11_OBJ_login(other.get(), 0)) return fail(F, ERR_R_INTERNAL);
+    // The name is looked at and given in one step for every writer.
+    TokenLock token;
+    if (!token.acquire(other.get(), CADB_F_PKEY_CTX_WRITE)) return 0;
     std::string old_id;
     const bool had_id = read_text(key_obj, CKA_ID, &old_id) && !old_id.empty();
     if (had_id && old_id == place.name) return fail(F, ERR_R_INTERNAL);
@@ -158,22 +193,19 @@ int name_generated(PKEY_CTX* ctx, const KeyPlace& place, PKCS11_OBJ* key_obj) {
             strcasecmp(label.c_str(), kTemporaryPrivateLabel) != 0)
             return fail(F, ERR_R_INTERNAL);
     }
-    PKCS11_OBJ_ptr other = open_on(place.token, ctx->passwd_arg);
-    if (!other || !PKCS11_OBJ_login(other.get(), 0)) return fail(F, ERR_R_INTERNAL);
-    // The name is looked at and given in one step for every writer.
-    TokenLock token;
-    if (!token.acquire(other.get(), CADB_F_PKEY_CTX_WRITE)) return 0;
+    // The public half is found before anything is destroyed or renamed.
+    if (!find_own_public(other.get(), had_id ? &old_id : nullptr, point))
+        return fail(F, ERR_R_INTERNAL);
+    const CK_OBJECT_HANDLE own_public = other->object;
     if (!make_room(ctx, other.get(), place.name, F)) return 0;
+    other->object = own_public;
     PKCS11_TEMPLATE_ptr priv(PKCS11_TEMPLATE_new()), pub(PKCS11_TEMPLATE_new());
     if (!priv || !pub || !PKCS11_TEMPLATE_add_text(priv.get(), CKA_ID, place.name.c_str()) ||
         !PKCS11_TEMPLATE_add_text(pub.get(), CKA_ID, place.name.c_str()) ||
         (!had_id && (!PKCS11_TEMPLATE_add_text(priv.get(), CKA_LABEL, kStoredPrivateLabel) ||
                      !PKCS11_TEMPLATE_add_text(pub.get(), CKA_LABEL, kStoredPublicLabel))))
         return fail(F, ERR_R_MALLOC);
-    const bool found_public =
-        had_id ? PKCS11_OBJ_find_public_key(other.get(), old_id.c_str(), nullptr) == 1
-               : PKCS11_OBJ_find_public_key(other.get(), nullptr, kTemporaryPublicLabel) == 1;
-    if (!found_public || !PKCS11_OBJ_set_attributes(key_obj, priv.get()) ||
+    if (!PKCS11_OBJ_set_attributes(key_obj, priv.get()) ||
         !PKCS11_OBJ_set_attributes(other.get(), pub.get()) ||
         !PKCS11_OBJ_set_id(key_obj, place.name.c_str()))
         return fail(F, ERR_R_INTERNAL);

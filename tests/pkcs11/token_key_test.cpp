@@ -261,6 +261,45 @@ TEST_F(TokenKey, AWriteToAFreeNameDestroysNothing) {
     EXPECT_TRUE(verifies(pub.get(), kData, signed_by(PKEY_CTX_get_PKEY(reader.get())->key, kData)));
 }
 
+// Two enrolments' fresh pairs on the token at once (the other's made first,
+// after this one's generation had removed the leftovers): each is named
+// with its own public half, whichever temporary public object comes first.
+TEST_F(TokenKey, AFreshPairIsNamedWithItsOwnPublicHalf) {
+    auto obj = make_context(kGostToken, &pins_);
+    ASSERT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+    auto relabel = [&](CK_OBJECT_HANDLE h, const char* label) {
+        PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
+        obj->object = h;
+        return t && PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label) &&
+               PKCS11_OBJ_set_attributes(obj.get(), t.get()) == 1;
+    };
+    PkeyCtxPtr theirs = generated();
+    ASSERT_EQ(PKCS11_OBJ_find_private_key(obj.get(), nullptr, kTemporaryPrivateLabel), 1);
+    const CK_OBJECT_HANDLE their_private = obj->object;
+    ASSERT_EQ(PKCS11_OBJ_find_public_key(obj.get(), nullptr, kTemporaryPublicLabel), 1);
+    const CK_OBJECT_HANDLE their_public = obj->object;
+    // Their pair is not there yet when this generation removes leftovers.
+    ASSERT_TRUE(relabel(their_private, "not yet"));
+    ASSERT_TRUE(relabel(their_public, "not yet"));
+    PkeyCtxPtr mine = generated();
+    ASSERT_TRUE(relabel(their_private, kTemporaryPrivateLabel));
+    ASSERT_TRUE(relabel(their_public, kTemporaryPublicLabel));
+    EXPECT_EQ(count_with(false, nullptr, kTemporaryPublicLabel), 2);
+
+    for (auto [ctx, name] : {std::pair{mine.get(), "mine"}, std::pair{theirs.get(), "theirs"}}) {
+        ASSERT_EQ(PKEY_CTX_set_path(ctx, name), 1);
+        ASSERT_EQ(PKEY_CTX_write(ctx, 0, 0), 1) << name;
+        EXPECT_EQ(count_with(false, name, kStoredPublicLabel), 1) << name;
+        // Read back by its name, the key's public half is its own.
+        PkeyCtxPtr reader = context(name);
+        ASSERT_EQ(PKEY_CTX_read(reader.get()), 1) << name;
+        EVP_PKEY* read = PKEY_CTX_get_PKEY(reader.get())->key;
+        EXPECT_EQ(EVP_PKEY_cmp(read, PKEY_CTX_get_PKEY(ctx)->key), 1) << name;
+        EXPECT_TRUE(verifies(public_copy(read).get(), kData, signed_by(read, kData))) << name;
+    }
+    EXPECT_EQ(count_with(false, nullptr, kTemporaryPublicLabel), 0);
+}
+
 TEST_F(TokenKey, MissingKeyAndWrongPinAreRefused) {
     PkeyCtxPtr missing = context("nokey");
     EXPECT_EQ(PKEY_CTX_read(missing.get()), 0);
