@@ -7,6 +7,7 @@
 #include "crypto/store/media_io.h"
 #include "crypto/store/pse_ctx.h"
 #include "crypto/tokenstore/pkcs11_key.h"
+#include "crypto/tokenstore/token_lock.h"
 #include "enrol/key_file_names.h"
 #include "enrol/log.h"
 #include "enrol/request_container.h"
@@ -150,23 +151,49 @@ bool SaveBackUpKeyPKCS11(const std::string& path) {
     return ok;
 }
 
+namespace {
+
+enum class TokenSave { saved, backup_failed, write_failed };
+
+// The key at path kept under the next free number and key written at path,
+// as one step for every writer of the token's names: the token's lock is
+// held from the look at path until key bears the name (the writes inside
+// take it again at once). Another save's key cannot land at path in between
+// and be destroyed by this write, and a saver that finds no key at path
+// has nothing to back up.
+TokenSave save_on_token(PKEY_CTX* key, const std::string& path) {
+    TokenLock token;
+    if (PKEY_CTX_set_path(key, path.c_str()) != 1 || PKCS11_key_lock_token(key, &token) != 1)
+        return TokenSave::write_failed;
+    if (!SaveBackUpKeyPKCS11(path)) return TokenSave::backup_failed;
+    return write_key_at(key, path) ? TokenSave::saved : TokenSave::write_failed;
+}
+
+}  // namespace
+
 bool SaveKeyPKCS11Generated(PKEY_CTX* key, const std::string& path, const std::string* userPath) {
-    if (!SaveBackUpKeyPKCS11(path)) {
-        log_line("SaveKeyFileGenerated()... File: [%s] save backup error!", path.c_str());
-        return false;
-    }
-    if (!write_key_at(key, path)) {
-        log_line("SaveKeyPKCS11Generated()... Key Write Error...Error!");
-        return false;
+    switch (save_on_token(key, path)) {
+        case TokenSave::saved:
+            break;
+        case TokenSave::backup_failed:
+            log_line("SaveKeyFileGenerated()... File: [%s] save backup error!", path.c_str());
+            return false;
+        case TokenSave::write_failed:
+            log_line("SaveKeyPKCS11Generated()... Key Write Error...Error!");
+            return false;
     }
     if (userPath) {
-        if (!SaveBackUpKeyPKCS11(*userPath)) {
-            log_line("SaveKeyFileGenerated()... File: [%s] save backup error!", userPath->c_str());
-            return false;
-        }
-        if (!write_key_at(key, *userPath)) {
-            log_line("SaveKeyPKCS11Generated()... User Desired Name Key Write Error...Error!");
-            show_save_fallback(*userPath, path);
+        switch (save_on_token(key, *userPath)) {
+            case TokenSave::saved:
+                break;
+            case TokenSave::backup_failed:
+                log_line("SaveKeyFileGenerated()... File: [%s] save backup error!",
+                         userPath->c_str());
+                return false;
+            case TokenSave::write_failed:
+                log_line("SaveKeyPKCS11Generated()... User Desired Name Key Write Error...Error!");
+                show_save_fallback(*userPath, path);
+                break;
         }
     }
     return true;

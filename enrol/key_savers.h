@@ -20,7 +20,9 @@ bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char
                           const std::string* userPath);
 
 // The key written as token objects at path (and userPath, when not null),
-// an object already there first kept under the folder's next free name.
+// an object already there first kept under the folder's next free name; the
+// backup and the write are one step under the token's lock, so that no
+// other save's key lands at the name in between and is destroyed.
 bool SaveKeyPKCS11Generated(PKEY_CTX* key, const std::string& path, const std::string* userPath);
 
 // The key at path rewritten under the folder's next free name; true when

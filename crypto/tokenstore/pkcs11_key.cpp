@@ -43,7 +43,7 @@ bool place_of(PKEY_CTX* ctx, KeyPlace* out) {
     std::string module_part;
     ERR_set_mark();
     char* label = PKCS11_path_get_label(path, &module_part);
-    if (label == nullptr) {
+    if (label == nullptr && ctx->store != nullptr) {
         module_part = ctx->store->path;
         label = PKCS11_path_get_label(path, nullptr);
     }
@@ -405,6 +405,24 @@ int PKCS11_key_write(PKEY_CTX* ctx, int, int) {
     auto* key_obj = static_cast<PKCS11_OBJ*>(EVP_PKEY_token_data(ctx->key->key));
     if (key_obj != nullptr) return name_generated(ctx, place, key_obj);
     return import_key(ctx, place);
+}
+
+int PKCS11_key_lock_token(PKEY_CTX* ctx, TokenLock* lock) {
+    constexpr int F = PKCS11_F_PKCS11_KEY_WRITE;
+    if (ctx == nullptr || lock == nullptr) return fail(F, ERR_R_NULL_PARAMETER);
+    KeyPlace place;
+    void* pin_arg = nullptr;
+    {
+        Lock guard(ctx->mutex);
+        if (!ctx->key_path || ctx->key_path->data == nullptr || ctx->key_path->length <= 0 ||
+            !place_of(ctx, &place) || place.token.empty())
+            return fail(F, ERR_R_NULL_PARAMETER);
+        pin_arg = ctx->passwd_arg;
+    }
+    // The context is not held while the lock is waited for.
+    PKCS11_OBJ_ptr obj = open_on(place.token, pin_arg);
+    if (!obj) return fail(F, ERR_R_INTERNAL);
+    return lock->acquire(obj.get(), CADB_F_PKEY_CTX_WRITE) ? 1 : 0;
 }
 
 const PKEY_CTX_METHOD* PKEY_CTX_get_pkcs11_method_record() {

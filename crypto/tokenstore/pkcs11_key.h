@@ -16,6 +16,7 @@
 namespace cadb {
 
 struct PKCS11_OBJ;
+class TokenLock;
 
 // Function codes of library 81 used by the key method.
 enum : int {
@@ -67,6 +68,14 @@ const PKEY_CTX_METHOD* PKEY_CTX_get_pkcs11_method_record();
 int PKCS11_key_generate(PKEY_CTX* ctx, int type, int param);
 int PKCS11_key_read(PKEY_CTX* ctx);
 int PKCS11_key_write(PKEY_CTX* ctx, int format = 0, int form = 0);
+
+// Takes, into lock, the lock of the token that the context's key path
+// names: the lock its writes take, so that a caller can hold it across a
+// look at the names on the token and the writes it decides on (the writes
+// of the holding thread take it again at once). 1, or 0 with the lock's
+// failure last on the queue, or (81, 139, null parameter) when neither the
+// key path nor the context's key store names a token.
+int PKCS11_key_lock_token(PKEY_CTX* ctx, TokenLock* lock);
 
 // The token-side operations of a key that carries a token context.
 // Signs a digest (as the library's hash writes it) in form 273.

@@ -1,0 +1,246 @@
+// The enrolment's PKCS#11 key saver on the project's GOST test token:
+// savers at once on one token (threads of one process: the test module
+// keeps its token per process), every save reported as kept leaving its key
+// on the token with its own public half.
+#include <gtest/gtest.h>
+#include <openssl/x509.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crypto/core/err.h"
+#include "crypto/core/objects.h"
+#include "crypto/init/init.h"
+#include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/pse/pse.h"
+#include "crypto/rus/evp_gost.h"
+#include "crypto/store/pkey_ctx.h"
+#include "crypto/store/pse_ctx.h"
+#include "crypto/tokenstore/pkcs11_key.h"
+#include "enrol/key_savers.h"
+#include "platform/module.h"
+#include "tests/pkcs11/gost_module.h"
+#include "wrappers/pse_container.h"
+#include "wrappers/ui_binding.h"
+
+namespace cadb::enrol::test {
+namespace {
+
+constexpr const char* kToken = "pkcs11:\\cadbgostp11";
+constexpr const char* kFolder = "pkcs11:\\cadbgostp11\\";
+constexpr const char* kPin = "1234";
+
+struct PkeyCtxFree {
+    void operator()(PKEY_CTX* c) const { PKEY_CTX_free(c); }
+};
+using PkeyCtxPtr = std::unique_ptr<PKEY_CTX, PkeyCtxFree>;
+struct PseFree {
+    void operator()(PSE* p) const { PSE_free(p); }
+};
+using PsePtr = std::unique_ptr<PSE, PseFree>;
+using EvpPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Bytes = std::vector<unsigned char>;
+
+const Bytes kData = {'s', 'a', 'v', 'e', 'd', ' ', 'k', 'e', 'y'};
+
+// The token's PIN, answered for the library's PKCS#11 questions.
+class PinUI : public TLibraryUI {
+  public:
+    int getPass_pkcs11CBK(char* buf, int size, int, void*) override {
+        const int n = std::min<int>(size, 4);
+        std::copy(kPin, kPin + n, buf);
+        return n;
+    }
+};
+
+// The public half of a key as DER, with no token behind it.
+Bytes public_der(EVP_PKEY* key) {
+    unsigned char* der = nullptr;
+    const int len = i2d_PUBKEY(key, &der);
+    Bytes out(der, der + (len > 0 ? len : 0));
+    OPENSSL_free(der);
+    return out;
+}
+
+EvpPtr public_of(const Bytes& der) {
+    const unsigned char* p = der.data();
+    return EvpPtr(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())), EVP_PKEY_free);
+}
+
+Bytes signed_by(EVP_PKEY* key) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    Bytes sig(64);
+    std::size_t len = sig.size();
+    if (EVP_DigestSignInit(md.get(), nullptr, EVP_rus_hash_cp(), nullptr, key) != 1 ||
+        EVP_DigestSign(md.get(), sig.data(), &len, kData.data(), kData.size()) != 1)
+        return {};
+    sig.resize(len);
+    return sig;
+}
+
+bool verifies(const Bytes& public_key, const Bytes& sig) {
+    EvpPtr pub = public_of(public_key);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    return pub && !sig.empty() &&
+           EVP_DigestVerifyInit(md.get(), nullptr, EVP_rus_hash_cp(), nullptr, pub.get()) == 1 &&
+           EVP_DigestVerify(md.get(), sig.data(), sig.size(), kData.data(), kData.size()) == 1;
+}
+
+// A key under a name on the token: its public half as the token gives it,
+// and a signature made by its private half.
+struct Named {
+    std::string name;
+    Bytes public_key;
+    Bytes sig;
+};
+
+class TokenSaver : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(CADB_init(), 1); }
+
+    void SetUp() override {
+        setenv(kModulePathEnv, CADB_TEST_MODULES_DIR, 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        control_ = module_load(kGostModule);
+        ASSERT_TRUE(control_);
+        ASSERT_TRUE(module_entry(control_, kGostReset, reset_));
+        reset_();
+        PKCS11_set_passwd_cb(pkcs11_passwd_cb);
+        ERR_clear_error();
+    }
+    void TearDown() override {
+        if (reset_) reset_();
+        ERR_clear_error();
+    }
+
+    // A context on the token's key store, with a store object of its own.
+    PkeyCtxPtr context(const std::string& key_path = "") {
+        PsePtr store(PSE_new());
+        EXPECT_TRUE(store);
+        store->path = kToken;
+        PkeyCtxPtr ctx(PKEY_CTX_new());
+        EXPECT_TRUE(ctx);
+        EXPECT_EQ(PKEY_CTX_set_PSE(ctx.get(), store.get()), 1);
+        if (!key_path.empty()) {
+            EXPECT_EQ(PKEY_CTX_set_path(ctx.get(), key_path.c_str()), 1);
+        }
+        return ctx;
+    }
+    // A key made on the token and named (a pair made and not yet named is
+    // removed by the next generation).
+    PkeyCtxPtr made(const std::string& name) {
+        PkeyCtxPtr ctx = context(name);
+        EXPECT_EQ(PKEY_CTX_generate(ctx.get(), NID_ECR3410_CP, 0), 1);
+        EXPECT_EQ(PKEY_CTX_write(ctx.get(), 0, 0), 1);
+        return ctx;
+    }
+    static Bytes public_of_ctx(PKEY_CTX* ctx) {
+        PKEY* key = PKEY_CTX_get_PKEY(ctx);
+        return key != nullptr ? public_der(key->key) : Bytes{};
+    }
+    // Every key on the token by its name, read back as an enrolment reads
+    // it: its public half by the name, and a signature of its private half.
+    std::vector<Named> keys_on_token() {
+        std::vector<std::string> names;
+        PKCS11_OBJ_ptr obj(PKCS11_OBJ_new());
+        EXPECT_EQ(PKCS11_OBJ_set_path(obj.get(), kToken), 1);
+        EXPECT_EQ(PKCS11_OBJ_open(obj.get()), 1);
+        EXPECT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+        PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_private_keys());
+        EXPECT_EQ(PKCS11_OBJ_find_init(obj.get(), t.get()), 1);
+        std::vector<CK_OBJECT_HANDLE> handles;
+        while (PKCS11_OBJ_find_next(obj.get()) == 1) handles.push_back(obj->object);
+        PKCS11_OBJ_find_final(obj.get());
+        for (const CK_OBJECT_HANDLE h : handles) {
+            obj->object = h;
+            char id[256];
+            CK_ULONG len = sizeof id;
+            if (PKCS11_OBJ_get_attribute(obj.get(), CKA_ID, id, &len) == 1 && len > 0)
+                names.emplace_back(id, len);
+        }
+        std::vector<Named> out;
+        for (const std::string& name : names) {
+            PkeyCtxPtr reader = context(kFolder + name);
+            if (PKEY_CTX_read(reader.get()) != 1) {
+                out.push_back({name, {}, {}});
+                continue;
+            }
+            EVP_PKEY* key = PKEY_CTX_get_PKEY(reader.get())->key;
+            out.push_back({name, public_der(key), signed_by(key)});
+        }
+        ERR_clear_error();
+        return out;
+    }
+    // Where the key with that public half is on the token, whole: a name
+    // whose public half is this one and whose private half signs what this
+    // public half verifies. Empty when it is nowhere.
+    static std::string kept_as(const std::vector<Named>& on_token, const Bytes& public_key) {
+        for (const Named& n : on_token)
+            if (n.public_key == public_key && verifies(public_key, n.sig)) return n.name;
+        return {};
+    }
+
+    Module control_;
+    GostResetFn reset_ = nullptr;
+    PinUI ui_;
+    TCurrentUIScope scope_{&ui_};
+    // New key-store containers keep the dialogue object current instead of
+    // each putting one in place (which threads would do at once).
+    TContainerDialogFlow flow_;
+};
+
+// Savers at once on one token, each with its own contexts and its own key,
+// started together round after round. Each save holds the token's lock from
+// its look at the main name until its key bears it, so none lands its key
+// at the main name between another's backup and that one's write (which
+// destroys what bears the name): every save succeeds, and every key saved
+// is on the token, at the main name or under a backup number, signing with
+// its own public half.
+TEST_F(TokenSaver, SavesAtOnceKeepEveryKeyTheyReportKept) {
+    constexpr int kSavers = 4;
+    constexpr int kRounds = 6;
+    const std::string main = std::string(kFolder) + "00000001.key";
+    std::vector<Bytes> saved;
+    int failed = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        // The keys are made one after another (a generation removes the
+        // pairs not yet named) and named apart first.
+        std::vector<PkeyCtxPtr> keys;
+        for (int i = 0; i < kSavers; ++i)
+            keys.push_back(made("new-" + std::to_string(round) + "-" + std::to_string(i)));
+        std::atomic<int> ready{0};
+        std::vector<int> ok(kSavers, 0);
+        std::vector<std::thread> savers;
+        for (int i = 0; i < kSavers; ++i)
+            savers.emplace_back([&, i] {
+                ++ready;
+                while (ready.load() < kSavers) std::this_thread::yield();
+                ok[static_cast<std::size_t>(i)] =
+                    SaveKeyPKCS11Generated(keys[static_cast<std::size_t>(i)].get(), main, nullptr);
+                ERR_clear_error();
+            });
+        for (std::thread& t : savers) t.join();
+        for (int i = 0; i < kSavers; ++i) {
+            if (ok[static_cast<std::size_t>(i)])
+                saved.push_back(public_of_ctx(keys[static_cast<std::size_t>(i)].get()));
+            else
+                ++failed;
+        }
+    }
+    EXPECT_EQ(failed, 0) << "saves failed although no other saver had to be waited out";
+    const std::vector<Named> on_token = keys_on_token();
+    int lost = 0;
+    for (const Bytes& key : saved) lost += kept_as(on_token, key).empty() ? 1 : 0;
+    EXPECT_EQ(lost, 0) << "of " << saved.size() << " saves reported as kept";
+    for (const Named& n : on_token)
+        EXPECT_TRUE(verifies(n.public_key, n.sig)) << n.name << " has another key's public half";
+}
+
+}  // namespace
+}  // namespace cadb::enrol::test
