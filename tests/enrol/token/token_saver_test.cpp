@@ -1,4 +1,5 @@
-// The enrolment's PKCS#11 key saver on the project's GOST test token:
+// The enrolment's PKCS#11 key saver on the project's GOST test token: the
+// key at the main name kept under the next free number no key bears, and
 // savers at once on one token (threads of one process: the test module
 // keeps its token per process), every save reported as kept leaving its key
 // on the token with its own public half.
@@ -194,6 +195,43 @@ class TokenSaver : public ::testing::Test {
     // each putting one in place (which threads would do at once).
     TContainerDialogFlow flow_;
 };
+
+// A backup takes the next number no key bears: a half pair left under the
+// next number (its private half gone, so the folder's walk of private keys
+// does not count it) is passed over and kept.
+TEST_F(TokenSaver, ABackupPassesOverATakenNumberAndKeepsTheKeyThere) {
+    const std::string main = std::string(kFolder) + "00000001.key";
+    PkeyCtxPtr old = made("00000001.key");
+    PkeyCtxPtr half = made("00000002.key");
+    const Bytes old_public = public_of_ctx(old.get());
+    const Bytes half_public = public_of_ctx(half.get());
+    {
+        PKCS11_OBJ_ptr obj(PKCS11_OBJ_new());
+        ASSERT_EQ(PKCS11_OBJ_set_path(obj.get(), kToken), 1);
+        ASSERT_EQ(PKCS11_OBJ_open(obj.get()), 1);
+        ASSERT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+        ASSERT_EQ(PKCS11_OBJ_find_private_key(obj.get(), "00000002.key", nullptr), 1);
+        ASSERT_EQ(PKCS11_OBJ_destroy(obj.get()), 1);
+    }
+    half.reset();
+
+    PkeyCtxPtr fresh = context();
+    ASSERT_EQ(PKEY_CTX_generate(fresh.get(), NID_ECR3410_CP, 0), 1);
+    const Bytes fresh_public = public_of_ctx(fresh.get());
+    ASSERT_TRUE(SaveKeyPKCS11Generated(fresh.get(), main, nullptr));
+
+    const std::vector<Named> on_token = keys_on_token();
+    EXPECT_EQ(kept_as(on_token, fresh_public), "00000001.key");
+    EXPECT_EQ(kept_as(on_token, old_public), "00000003.key");
+    // The public half under the taken number is still there, untouched.
+    PKCS11_OBJ_ptr obj(PKCS11_OBJ_new());
+    ASSERT_EQ(PKCS11_OBJ_set_path(obj.get(), kToken), 1);
+    ASSERT_EQ(PKCS11_OBJ_open(obj.get()), 1);
+    ASSERT_EQ(PKCS11_OBJ_find_public_key(obj.get(), "00000002.key", nullptr), 1);
+    EvpPtr there(PKCS11_key_get_public(obj.get()), EVP_PKEY_free);
+    ASSERT_TRUE(there);
+    EXPECT_TRUE(public_der(there.get()) == half_public) << "another key's public half is there";
+}
 
 // Savers at once on one token, each with its own contexts and its own key,
 // started together round after round. Each save holds the token's lock from
