@@ -5,6 +5,7 @@
 
 #include "crypto/core/err.h"
 #include "crypto/store/media_io.h"
+#include "crypto/store/media_lock.h"
 #include "crypto/store/pse_ctx.h"
 #include "crypto/tokenstore/pkcs11_key.h"
 #include "crypto/tokenstore/token_lock.h"
@@ -105,6 +106,15 @@ bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char
                           const std::string* userPath) {
     const std::string folder = KeyFolderOf(path);
     const std::int32_t media = GetPSEMediaType(path.c_str());
+    // On a token medium the savers of the user's processes take turns with
+    // the device: each one's reserve name is free when it writes there, and
+    // no other saver's erase comes between its erase and its write of the
+    // main name.
+    MediaLock device;
+    if (!device.acquire({path.c_str()}, CADB_F_CADB_WRITE_FILE)) {
+        log_line("SaveKeyFileGenerated()... Key Write Error...Error!");
+        return false;
+    }
     // The new key reaches the medium under its reserve name before anything
     // at the main name is replaced: a failure in between never leaves the
     // medium without the new key.
@@ -124,6 +134,8 @@ bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char
         log_line("SaveKeyFileGenerated()... Key Write Error...Error!");
         return false;
     }
+    // Not held while the user's own name is written and may be asked about.
+    device.release();
     if (userPath && !write_whole(*userPath, keyBytes)) {
         log_line("SaveKeyFileGenerated()... User Desired Name Key Write Error...Error!");
         show_save_fallback(*userPath, *reserve);

@@ -474,9 +474,31 @@ int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
     return ok;
 }
 
+// The library tells no serial number the driver could read: a token is
+// known by the reader a stream of the path would use, the first whose token
+// answers.
+int identity(const char* path, char* out, std::size_t size) {
+    if (!loaded() || out == nullptr || size == 0) return 0;
+    const auto p = parse(path);
+    if (!p) return 0;
+    std::optional<std::string> answering;
+    ERR_set_mark();
+    for (int i = 0; i < kReaderAttempts && !answering; ++i) {
+        const auto reader = reader_of(*p, i, true);
+        if (!reader) break;
+        const SessionPtr s = ETR2_session_new(*reader);
+        if (!s) break;
+        if (api().ETOKEN_get_config(s.get(), s->config) != 0) answering = reader;
+    }
+    ERR_pop_to_mark();
+    if (!answering || answering->size() >= size) return 0;
+    std::memcpy(out, answering->c_str(), answering->size() + 1);
+    return 1;
+}
+
 const BIO_MEDIA_DRIVER kDriver = {
-    "eToken R2",  method,    ready,   present,     exists_path,
-    is_directory, open_size, nullptr, ETR2_delete, list_dir,
+    "eToken R2", method,  ready,       present,  exists_path, is_directory,
+    open_size,   nullptr, ETR2_delete, list_dir, identity,
 };
 
 }  // namespace

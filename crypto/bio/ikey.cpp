@@ -8,10 +8,12 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -402,6 +404,22 @@ int parse_hex_ids(const std::string& ids, std::uint32_t& dir, std::uint32_t& fil
     return 1;
 }
 
+// The number of the device a path names: "iKey" and at most two digits
+// before the ':', none meaning 0; -1 for text that names no device.
+int device_number(std::string_view path) {
+    const std::size_t colon = path.find(':');
+    std::string_view device = path.substr(4, colon == std::string_view::npos ? colon : colon - 4);
+    while (!device.empty() && device.front() == ' ') device.remove_prefix(1);
+    while (!device.empty() && device.back() == ' ') device.remove_suffix(1);
+    if (device.size() > 2 || !std::all_of(device.begin(), device.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        }))
+        return -1;
+    int number = 0;
+    for (const char c : device) number = number * 10 + (c - '0');
+    return number;
+}
+
 // A session at the path: the device's context, the directory entered.
 std::unique_ptr<IKSDK_SESSION> IKSDK_touch(const char* text, bool create,
                                            const BIO_MEDIA_WORDS* words, const Pending* pending) {
@@ -416,15 +434,9 @@ std::unique_ptr<IKSDK_SESSION> IKSDK_touch(const char* text, bool create,
     std::string path(text, text_len);
     if (path.find(":\\") == std::string::npos && path.find(":/") == std::string::npos) path += ":/";
     const std::size_t colon = path.find(':');
-    std::string device = path.substr(4, colon - 4);
-    device.erase(0, device.find_first_not_of(' '));
-    while (!device.empty() && device.back() == ' ') device.pop_back();
     // A device text that is no number names no device.
-    if (device.size() > 2 || !std::all_of(device.begin(), device.end(), [](char c) {
-            return std::isdigit(static_cast<unsigned char>(c)) != 0;
-        }))
-        return fail(TOKEN_R_NO_TOKEN);
-    const int number = device.empty() ? 0 : std::stoi(device);
+    const int number = device_number(path);
+    if (number < 0) return fail(TOKEN_R_NO_TOKEN);
     std::string ids;
     for (char c : path.substr(colon + 1))
         if (c != '\\' && c != '/') ids.push_back(c);
@@ -713,9 +725,19 @@ int delete_open(BIO* bio) {
     return IKSDK_file_delete(s, s.file_id) ? 1 : 0;
 }
 
+// The library tells no serial number: a key is known by its number, the
+// order in which device contexts take the keys.
+int identity(const char* path, char* out, std::size_t size) {
+    if (!loaded() || path == nullptr || out == nullptr || !BIO_media_is_iKey(path)) return 0;
+    const int number = device_number(std::string_view(path, strnlen(path, kMaxPathCopy)));
+    if (number < 0) return 0;
+    const int n = std::snprintf(out, size, "%d", number);
+    return n > 0 && static_cast<std::size_t>(n) < size ? 1 : 0;
+}
+
 const BIO_MEDIA_DRIVER kDriver = {
-    "iKey",       method,    ready,   present,     IKEY_file_exists,
-    is_directory, open_size, nullptr, delete_open, nullptr,
+    "iKey",    method,  ready,       present, IKEY_file_exists, is_directory,
+    open_size, nullptr, delete_open, nullptr, identity,
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include <openssl/bio.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace cadb {
@@ -64,6 +65,13 @@ struct BIO_MEDIA_DRIVER {
     int (*delete_open)(BIO* bio);
     // Lists the entries of the directory at path into cb; 1/0.
     int (*list_dir)(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg);
+    // Puts into out (size bytes, terminating zero included) what tells the
+    // device that serves path from the other devices of the medium: its
+    // serial number, or the reader or port it answers in where it has none.
+    // Every process names one device alike, however the path reaches it.
+    // 1, or 0 when no device serves the path; nothing is left on the error
+    // queue.
+    int (*identity)(const char* path, char* out, std::size_t size);
 };
 
 // Registers driver for medium (any but disk and PKCS#11);

@@ -149,6 +149,7 @@ struct TokenSession {
     std::size_t read_pos = 0;
     long open_size = -1;
     std::string path;
+    std::string reader;  // the reader the token was bound in
 
     explicit TokenSession(TokenFsDriver* d) : driver(d) {}
     ~TokenSession() {
@@ -254,6 +255,7 @@ int bind_token(TokenSession& s, const TokenFsPath& path) {
         const TokenRv bound = api.BindToken(name.data(), &token);
         if (!token_failed(bound) && token != nullptr) {
             s.token = token;
+            s.reader = name.data();
             break;
         }
         ERR_set_last_rv(bound, TOKEN_CODE_VENDOR);
@@ -534,6 +536,25 @@ std::optional<TokenFsPath> helper_path(TokenFsDriver& driver, const char* path) 
 }
 
 }  // namespace
+
+int token_fs_identity(TokenFsDriver& driver, const char* path, char* out, std::size_t size) {
+    const auto parsed = helper_path(driver, path);
+    if (!parsed || out == nullptr || size == 0) return 0;
+    TokenSession s(&driver);
+    ERR_set_mark();
+    const int bound = bind_token(s, *parsed);
+    ERR_pop_to_mark();
+    if (!bound) return 0;
+    // The token's serial number, where the library tells it without a login,
+    // and the reader it sits in: the one token a stream of the path binds.
+    std::array<char, 64> serial{};
+    if (token_failed(s.api().GetTokenId(s.token, serial.data(),
+                                        static_cast<std::uint32_t>(serial.size() - 1))))
+        serial.fill('\0');
+    serial.back() = '\0';  // the library's text is not trusted to end
+    const int n = std::snprintf(out, size, "%s %s", serial.data(), s.reader.c_str());
+    return n > 0 && static_cast<std::size_t>(n) < size ? 1 : 0;
+}
 
 int token_fs_token_present(TokenFsDriver& driver, const char* path) {
     const auto parsed = helper_path(driver, path);

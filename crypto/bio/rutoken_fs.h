@@ -136,6 +136,7 @@ struct TokenFsPath {
 std::optional<TokenFsPath> token_fs_parse_path(const TokenFsProfile& profile, const char* path);
 
 // The helpers of the media layer, over one driver.
+int token_fs_identity(TokenFsDriver& driver, const char* path, char* out, std::size_t size);
 int token_fs_token_present(TokenFsDriver& driver, const char* path);
 int token_fs_exists(TokenFsDriver& driver, const char* path);
 int token_fs_is_directory(TokenFsDriver& driver, const char* path);
@@ -180,6 +181,9 @@ class TokenFsMedia {
     static int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
         return token_fs_list_dir(driver(), path, cb, arg);
     }
+    static int identity(const char* path, char* out, std::size_t size) {
+        return token_fs_identity(driver(), path, out, size);
+    }
 
     static const BIO_MEDIA_DRIVER* record() {
         // Files on these tokens are deleted open, never by path.
@@ -194,6 +198,7 @@ class TokenFsMedia {
             nullptr,
             token_fs_delete_open,
             list_dir,
+            identity,
         };
         return &r;
     }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -557,9 +558,20 @@ int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
     return close(1);
 }
 
+// A button is known by the port its adapter sits on: the library tells
+// nothing of the button itself before a session, and one port serves one
+// button at a time.
+int identity(const char* path, char* out, std::size_t size) {
+    Location loc;
+    if (!loaded() || out == nullptr || !TM_parse_path(path, loc) || !TM_resolve_port(loc)) return 0;
+    const char* type = loc.port_type == vendor::kTmPortSerial ? "COM" : "LPT";
+    const int n = std::snprintf(out, size, "%s%d", type, loc.port_number);
+    return n > 0 && static_cast<std::size_t>(n) < size ? 1 : 0;
+}
+
 const BIO_MEDIA_DRIVER kDriver = {
-    "Touch Memory", method,    ready,          ready,   exists,
-    is_directory,   open_size, TM_delete_path, nullptr, list_dir,
+    "Touch Memory", method,         ready,   ready,    exists,   is_directory,
+    open_size,      TM_delete_path, nullptr, list_dir, identity,
 };
 
 }  // namespace

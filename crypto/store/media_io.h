@@ -54,7 +54,9 @@ int CADB_write_file_cb(const char* path, const void* data, int len, std::uint32_
 // directories first: for writers that choose the next free name of a folder.
 // On a disk the whole file appears under its name only where no file of that
 // name is, decided in one step for every process, so two writers never share
-// a name and neither replaces the other. Returns len; -1 when the name is
+// a name and neither replaces the other; on a token medium the name is tested
+// and written under the device's lock (media_lock.h), to the same end.
+// Returns len; -1 when the name is
 // taken (nothing written, nothing pushed on the error queue); 0 on another
 // failure.
 int CADB_write_new_file(const char* path, const void* data, int len);

@@ -15,6 +15,7 @@
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "crypto/store/media_io.h"
+#include "crypto/store/media_lock.h"
 #include "crypto/store/pse_commit.h"
 #include "platform/paths.h"
 
@@ -98,8 +99,10 @@ int CADB_write_new_file(const char* path, const void* data, int len) {
     std::memcpy(copy.data(), path, length + 1);
     if (BuildFilePath(copy.data(), nullptr, nullptr, nullptr) == nullptr) return fail();
     if (BIO_media_kind(copy.data()) != BIO_MEDIUM_DISK) {
-        // Token media hold no lock across processes: the name is tested,
-        // then written, as well as the medium allows.
+        // A token medium cannot refuse a name by itself: the name is tested
+        // and written under the device's lock, one writer after another.
+        MediaLock device;
+        if (!device.acquire({copy.data()}, CADB_F_CADB_WRITE_FILE)) return 0;
         if (IsMediaPathPresent(copy.data()) == 1) return -1;
         return CADB_write_file_plain(copy.data(), data, len) == len ? len : 0;
     }

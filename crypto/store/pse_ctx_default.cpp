@@ -9,7 +9,9 @@
 // renamed, a write replaces the files one by one and keeps the previous
 // contents of those it has replaced; when a later file fails, they are put
 // back (or removed when they were new), so a failed write leaves the old
-// store as it was.
+// store as it was. There the lock of the device (crypto/store/media_lock.h)
+// is held across a read, a write and an erase, so that no process sees
+// another's store half written, or puts back files over another's store.
 #include <openssl/crypto.h>
 #include <sys/stat.h>
 
@@ -27,6 +29,7 @@
 #include "crypto/rand/rand.h"
 #include "crypto/rus/sbox.h"
 #include "crypto/store/buffer_crypt.h"
+#include "crypto/store/media_lock.h"
 #include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx_local.h"
 #include "platform/paths.h"
@@ -69,6 +72,15 @@ bool kind_path(const PSE_CTX* ctx, int kind, char out[260]) {
     }
     if (!ctx->path) return false;
     return PSE_CTX_file_path(out, pse_ctx_text(ctx->path), kind) != nullptr;
+}
+
+// The lock of the devices that hold the store's files.
+bool hold_devices(const PSE_CTX* ctx, MediaLock& lock, int func) {
+    std::array<std::array<char, 260>, 4> paths{};
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind)
+        if (!kind_path(ctx, kind, paths[static_cast<std::size_t>(kind)].data()))
+            paths[static_cast<std::size_t>(kind)][0] = '\0';
+    return lock.acquire({paths[0].data(), paths[1].data(), paths[2].data(), paths[3].data()}, func);
 }
 
 // The store's four files when all of them lie on a disk: their Linux paths
@@ -219,14 +231,16 @@ bool same_contents(const BUFFER* a, const BUFFER* b) {
 // this store's KEK and would not start its successor.
 int save_rand_file(PSE_CTX* ctx, const char* path, const unsigned char* state) {
     PseFolderLock lock;
-    const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
-    if (disk) {
+    MediaLock devices;
+    if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look)) {
         if (!hold_store(*disk, lock, CADB_F_PSE_CTX_READ)) return 0;
-        char kek_path[260];
-        if (!kind_path(ctx, PSE_FILE_KEK, kek_path)) return 0;
-        BufferPtr kek_now = read_store_file(ctx, kek_path);
-        if (!same_contents(kek_now.get(), ctx->kek.get())) return 1;
+    } else if (!hold_devices(ctx, devices, CADB_F_PSE_CTX_READ)) {
+        return 0;
     }
+    char kek_path[260];
+    if (!kind_path(ctx, PSE_FILE_KEK, kek_path)) return 0;
+    BufferPtr kek_now = read_store_file(ctx, kek_path);
+    if (!same_contents(kek_now.get(), ctx->kek.get())) return 1;
     return CADB_write_file(path, state, PSE_RAND_STATE_SIZE, ctx->media_flags, credential(ctx)) ==
            PSE_RAND_STATE_SIZE;
 }
@@ -295,20 +309,27 @@ void roll_back(const PSE_CTX* ctx, std::vector<StagedFile>& files) {
 }
 
 // Whether any file that makes up a store (master key, masks, KEK) is there:
-// the random state alone is no store.
-bool store_files_present(const PSE_CTX* ctx, const DiskStore* disk) {
+// the random state alone is no store. A commit puts a disk store's files
+// there together, so any of them is a store.
+bool disk_store_present(const DiskStore& disk) {
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
-        if (disk != nullptr) {
-            struct stat st {};
-            if (::lstat(disk->targets[static_cast<std::size_t>(kind)].c_str(), &st) == 0 ||
-                errno != ENOENT)
-                return true;
-            continue;
-        }
-        char path[260];
-        if (kind_path(ctx, kind, path) && IsMediaPathPresent(path) == 1) return true;
+        struct stat st {};
+        if (::lstat(disk.targets[static_cast<std::size_t>(kind)].c_str(), &st) == 0 ||
+            errno != ENOENT)
+            return true;
     }
     return false;
+}
+
+// Whether the files that make up a store are all on the medium. Some of
+// them without the others are what a writer stopped partway left: no
+// password opens them, and a new store takes their place.
+bool media_store_present(const PSE_CTX* ctx) {
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
+        char path[260];
+        if (!kind_path(ctx, kind, path) || IsMediaPathPresent(path) != 1) return false;
+    }
+    return true;
 }
 
 // The files of a write committed together on a disk. A new store is written
@@ -321,7 +342,7 @@ int write_disk_store(const DiskStore& disk, const std::vector<StagedFile>& files
             return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
     PseFolderLock lock;
     if (!hold_store(disk, lock, CADB_F_PSE_CTX_WRITE)) return 0;
-    if (new_store && store_files_present(nullptr, &disk))
+    if (new_store && disk_store_present(disk))
         return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
     std::vector<PseCommitFile> commit;
     for (std::size_t kind = 0; kind < files.size(); ++kind)
@@ -424,9 +445,11 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
     RandFile rand;
     {
         PseFolderLock lock;
+        MediaLock devices;
         const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
         if (disk && folder_exists(disk->folder) && !hold_store(*disk, lock, CADB_F_PSE_CTX_READ))
             return read_failed();
+        if (!disk && !hold_devices(ctx, devices, CADB_F_PSE_CTX_READ)) return read_failed();
         if (content(ctx, &PSE_CTX::mkey, PSE_FILE_MKEY) == nullptr ||
             content(ctx, &PSE_CTX::masks, PSE_FILE_MASKS) == nullptr) {
             fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
@@ -486,9 +509,12 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
     const bool new_store = (ctx->flags & PSE_CTX_FLAG_NEW_STORE) != 0;
     if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::create))
         return write_disk_store(*disk, files, new_store);
-    // Token media have no lock across processes: the check is as good as
-    // the medium allows.
-    if (new_store && store_files_present(ctx, nullptr))
+    // Whether a store is there and the writes it decides on are one step for
+    // every process of the user, and a roll back puts back only what this
+    // write replaced.
+    MediaLock devices;
+    if (!hold_devices(ctx, devices, CADB_F_PSE_CTX_WRITE)) return 0;
+    if (new_store && media_store_present(ctx))
         return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
     for (auto& f : files) {
         f.previous = read_store_file(ctx, f.path);
@@ -519,6 +545,7 @@ int PSE_CTX_default_erase(PSE_CTX* ctx) {
     // stopped writers left. Each file is wiped and removed on its own; one
     // that cannot be does not keep the others.
     PseFolderLock lock;
+    MediaLock devices;
     const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
     if (disk && folder_exists(disk->folder)) {
         if (!lock.acquire(disk->folder, pse_lock_wait())) {
@@ -527,6 +554,9 @@ int PSE_CTX_default_erase(PSE_CTX* ctx) {
             return 0;
         }
         pse_commit_erase(disk->folder, disk->targets);
+    } else if (!disk && !hold_devices(ctx, devices, CADB_F_PSE_CTX_ERASE)) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
+        return 0;
     }
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
         char path[260];

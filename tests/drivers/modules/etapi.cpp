@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/vendor/etoken_r2_api.h"
+#include "tests/drivers/modules/sim_fs.h"
 
 namespace fs = std::filesystem;
 using namespace cadb::vendor;
@@ -72,13 +73,7 @@ bool locate(ETR2_SESSION* s, const char* ids, fs::path& out) {
 
 bool has_token(ETR2_SESSION* s) { return fs::is_directory(token_dir(s)); }
 
-std::uint64_t used_bytes(ETR2_SESSION* s) {
-    std::uint64_t total = 0;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(token_dir(s), ec))
-        if (e.is_regular_file()) total += e.file_size();
-    return total;
-}
+std::uint64_t used_bytes(ETR2_SESSION* s) { return sim_fs::bytes_below(token_dir(s)); }
 
 // Asks for the PIN through the session's callback once per session.
 bool ensure_login(ETR2_SESSION* s) {
@@ -158,14 +153,16 @@ SIM_API int ETOKEN_get_file_info(ETR2_SESSION* s, const char* ids, ETOKEN_FILE_I
     const std::lock_guard<std::recursive_mutex> g(sim_mutex);
     fs::path p;
     if (!has_token(s)) return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NO_TOKEN);
-    if (out == nullptr || !locate(s, ids, p) || !fs::exists(p))
-        return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NOT_FOUND);
+    std::error_code ec;
+    const fs::file_status st =
+        out != nullptr && locate(s, ids, p) ? fs::status(p, ec) : fs::file_status{};
+    if (!fs::exists(st)) return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NOT_FOUND);
     *out = ETOKEN_FILE_INFO{};
     std::strncpy(out->name, ids + std::strlen(ids) - 4, 4);
-    out->is_directory = fs::is_directory(p) ? 1 : 0;
+    out->is_directory = fs::is_directory(st) ? 1 : 0;
     out->is_file = out->is_directory ? 0 : 1;
     out->attributes = 0x11;
-    out->size = out->is_file ? static_cast<std::uint32_t>(fs::file_size(p)) + sim.size_extra : 0;
+    out->size = out->is_file ? sim_fs::size_of(p) + sim.size_extra : 0;
     return 1;
 }
 
@@ -243,7 +240,7 @@ SIM_API int ETOKEN_list_files(ETR2_SESSION* s, const char* ids, void* list,
     if (!has_token(s)) return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NO_TOKEN);
     if (!locate(s, ids, p) || !fs::is_directory(p))
         return FAIL(ETR2_F_GET_FILE_INFO, ETR2_R_NOT_FOUND);
-    std::vector<fs::directory_entry> members(fs::directory_iterator(p), {});
+    std::vector<fs::directory_entry> members = sim_fs::members(p);
     std::sort(members.begin(), members.end());
     for (const auto& e : members) {
         ETOKEN_FILE_INFO* info = entry_new();
@@ -253,9 +250,9 @@ SIM_API int ETOKEN_list_files(ETR2_SESSION* s, const char* ids, void* list,
             std::memset(info->name, 'Z', sizeof info->name);
         else
             std::strncpy(info->name, name.c_str(), sizeof info->name - 1);
-        info->is_directory = e.is_directory() ? 1 : 0;
+        info->is_directory = sim_fs::is_directory(e) ? 1 : 0;
         info->is_file = info->is_directory ? 0 : 1;
-        info->size = info->is_file ? static_cast<std::uint32_t>(e.file_size()) : 0;
+        info->size = info->is_file ? sim_fs::size_of(e.path()) : 0;
         push(list, info);
     }
     return 1;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/vendor/ikey_api.h"
+#include "tests/drivers/modules/sim_fs.h"
 
 namespace fs = std::filesystem;
 using namespace cadb::vendor;
@@ -72,13 +73,7 @@ void spit(const fs::path& p, const std::vector<unsigned char>& bytes) {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::uint64_t used(const Context& c) {
-    std::uint64_t total = 0;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(device_root(c), ec))
-        if (e.is_regular_file()) total += e.file_size();
-    return total;
-}
+std::uint64_t used(const Context& c) { return sim_fs::bytes_below(device_root(c)); }
 
 }  // namespace
 
@@ -163,7 +158,7 @@ SIM_API IKeyRv ikey_OpenFile(void* ctx, std::uint32_t, std::uint32_t id, IKeyFil
     if (info != nullptr && len >= sizeof(IKeyFileInfo)) {
         *info = IKeyFileInfo{};
         info->id = id;
-        info->size = static_cast<std::uint32_t>(fs::file_size(p));
+        info->size = sim_fs::size_of(p);
     }
     return kIKeyOk;
 }
@@ -190,7 +185,7 @@ SIM_API IKeyRv ikey_GetFileInfo(void* ctx, std::uint32_t flags, std::uint32_t id
     }
     const fs::path p = c->cwd / id_name(id);
     if (!fs::is_regular_file(p)) return kIKeyMissing;
-    info->size = static_cast<std::uint32_t>(fs::file_size(p)) + sim.size_extra;
+    info->size = sim_fs::size_of(p) + sim.size_extra;
     info->type = 2;
     return kIKeyOk;
 }
@@ -239,7 +234,8 @@ SIM_API IKeyRv ikey_CreateDir(void* ctx, std::uint32_t, std::uint32_t, std::uint
     if (!c->verified) return kIKeyPinNeeded;
     const fs::path p = device_root(*c) / id_name(record->id);
     if (fs::exists(p)) return kIKeyExists;
-    fs::create_directory(p);
+    std::error_code ec;
+    if (!fs::create_directory(p, ec)) return fs::exists(p) ? kIKeyExists : kIKeyNoDevice;
     return kIKeyOk;
 }
 
@@ -270,10 +266,10 @@ SIM_API IKeyRv ikey_DeleteFile(void* ctx, std::uint32_t, std::uint32_t id) {
     const fs::path p = c->cwd / id_name(id);
     if (!fs::is_regular_file(p)) return kIKeyMissing;
     sim.deleted_contents = slurp(p);
-    fs::remove(p);
     std::error_code ec;
+    const bool removed = fs::remove(p, ec);
     fs::remove(p.string() + ".protected", ec);
-    return kIKeyOk;
+    return removed ? kIKeyOk : kIKeyMissing;
 }
 
 SIM_API IKeyRv ikey_Verify(void* ctx, std::uint32_t kind, const void* pin, std::uint32_t length) {

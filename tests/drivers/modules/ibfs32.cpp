@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/vendor/tmex_api.h"
+#include "tests/drivers/modules/sim_fs.h"
 
 namespace fs = std::filesystem;
 using namespace cadb::vendor;
@@ -69,8 +70,7 @@ std::string lower(std::string s) {
 
 // The member of dir named so, without regard to case.
 std::optional<fs::path> find(const fs::path& dir, const std::string& name) {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec))
+    for (const auto& e : sim_fs::members(dir))
         if (lower(e.path().filename().string()) == lower(name)) return e.path();
     return std::nullopt;
 }
@@ -88,13 +88,7 @@ Sess* session(long h) {
 
 fs::path button(const Sess& s) { return s.port / "button"; }
 
-std::uint64_t used(const Sess& s) {
-    std::uint64_t total = 0;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(button(s), ec))
-        if (e.is_regular_file()) total += e.file_size();
-    return total;
-}
+std::uint64_t used(const Sess& s) { return sim_fs::bytes_below(button(s)); }
 
 // Runs now, or when the open job is run.
 void apply(Sess& s, std::function<void()> op) {
@@ -106,8 +100,7 @@ void apply(Sess& s, std::function<void()> op) {
 
 std::vector<TmFileEntry> listing(const Sess& s) {
     std::vector<fs::path> members;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(s.cwd, ec)) members.push_back(e.path());
+    for (const auto& e : sim_fs::members(s.cwd)) members.push_back(e.path());
     std::sort(members.begin(), members.end());
     std::vector<TmFileEntry> out;
     for (const auto& p : members) {
@@ -185,7 +178,10 @@ SIM_API short TMDirectoryMR(long h, void* state, short, TmFileEntry* entry) {
     if (s == nullptr || state == nullptr || entry == nullptr) return -1;
     const fs::path p = s->cwd / trim(entry->name, 4);
     if (find(s->cwd, trim(entry->name, 4))) return -3;
-    apply(*s, [p] { fs::create_directory(p); });
+    apply(*s, [p] {
+        std::error_code ec;
+        fs::create_directory(p, ec);
+    });
     return 1;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/vendor/token_fs_api.h"
+#include "tests/drivers/modules/sim_fs.h"
 
 namespace fs = std::filesystem;
 using cadb::vendor::TokenFsInfo;
@@ -92,11 +93,11 @@ std::vector<unsigned char> slurp(const fs::path& p) {
 
 SimItems* list(const fs::path& dir, bool directories) {
     auto* items = new SimItems;
-    for (const auto& e : fs::directory_iterator(dir)) {
+    for (const auto& e : sim_fs::members(dir)) {
         std::uint16_t id = 0;
-        if (!parse_id(e.path().filename().string(), id) || e.is_directory() != directories)
+        if (!parse_id(e.path().filename().string(), id) || sim_fs::is_directory(e) != directories)
             continue;
-        const auto size = directories ? 0 : static_cast<std::uint32_t>(e.file_size());
+        const auto size = directories ? 0 : sim_fs::size_of(e.path());
         items->items.push_back(
             TokenFsInfo{id, static_cast<std::uint16_t>(directories), 0x11, size});
     }
@@ -111,9 +112,8 @@ TokenRv sim_OpenReadersEnum(void** readers) {
     const SimLock lock;
     if (readers == nullptr) return cadb::vendor::kTokenBadArgument;
     auto* r = new SimReaders;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(sim.root, ec))
-        if (e.is_directory()) r->names.push_back(e.path().filename().string());
+    for (const auto& e : sim_fs::members(sim.root))
+        if (sim_fs::is_directory(e)) r->names.push_back(e.path().filename().string());
     std::sort(r->names.begin(), r->names.end());
     *readers = r;
     return 0;
@@ -182,9 +182,14 @@ TokenRv sim_GetTokenLabel(void*, char* text, std::uint32_t size) {
     const SimLock lock;
     return std::snprintf(text, size, "sim") >= 0 ? 0 : cadb::vendor::kTokenGeneral;
 }
-TokenRv sim_GetTokenId(void*, char* text, std::uint32_t size) {
+// Each token's serial number is its own: drawn from where its directory is,
+// so that every process sees one token under one number.
+TokenRv sim_GetTokenId(void* token, char* text, std::uint32_t size) {
     const SimLock lock;
-    return std::snprintf(text, size, "0001") >= 0 ? 0 : cadb::vendor::kTokenGeneral;
+    std::uint32_t serial = 2166136261u;
+    for (const char c : static_cast<SimToken*>(token)->dir.string())
+        serial = (serial ^ static_cast<unsigned char>(c)) * 16777619u;
+    return std::snprintf(text, size, "%08x", serial) >= 0 ? 0 : cadb::vendor::kTokenGeneral;
 }
 
 TokenRv sim_OpenRootDir(void* token, void** dir) {
@@ -208,7 +213,9 @@ TokenRv sim_CreateDir(void* dir, std::uint16_t id, void** child) {
     auto* d = static_cast<SimDir*>(dir);
     const fs::path p = d->path / id_name(id);
     if (fs::exists(p)) return cadb::vendor::kTokenExists;
-    fs::create_directory(p);
+    std::error_code ec;
+    if (!fs::create_directory(p, ec))
+        return fs::exists(p) ? cadb::vendor::kTokenExists : cadb::vendor::kTokenNotFound;
     *child = new SimDir{d->token, p};
     return 0;
 }
@@ -323,8 +330,7 @@ TokenRv sim_GetFileInfo(void* file, TokenFsInfo* info) {
     auto* f = static_cast<SimFile*>(file);
     std::uint16_t id = 0;
     parse_id(f->path.filename().string(), id);
-    *info = TokenFsInfo{id, 0, 0x11,
-                        static_cast<std::uint32_t>(fs::file_size(f->path)) + sim.report_size_extra};
+    *info = TokenFsInfo{id, 0, 0x11, sim_fs::size_of(f->path) + sim.report_size_extra};
     return 0;
 }
 

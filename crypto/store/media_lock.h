@@ -1,0 +1,32 @@
+// The token media (eToken, eToken R2, ruToken, touch memory, iKey) have no
+// lock of their own across processes: each device is changed under a device
+// lock (device_lock.h) named by the medium and by the identity its driver
+// gives the device (a serial number, a reader or a port), so that every
+// process of the user that reaches one device by any path meets at one lock.
+// Disk and PKCS#11 paths are left to their own locks.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "crypto/store/device_lock.h"
+
+namespace cadb {
+
+class MediaLock {
+  public:
+    // Takes the lock of every device that serves one of paths, each device
+    // once and in one order for every process, so that two holders of
+    // several devices never wait for each other. A path whose device cannot
+    // be found is not locked: nothing reaches a device that is not there.
+    // On failure nothing is held and the device lock's error is on the queue
+    // (66, func, reason).
+    bool acquire(std::initializer_list<const char*> paths, int func);
+    void release() { locks_.clear(); }
+
+  private:
+    std::vector<std::unique_ptr<DeviceLock>> locks_;
+};
+
+}  // namespace cadb

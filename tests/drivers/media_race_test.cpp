@@ -1,0 +1,304 @@
+// Processes of the user sharing one token medium: the stand-in libraries keep
+// the device in one directory that every forked process reaches. A new store
+// or a new file name goes to one of them, whole; the others are told it is
+// taken, as on a disk. What a writer that died left of a store is no store.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crypto/bio/etoken.h"
+#include "crypto/bio/etoken_r2.h"
+#include "crypto/bio/ikey.h"
+#include "crypto/bio/rutoken.h"
+#include "crypto/bio/touch_memory.h"
+#include "crypto/core/err.h"
+#include "crypto/pse/pse.h"
+#include "crypto/store/media_io.h"
+#include "crypto/store/pse_ctx.h"
+#include "tests/drivers/token_fixture.h"
+#include "tests/support/kernel_random.h"
+#include "tests/support/process_race.h"
+
+namespace cadb {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kProcesses = 6;
+constexpr const char* kPin = "1234";
+
+int pin_cb(char* buf, int size, int, void*) {
+    const int n = static_cast<int>(std::strlen(kPin));
+    if (n >= size) return -1;
+    std::memcpy(buf, kPin, static_cast<std::size_t>(n) + 1);
+    return n;
+}
+
+enum class Kind { eToken, eTokenR2, ruToken, touchMemory, iKey };
+
+struct Medium {
+    const char* name;
+    Kind kind;
+    const char* stores;  // the folder of store number n, "%02d" for n
+    const char* keys;    // a folder of key files
+};
+
+// The store folder of number n.
+std::string store_of(const Medium& m, int n) {
+    char path[64];
+    std::snprintf(path, sizeof path, m.stores, n);
+    return path;
+}
+
+// The key file of number n in the medium's naming.
+std::string key_name(const Medium& m, int n) {
+    char name[16];
+    std::snprintf(name, sizeof name, m.kind == Kind::touchMemory ? "key .%03d" : "%04d", n);
+    return std::string(m.keys) + "\\" + name;
+}
+
+struct CtxFree {
+    void operator()(PSE_CTX* c) const { PSE_CTX_free(c); }
+};
+using CtxPtr = std::unique_ptr<PSE_CTX, CtxFree>;
+
+CtxPtr store_context(const Medium& m, int store, const std::string& password, int flags) {
+    CtxPtr ctx(PSE_CTX_new());
+    PSE_CTX_set_path(ctx.get(), store_of(m, store).c_str(), 0);
+    PSE_CTX_set_password(ctx.get(), password.c_str(), 0);
+    // The iKey library takes its PIN from the media words.
+    if (m.kind == Kind::iKey)
+        PSE_CTX_set_media_words(ctx.get(), 4, kPin, static_cast<int>(std::strlen(kPin)) + 1);
+    if (flags != 0) PSE_CTX_set_flags(ctx.get(), flags);
+    return ctx;
+}
+
+using Fingerprint = std::array<unsigned char, 32>;
+
+Fingerprint fingerprint_of(PSE_CTX* ctx) {
+    Fingerprint f{};
+    std::memcpy(f.data(), PSE_CTX_get_pse(ctx)->fingerprint, f.size());
+    return f;
+}
+
+bool store_was_there() {
+    bool there = false;
+    for (unsigned long e; (e = ERR_get_error()) != 0;)
+        there = there ||
+                (ERR_code_lib(e) == ERR_LIB_CADB && ERR_code_reason(e) == CADB_R_KEY_STORE_EXISTS);
+    return there;
+}
+
+std::string password(int creator) { return "password " + std::to_string(creator); }
+
+// A stand-in library opened for its configuration entry.
+class StandIn : public test::SimModule {
+  public:
+    using SimModule::SimModule;
+    template <class F>
+    F entry(const char* name) const {
+        F fn = nullptr;
+        bind(fn, name);
+        return fn;
+    }
+};
+
+class MediaRace : public ::testing::TestWithParam<Medium> {
+  protected:
+    void SetUp() override {
+        const Medium& m = GetParam();
+        const fs::path root = root_.path();
+        switch (m.kind) {
+            case Kind::eToken:
+                configure<void (*)(const char*, const char*)>("etsdk", root.c_str(), kPin);
+                fs::create_directories(root / "AKS ifdh 0" / "token");
+                ETOKEN_set_passwd_cb(pin_cb);
+                ASSERT_EQ(ETOKEN_load(), 1);
+                break;
+            case Kind::eTokenR2:
+                configure<void (*)(const char*, const char*)>("etapi", root.c_str(), kPin);
+                fs::create_directories(root / "AKS ifdh 0" / "token");
+                ETOKEN_set_passwd_cb(pin_cb);
+                ASSERT_EQ(ETR2_load(), 1);
+                break;
+            case Kind::ruToken:
+                configure<void (*)(const char*, const char*)>("rtapilt", root.c_str(), kPin);
+                fs::create_directories(root / "Aktiv Co. ruToken 0" / "token");
+                RUTOKEN_set_passwd_cb(pin_cb);
+                ASSERT_EQ(RUTOKEN_load(), 1);
+                break;
+            case Kind::touchMemory:
+                configure<void (*)(const char*)>("ibfs32", root.c_str());
+                fs::create_directories(root / "COM1" / "button");
+                ASSERT_EQ(TM_load(), 1);
+                break;
+            case Kind::iKey: {
+                static constexpr unsigned char kBinaryPin[4] = {0x34, 0x12, 0, 0};
+                configure<void (*)(const char*, const char*, const unsigned char*)>(
+                    "iKeyAPI", root.c_str(), kPin, kBinaryPin);
+                fs::create_directories(root / "0");
+                ASSERT_EQ(IKEY_load(), 1);
+                break;
+            }
+        }
+        ERR_clear_error();
+    }
+    void TearDown() override {
+        if (GetParam().kind == Kind::iKey) IKEY_unload();
+        ETOKEN_set_passwd_cb(nullptr);
+        RUTOKEN_set_passwd_cb(nullptr);
+        ERR_clear_error();
+    }
+
+    // Calls the stand-in's own configuration entry.
+    template <class F, class... Args>
+    void configure(const char* library, Args... args) {
+        module_ = std::make_unique<StandIn>(library);
+        const F fn = module_->entry<F>("simConfigure");
+        ASSERT_NE(fn, nullptr) << library;
+        fn(args...);
+    }
+
+    std::optional<Fingerprint> open_store(int store, const std::string& with) {
+        CtxPtr ctx = store_context(GetParam(), store, with, 0);
+        if (PSE_CTX_read(ctx.get()) != 1) return std::nullopt;
+        return fingerprint_of(ctx.get());
+    }
+
+    test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
+    test::TempDir root_;
+    std::unique_ptr<StandIn> module_;
+    testing::KernelRandom random_;
+};
+
+// Every process found the medium empty and makes a store with its own
+// password at the same moment: one of them made the store that stays, and
+// its password opens it; every other one was told a store is there. A few
+// rounds, each on a store folder of its own.
+TEST_P(MediaRace, ProcessesMakingAStoreAtOnceLeaveTheOneThatReportedIt) {
+    constexpr int kRounds = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        // Each process's store is made before they are let go: they all
+        // write at once.
+        std::vector<CtxPtr> creators;
+        for (int i = 0; i < kProcesses; ++i) {
+            creators.push_back(
+                store_context(GetParam(), round, password(i), PSE_CTX_FLAG_NEW_STORE));
+            ASSERT_EQ(PSE_CTX_create(creators.back().get()), 1);
+        }
+        const testing::Race race = testing::race_processes(
+            kProcesses, 1 + Fingerprint{}.size(), [&creators](int i, int fd) {
+                std::string record(1 + Fingerprint{}.size(), '\0');
+                PSE_CTX* ctx = creators[static_cast<std::size_t>(i)].get();
+                ERR_clear_error();
+                if (PSE_CTX_write(ctx) == 1) {
+                    record[0] = static_cast<char>('0' + i);
+                    const Fingerprint f = fingerprint_of(ctx);
+                    std::copy(f.begin(), f.end(), record.begin() + 1);
+                } else {
+                    record[0] = store_was_there() ? '-' : '!';
+                }
+                return testing::tell(fd, record.data(), record.size()) ? 0 : 3;
+            });
+        EXPECT_TRUE(race.all_exited_zero);
+        ASSERT_EQ(race.records.size(), static_cast<std::size_t>(kProcesses));
+        std::vector<std::string> winners;
+        for (const std::string& record : race.records) {
+            EXPECT_NE(record[0], '!') << "a creator failed otherwise than on the store there";
+            if (record[0] != '-' && record[0] != '!') winners.push_back(record);
+        }
+        ASSERT_EQ(winners.size(), 1u) << "round " << round;
+        Fingerprint made{};
+        std::copy(winners[0].begin() + 1, winners[0].end(), made.begin());
+        EXPECT_EQ(open_store(round, password(winners[0][0] - '0')), made) << "round " << round;
+    }
+}
+
+// A writer that died after the master-key file left it alone on the
+// medium: no password opens it, and the next new store takes its place.
+TEST_P(MediaRace, WhatADeadWriterLeftIsReplacedByANewStore) {
+    const Medium m = GetParam();
+    CtxPtr dead = store_context(m, 0, password(0), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(dead.get()), 1);
+    std::array<unsigned char, 512> mkey{};
+    int mkey_len = static_cast<int>(mkey.size());
+    ASSERT_EQ(PSE_CTX_get_mkey(dead.get(), mkey.data(), &mkey_len), 1);
+    char path[260];
+    ASSERT_NE(PSE_CTX_file_path(path, store_of(m, 0).c_str(), PSE_FILE_MKEY), nullptr);
+    const std::uint32_t words = m.kind == Kind::iKey ? 4 : 0;
+    ASSERT_EQ(CADB_write_file(path, mkey.data(), mkey_len, words, kPin), mkey_len);
+
+    CtxPtr next = store_context(m, 0, password(1), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(next.get()), 1);
+    ERR_clear_error();
+    ASSERT_EQ(PSE_CTX_write(next.get()), 1);
+    EXPECT_EQ(open_store(0, password(1)), fingerprint_of(next.get()));
+    // A whole store is no remnant: it stays.
+    CtxPtr third = store_context(m, 0, password(2), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(third.get()), 1);
+    ERR_clear_error();
+    EXPECT_EQ(PSE_CTX_write(third.get()), 0);
+    EXPECT_TRUE(store_was_there());
+    EXPECT_EQ(open_store(0, password(1)), fingerprint_of(next.get()));
+}
+
+// Writers started together on one name: the name has one writer that was
+// given it, and the medium holds that writer's bytes whole; every other
+// writer was told the name was taken. A few rounds, each on a name of its
+// own.
+using NewNameRace = MediaRace;
+
+TEST_P(NewNameRace, EachNameGoesWholeToTheOneWriterGivenIt) {
+    const Medium m = GetParam();
+    constexpr int kRounds = 4;
+    const auto bytes_of = [](int w) { return std::string(600 + w, static_cast<char>('A' + w)); };
+    for (int n = 1; n <= kRounds; ++n) {
+        const std::string name = key_name(m, n);
+        const testing::Race race = testing::race_processes(kProcesses, 1, [&](int w, int fd) {
+            const std::string mine = bytes_of(w);
+            const int r =
+                CADB_write_new_file(name.c_str(), mine.data(), static_cast<int>(mine.size()));
+            const char got = r == static_cast<int>(mine.size()) ? static_cast<char>('A' + w)
+                             : r == -1                          ? '-'
+                                                                : '!';
+            return testing::tell(fd, &got, 1) ? 0 : 2;
+        });
+        EXPECT_TRUE(race.all_exited_zero);
+        ASSERT_EQ(race.records.size(), static_cast<std::size_t>(kProcesses));
+        std::vector<char> given;
+        for (const std::string& result : race.records) {
+            EXPECT_NE(result[0], '!') << "a write failed";
+            if (result[0] != '-' && result[0] != '!') given.push_back(result[0]);
+        }
+        ASSERT_EQ(given.size(), 1u) << name;
+        EXPECT_EQ(test::read_plain(name.c_str(), 4000), bytes_of(given[0] - 'A')) << name;
+    }
+}
+
+const Medium kEToken{"eToken", Kind::eToken, "eToken 0:\\50%02d", "eToken 0:\\aaaa"};
+const Medium kETokenR2{"eTokenR2", Kind::eTokenR2, "eTR2:\\50%02d", "eTR2:\\aaaa"};
+const Medium kRuToken{"ruToken", Kind::ruToken, "ruToken:\\50%02d", "ruToken:\\aaaa"};
+const Medium kTouchMemory{"touchMemory", Kind::touchMemory, "iButton:\\ks%02d", "iButton:\\keys"};
+const Medium kIKey{"iKey", Kind::iKey, "iKey:\\50%02d", "iKey:\\aaaa"};
+
+std::string medium_name(const ::testing::TestParamInfo<Medium>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Media, MediaRace,
+                         ::testing::Values(kEToken, kETokenR2, kRuToken, kTouchMemory, kIKey),
+                         medium_name);
+// A new name carries no PIN word, which the iKey library needs for every
+// write.
+INSTANTIATE_TEST_SUITE_P(Media, NewNameRace,
+                         ::testing::Values(kEToken, kETokenR2, kRuToken, kTouchMemory),
+                         medium_name);
+
+}  // namespace
+}  // namespace cadb
