@@ -7,32 +7,40 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "crypto/core/err.h"
 
 namespace cadb {
 namespace {
 
-// Work room holding plain bytes: wiped before release.
+// Work room holding plain bytes: wiped before release. Its memory comes
+// from OPENSSL_malloc, so a room that cannot be had is a null block for the
+// caller to report, never an exception out of a C function.
 class Room {
   public:
-    explicit Room(std::size_t n) : bytes_(n) {}
-    ~Room() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+    explicit Room(std::size_t n)
+        : bytes_(static_cast<unsigned char*>(OPENSSL_malloc(n))), size_(bytes_ ? n : 0) {}
+    ~Room() { OPENSSL_clear_free(bytes_, size_); }
     Room(const Room&) = delete;
     Room& operator=(const Room&) = delete;
-    unsigned char* data() { return bytes_.data(); }
-    std::size_t size() const { return bytes_.size(); }
-    // Grows to n bytes keeping the first keep; the old block is wiped.
-    void grow(std::size_t n, std::size_t keep) {
-        std::vector<unsigned char> bigger(n);
-        std::memcpy(bigger.data(), bytes_.data(), keep);
-        OPENSSL_cleanse(bytes_.data(), bytes_.size());
-        bytes_.swap(bigger);
+    bool ok() const { return bytes_ != nullptr; }
+    unsigned char* data() { return bytes_; }
+    std::size_t size() const { return size_; }
+    // Grows to n bytes keeping the first keep; the old block is wiped. False,
+    // with the room as it was, when the memory cannot be had.
+    bool grow(std::size_t n, std::size_t keep) {
+        auto* bigger = static_cast<unsigned char*>(OPENSSL_malloc(n));
+        if (bigger == nullptr) return false;
+        std::memcpy(bigger, bytes_, keep);
+        OPENSSL_clear_free(bytes_, size_);
+        bytes_ = bigger;
+        size_ = n;
+        return true;
     }
 
   private:
-    std::vector<unsigned char> bytes_;
+    unsigned char* bytes_;
+    std::size_t size_;
 };
 
 }  // namespace
@@ -50,6 +58,10 @@ BUFFER* BUFFER_compress(const void* bytes, int len, int level) {
             return nullptr;
         }
         Room out(static_cast<std::size_t>(room));
+        if (!out.ok()) {
+            CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_COMPRESS, ERR_R_MALLOC);
+            return nullptr;
+        }
         uLongf out_len = static_cast<uLongf>(room);
         const int r = compress2(out.data(), &out_len, static_cast<const Bytef*>(bytes),
                                 static_cast<uLong>(len), level);
@@ -72,9 +84,15 @@ BUFFER* BUFFER_uncompress(const void* bytes, int len, int hint, int max_len) {
         return nullptr;
     }
     const std::int64_t limit = max_len > 0 ? max_len : INT_MAX - 1;
+    // The room follows the output: it starts at hint x len and the multiplier
+    // doubles each time the room fills, so a short stream that inflates to
+    // little costs little, whatever the limit.
     std::int64_t multiplier = hint > 0 ? hint : 4;
-    std::int64_t room = std::min<std::int64_t>(std::max<std::int64_t>(multiplier * len, 64), limit);
-    Room out(static_cast<std::size_t>(room));
+    Room out(static_cast<std::size_t>(std::min<std::int64_t>(multiplier * len, limit)));
+    if (!out.ok()) {
+        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_MALLOC);
+        return nullptr;
+    }
 
     z_stream z{};
     if (inflateInit(&z) != Z_OK) {
@@ -84,6 +102,7 @@ BUFFER* BUFFER_uncompress(const void* bytes, int len, int hint, int max_len) {
     z.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
     z.avail_in = static_cast<uInt>(len);
     int r = Z_OK;
+    bool room_refused = false;
     for (;;) {
         z.next_out = out.data() + z.total_out;
         z.avail_out = static_cast<uInt>(out.size() - z.total_out);
@@ -95,14 +114,17 @@ BUFFER* BUFFER_uncompress(const void* bytes, int len, int hint, int max_len) {
             static_cast<std::int64_t>(out.size()) >= limit)
             break;
         multiplier *= 2;
-        room = std::min<std::int64_t>(multiplier * len, limit);
-        if (room <= static_cast<std::int64_t>(out.size())) room = limit;
-        out.grow(static_cast<std::size_t>(room), z.total_out);
+        if (!out.grow(static_cast<std::size_t>(std::min<std::int64_t>(multiplier * len, limit)),
+                      z.total_out)) {
+            room_refused = true;
+            break;
+        }
     }
     const std::size_t produced = z.total_out;
     inflateEnd(&z);
     if (r != Z_STREAM_END) {
-        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_INTERNAL);
+        CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS,
+                 room_refused ? ERR_R_MALLOC : ERR_R_INTERNAL);
         return nullptr;
     }
     BUFFER* result = BUFFER_fill(out.data(), static_cast<int>(produced));
