@@ -44,6 +44,7 @@ bool add_digest(Chain& chain, int nid) {
         P7_ERR(F, P7_R_UNKNOWN_DIGEST_TYPE);
         return false;
     }
+    if (p7_has_digest_filter(chain.head, md)) return true;
     BIO* b = BIO_new(BIO_f_md());
     if (b == nullptr || BIO_set_md(b, md) <= 0) {
         BIO_free(b);

@@ -47,6 +47,15 @@ EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func) {
     return nullptr;
 }
 
+bool p7_has_digest_filter(BIO* bio, const EVP_MD* md) {
+    for (BIO* b = bio; (b = BIO_find_type(b, BIO_TYPE_MD)) != nullptr; b = BIO_next(b)) {
+        const EVP_MD* have = nullptr;
+        BIO_get_md(b, &have);
+        if (have != nullptr && EVP_MD_get_type(have) == EVP_MD_get_type(md)) return true;
+    }
+    return false;
+}
+
 // Digest of the signed-attribute SET's DER with md; a signer's key that
 // lives on a token hashes them there (the whole SET is at hand, unlike the
 // content, which streamed through the chain's digest filter).

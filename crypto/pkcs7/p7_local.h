@@ -40,6 +40,10 @@ bool p7_reversed_digest(int key_type);
 // The chain's digest context for the hash number, or null with reason 108
 // or 102 under func.
 EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func);
+// Whether the chain already has a digest filter for md's hash, the one
+// p7_find_digest would take: a message that names a hash many times gets
+// one filter for it.
+bool p7_has_digest_filter(BIO* bio, const EVP_MD* md);
 
 // A memory stream for the collected content that grows by doubling; read it
 // as a memory stream (BIO_get_mem_data).
