@@ -65,19 +65,9 @@ void fail(int func, int reason) {
     CADB_ERR(ERR_LIB_CADB, func, ERR_LIB_CADB);
 }
 
-struct ListOwner {
-    ATTRIBUTE* head = nullptr;
-    ~ListOwner() { ATTRIBUTE_free(head); }
-    ATTRIBUTE* release() { return std::exchange(head, nullptr); }
-};
-
-}  // namespace
-
-ATTRIBUTE* ATTRIBUTE_add(ATTRIBUTE** head, int nid, const char* text, int len, int string_type) {
-    if (head == nullptr || text == nullptr) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_ATTRIBUTE_ADD, ERR_R_INTERNAL);
-        return nullptr;
-    }
+// A node holding a copy of the text (len <= 0: strlen), not yet linked; null
+// with the error on the queue.
+ATTRIBUTE* attribute_new(int nid, const char* text, int len, int string_type) {
     if (len <= 0) {
         const std::size_t n = std::strlen(text);
         if (n >= INT_MAX) {
@@ -96,6 +86,44 @@ ATTRIBUTE* ATTRIBUTE_add(ATTRIBUTE** head, int nid, const char* text, int len, i
     }
     std::memcpy(copy, text, static_cast<std::size_t>(len));
     *node = ATTRIBUTE{nid, copy, len, string_type, nullptr};
+    return node;
+}
+
+// A list being gathered: each node is linked at the kept tail, so a name of
+// n entries is split in n steps rather than n * n / 2.
+class ListBuilder {
+  public:
+    ListBuilder() = default;
+    ListBuilder(const ListBuilder&) = delete;
+    ListBuilder& operator=(const ListBuilder&) = delete;
+    ~ListBuilder() { ATTRIBUTE_free(head_); }
+    bool add(int nid, const std::string& text, int string_type) {
+        ATTRIBUTE* node =
+            attribute_new(nid, text.c_str(), static_cast<int>(text.size()), string_type);
+        if (node == nullptr) return false;
+        *tail_ = node;
+        tail_ = &node->next;
+        return true;
+    }
+    ATTRIBUTE* release() {
+        tail_ = &head_;
+        return std::exchange(head_, nullptr);
+    }
+
+  private:
+    ATTRIBUTE* head_ = nullptr;
+    ATTRIBUTE** tail_ = &head_;
+};
+
+}  // namespace
+
+ATTRIBUTE* ATTRIBUTE_add(ATTRIBUTE** head, int nid, const char* text, int len, int string_type) {
+    if (head == nullptr || text == nullptr) {
+        CADB_ERR(ERR_LIB_CADB, CADB_F_ATTRIBUTE_ADD, ERR_R_INTERNAL);
+        return nullptr;
+    }
+    ATTRIBUTE* node = attribute_new(nid, text, len, string_type);
+    if (node == nullptr) return nullptr;
     ATTRIBUTE** tail = head;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = node;
@@ -117,7 +145,7 @@ ATTRIBUTE* X509_NAME_split(const X509_NAME* name) {
         fail(CADB_F_X509_NAME_SPLIT, ERR_R_INTERNAL);
         return nullptr;
     }
-    ListOwner list;
+    ListBuilder list;
     for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
         const X509_NAME_ENTRY* e = X509_NAME_get_entry(name, i);
         const ASN1_STRING* v = X509_NAME_ENTRY_get_data(e);
@@ -127,8 +155,7 @@ ATTRIBUTE* X509_NAME_split(const X509_NAME* name) {
             fail(CADB_F_X509_NAME_SPLIT, ERR_R_INTERNAL);
             return nullptr;
         }
-        if (!ATTRIBUTE_add(&list.head, nid, printed->text.c_str(),
-                           static_cast<int>(printed->text.size()), printed->type)) {
+        if (!list.add(nid, printed->text, printed->type)) {
             fail(CADB_F_X509_NAME_SPLIT, CADB_R_ERROR_ADD_ATTRIBUTE);
             return nullptr;
         }
@@ -144,7 +171,7 @@ bool attributes_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
         fail(F, ERR_R_INTERNAL);
         return false;
     }
-    ListOwner list;
+    ListBuilder list;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
         X509_ATTRIBUTE* attr = sk_X509_ATTRIBUTE_value(attributes, i);
         if (X509_ATTRIBUTE_count(attr) < 1) continue;
@@ -176,8 +203,7 @@ bool attributes_split(const STACK_OF(X509_ATTRIBUTE) * attributes,
             fail(F, ERR_R_INTERNAL);
             return false;
         }
-        if (!ATTRIBUTE_add(&list.head, nid, printed->text.c_str(),
-                           static_cast<int>(printed->text.size()), printed->type)) {
+        if (!list.add(nid, printed->text, printed->type)) {
             fail(F, CADB_R_ERROR_ADD_ATTRIBUTE);
             return false;
         }
