@@ -13,7 +13,8 @@ inline constexpr const char* kUtf8 = "UTF-8";
 
 // Converts in from one iconv encoding to another into out. The number of
 // bytes written, or -1 when the conversion is refused or out is too small.
-// Nothing but out is written, so callers holding secrets wipe only out.
+// Nothing but out is written, so callers holding secrets wipe only out. Each
+// thread opens a pair's converter once and keeps it.
 long codepage_convert(const char* from, const char* to, std::span<const unsigned char> in,
                       std::span<unsigned char> out);
 
