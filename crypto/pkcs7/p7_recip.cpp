@@ -140,6 +140,13 @@ PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned cha
         }
         ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(t), ASN1_ITEM_rptr(P7_KTRI));
     }
+    // The version picks the layout a record is written in (3 key agreement,
+    // any other key transport, as RFC 5652 numbers them): a record whose
+    // version names the other layout could not be written back.
+    if (got != nullptr && (ASN1_INTEGER_get(got->version) == 3) != ((*in)[0] == kTagAgree)) {
+        PKCS7_RECIP_INFO_free(got);
+        got = nullptr;
+    }
     if (got == nullptr) {
         CADB_ERR(ERR_LIB_ASN1_, F, ERR_R_NESTED_ASN1_ERROR_);
         return nullptr;
@@ -156,7 +163,8 @@ int i2d_PKCS7_RECIP_INFO_compact(const PKCS7_RECIP_INFO* ri, unsigned char** out
     if (ri == nullptr) return -1;
     P7_COMPACT c{ri->version, ri->originator, ri->ukm, ri->key_enc_algor, ri->enc_key};
     return ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(&c), out,
-                         ASN1_ITEM_rptr(P7_COMPACT_IMP));
+                         ri->originator != nullptr ? ASN1_ITEM_rptr(P7_COMPACT_IMP)
+                                                   : ASN1_ITEM_rptr(P7_COMPACT_NO_ORIGINATOR));
 }
 
 PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO_compact(const unsigned char* in, long len) {

@@ -40,7 +40,8 @@ void PKCS7_RECIP_INFO_free(PKCS7_RECIP_INFO* ri);
 int i2d_PKCS7_RECIP_INFO(const PKCS7_RECIP_INFO* ri, unsigned char** out);
 // A leading [1] is key agreement: explicit tagging reads as form 1,
 // implicit tagging as form 0 (the derivation it was written with); anything
-// else is key transport.
+// else is key transport. A record whose version is not the one its layout
+// is written with (3 for agreement, another for transport) is refused.
 PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned char** in, long len);
 
 // The compact agreement record of a recipient (form 2), written into the

@@ -85,6 +85,10 @@ struct P7_COMPACT {
 };
 DECLARE_ASN1_ITEM(P7_COMPACT_IMP)
 DECLARE_ASN1_ITEM(P7_COMPACT_EXP)
+// The record without an originator, for writing: the two above cannot
+// leave their tagged originator out (libcrypto refuses an absent value
+// under the inner tag).
+DECLARE_ASN1_ITEM(P7_COMPACT_NO_ORIGINATOR)
 
 // Gost28147-89-EncryptedKey (RFC 4490) without the optional maskKey: a
 // maskKey makes decoding fail.

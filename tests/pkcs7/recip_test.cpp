@@ -282,6 +282,41 @@ TEST_F(Recip, CompactRecordKeepsItsUkm) {
     PKCS7_RECIP_INFO_free(ri);
 }
 
+// What the readers take, the writers give back byte for byte; a record
+// whose version names the other layout is refused, since its version would
+// write it in that layout.
+TEST_F(Recip, RecordsReadAreWrittenBack) {
+    Bytes transport{0x30, 0x12, 0x02, 0x01, 0x00, 0x30, 0x05, 0x30, 0x00, 0x02,
+                    0x01, 0x01, 0x30, 0x03, 0x06, 0x01, 0x2a, 0x04, 0x01, 0x00};
+    const unsigned char* p = transport.data();
+    PKCS7_RECIP_INFO* ri = d2i_PKCS7_RECIP_INFO(nullptr, &p, static_cast<long>(transport.size()));
+    ASSERT_NE(ri, nullptr);
+    EXPECT_EQ(encode(ri), transport);
+    PKCS7_RECIP_INFO_free(ri);
+    transport[4] = 3;
+    p = transport.data();
+    EXPECT_EQ(d2i_PKCS7_RECIP_INFO(nullptr, &p, static_cast<long>(transport.size())), nullptr);
+
+    PKCS7_RECIP_INFO* agree = agreement_recipient(RECIP_FORM_AGREE);
+    Bytes agreement = encode(agree);
+    PKCS7_RECIP_INFO_free(agree);
+    const Bytes version3{0x02, 0x01, 0x03};
+    auto v = std::search(agreement.begin(), agreement.end(), version3.begin(), version3.end());
+    ASSERT_NE(v, agreement.end());
+    v[2] = 0;
+    p = agreement.data();
+    EXPECT_EQ(d2i_PKCS7_RECIP_INFO(nullptr, &p, static_cast<long>(agreement.size())), nullptr);
+
+    // The compact record's originator is optional.
+    const Bytes compact{0x30, 0x0d, 0x02, 0x01, 0x03, 0x30, 0x04, 0x06,
+                        0x02, 0x2a, 0x03, 0x04, 0x02, 0xab, 0xcd};
+    ri = d2i_PKCS7_RECIP_INFO_compact(compact.data(), static_cast<long>(compact.size()));
+    ASSERT_NE(ri, nullptr);
+    EXPECT_EQ(ri->originator, nullptr);
+    EXPECT_EQ(der<PKCS7_RECIP_INFO>(ri, i2d_PKCS7_RECIP_INFO_compact), compact);
+    PKCS7_RECIP_INFO_free(ri);
+}
+
 TEST_F(Recip, KeyTransportRecordRoundTrips) {
     test::Party& r = party(NID_ECR3410_CP);
     ASSERT_TRUE(r.cert);
