@@ -18,6 +18,7 @@
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 
 namespace cadb {
 namespace {
@@ -44,9 +45,10 @@ struct Driver {
     std::atomic<bool> loaded{false};
 };
 
+// The vendor library goes with ETR2_unload, never with a destructor at exit.
 Driver& driver() {
-    static Driver d;
-    return d;
+    static NoDestructor<Driver> d;
+    return *d;
 }
 bool loaded() { return driver().loaded.load(std::memory_order_acquire); }
 const Api& api() { return driver().api; }

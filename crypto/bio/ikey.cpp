@@ -24,6 +24,7 @@
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 
 namespace cadb {
 namespace {
@@ -45,9 +46,10 @@ struct Driver {
     std::atomic<bool> loaded{false};
     std::vector<void*> devices;  // guarded by lock 37
 };
+// The vendor library goes with IKEY_unload, never with a destructor at exit.
 Driver& driver() {
-    static Driver d;
-    return d;
+    static NoDestructor<Driver> d;
+    return *d;
 }
 bool loaded() { return driver().loaded.load(std::memory_order_acquire); }
 const Api& api() { return driver().api; }

@@ -21,6 +21,7 @@
 
 #include "crypto/bio/media_driver.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 #include "platform/vendor/etoken_r2_api.h"
 #include "platform/vendor/token_fs_api.h"
 
@@ -153,9 +154,10 @@ void token_fs_info_free(TOKEN_FILE_INFO* info);
 template <const TokenFsProfile& Profile>
 class TokenFsMedia {
   public:
+    // The vendor library goes with unload(), never with a destructor at exit.
     static TokenFsDriver& driver() {
-        static TokenFsDriver d(Profile);
-        return d;
+        static NoDestructor<TokenFsDriver> d(Profile);
+        return *d;
     }
     static const BIO_METHOD* method() { return driver().method(create); }
 

@@ -23,6 +23,7 @@
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 
 namespace cadb {
 namespace {
@@ -42,9 +43,10 @@ struct Driver {
     Api api{};
     std::atomic<bool> loaded{false};
 };
+// The vendor library goes with TM_unload, never with a destructor at exit.
 Driver& driver() {
-    static Driver d;
-    return d;
+    static NoDestructor<Driver> d;
+    return *d;
 }
 bool loaded() { return driver().loaded.load(std::memory_order_acquire); }
 const Api& api() { return driver().api; }
