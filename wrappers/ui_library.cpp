@@ -9,6 +9,7 @@
 #include "crypto/rand/grand.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/store/pse_ctx.h"
+#include "platform/no_destructor.h"
 #include "wrappers/log.h"
 #include "wrappers/ui_binding.h"
 
@@ -134,9 +135,11 @@ int TLibraryUI::devReqReady(const char* path, void* arg) {
                                        static_cast<std::int32_t>(reinterpret_cast<intptr_t>(arg)));
 }
 
+// The library it holds goes with the initialiser's freeUILibrary, never with
+// a destructor at exit.
 TLibraryUI& GlobalUI() {
-    static TLibraryUI ui;
-    return ui;
+    static NoDestructor<TLibraryUI> ui;
+    return *ui;
 }
 
 }  // namespace cadb

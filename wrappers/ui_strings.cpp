@@ -2,6 +2,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/no_destructor.h"
 #include "wrappers/log.h"
 #include "wrappers/ui_binding.h"
 
@@ -15,9 +16,11 @@ struct StringModule {
     Module module;
 };
 
+// The dialog library goes with LoadUIString(nullptr), never with a
+// destructor at exit.
 StringModule& cached() {
-    static StringModule m;
-    return m;
+    static NoDestructor<StringModule> m;
+    return *m;
 }
 
 }  // namespace

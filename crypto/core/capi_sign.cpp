@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 #include "platform/vendor/capi_api.h"
 
 namespace cadb {
@@ -17,16 +18,16 @@ struct Api {
 };
 
 // Loaded once for the life of the process: a provider handle outlives any
-// one signature.
+// one signature. Never unloaded by a destructor at exit.
 const Api& api() {
-    static Module library;
+    static NoDestructor<Module> library;
     static Api resolved;
     static std::once_flag once;
     std::call_once(once, [] {
-        library = module_load("advapi32.dll");
-        if (!library) return;
+        *library = module_load("advapi32.dll");
+        if (!*library) return;
         bool all = true;
-#define CADB_CAPI_RESOLVE(name) all = module_entry(library, #name, resolved.name) && all;
+#define CADB_CAPI_RESOLVE(name) all = module_entry(*library, #name, resolved.name) && all;
         CADB_CAPI_ENTRIES(CADB_CAPI_RESOLVE)
 #undef CADB_CAPI_RESOLVE
         resolved.loaded = all;

@@ -7,6 +7,7 @@
 #include "crypto/rand/board_vendor.h"
 #include "crypto/rand/boards.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 
 namespace cadb {
 namespace {
@@ -24,10 +25,11 @@ struct AccordBoard {
     bool ready = false;
 };
 
-// Guarded by CRYPTO_LOCK_RAND.
+// Guarded by CRYPTO_LOCK_RAND. The vendor library goes with accord_cleanup, never
+// with a destructor at exit.
 AccordBoard& board() {
-    static AccordBoard b;
-    return b;
+    static NoDestructor<AccordBoard> b;
+    return *b;
 }
 
 void fail(int func) {

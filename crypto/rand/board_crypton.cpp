@@ -7,6 +7,7 @@
 #include "crypto/rand/board_vendor.h"
 #include "crypto/rand/boards.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 
 namespace cadb {
 namespace {
@@ -35,10 +36,11 @@ struct CryptonBoard {
     bool ready = false;
 };
 
-// Guarded by CRYPTO_LOCK_RAND.
+// Guarded by CRYPTO_LOCK_RAND. The vendor library goes with crypton_cleanup, never
+// with a destructor at exit.
 CryptonBoard& board() {
-    static CryptonBoard b;
-    return b;
+    static NoDestructor<CryptonBoard> b;
+    return *b;
 }
 
 bool load(CryptonBoard& b) {

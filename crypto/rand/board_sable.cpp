@@ -7,6 +7,7 @@
 #include "crypto/rand/board_vendor.h"
 #include "crypto/rand/boards.h"
 #include "platform/module.h"
+#include "platform/no_destructor.h"
 
 namespace cadb {
 namespace {
@@ -18,10 +19,11 @@ struct SableBoard {
     bool ready = false;
 };
 
-// Guarded by CRYPTO_LOCK_RAND.
+// Guarded by CRYPTO_LOCK_RAND. The vendor library goes with sable_cleanup, never
+// with a destructor at exit.
 SableBoard& board() {
-    static SableBoard b;
-    return b;
+    static NoDestructor<SableBoard> b;
+    return *b;
 }
 
 void fail(int func) {
