@@ -1,7 +1,11 @@
+#include <sys/wait.h>
+
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "platform/com/bstr.h"
 #include "platform/com/errorinfo.h"
@@ -183,6 +187,30 @@ TEST_F(QuillonModule, RegistrationThenUnregistrationKeepsCategoryDescriptions) {
 TEST_F(QuillonModule, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
     setenv(kRegistryEnv, "/proc/cadb-no-such/registry", 1);
     EXPECT_EQ(register_(), SELFREG_E_CLASS);
+}
+
+// A host closes the library while the library's per-thread state still keeps
+// it mapped, so the library goes only at exit; the vendor libraries its token
+// drivers loaded at start must not pull it out from under the ending host.
+TEST_F(QuillonModule, HostLeavesCleanlyWhicheverVendorLibrariesItFinds) {
+    const std::vector<std::vector<std::string>> sets = {
+        {"libibfs32.so"},
+        {"libWinSCard.so", "libetsdk.so"},
+        {"libWinSCard.so", "librtapilt.so"},
+        {"libWinSCard.so", "libetapi.so"},
+    };
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        const std::string modules = dir_ + "/modules" + std::to_string(i);
+        std::filesystem::create_directory(modules);
+        for (const std::string& file : sets[i])
+            std::filesystem::copy_file(std::string(CADB_TEST_MODULES_DIR) + "/" + file,
+                                       modules + "/" + file);
+        const std::string command =
+            "CADB_MODULE_PATH='" + modules + "' " REGSVR " " QUILLON_MODULE " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << sets[i].back();
+        EXPECT_EQ(WEXITSTATUS(status), 0) << sets[i].back();
+    }
 }
 
 }  // namespace
