@@ -11,12 +11,11 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_party.h"
 #include "crypto/cadb/attribute.h"
 #include "crypto/core/objects.h"
-#include "crypto/engine/engine.h"
 #include "crypto/pkcs7/pkcs7.h"
 #include "crypto/rus/evp_gost.h"
-#include "tests/support/kernel_random.h"
 
 namespace cadb {
 namespace {
@@ -46,35 +45,10 @@ void BM_SplitNameOfManyEntries(benchmark::State& state) {
 }
 BENCHMARK(BM_SplitNameOfManyEntries)->Arg(1125)->Arg(9000)->Unit(benchmark::kMillisecond);
 
-struct Signer {
-    EVP_PKEY* key = nullptr;
-    X509* cert = nullptr;
-};
-
-const Signer& signer() {
-    static Signer s = [] {
-        static testing::KernelRandom random;
-        ENGINE_load_cadb();
-        Signer made;
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_id(OBJ_nid2openssl(NID_ECR3410_CP), nullptr);
-        EVP_PKEY_keygen_init(ctx);
-        EVP_PKEY_keygen(ctx, &made.key);
-        EVP_PKEY_CTX_free(ctx);
-        made.cert = X509_new();
-        NamePtr name = name_of(1);
-        X509_set_subject_name(made.cert, name.get());
-        X509_set_issuer_name(made.cert, name.get());
-        ASN1_INTEGER_set(X509_get_serialNumber(made.cert), 1);
-        X509_set_pubkey(made.cert, made.key);
-        return made;
-    }();
-    return s;
-}
-
 // The DER of a message signed once whose digestAlgorithms names the
 // signer's hash n times.
 std::vector<unsigned char> message_naming_its_hash(int n) {
-    const Signer& s = signer();
+    const BenchParty& s = bench_party();
     PKCS7* p7 = PKCS7_new();
     PKCS7_set_type(p7, NID_pkcs7_signed);
     PKCS7_content_new(p7, NID_pkcs7_data);
@@ -97,7 +71,7 @@ std::vector<unsigned char> message_naming_its_hash(int n) {
 void BM_OpenMessageNamingItsHashManyTimes(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const std::vector<unsigned char> der = message_naming_its_hash(n);
-    const Signer& s = signer();
+    const BenchParty& s = bench_party();
     for (auto _ : state) {
         const unsigned char* p = der.data();
         PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));

@@ -9,46 +9,16 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_party.h"
 #include "crypto/core/gost_pkey.h"
 #include "crypto/core/objects.h"
-#include "crypto/engine/engine.h"
 #include "crypto/pkcs7/pkcs7.h"
 #include "crypto/rus/evp_gost.h"
-#include "tests/support/kernel_random.h"
 
 namespace cadb {
 namespace {
 
 const std::vector<unsigned char> kContent(1 << 20, 0x5A);
-
-struct Party {
-    EVP_PKEY* key = nullptr;
-    X509* cert = nullptr;
-};
-
-// One GOST R 34.10-2001 key and certificate for every benchmark.
-const Party& party() {
-    static Party p = [] {
-        static testing::KernelRandom random;
-        ENGINE_load_cadb();
-        Party made;
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_id(OBJ_nid2openssl(NID_ECR3410_CP), nullptr);
-        EVP_PKEY_keygen_init(ctx);
-        EVP_PKEY_keygen(ctx, &made.key);
-        EVP_PKEY_CTX_free(ctx);
-        made.cert = X509_new();
-        X509_NAME* name = X509_NAME_new();
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("bench"), -1, -1, 0);
-        X509_set_subject_name(made.cert, name);
-        X509_set_issuer_name(made.cert, name);
-        X509_NAME_free(name);
-        ASN1_INTEGER_set(X509_get_serialNumber(made.cert), 1);
-        X509_set_pubkey(made.cert, made.key);
-        return made;
-    }();
-    return p;
-}
 
 void finish(PKCS7* p7) {
     BIO* b = PKCS7_dataInit(p7, nullptr);
@@ -59,7 +29,7 @@ void finish(PKCS7* p7) {
 }
 
 void BM_SignAttached1MiB(benchmark::State& state) {
-    const Party& p = party();
+    const BenchParty& p = bench_party();
     for (auto _ : state) {
         PKCS7* p7 = PKCS7_new();
         PKCS7_set_type(p7, NID_pkcs7_signed);
@@ -72,7 +42,7 @@ void BM_SignAttached1MiB(benchmark::State& state) {
 }
 
 void BM_Hash1MiBPlusSignature(benchmark::State& state) {
-    const Party& p = party();
+    const BenchParty& p = bench_party();
     for (auto _ : state) {
         unsigned char d[32];
         unsigned int n = 0;
@@ -90,7 +60,7 @@ void BM_Hash1MiBPlusSignature(benchmark::State& state) {
 }
 
 void BM_Envelope1MiB(benchmark::State& state) {
-    const Party& p = party();
+    const BenchParty& p = bench_party();
     for (auto _ : state) {
         PKCS7* p7 = PKCS7_new();
         PKCS7_set_type(p7, NID_pkcs7_enveloped);
@@ -103,7 +73,7 @@ void BM_Envelope1MiB(benchmark::State& state) {
 }
 
 void BM_Cfb1MiBPlusKeyTransport(benchmark::State& state) {
-    const Party& p = party();
+    const BenchParty& p = bench_party();
     std::vector<unsigned char> out(kContent.size() + 16);
     const unsigned char key[32] = {1}, iv[8] = {2};
     for (auto _ : state) {
