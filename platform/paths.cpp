@@ -136,7 +136,9 @@ std::string lock_directory() {
     // so that every process of the user (a desktop session, cron, sudo,
     // ssh) meets in one folder, whether or not a login session is open; and
     // in the user's home, where no other user can make it first. The runtime
-    // folder serves only a user whose home cannot hold it.
+    // folder serves only a user the password database gives no home: a
+    // folder that fails once must not send one process elsewhere than the
+    // others.
     const uid_t uid = ::getuid();
     std::vector<char> buffer(16384);
     passwd entry{};
@@ -144,8 +146,8 @@ std::string lock_directory() {
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
         found->pw_dir != nullptr && found->pw_dir[0] == '/') {
         const std::string state = std::string(found->pw_dir) + "/.local/state";
-        if (make_private_dirs(state) && private_directory(state + "/cadb-locks"))
-            return state + "/cadb-locks";
+        const std::string dir = state + "/cadb-locks";
+        return make_private_dirs(state) && private_directory(dir) ? dir : std::string();
     }
     struct stat st {};
     const std::string runtime = "/run/user/" + std::to_string(uid);

@@ -65,9 +65,9 @@ std::optional<OsPath> path_to_os(std::string_view system_path,
 // A folder of this user's alone for the lock files of devices, the same for
 // every process of the user whatever its environment or session:
 // <home>/.local/state/cadb-locks, the home taken from the password database,
-// else /run/user/<uid>/cadb. Made with mode 0700 when missing; a folder that
-// is not a directory the user owns with no access for others is refused.
-// Empty when there is none.
+// else, for a user it gives no home, /run/user/<uid>/cadb. Made with mode
+// 0700 when missing; a folder that is not a directory the user owns with no
+// access for others is refused. Empty when there is none.
 std::string lock_directory();
 
 // A Linux path in the system's form: '/' becomes '\'.

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <new>
 #include <thread>
 #include <unordered_map>
 
@@ -68,7 +69,7 @@ bool refuse(int func, int reason) {
 
 }  // namespace
 
-bool DeviceLock::acquire(const std::string& name, int func) {
+bool DeviceLock::acquire(const std::string& name, int func) try {
     release();
     const std::string folder = lock_directory();
     if (folder.empty()) return refuse(func, CADB_R_NO_LOCK_FOLDER);
@@ -78,10 +79,15 @@ bool DeviceLock::acquire(const std::string& name, int func) {
         path_ = std::move(path);
         return true;
     }
+    // The entry is made before the lock is taken, so that no failure after
+    // the lock leaves it held with no one to release it.
+    const auto entry = t_held.try_emplace(path, Held{-1, 0}).first;
     int fd = -1;
-    switch (lock_file(path, pse_lock_wait(), &fd)) {
+    const Outcome outcome = lock_file(path, pse_lock_wait(), &fd);
+    if (outcome != Outcome::held) t_held.erase(entry);
+    switch (outcome) {
         case Outcome::held:
-            t_held.emplace(path, Held{fd, 1});
+            entry->second = Held{fd, 1};
             path_ = std::move(path);
             return true;
         case Outcome::busy:
@@ -90,6 +96,8 @@ bool DeviceLock::acquire(const std::string& name, int func) {
             break;
     }
     return refuse(func, CADB_R_LOCK_FILE_UNUSABLE);
+} catch (const std::bad_alloc&) {
+    return refuse(func, ERR_R_MALLOC);
 }
 
 void DeviceLock::release() {

@@ -27,6 +27,19 @@ int fail(int func, int reason) {
 }
 
 // The module part and the object name of a certificate path.
+// True when a certificate other than made bears the name; false also when
+// the token cannot tell.
+bool old_certificate_left(PKCS11_OBJ* obj, const char* name, CK_OBJECT_HANDLE made) {
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_certificates());
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (!t || !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, name) ||
+        !pkcs11::find_all(obj, t.get(), &found))
+        return false;
+    for (const CK_OBJECT_HANDLE h : found)
+        if (h != made) return true;
+    return false;
+}
+
 bool split(const BUFFER* path, std::string* module_part, std::string* name) {
     ERR_set_mark();
     char* label = PKCS11_path_get_label(reinterpret_cast<const char*>(path->data), module_part);
@@ -127,15 +140,19 @@ int PKCS11_cert_write(CERT_CTX* ctx, int form) {
     // the token refuses leaves the name as it was.
     if (!PKCS11_OBJ_create(obj.get(), t.get())) return fail(F, ERR_R_INTERNAL);
     const CK_OBJECT_HANDLE made = obj->object;
-    if (!pkcs11::destroy_all_but(obj.get(), PKCS11_TEMPLATE_certificates, name.c_str(), made,
-                                 PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES)) {
-        ERR_set_mark();
+    if (pkcs11::destroy_all_but(obj.get(), PKCS11_TEMPLATE_certificates, name.c_str(), made,
+                                 PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES))
+        return 1;
+    // Old certificates may be gone already: the new one is taken away again
+    // only while an old one is known to be there, so that a failed write
+    // never leaves the name with none.
+    ERR_set_mark();
+    if (old_certificate_left(obj.get(), name.c_str(), made)) {
         obj->object = made;
         PKCS11_OBJ_destroy(obj.get());
-        ERR_pop_to_mark();
-        return fail(F, ERR_R_INTERNAL);
     }
-    return 1;
+    ERR_pop_to_mark();
+    return fail(F, ERR_R_INTERNAL);
 }
 
 const CERT_CTX_METHOD* CERT_CTX_get_pkcs11_method_record() {
