@@ -437,11 +437,32 @@ const BIO_METHOD* method() {
 // The media layer's view of the driver.
 int ready(const char*) { return loaded() ? 1 : 0; }
 int present(const char* path) { return ETR2_media_present(path); }
+// 1 when the path is on a token of its readers, looked for as a read looks;
+// 0 when a token answers and none of those looked in holds it; -1 when no
+// token answers or a token does not say.
 int exists_path(const char* path) {
+    if (!loaded()) return -1;
+    const auto p = parse(path);
+    if (!p) return 0;
+    int state = -1;
     ERR_set_mark();
-    const int mode = ETOKEN_file_mode(path);
+    for (int i = 0; i < kReaderAttempts && state != 1; ++i) {
+        const auto reader = reader_of(*p, i, false);
+        if (!reader) break;
+        const SessionPtr s = ETR2_session_new(*reader);
+        if (!s) break;
+        // The library answers "not there" for a reader without a token too:
+        // a reader counts only when its token answers.
+        if (api().ETOKEN_get_config(s.get(), s->config) == 0) continue;
+        std::int32_t there = 0;
+        if (api().ETOKEN_is_file_exist(s.get(), p->ids.c_str(), &there) == 0) {
+            state = -1;
+            break;
+        }
+        state = there != 0 ? 1 : 0;
+    }
     ERR_pop_to_mark();
-    return mode != 0 ? 1 : 0;
+    return state;
 }
 int is_directory(const char* path) {
     ERR_set_mark();
@@ -476,25 +497,14 @@ int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
     return ok;
 }
 
-// The library tells no serial number the driver could read: a token is
-// known by the reader a stream of the path would use, the first whose token
-// answers.
+// The library tells no serial number the driver could read, and the reader
+// whose token answers first may change while another process uses a token:
+// every eToken R2 device of the user is known by one name, whenever the
+// library is there to reach one.
 int identity(const char* path, char* out, std::size_t size) {
-    if (!loaded() || out == nullptr || size == 0) return 0;
-    const auto p = parse(path);
-    if (!p) return 0;
-    std::optional<std::string> answering;
-    ERR_set_mark();
-    for (int i = 0; i < kReaderAttempts && !answering; ++i) {
-        const auto reader = reader_of(*p, i, true);
-        if (!reader) break;
-        const SessionPtr s = ETR2_session_new(*reader);
-        if (!s) break;
-        if (api().ETOKEN_get_config(s.get(), s->config) != 0) answering = reader;
-    }
-    ERR_pop_to_mark();
-    if (!answering || answering->size() >= size) return 0;
-    std::memcpy(out, answering->c_str(), answering->size() + 1);
+    static constexpr char kEveryDevice[] = "any";
+    if (!loaded() || out == nullptr || size < sizeof kEveryDevice || !parse(path)) return 0;
+    std::memcpy(out, kEveryDevice, sizeof kEveryDevice);
     return 1;
 }
 

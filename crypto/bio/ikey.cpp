@@ -228,23 +228,30 @@ IKeyRv vendor_call(IKSDK_SESSION& s, int func, Call&& call, IKeyRv expected = ve
     return rv;
 }
 
-bool IKSDK_dir_open(IKSDK_SESSION& s, std::uint32_t id) {
+IKeyRv IKSDK_dir_change(IKSDK_SESSION& s, std::uint32_t id) {
     return vendor_call(s, IKSDK_F_DIR_OPEN, [&] {
-               return api().ikey_ChangeDir(s.ctx, vendor::kIKeyDirectoryFlag, id, nullptr);
-           }) == vendor::kIKeyOk;
+        return api().ikey_ChangeDir(s.ctx, vendor::kIKeyDirectoryFlag, id, nullptr);
+    });
+}
+bool IKSDK_dir_open(IKSDK_SESSION& s, std::uint32_t id) {
+    return IKSDK_dir_change(s, id) == vendor::kIKeyOk;
 }
 bool IKSDK_root_dir_open(IKSDK_SESSION& s) {
     return vendor_call(s, IKSDK_F_ROOT_DIR_OPEN, [&] {
                return api().ikey_ChangeDir(s.ctx, vendor::kIKeyDirectoryFlag, 0, nullptr);
            }) == vendor::kIKeyOk;
 }
-bool IKSDK_file_open(IKSDK_SESSION& s, std::uint32_t id,
-                     std::uint32_t access = vendor::kIKeyAccessRead) {
+IKeyRv IKSDK_file_open_rv(IKSDK_SESSION& s, std::uint32_t id,
+                          std::uint32_t access = vendor::kIKeyAccessRead) {
     IKeyFileInfo info{};
     return vendor_call(
-               s, IKSDK_F_FILE_OPEN,
-               [&] { return api().ikey_OpenFile(s.ctx, access, id, &info, sizeof info); },
-               vendor::kIKeyOk, TOKEN_R_STEP_FAILED) == vendor::kIKeyOk;
+        s, IKSDK_F_FILE_OPEN,
+        [&] { return api().ikey_OpenFile(s.ctx, access, id, &info, sizeof info); }, vendor::kIKeyOk,
+        TOKEN_R_STEP_FAILED);
+}
+bool IKSDK_file_open(IKSDK_SESSION& s, std::uint32_t id,
+                     std::uint32_t access = vendor::kIKeyAccessRead) {
+    return IKSDK_file_open_rv(s, id, access) == vendor::kIKeyOk;
 }
 bool IKSDK_file_get_info(IKSDK_SESSION& s, std::uint32_t id, IKeyFileInfo& out) {
     return vendor_call(s, IKSDK_F_FILE_GET_INFO, [&] {
@@ -338,16 +345,22 @@ bool IKSDK_dir_create(IKSDK_SESSION& s, std::uint32_t id) {
            }) == vendor::kIKeyOk;
 }
 
-// Enters the directory of the path, or makes the file ready; 1/0.
-int IKSDK_chdir(IKSDK_SESSION& s, bool create) {
+// Enters the directory of the path, or makes the file ready; 1/0. missing,
+// when given, tells whether a failure was the key's answer that the path is
+// not there.
+int IKSDK_chdir(IKSDK_SESSION& s, bool create, bool* missing = nullptr) {
     const std::size_t len = s.ids.size();
     if (len % 4 != 0 || len > 8) return 0;
     // The context is shared with every other session of the key: start at
     // the root whatever directory an earlier session left it in.
     if (!IKSDK_root_dir_open(s)) return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
     if (len == 8) {
-        if (!IKSDK_dir_open(s, s.dir_id)) {
-            if (!create) return 0;
+        const IKeyRv rv = IKSDK_dir_change(s, s.dir_id);
+        if (rv != vendor::kIKeyOk) {
+            if (!create) {
+                if (missing != nullptr) *missing = rv == vendor::kIKeyMissing;
+                return 0;
+            }
             if (!IKSDK_dir_create(s, s.dir_id) || !IKSDK_dir_open(s, s.dir_id))
                 return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
         }
@@ -361,15 +374,20 @@ int IKSDK_chdir(IKSDK_SESSION& s, bool create) {
         s.is_dir = false;
         return 1;
     }
-    if (IKSDK_file_open(s, s.file_id)) {
+    const IKeyRv as_file = IKSDK_file_open_rv(s, s.file_id);
+    if (as_file == vendor::kIKeyOk) {
         api().ikey_CloseFile(s.ctx);
         if (!IKSDK_file_get_info(s, s.file_id, s.file_info))
             return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
         s.is_dir = false;
         return 1;
     }
-    if (len != 4 || !IKSDK_dir_open(s, s.file_id))
+    const IKeyRv as_dir = len == 4 ? IKSDK_dir_change(s, s.file_id) : vendor::kIKeyMissing;
+    if (as_dir != vendor::kIKeyOk) {
+        if (missing != nullptr)
+            *missing = as_file == vendor::kIKeyMissing && as_dir == vendor::kIKeyMissing;
         return err(IKSDK_F_CHDIR, TOKEN_R_STEP_FAILED), 0;
+    }
     s.dir_id = s.file_id;
     s.file_id = 0;
     if (!IKSDK_root_dir_open(s) || !IKSDK_dir_get_info(s, s.dir_id) || !IKSDK_dir_open(s, s.dir_id))
@@ -423,8 +441,12 @@ int device_number(std::string_view path) {
 }
 
 // A session at the path: the device's context, the directory entered.
+// missing, when given, tells whether a failure was the key's answer that the
+// path is not there.
 std::unique_ptr<IKSDK_SESSION> IKSDK_touch(const char* text, bool create,
-                                           const BIO_MEDIA_WORDS* words, const Pending* pending) {
+                                           const BIO_MEDIA_WORDS* words, const Pending* pending,
+                                           bool* missing = nullptr) {
+    if (missing != nullptr) *missing = false;
     const auto fail = [](int reason) {
         err(IKSDK_F_TOUCH, reason);
         return nullptr;
@@ -475,7 +497,7 @@ std::unique_ptr<IKSDK_SESSION> IKSDK_touch(const char* text, bool create,
     s->dir_id = dir_id;
     s->file_id = file_id;
     ERR_set_mark();
-    if (!IKSDK_chdir(*s, create)) {
+    if (!IKSDK_chdir(*s, create, missing)) {
         ERR_clear_last_mark();
         return fail(TOKEN_R_STEP_FAILED);
     }
@@ -697,6 +719,19 @@ int present(const char* path) {
     return IKEY_file_exists(root.c_str());
 }
 
+// 1 when the path is on the key, 0 when the key answers it is not, -1 when
+// it cannot tell.
+int exists(const char* path) {
+    if (!loaded()) return -1;
+    // Not while another thread's stream uses the device table.
+    const LockHold hold(CRYPTO_LOCK_IKEY);
+    bool missing = false;
+    ERR_set_mark();
+    const std::unique_ptr<IKSDK_SESSION> s = IKSDK_touch(path, false, nullptr, nullptr, &missing);
+    ERR_pop_to_mark();
+    return s ? 1 : missing ? 0 : -1;
+}
+
 int is_directory(const char* path) {
     if (!loaded()) return 0;
     // Not while another thread's stream uses the device table.
@@ -738,7 +773,7 @@ int identity(const char* path, char* out, std::size_t size) {
 }
 
 const BIO_MEDIA_DRIVER kDriver = {
-    "iKey",    method,  ready,       present, IKEY_file_exists, is_directory,
+    "iKey",    method,  ready,       present, exists,   is_directory,
     open_size, nullptr, delete_open, nullptr, identity,
 };
 

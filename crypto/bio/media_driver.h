@@ -51,7 +51,10 @@ struct BIO_MEDIA_DRIVER {
     int (*ready)(const char* path);
     // 1 when the path's token is present.
     int (*token_present)(const char* path);
-    // 1 when the file or directory exists on the medium.
+    // 1 when the file or directory exists on the medium, 0 when the medium
+    // answers that it does not, -1 when the driver cannot tell (no device
+    // answers, or a vendor call fails otherwise than on a missing entry).
+    // Whoever only asks yes or no takes anything but 1 as no.
     int (*exists)(const char* path);
     // 1 when the path is a directory on the medium.
     int (*is_directory)(const char* path);
@@ -68,9 +71,11 @@ struct BIO_MEDIA_DRIVER {
     // Puts into out (size bytes, terminating zero included) what tells the
     // device that serves path from the other devices of the medium: its
     // serial number, or the reader or port it answers in where it has none.
-    // Every process names one device alike, however the path reaches it.
-    // 1, or 0 when no device serves the path; nothing is left on the error
-    // queue.
+    // Every process names one device alike, however the path reaches it: a
+    // device whose identity cannot be read is not named, and a medium whose
+    // devices cannot be told apart names them all alike. 1, or 0 when no
+    // device serves the path or it cannot be named; nothing is left on the
+    // error queue.
     int (*identity)(const char* path, char* out, std::size_t size);
 };
 

@@ -270,8 +270,10 @@ int bind_token(TokenSession& s, const TokenFsPath& path) {
 
 // Binds the token and opens the directories down to the one holding the
 // last identifier (the root for an empty list), creating missing ones when
-// asked to.
-int open_parent(TokenSession& s, const TokenFsPath& path, bool create) {
+// asked to. missing, when given, tells whether a failure was a directory on
+// the way that is not there.
+int open_parent(TokenSession& s, const TokenFsPath& path, bool create, bool* missing = nullptr) {
+    if (missing != nullptr) *missing = false;
     if (!bind_token(s, path)) return 0;
     const TokenFsApi& api = s.api();
     const int func = s.profile().func.open;
@@ -292,7 +294,10 @@ int open_parent(TokenSession& s, const TokenFsPath& path, bool create) {
             if (rv == vendor::kTokenExists)
                 rv = vendor_call(s, [&] { return api.OpenDir(s.dir, id, &child); });
         }
-        if (token_failed(rv)) return fail(s, func, TOKEN_R_VENDOR_CALL_FAILED), 0;
+        if (token_failed(rv)) {
+            if (missing != nullptr) *missing = rv == vendor::kTokenNotFound;
+            return fail(s, func, TOKEN_R_VENDOR_CALL_FAILED), 0;
+        }
         api.CloseDir(s.dir);
         s.dir = child;
     }
@@ -545,13 +550,16 @@ int token_fs_identity(TokenFsDriver& driver, const char* path, char* out, std::s
     const int bound = bind_token(s, *parsed);
     ERR_pop_to_mark();
     if (!bound) return 0;
-    // The token's serial number, where the library tells it without a login,
-    // and the reader it sits in: the one token a stream of the path binds.
+    // The token's serial number and the reader it sits in: the one token a
+    // stream of the path binds. A token whose serial does not come is not
+    // named at all: named by its reader alone here, it would be named
+    // otherwise by a process that read the serial.
     std::array<char, 64> serial{};
     if (token_failed(s.api().GetTokenId(s.token, serial.data(),
                                         static_cast<std::uint32_t>(serial.size() - 1))))
-        serial.fill('\0');
+        return 0;
     serial.back() = '\0';  // the library's text is not trusted to end
+    if (serial[0] == '\0') return 0;
     const int n = std::snprintf(out, size, "%s %s", serial.data(), s.reader.c_str());
     return n > 0 && static_cast<std::size_t>(n) < size ? 1 : 0;
 }
@@ -568,27 +576,43 @@ int token_fs_token_present(TokenFsDriver& driver, const char* path) {
 
 namespace {
 
-// 1 when the path names a directory, 0 a file, -1 nothing.
+// 1 when the path names a directory, 0 a file, -1 nothing, -2 when the
+// token cannot tell (it does not bind, or a call fails otherwise than on a
+// missing entry).
+constexpr int kCannotTell = -2;
+
 int path_kind(TokenFsDriver& driver, const char* path) {
+    if (!driver.loaded()) return kCannotTell;
     const auto parsed = helper_path(driver, path);
     if (!parsed) return -1;
     TokenSession s(&driver);
     s.path = path;
     ERR_set_mark();
-    int kind = -1;
-    if (open_parent(s, *parsed, false)) {
+    int kind = kCannotTell;
+    bool missing = false;
+    if (open_parent(s, *parsed, false, &missing)) {
         if (parsed->ids.empty()) {
             kind = 1;
-        } else if (probe_directory(s, parsed->ids.back())) {
-            kind = 1;
         } else {
-            void* file = nullptr;
+            void* child = nullptr;
             const std::uint16_t id = parsed->ids.back();
-            if (!token_failed(vendor_call(s, [&] { return s.api().OpenFile(s.dir, id, &file); }))) {
+            const TokenRv as_dir = vendor_call(
+                s, [&] { return s.api().OpenDir(s.dir, id, &child); }, vendor::kTokenNotFound);
+            void* file = nullptr;
+            if (!token_failed(as_dir)) {
+                s.api().CloseDir(child);
+                kind = 1;
+            } else if (const TokenRv as_file =
+                           vendor_call(s, [&] { return s.api().OpenFile(s.dir, id, &file); });
+                       !token_failed(as_file)) {
                 s.api().CloseFile(file);
                 kind = 0;
+            } else if (as_dir == vendor::kTokenNotFound && as_file == vendor::kTokenNotFound) {
+                kind = -1;
             }
         }
+    } else if (missing) {
+        kind = -1;
     }
     ERR_pop_to_mark();
     return kind;
@@ -598,6 +622,11 @@ int path_kind(TokenFsDriver& driver, const char* path) {
 
 int token_fs_exists(TokenFsDriver& driver, const char* path) {
     return path_kind(driver, path) >= 0 ? 1 : 0;
+}
+
+int token_fs_path_state(TokenFsDriver& driver, const char* path) {
+    const int kind = path_kind(driver, path);
+    return kind >= 0 ? 1 : kind == -1 ? 0 : -1;
 }
 
 int token_fs_is_directory(TokenFsDriver& driver, const char* path) {

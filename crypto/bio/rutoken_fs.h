@@ -140,6 +140,9 @@ std::optional<TokenFsPath> token_fs_parse_path(const TokenFsProfile& profile, co
 int token_fs_identity(TokenFsDriver& driver, const char* path, char* out, std::size_t size);
 int token_fs_token_present(TokenFsDriver& driver, const char* path);
 int token_fs_exists(TokenFsDriver& driver, const char* path);
+// 1 when the path exists, 0 when the token answers it does not, -1 when it
+// cannot tell.
+int token_fs_path_state(TokenFsDriver& driver, const char* path);
 int token_fs_is_directory(TokenFsDriver& driver, const char* path);
 long token_fs_open_size(BIO* bio);
 int token_fs_delete_open(BIO* bio);
@@ -178,7 +181,7 @@ class TokenFsMedia {
     static int create(BIO* bio) { return token_fs_create(bio, driver()); }
     static int ready(const char*) { return loaded(); }
     static int present(const char* path) { return token_fs_token_present(driver(), path); }
-    static int exists(const char* path) { return token_fs_exists(driver(), path); }
+    static int exists(const char* path) { return token_fs_path_state(driver(), path); }
     static int is_directory(const char* path) { return token_fs_is_directory(driver(), path); }
     static int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
         return token_fs_list_dir(driver(), path, cb, arg);

@@ -526,7 +526,52 @@ int is_directory(const char* path) {
     return session_at(loc, s, holder) ? 1 : 0;
 }
 
-int exists(const char* path) { return TM_file_exists(path) == 1 || is_directory(path) == 1; }
+// Whether the directory at lists want: 1, 0, or -1 when it cannot be
+// listed. A name is compared without regard to case; an extension of 0
+// also finds a directory of that name.
+int lists(Session& s, TmDirPath at, const TmFileEntry& want) {
+    if (!TM_change_dir(s, at)) return -1;
+    const auto same = [&want](const TmFileEntry& e) {
+        for (std::size_t i = 0; i < 4; ++i)
+            if (std::toupper(static_cast<unsigned char>(e.name[i])) !=
+                std::toupper(static_cast<unsigned char>(want.name[i])))
+                return false;
+        return e.extension == want.extension || (want.extension == 0 && is_directory_entry(e));
+    };
+    TmFileEntry e{};
+    short r = api().TMFirstFile(s.handle(), s.state(), &e);
+    for (int left = 0x10000; r > 0 && left > 0; --left) {
+        if (same(e)) return 1;
+        r = api().TMNextFile(s.handle(), s.state(), &e);
+    }
+    return r == 0 ? 0 : -1;
+}
+
+// 1 when the path is on the button, 0 when the button answers it is not,
+// -1 when it cannot tell. The library has no answer of its own for a
+// missing entry: an entry is missing when the listing of the directory
+// above it, or of a directory on the way, does not name it.
+int exists(const char* path) {
+    if (!loaded()) return -1;
+    if (TM_file_exists(path) == 1 || is_directory(path) == 1) return 1;
+    Location loc;
+    if (!TM_parse_path(path, loc)) return 0;
+    if (!TM_resolve_port(loc)) return -1;
+    Session s(loc.port_number, loc.port_type);
+    if (!start(s)) return -1;
+    TmDirPath at{};
+    at.ref = '\\';
+    for (int i = 0; i < loc.dir.count; ++i) {
+        TmFileEntry dir{};
+        std::memcpy(dir.name, loc.dir.names[i], 4);
+        dir.extension = vendor::kTmDirectoryExtension;
+        const int found = lists(s, at, dir);
+        if (found != 1) return found;
+        std::memcpy(at.names[at.count++], loc.dir.names[i], 4);
+    }
+    // Named in the listing though it could not be opened: no answer.
+    return lists(s, at, loc.entry) == 0 ? 0 : -1;
+}
 
 long open_size(BIO* bio) {
     const TM_STREAM* st = stream_of(bio);

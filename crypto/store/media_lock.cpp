@@ -2,24 +2,28 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <string>
 
 #include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
+#include "crypto/store/pse_ctx.h"
 
 namespace cadb {
 namespace {
 
-// The lock name of the device serving path, or nothing for a path no lock
-// of this kind covers or whose device is not there.
-std::optional<std::string> device_name(const char* path) {
-    if (path == nullptr) return std::nullopt;
+// What names the lock of the device serving a path.
+struct DeviceName {
+    bool needed = false;  // the path lies on a medium these locks cover
+    std::string name;     // empty when the device could not be named
+};
+
+DeviceName device_name(const char* path) {
+    if (path == nullptr) return {};
     const int kind = BIO_media_kind(path);
-    if (kind == BIO_MEDIUM_DISK || kind == BIO_MEDIUM_PKCS11) return std::nullopt;
+    if (kind == BIO_MEDIUM_DISK || kind == BIO_MEDIUM_PKCS11) return {};
     const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
-    if (driver == nullptr || driver->identity == nullptr) return std::nullopt;
+    if (driver == nullptr || driver->identity == nullptr) return {};
     // Finding the device is a question: the caller's last token code and
     // error class stay as they were.
     const unsigned long rv = ERR_get_last_rv();
@@ -29,12 +33,12 @@ std::optional<std::string> device_name(const char* path) {
     const bool found = driver->identity(path, identity.data(), identity.size()) == 1;
     ERR_reset_last_rv(rv, rv_kind);
     ERR_set_last_error(error_class);
-    if (!found) return std::nullopt;
+    if (!found) return {true, {}};
     identity.back() = '\0';
-    std::string name = "medium";
-    device_lock_name_add(name, driver->name);
-    device_lock_name_add(name, identity.data());
-    return name;
+    DeviceName out{true, "medium"};
+    device_lock_name_add(out.name, driver->name);
+    device_lock_name_add(out.name, identity.data());
+    return out;
 }
 
 }  // namespace
@@ -42,8 +46,19 @@ std::optional<std::string> device_name(const char* path) {
 bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) {
     release();
     std::vector<std::string> names;
-    for (const char* path : paths)
-        if (std::optional<std::string> name = device_name(path)) names.push_back(std::move(*name));
+    for (const char* path : paths) {
+        DeviceName device = device_name(path);
+        if (!device.needed) continue;
+        // A device that does not say which it is may answer a moment later,
+        // under another process's lock or none: what was to run under its
+        // lock does not run.
+        if (device.name.empty()) {
+            CADB_ERR(ERR_LIB_CADB, func, CADB_R_KEY_STORE_BUSY);
+            ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+            return false;
+        }
+        names.push_back(std::move(device.name));
+    }
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     for (const std::string& name : names) {

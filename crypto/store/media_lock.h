@@ -18,10 +18,11 @@ class MediaLock {
   public:
     // Takes the lock of every device that serves one of paths, each device
     // once and in one order for every process, so that two holders of
-    // several devices never wait for each other. A path whose device cannot
-    // be found is not locked: nothing reaches a device that is not there.
-    // On failure nothing is held and the device lock's error is on the queue
-    // (66, func, reason).
+    // several devices never wait for each other. A path whose device does
+    // not say which it is (absent, or its identity unreadable) fails with
+    // CADB_R_KEY_STORE_BUSY: the device may answer a moment later, and what
+    // was to run under its lock does not run without it. On failure nothing
+    // is held and the error is on the queue (66, func, reason).
     bool acquire(std::initializer_list<const char*> paths, int func);
     void release() { locks_.clear(); }
 

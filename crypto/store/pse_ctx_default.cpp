@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/bio/media_driver.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "crypto/pse/pse_secrets.h"
@@ -321,15 +322,42 @@ bool disk_store_present(const DiskStore& disk) {
     return false;
 }
 
-// Whether the files that make up a store are all on the medium. Some of
-// them without the others are what a writer stopped partway left: no
-// password opens them, and a new store takes their place.
-bool media_store_present(const PSE_CTX* ctx) {
+// Whether a store file is on its medium: 1, 0 when the medium answers that
+// it is not, -1 when it cannot tell.
+int media_file_state(const char* path) {
+    const int kind = BIO_media_kind(path);
+    if (kind == BIO_MEDIUM_DISK) {
+        const std::optional<OsPath> os = path_to_os(path, PathIntent::look);
+        if (!os) return -1;
+        struct stat st {};
+        return ::lstat(os->path.c_str(), &st) == 0 ? 1 : errno == ENOENT ? 0 : -1;
+    }
+    const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
+    if (driver == nullptr || driver->token_present == nullptr || driver->exists == nullptr ||
+        driver->token_present(path) != 1)
+        return -1;
+    const int state = driver->exists(path);
+    return state == 1 || state == 0 ? state : -1;
+}
+
+enum class Found { nothing, remnant, whole, unknown };
+
+// What a new store would be written over. A store is whole with its master
+// key, masks and KEK; some of them without the others, found under the
+// device lock every writer holds, are what a writer stopped partway left:
+// no password opens them, and a new store takes their place. Only a medium
+// that answers for each file tells a remnant: a file it cannot tell of may
+// be the rest of a store.
+Found media_store_found(const PSE_CTX* ctx) {
+    int there = 0;
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
         char path[260];
-        if (!kind_path(ctx, kind, path) || IsMediaPathPresent(path) != 1) return false;
+        const int state = kind_path(ctx, kind, path) ? media_file_state(path) : -1;
+        if (state < 0) return Found::unknown;
+        there += state;
     }
-    return true;
+    if (there == 0) return Found::nothing;
+    return there == PSE_FILE_KEK + 1 ? Found::whole : Found::remnant;
 }
 
 // The files of a write committed together on a disk. A new store is written
@@ -514,8 +542,13 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
     // write replaced.
     MediaLock devices;
     if (!hold_devices(ctx, devices, CADB_F_PSE_CTX_WRITE)) return 0;
-    if (new_store && media_store_present(ctx))
-        return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
+    // A store that may be there is reported as there: the caller goes on to
+    // open it, and the open tells whether it is.
+    if (new_store) {
+        const Found there = media_store_found(ctx);
+        if (there == Found::whole || there == Found::unknown)
+            return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
+    }
     for (auto& f : files) {
         f.previous = read_store_file(ctx, f.path);
         f.written = true;  // a failed write may still have touched the medium

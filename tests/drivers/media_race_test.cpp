@@ -17,6 +17,8 @@
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/etoken_r2.h"
 #include "crypto/bio/ikey.h"
+#include "crypto/bio/media_driver.h"
+#include "crypto/bio/media_prefix.h"
 #include "crypto/bio/rutoken.h"
 #include "crypto/bio/touch_memory.h"
 #include "crypto/core/err.h"
@@ -250,6 +252,37 @@ TEST_P(MediaRace, WhatADeadWriterLeftIsReplacedByANewStore) {
     EXPECT_EQ(open_store(0, password(1)), fingerprint_of(next.get()));
 }
 
+// A driver that cannot tell of one file of a whole store, the KEK: the
+// store may be there, so a new store is refused as one that is there, and
+// the store stays as it was.
+using UntoldFile = MediaRace;
+
+std::string g_untold;
+const BIO_MEDIA_DRIVER* g_driver = nullptr;
+int exists_but_untold(const char* path) { return path == g_untold ? -1 : g_driver->exists(path); }
+
+TEST_P(UntoldFile, LeavesTheStoreThereAsItWas) {
+    const Medium m = GetParam();
+    CtxPtr first = store_context(m, 0, password(0), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(first.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(first.get()), 1);
+    char kek[260];
+    ASSERT_NE(PSE_CTX_file_path(kek, store_of(m, 0).c_str(), PSE_FILE_KEK), nullptr);
+    CtxPtr second = store_context(m, 0, password(1), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(second.get()), 1);
+    g_untold = kek;
+    g_driver = BIO_media_driver(BIO_MEDIUM_RUTOKEN);
+    BIO_MEDIA_DRIVER untold = *g_driver;
+    untold.exists = exists_but_untold;
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &untold);
+    ERR_clear_error();
+    const int written = PSE_CTX_write(second.get());
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, g_driver);
+    EXPECT_EQ(written, 0);
+    EXPECT_TRUE(store_was_there());
+    EXPECT_EQ(open_store(0, password(0)), fingerprint_of(first.get()));
+}
+
 // Writers started together on one name: the name has one writer that was
 // given it, and the medium holds that writer's bytes whole; every other
 // writer was told the name was taken. A few rounds, each on a name of its
@@ -294,6 +327,7 @@ std::string medium_name(const ::testing::TestParamInfo<Medium>& info) { return i
 INSTANTIATE_TEST_SUITE_P(Media, MediaRace,
                          ::testing::Values(kEToken, kETokenR2, kRuToken, kTouchMemory, kIKey),
                          medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, UntoldFile, ::testing::Values(kRuToken), medium_name);
 // A new name carries no PIN word, which the iKey library needs for every
 // write.
 INSTANTIATE_TEST_SUITE_P(Media, NewNameRace,
