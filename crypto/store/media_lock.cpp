@@ -31,8 +31,15 @@ DeviceName device_name(const char* path) {
     const int error_class = ERR_get_last_error();
     std::array<char, 256> identity{};
     const bool found = driver->identity(path, identity.data(), identity.size()) == 1;
+    // No device there to change: the operation fails on its own, with the
+    // reason that asks for the medium, as it did before devices had locks.
+    ERR_set_mark();
+    const bool absent =
+        !found && driver->token_present != nullptr && driver->token_present(path) != 1;
+    ERR_pop_to_mark();
     ERR_reset_last_rv(rv, rv_kind);
     ERR_set_last_error(error_class);
+    if (absent) return {};
     if (!found) return {true, {}};
     identity.back() = '\0';
     DeviceName out{true, "medium"};
