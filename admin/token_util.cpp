@@ -124,22 +124,6 @@ Read read_attribute(PKCS11_OBJ* ctx, CK_ATTRIBUTE_TYPE type, std::vector<unsigne
     return Read::ok;
 }
 
-// Every object that matches the template. A module that hands out a handle
-// twice is looping: the search ends there.
-bool find_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<CK_OBJECT_HANDLE>& out) {
-    if (!PKCS11_OBJ_find_init(ctx, t)) return false;
-    int status = 0;
-    try {
-        while ((status = pkcs11::find_next_status(ctx)) > 0) {
-            if (std::find(out.begin(), out.end(), ctx->object) != out.end()) break;
-            out.push_back(ctx->object);
-        }
-    } catch (const std::exception&) {
-        status = -1;
-    }
-    return PKCS11_OBJ_find_final(ctx) != 0 && status >= 0;
-}
-
 // CKA_ID is the object's name in the token's name encoding with no
 // terminator: printed by its length, in the terminal's encoding when it is
 // text, else as hex bytes.
@@ -186,7 +170,7 @@ bool list_group(PKCS11_OBJ* ctx, const Group& g, bool verbose, FILE* out) {
          !PKCS11_TEMPLATE_add_ulong(t.get(), CKA_CERTIFICATE_CATEGORY, g.category)))
         return false;
     std::vector<CK_OBJECT_HANDLE> found;
-    if (!find_all(ctx, t.get(), found)) return false;
+    if (!pkcs11::find_all(ctx, t.get(), &found)) return false;
     std::fputs(g.heading, out);
     for (CK_OBJECT_HANDLE h : found) {
         ctx->object = h;

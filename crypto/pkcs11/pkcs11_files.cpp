@@ -88,26 +88,18 @@ bool decode_name(const std::string& utf8, std::string* local) {
 // The identifiers of every object matching t, the search ended before the
 // caller sees them.
 bool collect_ids(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<std::string>* ids) {
-    if (!PKCS11_OBJ_find_init(ctx, t)) return false;
-    bool ok = true;
-    std::vector<CK_OBJECT_HANDLE> seen;
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (!pkcs11::find_all(ctx, t, &found)) return false;
     try {
-        int status = 0;
-        while ((status = pkcs11::find_next_status(ctx)) > 0) {
-            // A module that gives a handle twice is looping.
-            if (std::find(seen.begin(), seen.end(), ctx->object) != seen.end()) {
-                status = 0;
-                break;
-            }
-            seen.push_back(ctx->object);
+        for (const CK_OBJECT_HANDLE h : found) {
+            ctx->object = h;
             std::string id;
             if (read_id(ctx, &id)) ids->push_back(std::move(id));
         }
-        ok = status == 0;
     } catch (const std::exception&) {
-        ok = false;
+        return false;
     }
-    return PKCS11_OBJ_find_final(ctx) != 0 && ok;
+    return true;
 }
 
 // The template a walk's flags choose, in the order of precedence.
