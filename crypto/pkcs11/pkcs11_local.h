@@ -32,6 +32,11 @@ int find_first_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t);
 // when given.
 int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, const char* label,
                    int func);
+// One search of the token, the current object left as it was. A module may
+// show a process only what it saw at its last search (SoftHSM2's file store
+// re-reads the token only then, and takes the process's own writes for a
+// look), so whoever decides from the token's objects first searches.
+bool refresh_view(PKCS11_OBJ* ctx);
 // Every object matching t, the search ended before the caller sees them. A
 // module that hands out a handle twice is looping: the search ends there.
 bool find_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<CK_OBJECT_HANDLE>* out);

@@ -260,6 +260,30 @@ int find_by_status(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* (*base)(), const char* id, 
     return find_first_status(ctx, t.get());
 }
 
+bool refresh_view(PKCS11_OBJ* ctx) {
+    constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_FIRST;
+    if (ctx == nullptr) {
+        PKCS11_ERR(F, ERR_R_NULL_PARAMETER);
+        return false;
+    }
+    Lock lock(ctx->mutex);
+    if (!ready(ctx, F, false)) return false;
+    CK_FUNCTION_LIST* f = ctx->module->functions;
+    CK_RV rv = f->C_FindObjectsInit(ctx->session, nullptr, 0);
+    if (rv == CKR_OK) {
+        CK_OBJECT_HANDLE h = 0;
+        CK_ULONG count = 0;
+        rv = f->C_FindObjects(ctx->session, &h, 1, &count);
+        const CK_RV ended = f->C_FindObjectsFinal(ctx->session);
+        if (rv == CKR_OK) rv = ended;
+    }
+    if (rv != CKR_OK) {
+        PKCS11_RV_ERR(F, ERR_R_INTERNAL, rv);
+        return false;
+    }
+    return true;
+}
+
 bool find_all(PKCS11_OBJ* ctx, PKCS11_TEMPLATE* t, std::vector<CK_OBJECT_HANDLE>* out) {
     constexpr int F = PKCS11_F_PKCS11_OBJ_FIND_NEXT;
     if (ctx == nullptr || t == nullptr || out == nullptr) {
