@@ -1,5 +1,6 @@
 #include "crypto/tokenstore/token_lock.h"
 
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,19 @@ bool blank(std::string_view field) {
     return field.find_first_not_of(std::string_view(" \0", 2)) == std::string_view::npos;
 }
 
+// The token, not the module file that reached it: a copy of the module or a
+// proxy in front of it must meet the same lock.
+std::string lock_name(const CK_TOKEN_INFO& info) {
+    std::string name = "token";
+    device_lock_name_add(name, field_of(info.manufacturerID));
+    device_lock_name_add(name, field_of(info.model));
+    if (blank(field_of(info.serialNumber)))
+        device_lock_name_add(name, field_of(info.label));
+    else
+        device_lock_name_add(name, field_of(info.serialNumber));
+    return name;
+}
+
 }  // namespace
 
 bool TokenLock::acquire(PKCS11_OBJ* ctx, int func) {
@@ -26,16 +40,14 @@ bool TokenLock::acquire(PKCS11_OBJ* ctx, int func) {
         CADB_ERR(ERR_LIB_CADB, func, ERR_R_INTERNAL);
         return false;
     }
-    // The token, not the module file that reached it: a copy of the module
-    // or a proxy in front of it must meet the same lock.
-    const CK_TOKEN_INFO& info = ctx->token_info;
-    std::string name = "token";
-    device_lock_name_add(name, field_of(info.manufacturerID));
-    device_lock_name_add(name, field_of(info.model));
-    if (blank(field_of(info.serialNumber)))
-        device_lock_name_add(name, field_of(info.label));
-    else
-        device_lock_name_add(name, field_of(info.serialNumber));
+    std::string name;
+    try {
+        name = lock_name(ctx->token_info);
+    } catch (const std::bad_alloc&) {
+        ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+        CADB_ERR(ERR_LIB_CADB, func, ERR_R_MALLOC);
+        return false;
+    }
     if (!lock_.acquire(name, func)) return false;
     if (pkcs11::refresh_view(ctx)) return true;
     lock_.release();
