@@ -43,8 +43,18 @@ BioPtr mem_sink(int func) {
     return mem;
 }
 
-// One object filling the input: a definite outer length must end exactly at
-// the end (a BER indefinite length ends where its end-of-contents says).
+// Where the element at data ends when its length is indefinite: the generic
+// reader follows its end-of-contents marks. Null when it does not end.
+const unsigned char* indefinite_end(const unsigned char* data, long len) {
+    const unsigned char* p = data;
+    ASN1_TYPE* any = d2i_ASN1_TYPE(nullptr, &p, len);
+    if (any == nullptr) return nullptr;
+    ASN1_TYPE_free(any);
+    return p;
+}
+
+// One object filling the input exactly: its outer element, of definite or
+// indefinite length, must end at the end, as nothing may follow a message.
 void* from_der(const unsigned char* data, long len, d2i_of_void* d2i) {
     const unsigned char* p = data;
     long content_len = 0;
@@ -53,7 +63,8 @@ void* from_der(const unsigned char* data, long len, d2i_of_void* d2i) {
     const int r = ASN1_get_object(&p, &content_len, &tag, &cls, len);
     if (r & 0x80) return nullptr;
     const bool indefinite = (r & 0x21) == 0x21;
-    if (!indefinite && content_len != len - (p - data)) return nullptr;
+    const unsigned char* end = indefinite ? indefinite_end(data, len) : p + content_len;
+    if (end != data + len) return nullptr;
     p = data;
     return d2i(nullptr, &p, len);
 }
@@ -64,7 +75,16 @@ void* from_pem(const unsigned char* data, long len, d2i_of_void* d2i, const char
     if (!src) return nullptr;
     // An empty password: an encrypted PEM is refused instead of prompting.
     static char empty[] = "";
-    return PEM_ASN1_read_bio(d2i, label, src.get(), nullptr, nullptr, empty);
+    unsigned char* der = nullptr;
+    long der_len = 0;
+    char* name = nullptr;
+    if (!PEM_bytes_read_bio(&der, &der_len, &name, label, src.get(), nullptr, empty))
+        return nullptr;
+    OPENSSL_free(name);
+    // The block's bytes are read as a DER input is: one whole object.
+    void* obj = from_der(der, der_len, d2i);
+    OPENSSL_clear_free(der, static_cast<std::size_t>(der_len));
+    return obj;
 }
 
 void* from_bare_base64(const unsigned char* data, long len, d2i_of_void* d2i, const char* label) {

@@ -1,6 +1,7 @@
 // Objects to DER, PEM, text and base64 and back through every reading form,
 // and hostile bytes in each form.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <memory>
@@ -126,6 +127,56 @@ TEST(Encode, HostileInputIsRefused) {
     EXPECT_EQ(ERR_code_lib(ERR_peek_error()), ERR_LIB_CADB);
     EXPECT_EQ(x2der(nullptr, kI2d), nullptr);
     EXPECT_EQ(x2form(name.get(), kI2d, kLabel, 7), nullptr);
+    ERR_clear_error();
+}
+
+// Whatever follows a whole object, inside one PEM block or one base64 text
+// as after a DER file, and after a BER object of indefinite length, is
+// refused with the reason a DER file with junk gets.
+TEST(Encode, NothingMayFollowAWholeObjectInAnyForm) {
+    NamePtr name = sample_name();
+    BufferPtr der(x2der(name.get(), kI2d));
+    ASSERT_TRUE(der);
+    ASSERT_LT(der->length, 128);  // a one-byte length, rewritten below
+    const std::string one(reinterpret_cast<char*>(der->data), der->length);
+    std::string ber = "\x30\x80" + one.substr(2) + std::string("\0\0", 2);
+
+    auto base64 = [](const std::string& bytes) {
+        std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+        const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                                      static_cast<int>(bytes.size()));
+        out.resize(static_cast<std::size_t>(n));
+        return out;
+    };
+    auto pem = [&](const std::string& bytes) {
+        return "-----BEGIN X509 NAME-----\n" + base64(bytes) + "\n-----END X509 NAME-----\n";
+    };
+    auto read = [](const std::string& text, int form) {
+        ERR_clear_error();
+        NamePtr n(
+            static_cast<X509_NAME*>(form2x(reinterpret_cast<const unsigned char*>(text.data()),
+                                           static_cast<long>(text.size()), form, kD2i, kLabel)),
+            X509_NAME_free);
+        return n;
+    };
+
+    ASSERT_TRUE(read(ber, FORM_DER));
+    ASSERT_TRUE(read(pem(ber), FORM_PEM));
+    ASSERT_FALSE(read(one + "\x05\x00", FORM_DER));
+    const unsigned long refused = ERR_peek_error();
+    for (const std::string& extra : {std::string("\x05\x00", 2), one}) {
+        for (const std::string& body : {one, ber}) {
+            const std::string bytes = body + extra;
+            for (auto [text, form] :
+                 {std::pair{bytes, FORM_DER}, std::pair{bytes, FORM_ANY},
+                  std::pair{pem(bytes), FORM_PEM}, std::pair{pem(bytes), FORM_ANY},
+                  std::pair{base64(bytes), FORM_BASE64}, std::pair{base64(bytes), FORM_ANY}}) {
+                EXPECT_FALSE(read(text, form)) << form << " " << bytes.size();
+                EXPECT_EQ(ERR_peek_error(), refused) << form << " " << bytes.size();
+            }
+        }
+    }
     ERR_clear_error();
 }
 
