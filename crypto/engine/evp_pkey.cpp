@@ -1,5 +1,6 @@
 #include "crypto/engine/evp_pkey.h"
 
+#include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/dsa.h>
 #include <openssl/evp.h>
@@ -51,6 +52,45 @@ int check_dsa(const EVP_PKEY* pkey, int full) {
     std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
     std::unique_ptr<BIGNUM, decltype(&BN_free)> r(BN_new(), BN_free);
     return ctx && r && BN_mod_exp(r.get(), y, q, p, ctx.get()) && BN_is_one(r.get());
+}
+
+// The version field of a traditional DSA private key, which libcrypto reads
+// without looking at it: only version 0 (02 01 00) is a DSA key.
+bool dsa_version_zero(const unsigned char* der, long len) {
+    const unsigned char* p = der;
+    long content = 0;
+    int tag = 0;
+    int cls = 0;
+    if (ASN1_get_object(&p, &content, &tag, &cls, len) & 0x80) return false;
+    const long left = len - (p - der);
+    return left >= 3 && p[0] == 0x02 && p[1] == 0x01 && p[2] == 0x00;
+}
+
+// A traditional DSA private key as libcrypto reads it is whatever numbers
+// the file holds; written again, the public value is recomputed from x, so a
+// key that is not a whole one would become another key or a file that does
+// not read back. A key is taken only when its numbers are a group (p and q
+// prime, q dividing p - 1, g of order q), 0 < x < q and y = g^x mod p.
+bool dsa_key_sound(const DSA* dsa) {
+    const BIGNUM *p = nullptr, *q = nullptr, *g = nullptr, *y = nullptr, *x = nullptr;
+    DSA_get0_pqg(dsa, &p, &q, &g);
+    DSA_get0_key(dsa, &y, &x);
+    if (p == nullptr || q == nullptr || g == nullptr || y == nullptr || x == nullptr) return false;
+    if (BN_is_negative(p) || BN_is_negative(q) || BN_is_negative(g) || BN_is_negative(x) ||
+        BN_num_bits(q) < 160 || BN_num_bits(p) <= BN_num_bits(q) || BN_is_one(g) || BN_is_zero(g) ||
+        BN_cmp(g, p) >= 0 || BN_is_zero(x) || BN_cmp(x, q) >= 0)
+        return false;
+    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+    std::unique_ptr<BIGNUM, decltype(&BN_free)> r(BN_new(), BN_free);
+    std::unique_ptr<BIGNUM, decltype(&BN_free)> p1(BN_dup(p), BN_free);
+    if (!ctx || !r || !p1) return false;
+    if (!BN_sub_word(p1.get(), 1) || !BN_mod(r.get(), p1.get(), q, ctx.get()) ||
+        !BN_is_zero(r.get()))
+        return false;
+    if (!BN_mod_exp(r.get(), g, q, p, ctx.get()) || !BN_is_one(r.get())) return false;
+    if (!BN_mod_exp_mont_consttime(r.get(), g, x, p, ctx.get(), nullptr) || BN_cmp(r.get(), y) != 0)
+        return false;
+    return BN_check_prime(q, ctx.get(), nullptr) == 1 && BN_check_prime(p, ctx.get(), nullptr) == 1;
 }
 
 int load_form_index() {
@@ -121,6 +161,10 @@ EVP_PKEY* read_bare(const unsigned char* der, long len) {
         return nullptr;
     }
     if (DSA* dsa = exactly<DSA, d2i_DSAPrivateKey, DSA_free>(der, len)) {
+        if (!dsa_version_zero(der, len) || !dsa_key_sound(dsa)) {
+            DSA_free(dsa);
+            return nullptr;
+        }
         EVP_PKEY* k = EVP_PKEY_new();
         if (k != nullptr && EVP_PKEY_assign_DSA(k, dsa)) return k;
         DSA_free(dsa);

@@ -1,10 +1,17 @@
 // Key files in every form: traditional and PKCS#8, DER and PEM, clear and
 // password-protected, with and without the key wrapped under a key store.
+#include <openssl/asn1.h>
+#include <openssl/bn.h>
+#include <openssl/dsa.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <memory>
 #include <string>
 
 #include "crypto/cadb/buffer_encode.h"
@@ -200,6 +207,81 @@ TEST_F(PkeyFile, PeersReadOurClearFiles) {
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(EVP_PKEY_eq(read, key->key), 1);
     EVP_PKEY_free(read);
+}
+
+// A traditional DSA key file is taken only when it is a whole key: written
+// again (as password-protected PKCS#8, which keeps only x and the group) it
+// must be the same key and read back.
+TEST_F(PkeyFile, TraditionalDsaKeyReadsOnlyWhenItWritesBack) {
+    PkeyPtr key = make(EVP_PKEY_DSA, store_);
+    ASSERT_TRUE(key);
+    const DSA* dsa = EVP_PKEY_get0_DSA(key->key);
+    const BIGNUM *p = nullptr, *q = nullptr, *g = nullptr, *y = nullptr, *x = nullptr;
+    DSA_get0_pqg(dsa, &p, &q, &g);
+    DSA_get0_key(dsa, &y, &x);
+    using Bn = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+
+    // DSAPrivateKey: SEQUENCE { version, p, q, g, y, x }, each an INTEGER.
+    auto encode = [](long version, std::initializer_list<const BIGNUM*> numbers) {
+        Bytes body;
+        auto add = [&body](ASN1_INTEGER* i) {
+            unsigned char* der = nullptr;
+            const int n = i2d_ASN1_INTEGER(i, &der);
+            body.insert(body.end(), der, der + n);
+            OPENSSL_free(der);
+            ASN1_INTEGER_free(i);
+        };
+        ASN1_INTEGER* v = ASN1_INTEGER_new();
+        ASN1_INTEGER_set(v, version);
+        add(v);
+        for (const BIGNUM* b : numbers) add(BN_to_ASN1_INTEGER(b, nullptr));
+        Bytes der(ASN1_object_size(1, static_cast<int>(body.size()), V_ASN1_SEQUENCE));
+        unsigned char* out = der.data();
+        ASN1_put_object(&out, 1, static_cast<int>(body.size()), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+        std::copy(body.begin(), body.end(), out);
+        return der;
+    };
+    auto read = [](const Bytes& der) {
+        return PkeyPtr(
+            PKEY_read_buffer(der.data(), static_cast<int>(der.size()), nullptr, nullptr, nullptr));
+    };
+
+    const Bytes whole = encode(0, {p, q, g, y, x});
+    PkeyPtr back = read(whole);
+    ASSERT_TRUE(back);
+    BufferPtr p8(PKEY_get_passwd(back.get(), FORM_DER, PKEY_FORM_PKCS8, nullptr, "pw", 2));
+    ASSERT_TRUE(p8);
+    PkeyPtr again(PKEY_read_buffer_passwd(p8->data, p8->length, nullptr, "pw", 2));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(EVP_PKEY_eq(again->key, key->key), 1);
+
+    // Another public value of the group, not the one of x.
+    Bn other_y(BN_new(), BN_free);
+    ASSERT_TRUE(BN_mod_mul(other_y.get(), y, g, p, ctx.get()));
+    // A generator of order 2, with the public value it gives.
+    Bn minus_one(BN_dup(p), BN_free);
+    ASSERT_TRUE(BN_sub_word(minus_one.get(), 1));
+    Bn y_of_minus_one(BN_new(), BN_free);
+    ASSERT_TRUE(BN_mod_exp(y_of_minus_one.get(), minus_one.get(), x, p, ctx.get()));
+    // A q that does not divide p - 1, with g and y that suit nothing.
+    Bn other_q(BN_dup(q), BN_free);
+    ASSERT_TRUE(BN_add_word(other_q.get(), 2));
+
+    const Bytes refused[] = {
+        encode(0x0202, {p, q, g, y, x}),
+        encode(1, {p, q, g, y, x}),
+        encode(0, {p, q, g, other_y.get(), x}),
+        encode(0, {p, q, minus_one.get(), y_of_minus_one.get(), x}),
+        encode(0, {p, other_q.get(), g, y, x}),
+        encode(0, {p, q, g, BN_value_one(), BN_value_one()}),
+    };
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        ERR_clear_error();
+        EXPECT_FALSE(read(refused[i])) << i;
+        EXPECT_NE(ERR_peek_error(), 0u) << i;
+    }
+    ERR_clear_error();
 }
 
 TEST_F(PkeyFile, HostileBytesFailCleanly) {
