@@ -19,8 +19,15 @@ enum Asn1ReadFunc : int {
     ASN1_F_D2I_CMC_RESPONSE_BODY = 192,
 };
 
+// True when the first element of der (at most len bytes), and every element
+// inside it, is well formed and none is of universal tag 0 other than the
+// end-of-contents marks of indefinite lengths.
+bool asn1_without_eoc_values(const unsigned char* der, long len);
+
 // The record of item it in exactly len bytes, or null: "nested asn1 error"
-// when it does not decode, "asn1 length mismatch" when bytes are left over.
+// when it does not decode or holds a value of universal tag 0 (which would
+// be written back as an end-of-contents mark), "asn1 length mismatch" when
+// bytes are left over.
 template <typename T>
 T* asn1_read_exact(const unsigned char* der, long len, const ASN1_ITEM* it, int func) {
     if (der == nullptr || len <= 0) {
@@ -28,7 +35,8 @@ T* asn1_read_exact(const unsigned char* der, long len, const ASN1_ITEM* it, int 
         return nullptr;
     }
     const unsigned char* p = der;
-    ASN1_VALUE* v = ASN1_item_d2i(nullptr, &p, len, it);
+    ASN1_VALUE* v =
+        asn1_without_eoc_values(der, len) ? ASN1_item_d2i(nullptr, &p, len, it) : nullptr;
     // libcrypto's own account of the fault is replaced by the one entry.
     ::ERR_clear_error();
     if (v == nullptr) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/asn1/asn1_read.h"
+#include "crypto/cms/cmc.h"
 #include "crypto/core/objects.h"
 #include "tests/cmc/cmc_util.h"
 
@@ -163,6 +164,51 @@ TEST(CrmfRecords, ProofOfPossessionChoices) {
     // A POP choice [4] is not one of ProofOfPossession's.
     EXPECT_FALSE(test::read_exact<CRMF_CERT_REQ_MSG>(hex("3009 3005 020101 3000 8400"),
                                                      ASN1_ITEM_rptr(CRMF_CERT_REQ_MSG)));
+}
+
+// A value of the end-of-contents tag (here a POP algorithm's parameters)
+// cannot be written back as it came: the writer would turn it into the mark
+// itself, which no reader takes. It is refused on reading, alone and inside
+// a PKIData.
+TEST(CrmfRecords, ValuesOfTheEndOfContentsTagAreRefused) {
+    auto crmf = [](const char* params) {
+        const Bytes p = hex(params);
+        const Bytes popo_alg = hex("0605 2A03040506") + p;
+        const Bytes alg = hex("30") + Bytes{static_cast<unsigned char>(popo_alg.size())} + popo_alg;
+        const Bytes pop_body = alg + hex("0302 0001");
+        const Bytes body = hex("3005 020101 3000 A1") +
+                           Bytes{static_cast<unsigned char>(pop_body.size())} + pop_body;
+        return body;  // the CertReqMsg's contents
+    };
+    auto message = [&](const char* params) {
+        const Bytes body = crmf(params);
+        return hex("30") + Bytes{static_cast<unsigned char>(body.size())} + body;
+    };
+    auto pki_data = [&](const char* params) {
+        const Bytes body = crmf(params);
+        const Bytes req = hex("A1") + Bytes{static_cast<unsigned char>(body.size())} + body;
+        const Bytes seqs =
+            hex("3000 30") + Bytes{static_cast<unsigned char>(req.size())} + req + hex("3000 3000");
+        return hex("30") + Bytes{static_cast<unsigned char>(seqs.size())} + seqs;
+    };
+    const Bytes good = message("0500");
+    CRMF_CERT_REQ_MSG* ok = CRMF_CERT_REQ_MSG_read(good.data(), static_cast<long>(good.size()));
+    ASSERT_NE(ok, nullptr);
+    CRMF_CERT_REQ_MSG_free(ok);
+    const Bytes good_body = pki_data("0500");
+    CMC* body = CMS_read(good_body.data(), static_cast<long>(good_body.size()), NID_CMC_PKI_DATA);
+    ASSERT_NE(body, nullptr);
+    CMC_free(body);
+
+    for (const char* params : {"2000", "2003 020101"}) {
+        SCOPED_TRACE(params);
+        const Bytes m = message(params);
+        EXPECT_EQ(CRMF_CERT_REQ_MSG_read(m.data(), static_cast<long>(m.size())), nullptr);
+        EXPECT_EQ(ERR_code_reason(ERR_peek_last_error()), ERR_R_NESTED_ASN1_ERROR_);
+        const Bytes d = pki_data(params);
+        EXPECT_EQ(CMS_read(d.data(), static_cast<long>(d.size()), NID_CMC_PKI_DATA), nullptr);
+        ERR_clear_error();
+    }
 }
 
 // Records that need a key: the parties' keys.
