@@ -16,6 +16,7 @@
 #include "crypto/cms/cmc.h"
 #include "crypto/core/err.h"
 #include "crypto/core/objects.h"
+#include "platform/codepage.h"
 
 namespace cadb {
 namespace {
@@ -67,6 +68,40 @@ BUFFER* local_of_utf8(const ASN1_STRING* s) {
     return b;
 }
 
+// Bytes of the UTF-8 character whose first byte is lead, or 0 when no
+// character starts with it.
+std::size_t utf8_width(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// An authority's text in the local code page, whatever it holds: a byte
+// sequence that is not UTF-8, or a character the code page has no place
+// for, becomes '?', so that the status it explains is never lost with it.
+BUFFER* local_of_utf8_text(const ASN1_STRING* s) {
+    const auto* in = ASN1_STRING_get0_data(s);
+    const auto len = static_cast<std::size_t>(ASN1_STRING_length(s));
+    std::vector<unsigned char> local;
+    local.reserve(len);
+    for (std::size_t i = 0; i < len;) {
+        std::size_t width = utf8_width(in[i]);
+        for (std::size_t k = 1; k < width; ++k)
+            if (i + k >= len || (in[i + k] & 0xC0) != 0x80) width = 0;
+        unsigned char c[4];
+        const long n = width > 0 ? codepage_convert(kUtf8, kLocalCodePage, {in + i, width}, c) : -1;
+        if (n > 0) {
+            local.insert(local.end(), c, c + n);
+        } else {
+            local.push_back('?');
+        }
+        i += width > 0 ? width : 1;
+    }
+    return BUFFER_fill(local.data(), static_cast<int>(local.size()));
+}
+
 // The record of item it decoded from a SEQUENCE value, filling it exactly.
 template <typename T>
 T* sequence_of(const ASN1_TYPE* v, const ASN1_ITEM* it) {
@@ -100,7 +135,7 @@ CMS_STATUS* status_of(const ASN1_TYPE* v) {
         !int_of(sk_ASN1_INTEGER_value(info->body_list, 0), s->body_part_ref, false))
         return nullptr;
     if (info->status_string != nullptr &&
-        (s->status_string = local_of_utf8(info->status_string)) == nullptr)
+        (s->status_string = local_of_utf8_text(info->status_string)) == nullptr)
         return nullptr;
     if (info->other_info != nullptr && info->other_info->type == CMC_OTHER_INFO_FAIL &&
         !int_of(info->other_info->value.fail_info, s->fail_info, false))

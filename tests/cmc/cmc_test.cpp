@@ -120,6 +120,36 @@ TEST_F(Cmc, StatusInfoRoundTripsInAResponseBody) {
     EXPECT_EQ(take(CMC_get(back.get(), NID_CMC_RESPONSE_BODY)), der);
 }
 
+// An authority's status whose text is not all UTF-8, or holds characters
+// the local code page lacks, is kept with its codes; only what cannot be
+// shown becomes '?'.
+TEST_F(Cmc, StatusWithTextThatDoesNotConvertIsKept) {
+    auto tlv = [](unsigned char tag, const Bytes& v) {
+        return Bytes{tag, static_cast<unsigned char>(v.size())} + v;
+    };
+    // "Отказ", a byte no UTF-8 text holds, a character outside code page
+    // 1251, and a character cut short.
+    const Bytes text = hex("D09ED182D0BAD0B0D0B7 FF E4B8AD D0");
+    const Bytes info =
+        tlv(0x30, hex("020102") + tlv(0x30, hex("020101")) + tlv(0x0C, text) + hex("020103"));
+    const Bytes attribute = tlv(0x30, hex("020101 06082B06010505070701") + tlv(0x31, info));
+    const Bytes der = tlv(0x30, tlv(0x30, attribute) + hex("3000 3000"));
+
+    ERR_clear_error();
+    CmcPtr back(CMS_read(der.data(), static_cast<long>(der.size()), NID_CMC_RESPONSE_BODY));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(controls(back.get()), 1);
+    ASSERT_EQ(control(back.get(), 0)->type, NID_CMC_STATUS_INFO);
+    const CMS_STATUS* s = control(back.get(), 0)->value.status;
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->status, 2);
+    EXPECT_EQ(s->body_part_ref, 1);
+    EXPECT_EQ(s->fail_info, 3);
+    ASSERT_NE(s->status_string, nullptr);
+    EXPECT_EQ(bytes_of(s->status_string), hex("CEF2EAE0E7 3F 3F 3F"));
+    EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
 TEST_F(Cmc, RevocationRequestsWithAndWithoutOptionalFields) {
     test::NamePtr issuer = test::name_cn("A");
     const Bytes serial = {0x00, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
