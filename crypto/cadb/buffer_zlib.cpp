@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -43,6 +44,52 @@ class Room {
     std::size_t size_;
 };
 
+// zlib's own state (its window and hash tables) holds the plain bytes it
+// passes over; zlib frees it unwiped, so its memory comes from here. Each
+// block starts with its size, for the wipe at release.
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+voidpf wiping_alloc(voidpf, uInt items, uInt size) {
+    const std::size_t n = static_cast<std::size_t>(items) * size;
+    if (size != 0 && n / size != items) return Z_NULL;
+    auto* block = static_cast<unsigned char*>(OPENSSL_malloc(n + kHeader));
+    if (block == nullptr) return Z_NULL;
+    std::memcpy(block, &n, sizeof n);
+    return block + kHeader;
+}
+
+void wiping_free(voidpf, voidpf address) {
+    if (address == Z_NULL) return;
+    auto* block = static_cast<unsigned char*>(address) - kHeader;
+    std::size_t n = 0;
+    std::memcpy(&n, block, sizeof n);
+    OPENSSL_clear_free(block, n + kHeader);
+}
+
+void use_wiping_memory(z_stream& z) {
+    z.zalloc = wiping_alloc;
+    z.zfree = wiping_free;
+    z.opaque = Z_NULL;
+}
+
+// compress2 over a stream whose memory is wiped: the same bytes, Z_OK, or
+// Z_BUF_ERROR when the room is too small.
+int deflate_into(unsigned char* out, uLongf* out_len, const Bytef* in, uLong in_len, int level) {
+    z_stream z{};
+    use_wiping_memory(z);
+    const int init = deflateInit(&z, level);
+    if (init != Z_OK) return init;
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(in_len);
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(*out_len);
+    const int r = deflate(&z, Z_FINISH);
+    *out_len = z.total_out;
+    deflateEnd(&z);
+    if (r == Z_STREAM_END) return Z_OK;
+    return r == Z_OK || r == Z_BUF_ERROR ? Z_BUF_ERROR : r;
+}
+
 }  // namespace
 
 BUFFER* BUFFER_compress(const void* bytes, int len, int level) {
@@ -63,8 +110,8 @@ BUFFER* BUFFER_compress(const void* bytes, int len, int level) {
             return nullptr;
         }
         uLongf out_len = static_cast<uLongf>(room);
-        const int r = compress2(out.data(), &out_len, static_cast<const Bytef*>(bytes),
-                                static_cast<uLong>(len), level);
+        const int r = deflate_into(out.data(), &out_len, static_cast<const Bytef*>(bytes),
+                                   static_cast<uLong>(len), level);
         if (r == Z_OK) {
             BUFFER* result = BUFFER_fill(out.data(), static_cast<int>(out_len));
             if (result == nullptr) CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_COMPRESS, ERR_R_MALLOC);
@@ -95,6 +142,7 @@ BUFFER* BUFFER_uncompress(const void* bytes, int len, int hint, int max_len) {
     }
 
     z_stream z{};
+    use_wiping_memory(z);
     if (inflateInit(&z) != Z_OK) {
         CADB_ERR(ERR_LIB_BUF_, BUF_F_BUFFER_UNCOMPRESS, ERR_R_MALLOC);
         return nullptr;
