@@ -3,6 +3,9 @@
 #include <openssl/err.h>
 
 #include <deque>
+#include <mutex>
+#include <set>
+#include <string>
 
 namespace cadb {
 namespace {
@@ -29,6 +32,17 @@ struct ErrState {
 ErrState& state() {
     thread_local ErrState s;
     return s;
+}
+
+// libcrypto frees the file names of its entries when its queue is cleared
+// or a slot is reused, so a moved entry points at a copy kept for the life
+// of the process: there are only as many as libcrypto has source files.
+const char* kept_file_name(const char* file) {
+    if (file == nullptr || *file == '\0') return "";
+    static std::mutex guard;
+    static auto& names = *new std::set<std::string, std::less<>>;
+    const std::lock_guard hold(guard);
+    return names.emplace(file).first->c_str();
 }
 
 }  // namespace
@@ -116,7 +130,8 @@ void ERR_move_openssl_errors(int lib, int func) {
     const char* file = nullptr;
     int line = 0;
     while (unsigned long e = ::ERR_get_error_all(&file, &line, nullptr, nullptr, nullptr)) {
-        ERR_put_error(ERR_LIB_OPENSSL, ::ERR_GET_LIB(e) & 0xFFF, ::ERR_GET_REASON(e), file, line);
+        ERR_put_error(ERR_LIB_OPENSSL, ::ERR_GET_LIB(e) & 0xFFF, ::ERR_GET_REASON(e),
+                      kept_file_name(file), line);
     }
     ERR_put_error(lib, func, ERR_LIB_OPENSSL, __FILE__, __LINE__);
 }

@@ -4,6 +4,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 
+#include <string>
 #include <thread>
 
 namespace cadb {
@@ -98,6 +99,26 @@ TEST(ErrorQueue, LibcryptoFailuresMoveOver) {
     ERR_move_openssl_errors(ERR_LIB_CADB, 5);
     EXPECT_EQ(::ERR_peek_error(), 0UL);
     EXPECT_EQ(ERR_peek_last_error(), ERR_pack_code(ERR_LIB_CADB, 5, ERR_LIB_OPENSSL));
+    ERR_clear_error();
+}
+
+// libcrypto frees its entries' file names when its queue is cleared and its
+// slots are used again; the moved entries still name the file.
+TEST(ErrorQueue, MovedEntriesKeepTheirFileNames) {
+    ERR_clear_error();
+    ::ERR_clear_error();
+    EXPECT_EQ(BIO_new_file("/nonexistent/dir/file", "r"), nullptr);
+    ERR_move_openssl_errors(ERR_LIB_CADB, 5);
+    for (int i = 0; i < 40; ++i) {
+        ::ERR_clear_error();
+        EXPECT_EQ(BIO_new_file("/nonexistent/dir/other", "r"), nullptr);
+    }
+    ::ERR_clear_error();
+    const char* file = nullptr;
+    int line = 0;
+    ASSERT_EQ(ERR_code_lib(ERR_get_error_line(&file, &line)), ERR_LIB_OPENSSL);
+    ASSERT_NE(file, nullptr);
+    EXPECT_NE(std::string(file).find("bss_file.c"), std::string::npos) << file;
     ERR_clear_error();
 }
 
