@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/core/err.h"
 #include "crypto/store/media_io.h"
 #include "crypto/x509/crl.h"
 #include "enrol/alert.h"
@@ -65,6 +66,7 @@ std::string unparsed_serial(const TCertificate& cert) {
     const TBuffer* der = copy.getEncoded();
     if (der == nullptr || der->isEmpty()) return {};
     const unsigned char* p = der->getData();
+    const cadb::OpensslErrorMark mark;  // bytes that are no certificate give no serial
     const std::unique_ptr<X509, decltype(&X509_free)> x(d2i_X509(nullptr, &p, der->getLength()),
                                                         X509_free);
     const ASN1_INTEGER* serial = x ? X509_get0_serialNumber(x.get()) : nullptr;

@@ -274,11 +274,19 @@ EVP_PKEY* EVP_PKEY_load_private(const unsigned char* bytes, long len, PSE* store
         return nullptr;
     }
     bool refused = false;
-    EVP_PKEY* pkey = read_der(bytes, len, cb, arg, &refused);
-    if (pkey == nullptr && !refused) pkey = read_pem(bytes, len, cb, arg);
-    // libcrypto's own complaints about the forms that did not match say
-    // nothing to the caller.
-    ::ERR_clear_error();
+    EVP_PKEY* pkey = nullptr;
+    {
+        // libcrypto's own complaints about the forms that did not match say
+        // nothing to the caller, nor do the library's when one form did.
+        const OpensslErrorMark openssl_mark;
+        ERR_set_mark();
+        pkey = read_der(bytes, len, cb, arg, &refused);
+        if (pkey == nullptr && !refused) pkey = read_pem(bytes, len, cb, arg);
+        if (pkey != nullptr)
+            ERR_pop_to_mark();
+        else
+            ERR_clear_last_mark();
+    }
     if (pkey != nullptr && store != nullptr && EVP_PKEY_set_pse(pkey, store) != 1) {
         EVP_PKEY_free(pkey);
         pkey = nullptr;

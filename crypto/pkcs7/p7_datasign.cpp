@@ -26,14 +26,17 @@ constexpr int F = P7_F_PKCS7_DATASIGN;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
 
+// The first digest filter from b on, or null. libcrypto's search reports a
+// null chain as an error, and a search is only a look.
+BIO* md_filter_from(BIO* b) { return b != nullptr ? BIO_find_type(b, BIO_TYPE_MD) : nullptr; }
+
 }  // namespace
 
 // The digest context of the chain's digest filter for the hash number, or
 // null with reason 108 (no filter) or 102 (no context) reported under func.
 EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func) {
     const EVP_MD* want = p7_md_by_nid(md_nid);
-    for (BIO* b = bio; want != nullptr && (b = BIO_find_type(b, BIO_TYPE_MD)) != nullptr;
-         b = BIO_next(b)) {
+    for (BIO* b = bio; want != nullptr && (b = md_filter_from(b)) != nullptr; b = BIO_next(b)) {
         EVP_MD_CTX* ctx = nullptr;
         BIO_get_md_ctx(b, &ctx);
         if (ctx == nullptr) {
@@ -48,7 +51,7 @@ EVP_MD_CTX* p7_find_digest(BIO* bio, int md_nid, int func) {
 }
 
 bool p7_has_digest_filter(BIO* bio, const EVP_MD* md) {
-    for (BIO* b = bio; (b = BIO_find_type(b, BIO_TYPE_MD)) != nullptr; b = BIO_next(b)) {
+    for (BIO* b = bio; (b = md_filter_from(b)) != nullptr; b = BIO_next(b)) {
         const EVP_MD* have = nullptr;
         BIO_get_md(b, &have);
         if (have != nullptr && EVP_MD_get_type(have) == EVP_MD_get_type(md)) return true;

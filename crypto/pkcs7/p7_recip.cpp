@@ -23,6 +23,10 @@ void take(T*& to, T*& from, void (*free_fn)(T*)) {
     from = nullptr;
 }
 
+bool version_fits(const ASN1_INTEGER* v) {
+    return v != nullptr && ASN1_STRING_length(v) <= static_cast<int>(sizeof(long));
+}
+
 void free_pair_stack(STACK_OF(ASN1_PAIR) * s) { sk_ASN1_PAIR_pop_free(s, ASN1_PAIR_free); }
 
 PKCS7_RECIP_INFO* from_kari(P7_KARI* k) {
@@ -142,8 +146,10 @@ PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO(PKCS7_RECIP_INFO** ri, const unsigned cha
     }
     // The version picks the layout a record is written in (3 key agreement,
     // any other key transport, as RFC 5652 numbers them): a record whose
-    // version names the other layout could not be written back.
-    if (got != nullptr && (ASN1_INTEGER_get(got->version) == 3) != ((*in)[0] == kTagAgree)) {
+    // version names the other layout could not be written back, nor read
+    // as a number one that is longer than any.
+    if (got != nullptr && (!version_fits(got->version) ||
+                           (ASN1_INTEGER_get(got->version) == 3) != ((*in)[0] == kTagAgree))) {
         PKCS7_RECIP_INFO_free(got);
         got = nullptr;
     }
@@ -172,7 +178,8 @@ PKCS7_RECIP_INFO* d2i_PKCS7_RECIP_INFO_compact(const unsigned char* in, long len
         const unsigned char* p = in;
         P7_COMPACT* c = reinterpret_cast<P7_COMPACT*>(ASN1_item_d2i(nullptr, &p, len, it));
         if (c == nullptr) continue;
-        PKCS7_RECIP_INFO* ri = p == in + len ? PKCS7_RECIP_INFO_new() : nullptr;
+        PKCS7_RECIP_INFO* ri =
+            p == in + len && version_fits(c->version) ? PKCS7_RECIP_INFO_new() : nullptr;
         if (ri != nullptr) {
             take(ri->version, c->version, ASN1_INTEGER_free);
             ri->originator = c->originator;

@@ -550,7 +550,10 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
             return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
     }
     for (auto& f : files) {
+        // A file that is not there yet has nothing to put back.
+        ERR_set_mark();
         f.previous = read_store_file(ctx, f.path);
+        ERR_pop_to_mark();
         f.written = true;  // a failed write may still have touched the medium
         if (CADB_write_file(f.path, f.data->data, f.data->length, f.flags, credential(ctx)) !=
             f.data->length) {

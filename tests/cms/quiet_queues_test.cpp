@@ -1,0 +1,105 @@
+// Both error queues, libcrypto's and the library's, say only what happened:
+// operations that succeed leave nothing on either, and a failure leaves its
+// own reason and nothing from a call that only looked.
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
+
+#include "crypto/core/err.h"
+#include "crypto/pkcs7/p7_recip.h"
+#include "tests/cms/cms_util.h"
+
+namespace cadb {
+namespace {
+
+using test::Bytes;
+
+class QuietQueues : public test::CmsTest {
+  protected:
+    void SetUp() override {
+        ERR_clear_error();
+        ::ERR_clear_error();
+    }
+    static void expect_empty(const char* what) {
+        EXPECT_EQ(ERR_peek_error(), 0UL) << what;
+        EXPECT_EQ(::ERR_peek_error(), 0UL) << what;
+        ERR_clear_error();
+        ::ERR_clear_error();
+    }
+};
+
+TEST_F(QuietQueues, GoodInputLeavesBothEmptyAndAFailureOnlyItsReason) {
+    const Bytes content = test::text("content whose queues stay quiet");
+    test::StorePtr store = pki().chain.store();
+    for (const test::Party* p : {&pki().gost2001, &pki().gost94, &pki().rsa}) {
+        SCOPED_TRACE(test::text_of(p->cert->subject_text));
+        const Bytes msg = test::sign(pki(), {p}, content);
+        expect_empty("signing");
+        CmsPtr c = test::reader(msg);
+        ASSERT_EQ(CMS_get_type(c.get()), 22);
+        EXPECT_EQ(CMS_verify(c.get(), store.get(), nullptr, 0), 1);
+        EXPECT_EQ(test::take(CMS_get_content(c.get())), content);
+        expect_empty("reading and verifying");
+    }
+    test::sign(pki(), {&pki().gost2001, &pki().second}, content,
+               CMS_OPT_DETACHED | CMS_OPT_SIGNING_TIME);
+    expect_empty("two signers, detached");
+
+    // A traditional PEM key read without a password callback.
+    BIO* bio = BIO_new(BIO_s_mem());
+    ASSERT_EQ(PEM_write_bio_PrivateKey_traditional(bio, pki().rsa.key.get(), nullptr, nullptr, 0,
+                                                   nullptr, nullptr),
+              1);
+    char* pem = nullptr;
+    const long pem_len = BIO_get_mem_data(bio, &pem);
+    test::PkeyRecPtr back(PKEY_read_buffer(reinterpret_cast<const unsigned char*>(pem),
+                                           static_cast<int>(pem_len), nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    EXPECT_NE(back, nullptr);
+    expect_empty("a traditional PEM key");
+
+    // A flipped content byte fails the signature: no complaint of a search
+    // through the digest filters stands beside it.
+    Bytes msg = test::sign(pki(), {&pki().gost2001}, content);
+    ERR_clear_error();
+    auto at = std::search(msg.begin(), msg.end(), content.begin(), content.end());
+    ASSERT_NE(at, msg.end());
+    at[3] ^= 0x01;
+    CmsPtr c = test::reader(msg);
+    ASSERT_EQ(CMS_get_type(c.get()), 22);
+    CMS_verify(c.get(), store.get(), nullptr, 0);
+    EXPECT_EQ(test::results(c.get()), (std::vector<std::pair<int, int>>{{1, 0}}));
+    EXPECT_EQ(::ERR_peek_error(), 0UL);
+    while (const unsigned long e = ERR_get_error()) {
+        EXPECT_FALSE(ERR_code_lib(e) == ERR_LIB_OPENSSL && ERR_code_func(e) == ERR_LIB_BIO)
+            << std::hex << e;
+    }
+
+    // A recipient record whose version is longer than any number is
+    // refused with the library's reason, not taken with libcrypto's "too
+    // large" left behind.
+    ERR_clear_error();
+    PKCS7_RECIP_INFO* ri = PKCS7_RECIP_INFO_new();
+    ASSERT_NE(ri, nullptr);
+    ASSERT_EQ(PKCS7_RECIP_INFO_set(ri, pki().gost2001.x509.get()), 1);
+    const unsigned char nine[9] = {1};
+    ASSERT_EQ(ASN1_STRING_set(ri->version, nine, sizeof nine), 1);
+    unsigned char* der = nullptr;
+    const int der_len = i2d_PKCS7_RECIP_INFO(ri, &der);
+    PKCS7_RECIP_INFO_free(ri);
+    ASSERT_GT(der_len, 0);
+    ::ERR_clear_error();  // the writer's own look at the version
+    const unsigned char* p = der;
+    ri = d2i_PKCS7_RECIP_INFO(nullptr, &p, der_len);
+    OPENSSL_free(der);
+    EXPECT_EQ(ri, nullptr);
+    PKCS7_RECIP_INFO_free(ri);
+    EXPECT_EQ(::ERR_peek_error(), 0UL);
+    EXPECT_EQ(ERR_code_lib(ERR_peek_last_error()), ERR_LIB_ASN1_);
+    ERR_clear_error();
+}
+
+}  // namespace
+}  // namespace cadb
