@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "crypto/core/err.h"
 #include "crypto/pkcs7/p7_recip.h"
@@ -46,6 +47,54 @@ TEST_F(QuietQueues, GoodInputLeavesBothEmptyAndAFailureOnlyItsReason) {
     test::sign(pki(), {&pki().gost2001, &pki().second}, content,
                CMS_OPT_DETACHED | CMS_OPT_SIGNING_TIME);
     expect_empty("two signers, detached");
+
+    // Every other message type, written and opened.
+    unsigned char password_key[32];
+    int password_len = 0;
+    ASSERT_EQ(CMS_passwd2key(174, "quiet", -1, password_key, &password_len, 0), 1);
+    struct Kind {
+        int type;
+        std::function<void(CMS*)> setup;
+        std::function<int(CMS*)> open;
+    };
+    const Kind kinds[] = {
+        {23,
+         [&](CMS* w) {
+             EXPECT_EQ(CMS_set_cipher(w, 174), 1);
+             EXPECT_EQ(CMS_add_recipient(w, pki().gost2001.cert.get(), -1), 1);
+         },
+         [&](CMS* r) {
+             return CMS_set_recipient_key(r, pki().gost2001.pkey.get(),
+                                          pki().gost2001.cert.get()) &&
+                    CMS_decrypt(r);
+         }},
+        {25, [](CMS* w) { EXPECT_EQ(CMS_digested_set_md(w, 176), 1); },
+         [](CMS* r) { return CMS_digested_verify(r); }},
+        {26,
+         [&](CMS* w) {
+             EXPECT_EQ(CMS_set_cipher(w, 174), 1);
+             EXPECT_EQ(CMS_encrypted_set_password(w, password_key, password_len), 1);
+         },
+         [&](CMS* r) {
+             return CMS_encrypted_set_password(r, password_key, password_len) && CMS_decrypt(r);
+         }},
+        {261, [](CMS*) {}, [](CMS* r) { return CMS_uncompress(r); }},
+    };
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.type);
+        CmsPtr w(CMS_new());
+        ASSERT_EQ(CMS_set_type(w.get(), k.type, 0), 1);
+        k.setup(w.get());
+        ASSERT_EQ(CMS_update_data(w.get(), content.data(), static_cast<int>(content.size())), 1);
+        ASSERT_EQ(CMS_final(w.get()), 1);
+        const Bytes msg = test::take(CMS_get(w.get(), 1));
+        expect_empty("writing");
+        CmsPtr r = test::reader(msg);
+        ASSERT_EQ(CMS_get_type(r.get()), k.type);
+        ASSERT_EQ(k.open(r.get()), 1);
+        EXPECT_EQ(test::take(CMS_get_content(r.get())), content);
+        expect_empty("opening");
+    }
 
     // A traditional PEM key read without a password callback.
     BIO* bio = BIO_new(BIO_s_mem());
