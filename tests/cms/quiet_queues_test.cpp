@@ -6,11 +6,14 @@
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
+#include "crypto/cadb/buffer_encode.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs7/p7_recip.h"
 #include "tests/cms/cms_util.h"
+#include "tests/store/store_util.h"
 
 namespace cadb {
 namespace {
@@ -95,6 +98,42 @@ TEST_F(QuietQueues, GoodInputLeavesBothEmptyAndAFailureOnlyItsReason) {
         EXPECT_EQ(test::take(CMS_get_content(r.get())), content);
         expect_empty("opening");
     }
+
+    // Keys written and read back in every form, clear and under a password.
+    for (const test::Party* p : {&pki().gost2001, &pki().gost94, &pki().rsa}) {
+        for (int format : {FORM_DER, FORM_PEM}) {
+            for (int form : {PKEY_FORM_TRADITIONAL, PKEY_FORM_PKCS8}) {
+                for (const char* password : {static_cast<const char*>(nullptr), "pw"}) {
+                    SCOPED_TRACE(std::to_string(format) + " " + std::to_string(form) + " " +
+                                 (password ? "password" : "clear"));
+                    if (password && format == FORM_DER && form == PKEY_FORM_TRADITIONAL) continue;
+                    BUFFER* file =
+                        password
+                            ? PKEY_get_passwd(p->pkey.get(), format, form, nullptr, password, 2)
+                            : PKEY_get(p->pkey.get(), format, form, nullptr, nullptr, nullptr);
+                    ASSERT_NE(file, nullptr);
+                    const Bytes bytes = test::take(file);
+                    test::PkeyRecPtr read(
+                        PKEY_read_buffer_passwd(bytes.data(), static_cast<int>(bytes.size()),
+                                                nullptr, password, password ? 2 : 0));
+                    EXPECT_NE(read, nullptr);
+                    expect_empty("a key written and read");
+                }
+            }
+        }
+    }
+
+    // A key store on a disk, made and opened.
+    const auto drive = testing::make_drive_a("cadb-quiet");
+    {
+        testing::CtxPtr made = testing::store_context("a:\\quiet", "pw");
+        ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+        ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+        testing::CtxPtr opened = testing::store_context("a:\\quiet", "pw");
+        EXPECT_EQ(PSE_CTX_read(opened.get()), 1);
+    }
+    std::filesystem::remove_all(drive);
+    expect_empty("a store made and opened");
 
     // A traditional PEM key read without a password callback.
     BIO* bio = BIO_new(BIO_s_mem());
