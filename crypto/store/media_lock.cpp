@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 #include <string>
 
 #include "crypto/bio/media_driver.h"
@@ -41,8 +42,16 @@ DeviceName device_name(const char* path) {
     ERR_set_last_error(error_class);
     if (absent) return {};
     if (!found) return {true, {}};
-    identity.back() = '\0';
     DeviceName out{true, "medium"};
+    // The eToken R2 library cannot tell which eToken a path reaches, and it
+    // reaches every eToken the eToken driver names by its serial number:
+    // the two drivers take one lock for the whole family, so that one device
+    // is one lock whichever path form reaches it.
+    if (kind == BIO_MEDIUM_ETOKEN || kind == BIO_MEDIUM_ETR2) {
+        device_lock_name_add(out.name, "eToken family");
+        return out;
+    }
+    identity.back() = '\0';
     device_lock_name_add(out.name, driver->name);
     device_lock_name_add(out.name, identity.data());
     return out;
@@ -50,7 +59,7 @@ DeviceName device_name(const char* path) {
 
 }  // namespace
 
-bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) {
+bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) try {
     release();
     std::vector<std::string> names;
     for (const char* path : paths) {
@@ -77,6 +86,13 @@ bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) {
         locks_.push_back(std::move(lock));
     }
     return true;
+} catch (const std::bad_alloc&) {
+    // Out of memory while the names or the locks were made: nothing is held
+    // and nothing is thrown out of the C functions that lock.
+    release();
+    CADB_ERR(ERR_LIB_CADB, func, ERR_R_MALLOC);
+    ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+    return false;
 }
 
 }  // namespace cadb
