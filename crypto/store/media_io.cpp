@@ -19,6 +19,7 @@
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "crypto/pkcs11/pkcs11_files.h"
+#include "crypto/store/media_lock.h"
 #include "crypto/store/stale_temps.h"
 #include "platform/paths.h"
 
@@ -130,6 +131,12 @@ int CADB_read_file(const char* path, void* buf, int max_len, std::uint32_t flags
                    const void* credential) {
     if (path == nullptr || buf == nullptr || max_len < 0 || too_long(path))
         return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_READ, -1);
+    // A token medium's file is replaced by erasing it and writing it anew,
+    // under the device's lock: a read held there too sees the old file or
+    // the new one, never the gap or the zeros between them.
+    MediaLock device;
+    if (is_token_medium(BIO_media_kind(path)) && !device.acquire({path}, CADB_F_CADB_READ_FILE))
+        return -1;
     BioPtr bio(BIO_new_media_file_ex(path, "rb", flags, credential));
     if (!bio) return fail(CADB_F_CADB_READ_FILE, ERR_CLASS_READ, -1);
     auto* out = static_cast<unsigned char*>(buf);
