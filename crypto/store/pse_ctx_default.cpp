@@ -294,7 +294,8 @@ struct StagedFile {
     char path[260];
     BufferPtr data;
     std::uint32_t flags;
-    BufferPtr previous;  // null when the file did not exist
+    BufferPtr previous;      // null when the file did not exist or could not be read
+    bool was_there = false;  // there (or not told absent) before the write
     bool written = false;
 };
 
@@ -304,7 +305,7 @@ void roll_back(const PSE_CTX* ctx, std::vector<StagedFile>& files) {
         if (it->previous)
             CADB_write_file(it->path, it->previous->data, it->previous->length, it->flags,
                             credential(ctx));
-        else
+        else if (!it->was_there)
             CADB_erase_file(it->path, ctx->media_flags, credential(ctx));
     }
 }
@@ -363,8 +364,7 @@ Found media_store_found(const PSE_CTX* ctx) {
 // The files of a write committed together on a disk. A new store is written
 // only where, with the folder held, no store is: the check and the write
 // are one step for every process.
-int write_disk_store(const DiskStore& disk, const std::vector<StagedFile>& files,
-                     bool new_store) {
+int write_disk_store(const DiskStore& disk, const std::vector<StagedFile>& files, bool new_store) {
     for (const StagedFile& f : files)
         if (!CADB_mkdir(f.path))
             return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
@@ -553,6 +553,9 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
         // A file that is not there yet has nothing to put back.
         ERR_set_mark();
         f.previous = read_store_file(ctx, f.path);
+        // A file that is there but could not be read is no new file of this
+        // write: a roll back leaves it rather than erase it.
+        f.was_there = f.previous || media_file_state(f.path) != 0;
         ERR_pop_to_mark();
         f.written = true;  // a failed write may still have touched the medium
         if (CADB_write_file(f.path, f.data->data, f.data->length, f.flags, credential(ctx)) !=
