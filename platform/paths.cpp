@@ -143,8 +143,16 @@ std::string lock_directory() {
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    int error = 0;
+    // An entry larger than the room is read again in a larger one; any other
+    // failure, or no entry at all, may be passing, and names no folder
+    // rather than one the other processes do not use.
+    constexpr std::size_t kEntryMax = std::size_t{1} << 24;
+    while ((error = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < kEntryMax)
+        buffer.resize(buffer.size() * 2);
+    if (error != 0 || found == nullptr) return {};
+    if (found->pw_dir != nullptr && found->pw_dir[0] == '/') {
         const std::string state = std::string(found->pw_dir) + "/.local/state";
         const std::string dir = state + "/cadb-locks";
         return make_private_dirs(state) && private_directory(dir) ? dir : std::string();
