@@ -24,6 +24,7 @@
 #include "crypto/core/err.h"
 #include "crypto/pse/pse.h"
 #include "crypto/store/media_io.h"
+#include "crypto/store/media_lock.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/support/kernel_random.h"
@@ -316,6 +317,125 @@ TEST_P(NewNameRace, EachNameGoesWholeToTheOneWriterGivenIt) {
     }
 }
 
+// One eToken reached through both of its path forms at once: the two
+// drivers' stand-ins share one device folder, and writers of one new name
+// through either form leave one writer given it.
+class TwoPathForms : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        etsdk_ = std::make_unique<StandIn>("etsdk");
+        etapi_ = std::make_unique<StandIn>("etapi");
+        for (const StandIn* library : {etsdk_.get(), etapi_.get()}) {
+            const auto fn = library->entry<void (*)(const char*, const char*)>("simConfigure");
+            ASSERT_NE(fn, nullptr);
+            fn(root_.path().c_str(), kPin);
+        }
+        fs::create_directories(root_.path() / "AKS ifdh 0" / "token");
+        ETOKEN_set_passwd_cb(pin_cb);
+        ASSERT_EQ(ETOKEN_load(), 1);
+        ASSERT_EQ(ETR2_load(), 1);
+        ERR_clear_error();
+    }
+    void TearDown() override {
+        ETOKEN_set_passwd_cb(nullptr);
+        ERR_clear_error();
+    }
+
+    test::ScopedModulePath module_path_{CADB_TEST_MODULES_DIR};
+    test::TempDir root_;
+    std::unique_ptr<StandIn> etsdk_;
+    std::unique_ptr<StandIn> etapi_;
+};
+
+TEST_F(TwoPathForms, OneNameGoesToOneWriterWhicheverFormItTakes) {
+    constexpr int kRounds = 4;
+    const auto bytes_of = [](int w) { return std::string(600 + w, static_cast<char>('A' + w)); };
+    for (int n = 1; n <= kRounds; ++n) {
+        // The eToken driver's root is the R2 driver's 3f00 folder.
+        char tail[16];
+        std::snprintf(tail, sizeof tail, "\\bbbb\\%04d", n);
+        const std::string forms[2] = {std::string("eToken 0:") + tail,
+                                      std::string("eTR2:\\3f00") + tail};
+        const testing::Race race = testing::race_processes(kProcesses, 1, [&](int w, int fd) {
+            const std::string mine = bytes_of(w);
+            const int r = CADB_write_new_file(forms[w % 2].c_str(), mine.data(),
+                                              static_cast<int>(mine.size()));
+            const char got = r == static_cast<int>(mine.size()) ? static_cast<char>('A' + w)
+                             : r == -1                          ? '-'
+                                                                : '!';
+            return testing::tell(fd, &got, 1) ? 0 : 2;
+        });
+        EXPECT_TRUE(race.all_exited_zero);
+        ASSERT_EQ(race.records.size(), static_cast<std::size_t>(kProcesses));
+        std::vector<char> given;
+        for (const std::string& result : race.records) {
+            EXPECT_NE(result[0], '!') << "a write failed";
+            if (result[0] != '-' && result[0] != '!') given.push_back(result[0]);
+        }
+        ASSERT_EQ(given.size(), 1u) << forms[0];
+        for (const std::string& form : forms)
+            EXPECT_EQ(test::read_plain(form.c_str(), 4000), bytes_of(given[0] - 'A')) << form;
+    }
+}
+
+// Savers replace a key file as a token's saver does, the old file erased
+// and the new one written in one hold of the device's lock, while readers
+// read the name: every read gives one saver's key whole, never the zeros
+// or the gap between the erase and the write.
+using ReadsBesideSavers = MediaRace;
+
+TEST_P(ReadsBesideSavers, SeeTheOldKeyOrTheNew) {
+    const std::string name = key_name(GetParam(), 1);
+    const auto key_of = [](int s) { return std::string(300, static_cast<char>('K' + s)); };
+    ASSERT_EQ(test::write_plain(name.c_str(), key_of(0)), 1);
+    constexpr int kSavers = 2;
+    constexpr int kSaves = 30;
+    constexpr int kReads = 60;
+    const testing::Race race = testing::race_processes(4, 1, [&](int w, int fd) {
+        char bad = '0';
+        if (w < kSavers) {
+            const std::string mine = key_of(w + 1);
+            for (int i = 0; i < kSaves; ++i) {
+                MediaLock device;
+                if (!device.acquire({name.c_str()}, CADB_F_CADB_WRITE_FILE) ||
+                    CADB_erase_file_plain(name.c_str()) != 1 ||
+                    test::write_plain(name.c_str(), mine) != 1)
+                    bad = '!';
+            }
+        } else {
+            for (int i = 0; i < kReads; ++i) {
+                const std::string got = test::read_plain(name.c_str(), 1000);
+                if (got != key_of(0) && got != key_of(1) && got != key_of(2)) bad = 'x';
+            }
+        }
+        return testing::tell(fd, &bad, 1) ? 0 : 2;
+    });
+    EXPECT_TRUE(race.all_exited_zero);
+    ASSERT_EQ(race.records.size(), 4u);
+    for (const std::string& r : race.records) EXPECT_EQ(r[0], '0');
+}
+
+// A store write that fails partway puts back what it replaced and takes
+// away what it made: a file that was there but could not be read is
+// neither.
+using StoreRollBack = MediaRace;
+
+TEST_P(StoreRollBack, LeavesAFileItCouldNotRead) {
+    const Medium m = GetParam();
+    char masks[260];
+    ASSERT_NE(PSE_CTX_file_path(masks, store_of(m, 0).c_str(), PSE_FILE_MASKS), nullptr);
+    // Larger than any store file: no store read takes it.
+    ASSERT_EQ(test::write_plain(masks, std::string(20000, 'm')), 1);
+    CtxPtr ctx = store_context(m, 0, password(0), 0);
+    ASSERT_EQ(PSE_CTX_create(ctx.get()), 1);
+    // A KEK name the medium cannot hold: the write fails after the masks.
+    const std::string unheld = store_of(m, 0) + "\\123";
+    ASSERT_EQ(PSE_CTX_set_kek_path(ctx.get(), unheld.c_str(), 0), 1);
+    ERR_clear_error();
+    EXPECT_EQ(PSE_CTX_write(ctx.get()), 0);
+    EXPECT_EQ(IsMediaPathPresent(masks), 1);
+}
+
 const Medium kEToken{"eToken", Kind::eToken, "eToken 0:\\50%02d", "eToken 0:\\aaaa"};
 const Medium kETokenR2{"eTokenR2", Kind::eTokenR2, "eTR2:\\50%02d", "eTR2:\\aaaa"};
 const Medium kRuToken{"ruToken", Kind::ruToken, "ruToken:\\50%02d", "ruToken:\\aaaa"};
@@ -327,6 +447,9 @@ std::string medium_name(const ::testing::TestParamInfo<Medium>& info) { return i
 INSTANTIATE_TEST_SUITE_P(Media, MediaRace,
                          ::testing::Values(kEToken, kETokenR2, kRuToken, kTouchMemory, kIKey),
                          medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, ReadsBesideSavers,
+                         ::testing::Values(kEToken, kRuToken, kTouchMemory), medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, StoreRollBack, ::testing::Values(kRuToken), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, UntoldFile, ::testing::Values(kRuToken), medium_name);
 // A new name carries no PIN word, which the iKey library needs for every
 // write.

@@ -4,11 +4,14 @@
 // as such, not as a busy device.
 #include "crypto/store/device_lock.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -17,6 +20,24 @@
 #include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx.h"
 #include "platform/paths.h"
+
+// What the password database makes of a look-up of this process: an entry
+// that needs more room than g_entry_room, or a failure g_lookup_error.
+namespace {
+std::size_t g_entry_room = 0;
+int g_lookup_error = 0;
+}  // namespace
+
+extern "C" int getpwuid_r(uid_t uid, passwd* entry, char* buffer, std::size_t size,
+                          passwd** found) {
+    using Real = int (*)(uid_t, passwd*, char*, std::size_t, passwd**);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getpwuid_r"));
+    if (size < g_entry_room || g_lookup_error != 0) {
+        *found = nullptr;
+        return size < g_entry_room ? ERANGE : g_lookup_error;
+    }
+    return real(uid, entry, buffer, size, found);
+}
 
 namespace cadb {
 namespace {
@@ -72,6 +93,24 @@ TEST(DeviceLock, LivesInTheHomeAndRefusesALockFileNotTheUsersOwn) {
     EXPECT_FALSE(lock.acquire("device-test-symlink", CADB_F_PSE_CTX_WRITE));
     EXPECT_EQ(last_reason(), CADB_R_LOCK_FILE_UNUSABLE);
     fs::remove(link);
+}
+
+// Every process of the user names one folder: an entry too large for the
+// first room is read in a larger one, and a look-up that fails names none,
+// never another folder.
+TEST(DeviceLock, EveryProcessOfTheUserNamesOneFolderOrNone) {
+    const std::string folder = lock_directory();
+    ASSERT_FALSE(folder.empty());
+    g_entry_room = 40000;
+    EXPECT_EQ(lock_directory(), folder);
+    g_entry_room = 0;
+    g_lookup_error = EIO;
+    EXPECT_EQ(lock_directory(), "");
+    DeviceLock lock;
+    ERR_clear_error();
+    EXPECT_FALSE(lock.acquire("device-test-no-folder", CADB_F_PSE_CTX_WRITE));
+    g_lookup_error = 0;
+    EXPECT_EQ(last_reason(), CADB_R_NO_LOCK_FOLDER);
 }
 
 }  // namespace
