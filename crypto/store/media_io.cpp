@@ -98,6 +98,17 @@ int write_whole_file(const char* path, const void* data, int len, std::uint32_t 
         return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
     if (make_dirs && !CADB_mkdir(copy.data()))
         return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
+    // A token driver makes the folders of a file it writes: into a folder
+    // that is there only, the folder is looked for first.
+    if (!make_dirs && is_token_medium(BIO_media_kind(copy.data()))) {
+        std::string folder(copy.data());
+        const auto slash = folder.rfind('\\');
+        if (slash != std::string::npos && slash > 0 && folder[slash - 1] != ':') {
+            folder.resize(slash);
+            if (IsMediaDirectory(folder.c_str()) != 1)
+                return fail(CADB_F_CADB_WRITE_FILE, ERR_CLASS_WRITE, 0);
+        }
+    }
     // What killed writers of such files left here goes first (it may be a
     // private key, and it takes room the new file may need).
     if (BIO_media_kind(copy.data()) == BIO_MEDIUM_DISK)

@@ -83,6 +83,18 @@ TEST_F(RuTokenTest, WriteReadEraseThroughFileLayer) {
     EXPECT_EQ(sim_.deleted_contents(), std::vector<unsigned char>(9, 0));
 }
 
+// A write into a folder that is there makes no folder on the token.
+TEST_F(RuTokenTest, WriteIntoAFolderMakesNone) {
+    const std::string text = "data";
+    const int n = static_cast<int>(text.size());
+    EXPECT_EQ(CADB_write_file_in_dir("ruToken:\\bbbb\\0001", text.data(), n), 0);
+    EXPECT_FALSE(fs::exists(token_ / "bbbb"));
+    fs::create_directories(token_ / "bbbb");
+    EXPECT_EQ(CADB_write_file_in_dir("ruToken:\\bbbb\\0001", text.data(), n), n);
+    EXPECT_EQ(CADB_write_file_in_dir("ruToken:\\0002", text.data(), n), n);
+    EXPECT_EQ(read("ruToken:\\bbbb\\0001"), text);
+}
+
 TEST_F(RuTokenTest, RewriteLeavesExactLengthAndWipesOld) {
     ASSERT_EQ(write("ruToken:1000", "a much longer first version"), 1);
     ASSERT_EQ(write("ruToken:1000", "short"), 1);
