@@ -64,6 +64,8 @@ int CADB_write_new_file(const char* path, const void* data, int len);
 // Reads the whole file into buf. Returns the count read, or -1; a file
 // longer than max_len is refused (-1, buf wiped), not cut. What is not a
 // regular file on disk (a named pipe, a device) is refused without blocking.
+// A token medium's file is read under the device's lock (media_lock.h), so
+// a read sees a file another process replaces whole, old or new.
 int CADB_read_file(const char* path, void* buf, int max_len, std::uint32_t flags,
                    const void* credential);
 int CADB_read_file_plain(const char* path, void* buf, int max_len);

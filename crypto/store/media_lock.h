@@ -3,6 +3,8 @@
 // lock (device_lock.h) named by the medium and by the identity its driver
 // gives the device (a serial number, a reader or a port), so that every
 // process of the user that reaches one device by any path meets at one lock.
+// Both eToken drivers take one lock for the whole eToken family: one of them
+// cannot tell which eToken a path reaches.
 // Disk and PKCS#11 paths are left to their own locks.
 #pragma once
 
