@@ -16,6 +16,7 @@
 #include "crypto/pkcs11/pkcs11_files.h"
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
+#include "crypto/tokenstore/token_lock.h"
 #include "platform/codepage.h"
 
 namespace cadb {
@@ -207,10 +208,14 @@ char* certificate_id(const char* root, const char* name) {
     }
 }
 
-// The removals share everything but how the name is read, the class they
-// look for and the destroyer.
+// The removals share everything but how the name is read and the
+// destroyer, which removes every object of its kind bearing the name (for a
+// key, the private and the public half alike, whichever are there) and
+// succeeds when none does. It runs in one hold of the token's lock, so it
+// meets no other writer's half-made change, and it decides from its own
+// search inside the hold, never from a view older than the hold.
 int remove_named(const char* root, const char* name, int func,
-                 char* (*id_of)(const char* root, const char* name), PKCS11_TEMPLATE* (*base)(),
+                 char* (*id_of)(const char* root, const char* name),
                  int (*destroy)(PKCS11_OBJ*, const char*)) {
     if (root == nullptr || name == nullptr || *name == '\0') {
         PKCS11_ERR(func, ERR_R_NULL_PARAMETER);
@@ -223,12 +228,8 @@ int remove_named(const char* root, const char* name, int func,
         return 0;
     }
     PKCS11_OBJ_ptr ctx = open_token(root, true);
-    if (!ctx) {
-        PKCS11_ERR(func, ERR_R_INTERNAL);
-        return 0;
-    }
-    const int present = pkcs11::find_by_status(ctx.get(), base, id.text, nullptr, func);
-    if (present < 0 || (present > 0 && !destroy(ctx.get(), id.text))) {
+    TokenLock token;
+    if (!ctx || !token.acquire(ctx.get(), 0) || !destroy(ctx.get(), id.text)) {
         PKCS11_ERR(func, ERR_R_INTERNAL);
         return 0;
     }
@@ -352,13 +353,12 @@ int Tasset_list_objects(const char* root, int verbose, FILE* out) {
 }
 
 int Tasset_remove_key(const char* root, const char* name) {
-    return remove_named(root, name, PKCS11_F_TASSET_REMOVE_KEY, key_id,
-                        PKCS11_TEMPLATE_private_keys, PKCS11_OBJ_destroy_keys);
+    return remove_named(root, name, PKCS11_F_TASSET_REMOVE_KEY, key_id, PKCS11_OBJ_destroy_keys);
 }
 
 int Tasset_remove_certificate(const char* root, const char* name) {
     return remove_named(root, name, PKCS11_F_TASSET_REMOVE_CERTIFICATE, certificate_id,
-                        PKCS11_TEMPLATE_certificates, PKCS11_OBJ_destroy_certificates);
+                        PKCS11_OBJ_destroy_certificates);
 }
 
 }  // namespace cadb

@@ -5,6 +5,7 @@
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,20 +27,24 @@ int fail(int func, int reason) {
     return 0;
 }
 
-// The module part and the object name of a certificate path.
+// Every certificate bearing the name; false when the token cannot tell.
+bool certificates_named(PKCS11_OBJ* obj, const char* name, std::vector<CK_OBJECT_HANDLE>* found) {
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_certificates());
+    return t && PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, name) &&
+           pkcs11::find_all(obj, t.get(), found);
+}
+
 // True when a certificate other than made bears the name; false also when
 // the token cannot tell.
 bool old_certificate_left(PKCS11_OBJ* obj, const char* name, CK_OBJECT_HANDLE made) {
-    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_certificates());
     std::vector<CK_OBJECT_HANDLE> found;
-    if (!t || !PKCS11_TEMPLATE_add_text(t.get(), CKA_ID, name) ||
-        !pkcs11::find_all(obj, t.get(), &found))
-        return false;
+    if (!certificates_named(obj, name, &found)) return false;
     for (const CK_OBJECT_HANDLE h : found)
         if (h != made) return true;
     return false;
 }
 
+// The module part and the object name of a certificate path.
 bool split(const BUFFER* path, std::string* module_part, std::string* name) {
     ERR_set_mark();
     char* label = PKCS11_path_get_label(reinterpret_cast<const char*>(path->data), module_part);
@@ -136,12 +141,21 @@ int PKCS11_cert_write(CERT_CTX* ctx, int form) {
     // certificates under it.
     TokenLock token;
     if (!token.acquire(obj.get(), CADB_F_CERT_CTX)) return 0;
-    // The new certificate is made before the old ones go, so that a write
-    // the token refuses leaves the name as it was.
+    // The name is searched before anything is made: a module may show a
+    // process only what it saw at its last search, and the process's own
+    // create counts as a look, so the certificates other processes wrote
+    // are found now or never. They go once the new one is made, so that a
+    // write the token refuses leaves the name as it was.
+    std::vector<CK_OBJECT_HANDLE> old;
+    if (!certificates_named(obj.get(), name.c_str(), &old)) return fail(F, ERR_R_INTERNAL);
     if (!PKCS11_OBJ_create(obj.get(), t.get())) return fail(F, ERR_R_INTERNAL);
     const CK_OBJECT_HANDLE made = obj->object;
-    if (pkcs11::destroy_all_but(obj.get(), PKCS11_TEMPLATE_certificates, name.c_str(), made,
-                                 PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES))
+    const bool cleared = std::all_of(old.begin(), old.end(), [&obj](CK_OBJECT_HANDLE h) {
+        obj->object = h;
+        return PKCS11_OBJ_destroy(obj.get()) != 0;
+    });
+    if (cleared && pkcs11::destroy_all_but(obj.get(), PKCS11_TEMPLATE_certificates, name.c_str(),
+                                           made, PKCS11_F_PKCS11_OBJ_DESTROY_CERTIFICATES))
         return 1;
     // Old certificates may be gone already: the new one is taken away again
     // only while an old one is known to be there, so that a failed write

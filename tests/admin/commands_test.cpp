@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/admin/program.h"
+#include "tests/support/process_race.h"
 
 namespace cadb::testing {
 namespace {
@@ -375,6 +379,84 @@ TEST_F(Tasset, RemoveKeyPair) {
     EXPECT_EQ(section(o.out, "Public keys:"), "");
     o = home_.run({"-remkey", "key1"}, kPinLine);
     EXPECT_EQ(o.code, 0) << o.out;
+}
+
+// Imports of user and authority certificates and a removal, run as separate
+// processes at once under one name on one token, leave the name with at
+// most one certificate, written by an import that reported success; an
+// empty name only after a removal that reported success.
+TEST_F(Tasset, ImportsAndARemovalAtOnceLeaveOneCertificateUnderTheName) {
+    constexpr int kUsers = 5, kAuthorities = 2, kImports = kUsers + kAuthorities;
+    const auto key = home_.root() / "key.pem";
+    ASSERT_EQ(std::system(("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out '" +
+                           key.string() + "' 2>/dev/null")
+                              .c_str()),
+              0);
+    std::vector<std::string> certs, ders;  // file, DER as bare hex
+    for (int i = 0; i < kImports; ++i) {
+        const std::string pem = (home_.root() / ("c" + std::to_string(i) + ".pem")).string();
+        const std::string der = pem + ".der";
+        ASSERT_EQ(
+            std::system(("openssl req -x509 -key '" + key.string() + "' -subj /CN=c" +
+                         std::to_string(i) + " -days 2 -out '" + pem + "' && openssl x509 -in '" +
+                         pem + "' -outform DER -out '" + der + "'")
+                            .c_str()),
+            0);
+        std::string hex;
+        for (unsigned char c : read_file(der)) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", c);
+            hex += two;
+        }
+        certs.push_back(pem);
+        ders.push_back(hex);
+    }
+    const auto bare = [](std::string text) {
+        std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+        return text;
+    };
+    const auto count = [](const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    for (int round = 0; round < 5; ++round) {
+        std::filesystem::remove_all(home_.root() / "tokens");
+        std::filesystem::create_directory(home_.root() / "tokens");
+        home_.init_token("cadb");
+        const Race race = race_processes(kImports + 1, 2 * sizeof(int), [&](int i, int fd) {
+            const Outcome o = i < kUsers     ? home_.run({"-impcert", certs[i], "same"}, kPinLine)
+                              : i < kImports ? home_.run({"-impca", certs[i], "same"}, kPinLine)
+                                             : home_.run({"-remcert", "same"}, kPinLine);
+            const int record[2] = {i, o.code};
+            return tell(fd, record, sizeof record) ? 0 : 1;
+        });
+        ASSERT_TRUE(race.all_exited_zero);
+        ASSERT_EQ(race.records.size(), static_cast<std::size_t>(kImports + 1));
+        std::vector<int> code(kImports + 1, -1);
+        std::string codes;
+        for (const std::string& r : race.records) {
+            int record[2];
+            std::memcpy(record, r.data(), sizeof record);
+            code[record[0]] = record[1];
+            codes += " " + std::to_string(record[0]) + ":" + std::to_string(record[1]);
+        }
+        const Outcome info = home_.run({"-info", "-verbose"}, kPinLine);
+        ASSERT_EQ(info.code, 0) << info.out;
+        const std::string users = bare(section(info.out, "User certificates:"));
+        const std::string authorities = bare(section(info.out, "CA certificates:"));
+        const int held = count(users, "value(") + count(authorities, "value(");
+        ASSERT_LE(held, 1) << "round " << round << ", exit codes" << codes << "\n" << info.out;
+        if (held == 0) {
+            EXPECT_EQ(code[kImports], 0) << "round " << round << ", exit codes" << codes;
+            continue;
+        }
+        int found = -1;
+        for (int i = 0; i < kImports; ++i)
+            if ((i < kUsers ? users : authorities).find(ders[i]) != std::string::npos) found = i;
+        ASSERT_NE(found, -1) << "round " << round << "\n" << info.out;
+        EXPECT_EQ(code[found], 0) << "round " << round << ", exit codes" << codes;
+    }
 }
 
 // A certificate on an iKey key that asks for a PIN: the program gives the
