@@ -26,6 +26,10 @@ namespace {
 using Lock = std::lock_guard<std::recursive_mutex>;
 
 constexpr const char* kLabels[4] = {"mk.db3", "masks.db3", "kek.opq", "rand.opq"};
+// The labels a rewrite's new objects bear until every one of them is on the
+// token (see settle).
+constexpr const char* kReserveLabels[4] = {"mk.db3.new", "masks.db3.new", "kek.opq.new",
+                                           "rand.opq.new"};
 constexpr int kKinds = 4;
 
 struct PsePtrFree {
@@ -51,9 +55,11 @@ PKCS11_OBJ_ptr context_on(PSE_CTX* ctx) {
     return obj;
 }
 
-PKCS11_TEMPLATE_ptr kind_template(int kind) {
+PKCS11_TEMPLATE_ptr kind_template(int kind, bool reserve = false) {
     PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_data());
-    if (!t || !PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, kLabels[kind]) ||
+    if (!t ||
+        !PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL,
+                                  reserve ? kReserveLabels[kind] : kLabels[kind]) ||
         (kind == PSE_FILE_MKEY && !PKCS11_TEMPLATE_add_bool(t.get(), CKA_PRIVATE, true)))
         return nullptr;
     return t;
@@ -79,9 +85,9 @@ int read_kind(PKCS11_OBJ* obj, int kind, Secret* out) {
 
 // Destroys every object of kind. Bounded against a module that keeps
 // finding what it destroyed.
-bool erase_kind(PKCS11_OBJ* obj, int kind) {
+bool erase_kind(PKCS11_OBJ* obj, int kind, bool reserve = false) {
     constexpr int F = PKCS11_F_PSE_CTX_PKCS11_ERASE_OBJECT;
-    PKCS11_TEMPLATE_ptr t = kind_template(kind);
+    PKCS11_TEMPLATE_ptr t = kind_template(kind, reserve);
     if (!t) {
         PKCS11_ERR(F, ERR_R_MALLOC);
         return false;
@@ -95,37 +101,126 @@ bool erase_kind(PKCS11_OBJ* obj, int kind) {
     return false;
 }
 
-// Replaces kind's object by one holding value.
-bool write_kind(PKCS11_OBJ* obj, int kind, const std::vector<unsigned char>& value) {
+// Creates an object of kind holding value, under its reserve label when
+// asked.
+bool create_kind(PKCS11_OBJ* obj, int kind, const std::vector<unsigned char>& value, bool reserve) {
     constexpr int F = PKCS11_F_PSE_CTX_PKCS11_WRITE_OBJECT;
-    PKCS11_TEMPLATE_ptr t = kind_template(kind);
+    PKCS11_TEMPLATE_ptr t = kind_template(kind, reserve);
     if (!t || !PKCS11_TEMPLATE_add(t.get(), CKA_VALUE, value.data(), value.size())) {
         PKCS11_ERR(F, ERR_R_MALLOC);
         return false;
     }
-    if (!erase_kind(obj, kind) || !PKCS11_OBJ_create(obj, t.get())) {
+    if (!PKCS11_OBJ_create(obj, t.get())) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return false;
     }
     return true;
 }
 
-enum class Found { nothing, remnant, whole, unknown };
-
-// What a new store would be written over. A store is whole with its master
-// key, masks and key-encryption key; every writer holds the token's lock,
-// so some of them without the rest, found under it, is what a writer that
-// died left behind, and no read can open it.
-Found store_found(PKCS11_OBJ* obj) {
-    int there = 0;
-    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
-        PKCS11_TEMPLATE_ptr t = kind_template(kind);
-        const int found = t ? pkcs11::find_first_status(obj, t.get()) : -1;
-        if (found < 0) return Found::unknown;
-        there += found;
+// Replaces kind's object by one holding value.
+bool write_kind(PKCS11_OBJ* obj, int kind, const std::vector<unsigned char>& value) {
+    if (!erase_kind(obj, kind) || !create_kind(obj, kind, value, false)) {
+        PKCS11_ERR(PKCS11_F_PSE_CTX_PKCS11_WRITE_OBJECT, ERR_R_INTERNAL);
+        return false;
     }
-    if (there == 0) return Found::nothing;
-    return there == PSE_FILE_KEK + 1 ? Found::whole : Found::remnant;
+    return true;
+}
+
+// Gives kind's object under the reserve label its own label.
+bool rename_kind(PKCS11_OBJ* obj, int kind) {
+    constexpr int F = PKCS11_F_PSE_CTX_PKCS11_WRITE_OBJECT;
+    PKCS11_TEMPLATE_ptr reserve = kind_template(kind, true);
+    PKCS11_TEMPLATE_ptr label(PKCS11_TEMPLATE_new());
+    if (!reserve || !label || !PKCS11_TEMPLATE_add_text(label.get(), CKA_LABEL, kLabels[kind])) {
+        PKCS11_ERR(F, ERR_R_MALLOC);
+        return false;
+    }
+    if (pkcs11::find_first_status(obj, reserve.get()) != 1 ||
+        !PKCS11_OBJ_set_attributes(obj, label.get())) {
+        PKCS11_ERR(F, ERR_R_INTERNAL);
+        return false;
+    }
+    return true;
+}
+
+// Which kinds have an object under their own label, and which under the
+// reserve one.
+struct Present {
+    std::array<bool, kKinds> plain{};
+    std::array<bool, kKinds> reserve{};
+
+    // A store opens with its master key, masks and key-encryption key.
+    bool whole() const {
+        return plain[PSE_FILE_MKEY] && plain[PSE_FILE_MASKS] && plain[PSE_FILE_KEK];
+    }
+    bool any(const std::array<bool, kKinds>& set) const {
+        return set[0] || set[1] || set[2] || set[3];
+    }
+};
+
+bool look(PKCS11_OBJ* obj, Present* out) {
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        for (const bool reserve : {false, true}) {
+            PKCS11_TEMPLATE_ptr t = kind_template(kind, reserve);
+            const int found = t ? pkcs11::find_first_status(obj, t.get()) : -1;
+            if (found < 0) return false;
+            (reserve ? out->reserve : out->plain)[static_cast<std::size_t>(kind)] = found == 1;
+        }
+    }
+    return true;
+}
+
+// The order in which a rewrite creates its objects under the reserve labels
+// (the master key last) and the order in which it then renames them (the
+// key-encryption key last), after destroying the old objects of the kinds
+// it wrote.
+constexpr int kCreateOrder[kKinds] = {PSE_FILE_RAND, PSE_FILE_MASKS, PSE_FILE_KEK, PSE_FILE_MKEY};
+constexpr int kRenameOrder[kKinds] = {PSE_FILE_MKEY, PSE_FILE_MASKS, PSE_FILE_RAND, PSE_FILE_KEK};
+
+// Ends the rewrite the reserve objects belong to: the old objects of their
+// kinds go, then they take their labels.
+bool finish_rewrite(PKCS11_OBJ* obj, Present* there) {
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        const auto k = static_cast<std::size_t>(kind);
+        if (!there->reserve[k]) continue;
+        if (!erase_kind(obj, kind)) return false;
+        there->plain[k] = false;
+    }
+    for (const int kind : kRenameOrder) {
+        const auto k = static_cast<std::size_t>(kind);
+        if (!there->reserve[k]) continue;
+        if (!rename_kind(obj, kind)) return false;
+        there->reserve[k] = false;
+        there->plain[k] = true;
+    }
+    return true;
+}
+
+// Leaves the store as a rewrite that died found it, under the token's lock.
+// A writer killed at any instant leaves the old store whole or the new one
+// complete, and what is on the token tells which:
+// - a master key under the reserve label: every new object was written;
+//   the rewrite is finished;
+// - other reserve objects beside a master key that lacks its masks or
+//   key-encryption key: the renaming had begun (the old objects of those
+//   kinds are gone, and the key-encryption key is renamed last); finished;
+// - other reserve objects otherwise: the new store was never complete, the
+//   old one (or none) stands; they are destroyed.
+bool settle(PKCS11_OBJ* obj, Present* there) {
+    if (!there->any(there->reserve)) return true;
+    const bool renaming = there->plain[PSE_FILE_MKEY] && !there->whole();
+    if (there->reserve[PSE_FILE_MKEY] || renaming) return finish_rewrite(obj, there);
+    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        if (!erase_kind(obj, kind, true)) return false;
+        there->reserve[static_cast<std::size_t>(kind)] = false;
+    }
+    return true;
+}
+
+// What is there once a dead writer's rewrite is settled; false when the
+// token could not be searched or changed.
+bool settled_store(PKCS11_OBJ* obj, Present* there) {
+    return look(obj, there) && settle(obj, there);
 }
 
 // A failed write or erase after the login: a token that signs itself keeps
@@ -169,6 +264,11 @@ bool save_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
     }
     TokenLock lock;
     if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return false;
+    Present there;
+    if (!settled_store(obj, &there)) {
+        PKCS11_ERR(F, ERR_R_INTERNAL);
+        return false;
+    }
     Secret kek;
     if (read_kind(obj, PSE_FILE_KEK, &kek) != 1 || !ctx->kek ||
         kek.v.size() != static_cast<std::size_t>(ctx->kek->length) ||
@@ -195,6 +295,11 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
         // Not halfway through another process's write of the objects.
         TokenLock lock;
         if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return nullptr;
+        Present there;
+        if (!settled_store(obj, &there)) {
+            PKCS11_ERR(F, ERR_R_INTERNAL);
+            return nullptr;
+        }
         for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
             Secret value;
             const int got = read_kind(obj, kind, &value);
@@ -321,12 +426,14 @@ int PSE_CTX_pkcs11_write(PSE_CTX* ctx) {
     }
     // Everything is prepared before the token is touched; a kind the
     // context cannot give (the random state without a generator) ends the
-    // write there.
+    // write there. Without a master key, masks and key-encryption key there
+    // is no store to write, and nothing is.
     std::array<Secret, kKinds> values;
     int given = 0;
     while (given < kKinds && contents_of(ctx, given, &values[static_cast<std::size_t>(given)]))
         ++given;
-    // Whether a store is there and the four writes are one step for every
+    if (given <= PSE_FILE_KEK) return failed_after_login(signs, F);
+    // Whether a store is there and the writes are one step for every
     // process of the user: two creators at once end with one store, never
     // with the objects of both mixed. A new store is refused, even on a
     // token that signs, wherever a whole one is or may be there: the caller
@@ -335,42 +442,48 @@ int PSE_CTX_pkcs11_write(PSE_CTX* ctx) {
     TokenLock token;
     if (!token.acquire(obj.get(), CADB_F_PSE_CTX_WRITE))
         return new_store ? 0 : failed_after_login(signs, F);
-    if (new_store) {
-        const Found there = store_found(obj.get());
-        if (there == Found::unknown) {
-            PKCS11_ERR(F, ERR_R_INTERNAL);
-            return 0;
-        }
-        if (there == Found::whole) {
-            ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
-            CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS);
-            return 0;
-        }
-        // A remnant goes whole, a random state left with it too: encrypted
-        // under another key-encryption key, it would not start the new store.
-        if (there == Found::remnant) {
-            for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
-                if (!erase_kind(obj.get(), kind)) {
-                    PKCS11_ERR(F, ERR_R_INTERNAL);
-                    return 0;
-                }
+    Present there;
+    if (!settled_store(obj.get(), &there)) {
+        PKCS11_ERR(F, ERR_R_INTERNAL);
+        return new_store ? 0 : failed_after_login(signs, F);
+    }
+    if (new_store && there.whole()) {
+        ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
+        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS);
+        return 0;
+    }
+    // A remnant opens nothing and goes whole, a random state left with it
+    // too: encrypted under another key-encryption key, it would not start
+    // the new store. Only a store that is whole or not there at all may
+    // stand beside reserve objects, which is what lets settle tell the two
+    // halves of a rewrite apart.
+    if (!there.whole() && there.any(there.plain)) {
+        for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+            if (!erase_kind(obj.get(), kind)) {
+                PKCS11_ERR(F, ERR_R_INTERNAL);
+                return new_store ? 0 : failed_after_login(signs, F);
             }
+            there.plain[static_cast<std::size_t>(kind)] = false;
         }
     }
-    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
-        if (kind < given && write_kind(obj.get(), kind, values[static_cast<std::size_t>(kind)].v))
+    // The new objects are written whole under the reserve labels before an
+    // old one goes; a write that fails there leaves the old store as it was.
+    for (const int kind : kCreateOrder) {
+        if (kind >= given) continue;
+        if (create_kind(obj.get(), kind, values[static_cast<std::size_t>(kind)].v, true)) {
+            there.reserve[static_cast<std::size_t>(kind)] = true;
             continue;
-        // A new store without its master key, masks or key-encryption key
-        // opens nothing and would only turn the next creator away.
-        if (new_store && kind <= PSE_FILE_KEK) {
-            ERR_set_mark();
-            for (int written = PSE_FILE_MKEY; written <= kind; ++written)
-                erase_kind(obj.get(), written);
-            ERR_pop_to_mark();
         }
+        ERR_set_mark();
+        for (int written = PSE_FILE_MKEY; written <= PSE_FILE_RAND; ++written)
+            erase_kind(obj.get(), written, true);
+        ERR_pop_to_mark();
         return failed_after_login(signs, F);
     }
-    return 1;
+    // From here the new store is the one: a failure leaves it to the next
+    // holder of the lock to finish.
+    if (!finish_rewrite(obj.get(), &there)) return failed_after_login(signs, F);
+    return given == kKinds ? 1 : failed_after_login(signs, F);
 }
 
 int PSE_CTX_pkcs11_erase(PSE_CTX* ctx) {
@@ -393,8 +506,11 @@ int PSE_CTX_pkcs11_erase(PSE_CTX* ctx) {
     }
     TokenLock token;
     if (!token.acquire(obj.get(), CADB_F_PSE_CTX_ERASE)) return failed_after_login(signs, F);
-    for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind)
-        if (!erase_kind(obj.get(), kind)) return failed_after_login(signs, F);
+    // A rewrite's reserve objects first, so that an erase cut short leaves
+    // a store that was there or a remnant, never one settled into being.
+    for (const bool reserve : {true, false})
+        for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind)
+            if (!erase_kind(obj.get(), kind, reserve)) return failed_after_login(signs, F);
     return 1;
 }
 
