@@ -2,6 +2,7 @@
 // key-store context's token methods on SoftHSM2, and on the GOST test token
 // where a store is optional.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "crypto/cadb/buffer_encode.h"
 #include "crypto/init/init.h"
 #include "crypto/pkcs11/pkcs11_files.h"
+#include "crypto/pkcs11/pkcs11_module.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
 #include "crypto/rand/pse_rand.h"
@@ -357,6 +359,106 @@ TEST_F(TokenStore, ProcessesCreatingAtOnceShareOneStore) {
     const Bytes kept = kek_of(opened.get());
     EXPECT_EQ(std::string(kept.begin(), kept.end()), *keks.begin());
     ASSERT_EQ(PSE_CTX_erase(opened.get()), 1);
+}
+
+// This process's changes to the SoftHSM2 token go through a copy of the
+// module's function list that kills the process right after its n-th change
+// (object created, destroyed or relabelled): a writer dying at each instant
+// between two of its token calls.
+CK_FUNCTION_LIST* g_module_calls = nullptr;
+CK_FUNCTION_LIST g_killing_calls;
+int g_changes_left = 0;
+
+CK_RV changed(CK_RV rv) {
+    if (rv == CKR_OK && --g_changes_left == 0) ::raise(SIGKILL);
+    return rv;
+}
+CK_RV create_then_die(CK_SESSION_HANDLE s, CK_ATTRIBUTE* t, CK_ULONG n, CK_OBJECT_HANDLE* h) {
+    return changed(g_module_calls->C_CreateObject(s, t, n, h));
+}
+CK_RV destroy_then_die(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h) {
+    return changed(g_module_calls->C_DestroyObject(s, h));
+}
+CK_RV set_then_die(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h, CK_ATTRIBUTE* t, CK_ULONG n) {
+    return changed(g_module_calls->C_SetAttributeValue(s, h, t, n));
+}
+
+void die_after_changes(int n) {
+    PKCS11_MODULE* module = PKCS11_MODULE_get_by_name("softhsm2");  // kept for the process
+    if (module == nullptr) ::_exit(3);
+    g_module_calls = module->functions;
+    g_killing_calls = *module->functions;
+    g_killing_calls.C_CreateObject = create_then_die;
+    g_killing_calls.C_DestroyObject = destroy_then_die;
+    g_killing_calls.C_SetAttributeValue = set_then_die;
+    g_changes_left = n;
+    module->functions = &g_killing_calls;
+}
+
+// A store rewritten under a new password by a process killed after each of
+// its changes to the token in turn: the old password or the new one opens
+// what is left, a store of one object per kind, and a new store is refused
+// over it rather than taking its place; whether the read or the new-store
+// check is first to find what the writer left.
+TEST_F(TokenStore, ARewriteKilledAnywhereLeavesTheOldStoreOrTheNew) {
+    PseCtxPtr cleared = store_on(kToken);
+    ASSERT_EQ(PSE_CTX_erase(cleared.get()), 1);
+    const int others = count_on(kToken, PKCS11_TEMPLATE_data, nullptr, nullptr);
+    for (const bool check_first : {false, true}) {
+        bool finished = false;
+        bool seen_new = false;
+        for (int changes = 1; changes < 64 && !finished; ++changes) {
+            SCOPED_TRACE("killed after change " + std::to_string(changes) +
+                         (check_first ? ", new store tried first" : ", read first"));
+            PseCtxPtr old_store = store_on(kToken);
+            ASSERT_EQ(PSE_CTX_create(old_store.get()), 1);
+            ASSERT_EQ(PSE_CTX_write(old_store.get()), 1);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                die_after_changes(changes);
+                PseCtxPtr rewrite = store_on(kToken);
+                ::_exit(PSE_CTX_set_password(rewrite.get(), "new password", 0) == 1 &&
+                                PSE_CTX_create(rewrite.get()) == 1 &&
+                                PSE_CTX_write(rewrite.get()) == 1
+                            ? 0
+                            : 4);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            finished = WIFEXITED(status);
+            if (finished) {
+                ASSERT_EQ(WEXITSTATUS(status), 0);
+            } else {
+                ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            }
+            auto refused = [this] {
+                PseCtxPtr fresh = store_on(kToken, PSE_CTX_FLAG_NEW_STORE);
+                EXPECT_EQ(PSE_CTX_set_password(fresh.get(), "third password", 0), 1);
+                EXPECT_EQ(PSE_CTX_create(fresh.get()), 1);
+                EXPECT_EQ(PSE_CTX_write(fresh.get()), 0);
+                EXPECT_TRUE(store_was_there());
+                ERR_clear_error();
+            };
+            if (check_first) refused();
+            PseCtxPtr opened = store_on(kToken, kReadToken);
+            ASSERT_EQ(PSE_CTX_set_password(opened.get(), "new password", 0), 1);
+            const bool is_new = PSE_CTX_read(opened.get()) == 1;
+            ERR_clear_error();
+            if (!is_new) {
+                EXPECT_FALSE(seen_new) << "the old store came back";
+                ASSERT_EQ(PSE_CTX_set_password(opened.get(), "store password", 0), 1);
+                ASSERT_EQ(PSE_CTX_read(opened.get()), 1) << "neither password opens the store";
+                EXPECT_EQ(kek_of(opened.get()), kek_of(old_store.get()));
+            }
+            seen_new = seen_new || is_new;
+            EXPECT_TRUE(is_new || !finished);
+            EXPECT_EQ(count_on(kToken, PKCS11_TEMPLATE_data, nullptr, nullptr), others + 4);
+            if (!check_first) refused();
+            ASSERT_EQ(PSE_CTX_erase(opened.get()), 1);
+        }
+        EXPECT_TRUE(finished);
+    }
 }
 
 TEST_F(TokenStore, WrongPinWritesNothing) {
