@@ -230,7 +230,10 @@ int PKCS11_file_exists(const char* path) {
         const std::string name(label);
         OPENSSL_free(label);
         PKCS11_OBJ_ptr ctx = open_on(module_part, nullptr);
-        for (auto base : {PKCS11_TEMPLATE_public_keys, PKCS11_TEMPLATE_certificates}) {
+        // A lone private half bears the name as much as a whole pair does: a
+        // writer that took the name for free would destroy it.
+        for (auto base : {PKCS11_TEMPLATE_public_keys, PKCS11_TEMPLATE_private_keys,
+                          PKCS11_TEMPLATE_certificates}) {
             if (!ctx || found) break;
             PKCS11_TEMPLATE_ptr t(base());
             std::vector<std::string> ids;

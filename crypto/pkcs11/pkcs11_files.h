@@ -36,7 +36,8 @@ int PKCS11_path_is_child(const char* dir, const char* name);
 // Lists objects of the token of path by flags; a null callback succeeds at
 // once.
 int PKCS11_walk_dir(const char* path, int flags, PKCS11_WALK_CB cb, void* user);
-// 1 when a public key or certificate exists whose CKA_ID begins with the
+// 1 when a key of either half (private keys as far as the token shows them
+// to this process's login) or a certificate exists whose CKA_ID begins with the
 // path's name, so a path may name a group of objects. The error queue is
 // empty afterwards.
 int PKCS11_file_exists(const char* path);

@@ -342,7 +342,11 @@ int PKCS11_key_generate(PKEY_CTX* ctx, int type, int param) {
         (derive && !PKCS11_TEMPLATE_add_bool(priv.get(), CKA_DERIVE, true)) ||
         (wrap && !PKCS11_TEMPLATE_add_bool(priv.get(), CKA_UNWRAP, true)))
         return fail(F, ERR_R_MALLOC);
-    if (!PKCS11_OBJ_login(obj.get(), 0) ||
+    if (!PKCS11_OBJ_login(obj.get(), 0)) return fail(F, ERR_R_INTERNAL);
+    // Leftovers are looked for and the pair made in one hold of the token's
+    // lock, from a fresh view of what other processes made.
+    TokenLock token;
+    if (!token.acquire(obj.get(), CADB_F_PKEY_CTX_GENERATE) ||
         !destroy_labelled(obj.get(), true, kTemporaryPrivateLabel) ||
         !destroy_labelled(obj.get(), false, kTemporaryPublicLabel))
         return fail(F, ERR_R_INTERNAL);
@@ -376,7 +380,13 @@ int PKCS11_key_read(PKEY_CTX* ctx) {
     KeyPlace place;
     if (!place_of(ctx, &place)) return fail(F, ERR_R_INTERNAL);
     PKCS11_OBJ_ptr obj = open_on(place.token, ctx->passwd_arg);
-    if (!obj || !PKCS11_OBJ_login(obj.get(), (ctx->flags & PKEY_CTX_FLAG_FORCE_LOGIN) != 0) ||
+    if (!obj || !PKCS11_OBJ_login(obj.get(), (ctx->flags & PKEY_CTX_FLAG_FORCE_LOGIN) != 0))
+        return fail(F, ERR_R_INTERNAL);
+    // Both halves are found in one hold of the token's lock, from a fresh
+    // view: a saver renaming keys meanwhile would otherwise hand this reader
+    // one key's private half with another's public half.
+    TokenLock token;
+    if (!token.acquire(obj.get(), CADB_F_PKEY_CTX_READ) ||
         PKCS11_OBJ_find_private_key(obj.get(), place.name.c_str(), nullptr) != 1)
         return fail(F, ERR_R_INTERNAL);
     PKCS11_OBJ_ptr other = open_on(place.token, ctx->passwd_arg);
