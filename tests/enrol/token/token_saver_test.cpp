@@ -1,13 +1,17 @@
 // The enrolment's PKCS#11 key saver on the project's GOST test token: the
 // key at the main name kept under the next free number no key bears, and
-// savers at once on one token (threads of one process: the test module
-// keeps its token per process), every save reported as kept leaving its key
-// on the token with its own public half.
+// savers at once on one token (threads of one process on the test module,
+// which keeps its token per process; and processes sharing one SoftHSM2
+// token through the forwarding module that adds GOST keys to it), every
+// save reported as kept leaving its key on the token with its own public
+// half.
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,6 +30,8 @@
 #include "enrol/key_savers.h"
 #include "platform/module.h"
 #include "tests/pkcs11/gost_module.h"
+#include "tests/pkcs11/softhsm.h"
+#include "tests/support/process_race.h"
 #include "wrappers/pse_container.h"
 #include "wrappers/ui_binding.h"
 
@@ -35,6 +41,9 @@ namespace {
 constexpr const char* kToken = "pkcs11:\\cadbgostp11";
 constexpr const char* kFolder = "pkcs11:\\cadbgostp11\\";
 constexpr const char* kPin = "1234";
+// SoftHSM2's token, with GOST keys, reached through the forwarding module.
+constexpr const char* kSharedToken = "pkcs11:\\cadbsofthsmgost";
+constexpr const char* kSharedFolder = "pkcs11:\\cadbsofthsmgost\\";
 
 struct PkeyCtxFree {
     void operator()(PKEY_CTX* c) const { PKEY_CTX_free(c); }
@@ -121,10 +130,10 @@ class TokenSaver : public ::testing::Test {
     }
 
     // A context on the token's key store, with a store object of its own.
-    PkeyCtxPtr context(const std::string& key_path = "") {
+    PkeyCtxPtr context(const std::string& key_path = "", const char* token = kToken) {
         PsePtr store(PSE_new());
         EXPECT_TRUE(store);
-        store->path = kToken;
+        store->path = token;
         PkeyCtxPtr ctx(PKEY_CTX_new());
         EXPECT_TRUE(ctx);
         EXPECT_EQ(PKEY_CTX_set_PSE(ctx.get(), store.get()), 1);
@@ -147,13 +156,15 @@ class TokenSaver : public ::testing::Test {
     }
     // Every key on the token by its name, read back as an enrolment reads
     // it: its public half by the name, and a signature of its private half.
-    std::vector<Named> keys_on_token() {
+    // Every key half of one class on the token, by its name.
+    static std::vector<std::string> names_on_token(const char* token, bool private_keys) {
         std::vector<std::string> names;
         PKCS11_OBJ_ptr obj(PKCS11_OBJ_new());
-        EXPECT_EQ(PKCS11_OBJ_set_path(obj.get(), kToken), 1);
+        EXPECT_EQ(PKCS11_OBJ_set_path(obj.get(), token), 1);
         EXPECT_EQ(PKCS11_OBJ_open(obj.get()), 1);
         EXPECT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
-        PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_private_keys());
+        PKCS11_TEMPLATE_ptr t(private_keys ? PKCS11_TEMPLATE_private_keys()
+                                           : PKCS11_TEMPLATE_public_keys());
         EXPECT_EQ(PKCS11_OBJ_find_init(obj.get(), t.get()), 1);
         std::vector<CK_OBJECT_HANDLE> handles;
         while (PKCS11_OBJ_find_next(obj.get()) == 1) handles.push_back(obj->object);
@@ -165,9 +176,12 @@ class TokenSaver : public ::testing::Test {
             if (PKCS11_OBJ_get_attribute(obj.get(), CKA_ID, id, &len) == 1 && len > 0)
                 names.emplace_back(id, len);
         }
+        return names;
+    }
+    std::vector<Named> keys_on_token(const char* token = kToken, const char* folder = kFolder) {
         std::vector<Named> out;
-        for (const std::string& name : names) {
-            PkeyCtxPtr reader = context(kFolder + name);
+        for (const std::string& name : names_on_token(token, true)) {
+            PkeyCtxPtr reader = context(folder + name, token);
             if (PKEY_CTX_read(reader.get()) != 1) {
                 out.push_back({name, {}, {}});
                 continue;
@@ -278,6 +292,82 @@ TEST_F(TokenSaver, SavesAtOnceKeepEveryKeyTheyReportKept) {
     EXPECT_EQ(lost, 0) << "of " << saved.size() << " saves reported as kept";
     for (const Named& n : on_token)
         EXPECT_TRUE(verifies(n.public_key, n.sig)) << n.name << " has another key's public half";
+}
+
+// Enrolments in processes at once on one SoftHSM2 token, each generating
+// its key on the token and saving it at the main name, again and again, as
+// users do: SoftHSM2 shows a process that has just written nothing another
+// process created since its last search, so every decision must come from a
+// search made inside the token's lock, and one enrolment's pair not yet
+// named is no leftover for another to remove. Every save succeeds, every
+// key saved is on the token whole, and no name bears two keys or halves of
+// two keys.
+TEST_F(TokenSaver, DISABLED_EnrolmentsInProcessesAtOnceOnOneSharedTokenKeepEveryKey) {
+    constexpr int kProcesses = 4;
+    constexpr int kEnrolments = 5;
+    cadb::testing::SoftHsmEnvironment softhsm;
+    softhsm.SetUp();
+    if (!cadb::testing::SoftHsmEnvironment::available()) softhsm.TearDown();
+    REQUIRE_SOFTHSM();
+    const std::string main = std::string(kSharedFolder) + "00000001.key";
+    struct Record {
+        unsigned char ok;
+        unsigned char length;
+        unsigned char der[254];
+    };
+    const auto enrol = [&](Record* r) {
+        *r = Record{};
+        PkeyCtxPtr ctx = context("", kSharedToken);
+        r->ok = PKEY_CTX_generate(ctx.get(), NID_ECR3410_CP, 0) == 1 &&
+                SaveKeyPKCS11Generated(ctx.get(), main, nullptr);
+        const Bytes der = public_of_ctx(ctx.get());
+        r->length = static_cast<unsigned char>(std::min<std::size_t>(der.size(), sizeof r->der));
+        std::copy_n(der.begin(), r->length, r->der);
+        ERR_clear_error();
+    };
+    const cadb::testing::Race race =
+        cadb::testing::race_processes(kProcesses, sizeof(Record), [&](int, int fd) {
+            for (int i = 0; i < kEnrolments; ++i) {
+                Record r;
+                enrol(&r);
+                if (!cadb::testing::tell(fd, &r, sizeof r)) return 1;
+            }
+            return 0;
+        });
+    EXPECT_TRUE(race.all_exited_zero);
+    ASSERT_EQ(race.records.size(), static_cast<std::size_t>(kProcesses * kEnrolments));
+    // After them, an enrolment of this process is not turned away.
+    Record last;
+    enrol(&last);
+    EXPECT_TRUE(last.ok) << "an enrolment after the others was turned away";
+    std::vector<Bytes> saved;
+    int failed = 0;
+    for (const std::string& rec : race.records) {
+        const auto* r = reinterpret_cast<const Record*>(rec.data());
+        if (r->ok)
+            saved.emplace_back(r->der, r->der + r->length);
+        else
+            ++failed;
+    }
+    if (last.ok) saved.emplace_back(last.der, last.der + last.length);
+    EXPECT_EQ(failed, 0) << "of " << race.records.size() << " enrolments at once";
+
+    const std::vector<Named> on_token = keys_on_token(kSharedToken, kSharedFolder);
+    int lost = 0;
+    for (const Bytes& key : saved) lost += kept_as(on_token, key).empty() ? 1 : 0;
+    EXPECT_EQ(lost, 0) << "of " << saved.size() << " saves reported as kept";
+    for (const Named& n : on_token)
+        EXPECT_TRUE(verifies(n.public_key, n.sig)) << n.name << " has another key's public half";
+    std::map<std::string, int> privates, publics;
+    for (const std::string& name : names_on_token(kSharedToken, true)) ++privates[name];
+    for (const std::string& name : names_on_token(kSharedToken, false)) ++publics[name];
+    for (const auto& [name, count] : privates)
+        EXPECT_TRUE(count == 1 && publics[name] == 1)
+            << name << ": " << count << " private and " << publics[name] << " public halves";
+    for (const auto& [name, count] : publics)
+        EXPECT_EQ(privates[name], 1) << name << " has " << count << " public halves";
+    ERR_clear_error();
+    softhsm.TearDown();
 }
 
 }  // namespace
