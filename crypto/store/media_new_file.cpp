@@ -1,16 +1,19 @@
 // A file written under a name nobody holds yet: how writers that pick the
 // "next free" name of a folder at the same time still never share one.
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
@@ -21,6 +24,9 @@
 
 namespace cadb {
 namespace {
+
+// No file a token medium holds is larger.
+constexpr long kMaxUnwritten = 64 * 1024;
 
 int fail() {
     CADB_ERR(ERR_LIB_CADB, CADB_F_CADB_WRITE_FILE, ERR_R_INTERNAL);
@@ -90,6 +96,23 @@ int write_new_disk_file(const std::string& target, const void* data, int len) {
     return len;
 }
 
+// A file a writer created and died before writing (empty, or zero-filled
+// where a device creates files at full size) holds no name: found under
+// the device's lock, it is free. A file that cannot be read holds its name.
+bool left_unwritten(const char* path) {
+    const long size = CADB_file_size(path);
+    if (size < 0 || size > kMaxUnwritten) return false;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size) + 1);
+    ERR_set_mark();
+    const int got = CADB_read_file_plain(path, bytes.data(), static_cast<int>(bytes.size()));
+    ERR_pop_to_mark();
+    if (got != size) return false;
+    const bool unwritten =
+        std::all_of(bytes.begin(), bytes.begin() + got, [](unsigned char b) { return b == 0; });
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    return unwritten;
+}
+
 }  // namespace
 
 int CADB_write_new_file(const char* path, const void* data, int len) {
@@ -103,7 +126,11 @@ int CADB_write_new_file(const char* path, const void* data, int len) {
         // and written under the device's lock, one writer after another.
         MediaLock device;
         if (!device.acquire({copy.data()}, CADB_F_CADB_WRITE_FILE)) return 0;
-        if (IsMediaPathPresent(copy.data()) == 1) return -1;
+        // A name the medium cannot tell of may be taken: it is not written
+        // over.
+        const int state = media_path_state(copy.data());
+        if (state < 0) return fail();
+        if (state == 1 && !left_unwritten(copy.data())) return -1;
         return CADB_write_file_plain(copy.data(), data, len) == len ? len : 0;
     }
     if (!CADB_mkdir(copy.data())) return fail();

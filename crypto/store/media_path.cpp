@@ -103,16 +103,20 @@ int CADB_paths_overlap(const char* a, const char* b) {
                : 0;
 }
 
-int IsMediaPathPresent(const char* path) {
+int media_path_state(const char* path) {
     if (path == nullptr) return 0;
     if (BIO_media_is_pkcs11(path)) return PKCS11_file_exists(path) == 1 ? 1 : 0;
     if (CADB_is_media_path(path)) {
         const BIO_MEDIA_DRIVER* driver = BIO_media_driver_of(path);
-        return driver != nullptr && driver->exists != nullptr && driver->exists(path) == 1 ? 1 : 0;
+        if (driver == nullptr || driver->exists == nullptr) return -1;
+        const int state = driver->exists(path);
+        return state == 1 || state == 0 ? state : -1;
     }
     const auto os = path_to_os(bounded(path));
     return os && ::access(os->path.c_str(), F_OK) == 0 ? 1 : 0;
 }
+
+int IsMediaPathPresent(const char* path) { return media_path_state(path) == 1 ? 1 : 0; }
 
 int IsMediaDirectory(const char* path) {
     if (path == nullptr) return 0;

@@ -139,6 +139,18 @@ BufferPtr read_store_file(const PSE_CTX* ctx, const char* path) {
     return b;
 }
 
+// What a writer that died left of a file: created and not yet written
+// (empty, or zero-filled where a device creates files at full size), or cut
+// short of the least its kind holds. No writer leaves a whole file so.
+bool left_by_dead_writer(int kind, const BUFFER* b) {
+    static constexpr int kLeast[] = {static_cast<int>(PSE_MKEY_HEADER) + 1, kMasksSize,
+                                     static_cast<int>(PSE_BLOCK_SIZE), PSE_RAND_STATE_SIZE};
+    if (b->length < kLeast[kind]) return true;
+    for (int i = 0; i < b->length; ++i)
+        if (b->data[i] != 0) return false;
+    return true;
+}
+
 // The cached content of kind, read from its file when none is cached.
 BUFFER* content(PSE_CTX* ctx, BufferPtr PSE_CTX::*cache, int kind) {
     if (ctx->*cache) return (ctx->*cache).get();
@@ -218,6 +230,10 @@ int take_rand_file(PSE_CTX* ctx, RandFile& rand) {
     notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
     rand.contents = read_store_file(ctx, rand.path);
     notify(ctx, PSE_CTX_EVENT_RAND_END);
+    // A state a writer died writing is no state: the generator starts as
+    // for a store without one, and a whole state replaces it.
+    if (rand.contents && left_by_dead_writer(PSE_FILE_RAND, rand.contents.get()))
+        rand.contents.reset();
     rand.taken = true;
     return 1;
 }
@@ -229,7 +245,10 @@ bool same_contents(const BUFFER* a, const BUFFER* b) {
 
 // Writes the next state back under the store's lock. A store that another
 // writer replaced since the read is left alone: the state is encrypted under
-// this store's KEK and would not start its successor.
+// this store's KEK and would not start its successor. Only a KEK read back
+// and found different tells that: a KEK that cannot be read (the medium
+// pulled, its PIN refused) fails, since the state the generator started
+// from would otherwise stay to start it again.
 int save_rand_file(PSE_CTX* ctx, const char* path, const unsigned char* state) {
     PseFolderLock lock;
     MediaLock devices;
@@ -241,6 +260,7 @@ int save_rand_file(PSE_CTX* ctx, const char* path, const unsigned char* state) {
     char kek_path[260];
     if (!kind_path(ctx, PSE_FILE_KEK, kek_path)) return 0;
     BufferPtr kek_now = read_store_file(ctx, kek_path);
+    if (!kek_now) return 0;
     if (!same_contents(kek_now.get(), ctx->kek.get())) return 1;
     return CADB_write_file(path, state, PSE_RAND_STATE_SIZE, ctx->media_flags, credential(ctx)) ==
            PSE_RAND_STATE_SIZE;
@@ -348,17 +368,23 @@ enum class Found { nothing, remnant, whole, unknown };
 // device lock every writer holds, are what a writer stopped partway left:
 // no password opens them, and a new store takes their place. Only a medium
 // that answers for each file tells a remnant: a file it cannot tell of may
-// be the rest of a store.
+// be the rest of a store. A file a dead writer left empty, zero-filled or
+// short counts as not there.
 Found media_store_found(const PSE_CTX* ctx) {
     int there = 0;
+    int whole = 0;
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
         char path[260];
         const int state = kind_path(ctx, kind, path) ? media_file_state(path) : -1;
         if (state < 0) return Found::unknown;
-        there += state;
+        if (state == 0) continue;
+        ++there;
+        const BufferPtr b = read_store_file(ctx, path);
+        if (!b) return Found::unknown;
+        if (!left_by_dead_writer(kind, b.get())) ++whole;
     }
     if (there == 0) return Found::nothing;
-    return there == PSE_FILE_KEK + 1 ? Found::whole : Found::remnant;
+    return whole == PSE_FILE_KEK + 1 ? Found::whole : Found::remnant;
 }
 
 // The files of a write committed together on a disk. A new store is written

@@ -23,10 +23,14 @@
 #include "crypto/bio/touch_memory.h"
 #include "crypto/core/err.h"
 #include "crypto/pse/pse.h"
+#include "crypto/rand/grand.h"
+#include "crypto/rand/pse_rand.h"
+#include "crypto/rand/rand.h"
 #include "crypto/store/media_io.h"
 #include "crypto/store/media_lock.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/drivers/token_fixture.h"
+#include "tests/grand/grand_fixture.h"
 #include "tests/support/kernel_random.h"
 #include "tests/support/process_race.h"
 
@@ -253,6 +257,107 @@ TEST_P(MediaRace, WhatADeadWriterLeftIsReplacedByANewStore) {
     EXPECT_EQ(open_store(0, password(1)), fingerprint_of(next.get()));
 }
 
+// What a writer killed while creating a file leaves of it: the file
+// created and not yet written (empty, or zero-filled where a device creates
+// files at full size), staged here on the medium as it would be found.
+void stage(const Medium& m, const char* path, const std::vector<unsigned char>& bytes) {
+    static const unsigned char kNone = 0;
+    const std::uint32_t words = m.kind == Kind::iKey ? 4 : 0;
+    CADB_write_file(path, bytes.empty() ? &kNone : bytes.data(), static_cast<int>(bytes.size()),
+                    words, kPin);
+    ASSERT_EQ(CADB_file_size_ex(path, words, kPin), static_cast<long>(bytes.size())) << path;
+}
+
+int seed_char(int ch, int, int, void*) { return ch; }
+
+// A store whose KEK file a killed writer left empty or zero-filled is no
+// store: a new store takes its place. A random state left empty is no
+// state: a process whose generator does not yet run opens the store and
+// seeds its generator as for a store without one.
+TEST_P(MediaRace, RemnantsOfADeadWriterNeverTurnTheUserAway) {
+    const Medium m = GetParam();
+    char kek[260];
+    ASSERT_NE(PSE_CTX_file_path(kek, store_of(m, 0).c_str(), PSE_FILE_KEK), nullptr);
+    int made = 0;
+    for (const std::vector<unsigned char>& remnant :
+         {std::vector<unsigned char>{}, std::vector<unsigned char>(36, 0)}) {
+        CtxPtr dead = store_context(m, 0, password(made), 0);
+        ASSERT_EQ(PSE_CTX_create(dead.get()), 1);
+        ASSERT_EQ(PSE_CTX_write(dead.get()), 1);
+        stage(m, kek, remnant);
+        ++made;
+        CtxPtr next = store_context(m, 0, password(made), PSE_CTX_FLAG_NEW_STORE);
+        ASSERT_EQ(PSE_CTX_create(next.get()), 1);
+        ERR_clear_error();
+        ASSERT_EQ(PSE_CTX_write(next.get()), 1) << remnant.size() << " bytes of KEK";
+        EXPECT_EQ(open_store(0, password(made)), fingerprint_of(next.get()));
+        ++made;
+    }
+
+    char rand[260];
+    ASSERT_NE(PSE_CTX_file_path(rand, store_of(m, 0).c_str(), PSE_FILE_RAND), nullptr);
+    stage(m, rand, {});
+    test::clock() = test::FakeClock{};
+    test::clock().cycles = test::varied_cycles(256);
+    test::ScriptedRoutine::reset();
+    GRAND_set_time_source(&test::kScriptedCycles);
+    GRAND_set_seed_routine(test::ScriptedRoutine::run);
+    RAND_set_rand_method(nullptr);
+    CtxPtr cold = store_context(m, 0, password(made - 1), 0);
+    PSE_CTX_set_rand_cb(cold.get(), seed_char);
+    ERR_clear_error();
+    const int opened = PSE_CTX_read(cold.get());
+    const int seeded = test::ScriptedRoutine::calls;
+    const int ready = RAND_status();
+    PSE_rand_cleanup();
+    GRAND_set_seed_routine(GRAND_keyboard_seed);
+    GRAND_set_time_source(nullptr);
+    RAND_set_rand_method(&testing::kKernelSource);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(seeded, 1);
+    EXPECT_EQ(ready, 1);
+    EXPECT_EQ(CADB_file_size_ex(rand, m.kind == Kind::iKey ? 4 : 0, kPin), 36);
+}
+
+// A medium pulled after the store's generator started from its saved state
+// and before the next state is written back: the open fails and leaves no
+// generator running, so nothing drawn from that state is ever used.
+int g_rand_events = 0;
+const BIO_MEDIA_DRIVER* g_present = nullptr;
+BIO_MEDIA_DRIVER g_pulled{};
+long no_size(BIO*) { return -1; }
+int no_token(const char*) { return 0; }
+void pull_before_write_back(int event) {
+    if (event != PSE_CTX_EVENT_RAND_BEGIN || ++g_rand_events != 2) return;
+    g_pulled = *g_present;
+    g_pulled.token_present = no_token;
+    g_pulled.open_size = no_size;
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &g_pulled);
+}
+
+using PulledMedium = MediaRace;
+
+TEST_P(PulledMedium, BeforeTheStateIsSavedFailsTheOpen) {
+    const Medium m = GetParam();
+    CtxPtr made = store_context(m, 0, password(0), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    g_present = BIO_media_driver(BIO_MEDIUM_RUTOKEN);
+    g_rand_events = 0;
+    RAND_set_rand_method(nullptr);
+    CtxPtr ctx = store_context(m, 0, password(0), 0);
+    PSE_CTX_set_notify_cb(ctx.get(), pull_before_write_back);
+    ERR_clear_error();
+    const int opened = PSE_CTX_read(ctx.get());
+    const int ready = RAND_status();
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, g_present);
+    PSE_rand_cleanup();
+    RAND_set_rand_method(&testing::kKernelSource);
+    EXPECT_EQ(g_rand_events, 2);
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(ready, 0);
+}
+
 // A driver that cannot tell of one file of a whole store, the KEK: the
 // store may be there, so a new store is refused as one that is there, and
 // the store stays as it was.
@@ -436,6 +541,45 @@ TEST_P(StoreRollBack, LeavesAFileItCouldNotRead) {
     EXPECT_EQ(IsMediaPathPresent(masks), 1);
 }
 
+// A name whose file a killed writer created and never wrote (empty, or
+// zero-filled) is free: the next writer given it writes it whole.
+TEST_P(NewNameRace, AFileLeftUnwrittenHoldsNoName) {
+    const Medium m = GetParam();
+    const std::string mine(600, 'K');
+    int n = 10;
+    for (const std::vector<unsigned char>& remnant :
+         {std::vector<unsigned char>{}, std::vector<unsigned char>(600, 0)}) {
+        const std::string name = key_name(m, ++n);
+        stage(m, name.c_str(), remnant);
+        EXPECT_EQ(CADB_write_new_file(name.c_str(), mine.data(), static_cast<int>(mine.size())),
+                  static_cast<int>(mine.size()))
+            << remnant.size() << " bytes";
+        EXPECT_EQ(test::read_plain(name.c_str(), 4000), mine);
+    }
+}
+
+// A name the driver cannot tell of may be taken: the write fails and the
+// file under it stays as it was.
+using UntoldName = MediaRace;
+
+TEST_P(UntoldName, IsNeverWrittenOver) {
+    const Medium m = GetParam();
+    const std::string name = key_name(m, 1);
+    const std::string old(300, 'O');
+    const std::string mine(600, 'N');
+    ASSERT_EQ(test::write_plain(name.c_str(), old), 1);
+    g_untold = name;
+    g_driver = BIO_media_driver(BIO_MEDIUM_RUTOKEN);
+    BIO_MEDIA_DRIVER untold = *g_driver;
+    untold.exists = exists_but_untold;
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &untold);
+    const int written =
+        CADB_write_new_file(name.c_str(), mine.data(), static_cast<int>(mine.size()));
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, g_driver);
+    EXPECT_NE(written, static_cast<int>(mine.size()));
+    EXPECT_EQ(test::read_plain(name.c_str(), 4000), old);
+}
+
 const Medium kEToken{"eToken", Kind::eToken, "eToken 0:\\50%02d", "eToken 0:\\aaaa"};
 const Medium kETokenR2{"eTokenR2", Kind::eTokenR2, "eTR2:\\50%02d", "eTR2:\\aaaa"};
 const Medium kRuToken{"ruToken", Kind::ruToken, "ruToken:\\50%02d", "ruToken:\\aaaa"};
@@ -451,6 +595,8 @@ INSTANTIATE_TEST_SUITE_P(Media, ReadsBesideSavers,
                          ::testing::Values(kEToken, kRuToken, kTouchMemory), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, StoreRollBack, ::testing::Values(kRuToken), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, UntoldFile, ::testing::Values(kRuToken), medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, PulledMedium, ::testing::Values(kRuToken), medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, UntoldName, ::testing::Values(kRuToken), medium_name);
 // A new name carries no PIN word, which the iKey library needs for every
 // write.
 INSTANTIATE_TEST_SUITE_P(Media, NewNameRace,
