@@ -15,7 +15,9 @@
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/rand/pse_rand.h"
 #include "crypto/store/media_io.h"
+#include "crypto/store/media_lock.h"
 #include "crypto/store/pse_commit.h"
+#include "crypto/store/pse_ctx.h"
 #include "platform/paths.h"
 #include "wrappers/log.h"
 #include "wrappers/tpse.h"
@@ -38,6 +40,15 @@ void install_pin_callbacks() {
 }
 
 bool present(const std::string& path) { return IsMediaPathPresent(path.c_str()) == 1; }
+
+// The media type whose file names a store on path bears. The eToken R2 and
+// iKey media have no row of the media table, and their stores bear the
+// token names as on the other USB tokens.
+std::int32_t store_names_type(const char* path) {
+    const int medium = BIO_media_kind(path);
+    return medium == BIO_MEDIUM_ETR2 || medium == BIO_MEDIUM_IKEY ? PSE_MEDIA_ETOKEN
+                                                                  : GetPSEMediaType(path);
+}
 
 // The masks of a store without a password: the clear 32-byte share.
 constexpr int kClearMasksSize = 32;
@@ -173,7 +184,7 @@ int TPSEContainer::openPath(const char* path) {
 
 int TPSEContainer::erase(const char* path) {
     StoreFileNames names;
-    if (!BuildStoreFileNames(path, GetPSEMediaType(path), names)) return 0;
+    if (!BuildStoreFileNames(path, store_names_type(path), names)) return 0;
     // On a disk, each folder of the store is held as the store's writers
     // hold it, and what they left goes first: a commit record (which would
     // bring the store back from its temporaries) and the temporaries, which
@@ -196,10 +207,26 @@ int TPSEContainer::erase(const char* path) {
         if (!locks.emplace_back().acquire(folder, pse_lock_wait())) return 0;
         pse_commit_erase(folder, targets);
     }
+    // On a token medium the files go under the device's lock, as every
+    // writer of the store changes them. A file the medium cannot tell of
+    // may be there: the delete fails rather than report a store removed
+    // that may stay, and so does a delete that found nothing to remove.
+    MediaLock device;
+    if (CADB_is_media_path(names[STORE_MKEY].c_str()) == 1 &&
+        !device.acquire({names[STORE_MKEY].c_str()}, CADB_F_PSE_CTX_ERASE))
+        return 0;
     int ok = 1;
-    for (const std::string& name : names)
-        if (present(name) && CADB_erase_file_plain(name.c_str()) != 1) ok = 0;
-    return ok;
+    bool removed = false;
+    for (const std::string& name : names) {
+        const int state = media_path_state(name.c_str());
+        if (state < 0) ok = 0;
+        if (state != 1) continue;
+        if (CADB_erase_file_plain(name.c_str()) == 1)
+            removed = true;
+        else
+            ok = 0;
+    }
+    return ok == 1 && removed ? 1 : 0;
 }
 
 int TPSEContainer::saveRandState() {
