@@ -210,23 +210,17 @@ int TPSEContainer::erase(const char* path) {
     // On a token medium the files go under the device's lock, as every
     // writer of the store changes them. A file the medium cannot tell of
     // may be there: the delete fails rather than report a store removed
-    // that may stay, and so does a delete that found nothing to remove.
+    // that may stay.
     MediaLock device;
     if (CADB_is_media_path(names[STORE_MKEY].c_str()) == 1 &&
         !device.acquire({names[STORE_MKEY].c_str()}, CADB_F_PSE_CTX_ERASE))
         return 0;
     int ok = 1;
-    bool removed = false;
     for (const std::string& name : names) {
         const int state = media_path_state(name.c_str());
-        if (state < 0) ok = 0;
-        if (state != 1) continue;
-        if (CADB_erase_file_plain(name.c_str()) == 1)
-            removed = true;
-        else
-            ok = 0;
+        if (state < 0 || (state == 1 && CADB_erase_file_plain(name.c_str()) != 1)) ok = 0;
     }
-    return ok == 1 && removed ? 1 : 0;
+    return ok;
 }
 
 int TPSEContainer::saveRandState() {
