@@ -26,21 +26,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TemplateFree {
-    void operator()(PKCS11_TEMPLATE* t) const { PKCS11_TEMPLATE_free(t); }
-};
-using TemplatePtr = std::unique_ptr<PKCS11_TEMPLATE, TemplateFree>;
-
 constexpr const char* kLabel = "lock-view-test";
 
-TemplatePtr data_labelled() {
-    TemplatePtr t(PKCS11_TEMPLATE_data());
+PKCS11_TEMPLATE_ptr data_labelled() {
+    PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_data());
     PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, kLabel);
     return t;
 }
 
 void create_data(PKCS11_OBJ* ctx, const char* value) {
-    TemplatePtr t = data_labelled();
+    PKCS11_TEMPLATE_ptr t = data_labelled();
     PKCS11_TEMPLATE_add_bool(t.get(), CKA_TOKEN, true);
     PKCS11_TEMPLATE_add_text(t.get(), CKA_VALUE, value);
     ASSERT_EQ(PKCS11_OBJ_create(ctx, t.get()), 1);
@@ -48,7 +43,7 @@ void create_data(PKCS11_OBJ* ctx, const char* value) {
 
 std::size_t data_count(PKCS11_OBJ* ctx) {
     std::vector<CK_OBJECT_HANDLE> found;
-    TemplatePtr t = data_labelled();
+    PKCS11_TEMPLATE_ptr t = data_labelled();
     EXPECT_TRUE(pkcs11::find_all(ctx, t.get(), &found));
     return found.size();
 }
@@ -99,7 +94,7 @@ TEST(TokenLock, OneTokenIsOneLockThroughEitherModuleAndAHoldSeesTheOthersWrites)
     TokenLock after;
     EXPECT_TRUE(after.acquire(other.get(), CADB_F_PSE_CTX_WRITE));
     std::vector<CK_OBJECT_HANDLE> found;
-    TemplatePtr t = data_labelled();
+    PKCS11_TEMPLATE_ptr t = data_labelled();
     ASSERT_TRUE(pkcs11::find_all(other.get(), t.get(), &found));
     for (CK_OBJECT_HANDLE h : found) {
         other->object = h;
