@@ -37,6 +37,8 @@ constexpr ERR_STRING_DATA kReasons[] = {
     {ERR_REASON(CADB_R_KEY_NAME_TAKEN), "key name already taken"},
     {ERR_REASON(CADB_R_NO_LOCK_FOLDER), "no private folder for the token's lock file"},
     {ERR_REASON(CADB_R_LOCK_FILE_UNUSABLE), "device lock file cannot be opened"},
+    {ERR_REASON(CADB_R_NAME_NOT_HELD), "file name the medium cannot hold"},
+    {ERR_REASON(CADB_R_NO_MEDIUM), "no medium answers in the device"},
 };
 
 ERR_LOAD_FLAG g_loaded;

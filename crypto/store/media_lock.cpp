@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -13,11 +14,23 @@
 namespace cadb {
 namespace {
 
-// What names the lock of the device serving a path.
+// What the lock of the device serving a path is.
 struct DeviceName {
-    bool needed = false;  // the path lies on a medium these locks cover
-    std::string name;     // empty when the device could not be named
+    enum Verdict {
+        unlocked,    // the path lies on no medium these locks cover
+        named,       // the device's lock is name
+        absent,      // no device answers: none is there, or one busy elsewhere
+        unheld,      // the device answers, but not for a name of this form
+        unnamed,     // the device is there but does not say which it is
+    } verdict = unlocked;
+    std::string name;
 };
+
+// The device part of a medium path: up to its colon, then the root.
+std::string device_root(const char* path) {
+    const char* colon = std::strchr(path, ':');
+    return colon == nullptr ? std::string() : std::string(path, colon + 1) + "\\";
+}
 
 DeviceName device_name(const char* path) {
     if (path == nullptr) return {};
@@ -31,18 +44,25 @@ DeviceName device_name(const char* path) {
     const int rv_kind = ERR_get_last_rv_kind();
     const int error_class = ERR_get_last_error();
     std::array<char, 256> identity{};
-    const bool found = driver->identity(path, identity.data(), identity.size()) == 1;
-    // No device there to change: the operation fails on its own, with the
-    // reason that asks for the medium, as it did before devices had locks.
     ERR_set_mark();
-    const bool absent =
-        !found && driver->token_present != nullptr && driver->token_present(path) != 1;
+    const bool found = driver->identity(path, identity.data(), identity.size()) == 1;
+    // The device answers for its root but not for this path: the path's
+    // form is one the medium cannot hold, which no other process explains.
+    const std::string root = found ? std::string() : device_root(path);
+    const bool unheld = !root.empty() && root != path &&
+                        driver->identity(root.c_str(), identity.data(), identity.size()) == 1;
+    // A device that does not answer may be busy in another process, which
+    // would answer a moment later: what was to run under its lock does not
+    // run, rather than run unlocked.
+    const bool absent = !found && !unheld && driver->token_present != nullptr &&
+                        driver->token_present(path) != 1;
     ERR_pop_to_mark();
     ERR_reset_last_rv(rv, rv_kind);
     ERR_set_last_error(error_class);
-    if (absent) return {};
-    if (!found) return {true, {}};
-    DeviceName out{true, "medium"};
+    if (absent) return {DeviceName::absent, {}};
+    if (unheld) return {DeviceName::unheld, {}};
+    if (!found) return {DeviceName::unnamed, {}};
+    DeviceName out{DeviceName::named, "medium"};
     // The eToken R2 library cannot tell which eToken a path reaches, and it
     // reaches every eToken the eToken driver names by its serial number:
     // the two drivers take one lock for the whole family, so that one device
@@ -57,6 +77,15 @@ DeviceName device_name(const char* path) {
     return out;
 }
 
+// The reason a device's lock cannot be taken.
+int reason_of(DeviceName::Verdict verdict) {
+    switch (verdict) {
+        case DeviceName::absent: return CADB_R_NO_MEDIUM;
+        case DeviceName::unheld: return CADB_R_NAME_NOT_HELD;
+        default: return CADB_R_KEY_STORE_BUSY;
+    }
+}
+
 }  // namespace
 
 bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) try {
@@ -64,12 +93,12 @@ bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) try 
     std::vector<std::string> names;
     for (const char* path : paths) {
         DeviceName device = device_name(path);
-        if (!device.needed) continue;
+        if (device.verdict == DeviceName::unlocked) continue;
         // A device that does not say which it is may answer a moment later,
         // under another process's lock or none: what was to run under its
         // lock does not run.
-        if (device.name.empty()) {
-            CADB_ERR(ERR_LIB_CADB, func, CADB_R_KEY_STORE_BUSY);
+        if (device.verdict != DeviceName::named) {
+            CADB_ERR(ERR_LIB_CADB, func, reason_of(device.verdict));
             ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
             return false;
         }

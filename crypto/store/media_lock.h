@@ -20,11 +20,13 @@ class MediaLock {
   public:
     // Takes the lock of every device that serves one of paths, each device
     // once and in one order for every process, so that two holders of
-    // several devices never wait for each other. A path whose device does
-    // not say which it is (absent, or its identity unreadable) fails with
-    // CADB_R_KEY_STORE_BUSY: the device may answer a moment later, and what
-    // was to run under its lock does not run without it. On failure nothing
-    // is held and the error is on the queue (66, func, reason).
+    // several devices never wait for each other. Nothing runs unlocked on a
+    // medium these locks cover: a path whose device does not answer fails
+    // with CADB_R_NO_MEDIUM (none is there, or one busy in another process
+    // does not answer now), one whose form the answering device cannot hold
+    // with CADB_R_NAME_NOT_HELD, and one whose device does not say which it
+    // is with CADB_R_KEY_STORE_BUSY. On failure nothing is held and the
+    // error is on the queue (66, func, reason).
     bool acquire(std::initializer_list<const char*> paths, int func);
     void release() { locks_.clear(); }
 

@@ -33,13 +33,17 @@ enum CadbPseCtxFunc : int {
 // Library 66 (CADB) reasons: another process holds the store too long; a
 // new store was to be written where one is already; a key was to take a
 // name another key bears; a device's writers have no folder to meet in, or
-// the device's lock file there cannot be opened or locked.
+// the device's lock file there cannot be opened or locked; a path names a
+// file in a form its medium cannot hold; no device of the medium answers
+// (none is there, or one busy elsewhere does not answer now).
 enum CadbPseCtxReason : int {
     CADB_R_KEY_STORE_BUSY = 190,
     CADB_R_KEY_STORE_EXISTS = 191,
     CADB_R_KEY_NAME_TAKEN = 192,
     CADB_R_NO_LOCK_FOLDER = 193,
     CADB_R_LOCK_FILE_UNUSABLE = 194,
+    CADB_R_NAME_NOT_HELD = 195,
+    CADB_R_NO_MEDIUM = 196,
 };
 
 // File kinds of a store; their names depend on the medium.

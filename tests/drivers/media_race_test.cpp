@@ -580,6 +580,51 @@ TEST_P(UntoldName, IsNeverWrittenOver) {
     EXPECT_EQ(test::read_plain(name.c_str(), 4000), old);
 }
 
+// A device that does not answer now (none there, or one busy in another
+// process) may answer a moment later: nothing is written to it unlocked.
+using SilentDevice = MediaRace;
+
+int answers_nothing(const char*, char*, std::size_t) { return 0; }
+int never_present(const char*) { return 0; }
+
+unsigned long last_reason() {
+    const unsigned long e = ERR_peek_last_error();
+    ERR_clear_error();
+    return ERR_code_lib(e) == ERR_LIB_CADB ? ERR_code_reason(e) : 0;
+}
+
+TEST_P(SilentDevice, IsNeverWrittenUnlocked) {
+    const std::string name = key_name(GetParam(), 1);
+    const std::string mine(600, 'N');
+    g_driver = BIO_media_driver(BIO_MEDIUM_RUTOKEN);
+    BIO_MEDIA_DRIVER silent = *g_driver;
+    silent.identity = answers_nothing;
+    silent.token_present = never_present;
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &silent);
+    ERR_clear_error();
+    const int written =
+        CADB_write_new_file(name.c_str(), mine.data(), static_cast<int>(mine.size()));
+    const unsigned long reason = last_reason();
+    BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, g_driver);
+    EXPECT_NE(written, static_cast<int>(mine.size()));
+    EXPECT_EQ(reason, static_cast<unsigned long>(CADB_R_NO_MEDIUM));
+    EXPECT_EQ(IsMediaPathPresent(name.c_str()), 0);
+}
+
+// A file name in a form the medium cannot hold (a disk's key file name on
+// a token that holds 4-hex-digit names) says so, rather than sending the
+// user looking for another process that holds the device.
+using UnheldName = MediaRace;
+
+TEST_P(UnheldName, FailsWithAReasonOfItsOwn) {
+    const std::string name = std::string(GetParam().keys) + "\\00000001.key";
+    const std::string mine(600, 'N');
+    ERR_clear_error();
+    EXPECT_NE(CADB_write_new_file(name.c_str(), mine.data(), static_cast<int>(mine.size())),
+              static_cast<int>(mine.size()));
+    EXPECT_EQ(last_reason(), static_cast<unsigned long>(CADB_R_NAME_NOT_HELD));
+}
+
 const Medium kEToken{"eToken", Kind::eToken, "eToken 0:\\50%02d", "eToken 0:\\aaaa"};
 const Medium kETokenR2{"eTokenR2", Kind::eTokenR2, "eTR2:\\50%02d", "eTR2:\\aaaa"};
 const Medium kRuToken{"ruToken", Kind::ruToken, "ruToken:\\50%02d", "ruToken:\\aaaa"};
@@ -597,6 +642,9 @@ INSTANTIATE_TEST_SUITE_P(Media, StoreRollBack, ::testing::Values(kRuToken), medi
 INSTANTIATE_TEST_SUITE_P(Media, UntoldFile, ::testing::Values(kRuToken), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, PulledMedium, ::testing::Values(kRuToken), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, UntoldName, ::testing::Values(kRuToken), medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, SilentDevice, ::testing::Values(kRuToken), medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, UnheldName, ::testing::Values(kEToken, kETokenR2, kRuToken),
+                         medium_name);
 // A new name carries no PIN word, which the iKey library needs for every
 // write.
 INSTANTIATE_TEST_SUITE_P(Media, NewNameRace,
