@@ -5,6 +5,7 @@
 #include <openssl/crypto.h>
 #include <strings.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -339,5 +340,15 @@ int CADB_rand_init_pse(PSE* pse, unsigned char* state36, GRAND_CHAR_CB seed_cb, 
 }
 
 int CADB_rand_save_state(PSE* pse, unsigned char* out36) { return PSE_rand_save_state(pse, out36); }
+
+int CADB_rand_state_opens(PSE* pse, const unsigned char* state36) {
+    if (pse == nullptr || state36 == nullptr) return 0;
+    std::array<unsigned char, 32> clear{};
+    ERR_set_mark();
+    const bool opens = PSE_read_opaque(pse, state36, clear.data()) != nullptr;
+    ERR_pop_to_mark();
+    OPENSSL_cleanse(clear.data(), clear.size());
+    return opens ? 1 : 0;
+}
 
 }  // namespace cadb

@@ -191,6 +191,9 @@ char* CADB_key_file_path_1(const char* store_path, char* out);
 // callback; a fresh state record written to out36.
 int CADB_rand_status();
 int CADB_rand_init_pse(PSE* pse, unsigned char* state36, GRAND_CHAR_CB seed_cb, void* seed_arg);
+// 1 when a 36-byte state record opens under the store, so that starting
+// from it asks nobody for a seed; 0 otherwise, with nothing on the queue.
+int CADB_rand_state_opens(PSE* pse, const unsigned char* state36);
 int CADB_rand_save_state(PSE* pse, unsigned char* out36);
 
 }  // namespace cadb

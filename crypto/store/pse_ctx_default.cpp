@@ -216,88 +216,116 @@ bool wants_generator(const PSE_CTX* ctx) {
     return (ctx->flags & PSE_CTX_FLAG_NO_RAND_INIT) == 0 && !RAND_status();
 }
 
-// The random-state file as the read found it beside the other files.
-struct RandFile {
-    bool taken = false;  // read from the file (or found absent), not supplied
-    char path[260] = {};
-    BufferPtr contents;  // null when absent or unreadable
+// The store's files that a read and a write-back of the random state take
+// turns with: the disk store's folder or the devices of the medium.
+class StoreHold {
+  public:
+    bool acquire(const PSE_CTX* ctx, int func) {
+        if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look))
+            return hold_store(*disk, folder_, func) == 1;
+        return hold_devices(ctx, devices_, func);
+    }
+    void release() {
+        folder_.release();
+        devices_.release();
+    }
+
+  private:
+    PseFolderLock folder_;
+    MediaLock devices_;
 };
 
-int take_rand_file(PSE_CTX* ctx, RandFile& rand) {
-    if (!wants_generator(ctx) || ctx->rand_state) return 1;
-    if (!kind_path(ctx, PSE_FILE_RAND, rand.path))
-        return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
-    notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
-    rand.contents = read_store_file(ctx, rand.path);
-    notify(ctx, PSE_CTX_EVENT_RAND_END);
-    // A state a writer died writing is no state: the generator starts as
-    // for a store without one, and a whole state replaces it.
-    if (rand.contents && left_by_dead_writer(PSE_FILE_RAND, rand.contents.get()))
-        rand.contents.reset();
-    rand.taken = true;
-    return 1;
-}
-
-bool same_contents(const BUFFER* a, const BUFFER* b) {
-    return a != nullptr && b != nullptr && a->length == b->length &&
-           std::memcmp(a->data, b->data, static_cast<std::size_t>(a->length)) == 0;
-}
-
-// Writes the next state back under the store's lock. A store that another
-// writer replaced since the read is left alone: the state is encrypted under
-// this store's KEK and would not start its successor. Only a KEK read back
-// and found different tells that: a KEK that cannot be read (the medium
-// pulled, its PIN refused) fails, since the state the generator started
-// from would otherwise stay to start it again.
-int save_rand_file(PSE_CTX* ctx, const char* path, const unsigned char* state) {
-    PseFolderLock lock;
-    MediaLock devices;
-    if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look)) {
-        if (!hold_store(*disk, lock, CADB_F_PSE_CTX_READ)) return 0;
-    } else if (!hold_devices(ctx, devices, CADB_F_PSE_CTX_READ)) {
-        return 0;
-    }
+// Whether the store is still the one this read decoded: only a KEK read
+// back and found different tells that another writer replaced it. 1 the
+// same, -1 replaced, 0 the KEK could not be read (the medium pulled, its
+// PIN refused), which fails the read: the state would otherwise stay to
+// start a generator again.
+int same_store(const PSE_CTX* ctx) {
     char kek_path[260];
     if (!kind_path(ctx, PSE_FILE_KEK, kek_path)) return 0;
-    BufferPtr kek_now = read_store_file(ctx, kek_path);
+    const BufferPtr kek_now = read_store_file(ctx, kek_path);
     if (!kek_now) return 0;
-    if (!same_contents(kek_now.get(), ctx->kek.get())) return 1;
-    return CADB_write_file(path, state, PSE_RAND_STATE_SIZE, ctx->media_flags, credential(ctx)) ==
-           PSE_RAND_STATE_SIZE;
+    const BUFFER* kek = ctx->kek.get();
+    return kek != nullptr && kek_now->length == kek->length &&
+                   std::memcmp(kek_now->data, kek->data, static_cast<std::size_t>(kek->length)) ==
+                       0
+               ? 1
+               : -1;
+}
+
+// The saved state the generator may start from, read afresh into state:
+// 1 one that opens under this store; 0 none to start from (absent, left
+// unwritten by a dead writer, or not opening under this store: the
+// generator is then seeded as for a store without one); -1 a state of the
+// wrong size, which fails the read.
+int read_state(PSE_CTX* ctx, PSE* pse, const char* path, BufferPtr* state) {
+    notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
+    *state = read_store_file(ctx, path);
+    notify(ctx, PSE_CTX_EVENT_RAND_END);
+    if (!*state || left_by_dead_writer(PSE_FILE_RAND, state->get())) return 0;
+    if ((*state)->length != PSE_RAND_STATE_SIZE) return -1;
+    return CADB_rand_state_opens(pse, (*state)->data);
+}
+
+// Writes the generator's next state where it started from.
+int write_next_state(PSE_CTX* ctx, PSE* pse, const char* path) {
+    std::array<unsigned char, PSE_RAND_STATE_SIZE> next{};
+    int ok = CADB_rand_save_state(pse, next.data());
+    if (ok) {
+        notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
+        ok = CADB_write_file(path, next.data(), PSE_RAND_STATE_SIZE, ctx->media_flags,
+                             credential(ctx)) == PSE_RAND_STATE_SIZE;
+        notify(ctx, PSE_CTX_EVENT_RAND_END);
+    }
+    OPENSSL_cleanse(next.data(), next.size());
+    return ok;
 }
 
 // Starts the store's generator from its saved state (or the seed callback)
-// and saves the next state, so that a state starts the generator only once.
-int start_generator(PSE_CTX* ctx, PSE* pse, RandFile& rand) {
+// and saves the next state, so that a state starts a generator only once:
+// the state is read, the generator started from it and the next state
+// written in one hold of the store's lock, so that processes opening the
+// store at once never start from one state. Seeding, which may ask the
+// user, runs outside the hold.
+int start_from_file(PSE_CTX* ctx, PSE* pse) {
+    char path[260];
+    if (!kind_path(ctx, PSE_FILE_RAND, path)) return 0;
+    StoreHold hold;
+    if (!hold.acquire(ctx, CADB_F_PSE_CTX_READ)) return 0;
+    const int same = same_store(ctx);
+    if (same == 0) return 0;
+    if (same == 1) {
+        BufferPtr state;
+        const int found = read_state(ctx, pse, path, &state);
+        if (found < 0) return 0;
+        if (found == 1)
+            return CADB_rand_init_pse(pse, state->data, ctx->seed_cb, ctx->seed_arg) &&
+                   write_next_state(ctx, pse, path);
+    }
+    hold.release();
+    if (!CADB_rand_init_pse(pse, nullptr, ctx->seed_cb, ctx->seed_arg)) return 0;
+    // A store another writer replaced keeps its own state, which does not
+    // open under this one: nothing is written over it.
+    if (same != 1) return 1;
+    if (!hold.acquire(ctx, CADB_F_PSE_CTX_READ)) return 0;
+    const int still = same_store(ctx);
+    return still == 1 ? write_next_state(ctx, pse, path) : still < 0;
+}
+
+int start_generator(PSE_CTX* ctx, PSE* pse) {
     if (!wants_generator(ctx)) return 1;
-    std::array<unsigned char, PSE_RAND_STATE_SIZE> state{};
-    bool have_state = false;
+    int ok = 0;
     if (ctx->rand_state) {
+        // A state the caller supplied: nothing is saved for it.
         if (ctx->rand_state->length != PSE_RAND_STATE_SIZE)
             return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
+        std::array<unsigned char, PSE_RAND_STATE_SIZE> state{};
         std::memcpy(state.data(), ctx->rand_state->data, state.size());
-        have_state = true;
+        ok = CADB_rand_init_pse(pse, state.data(), ctx->seed_cb, ctx->seed_arg);
+        OPENSSL_cleanse(state.data(), state.size());
     } else {
-        // The generator stopped since the files were read: read it now.
-        if (!rand.taken && !take_rand_file(ctx, rand)) return 0;
-        if (rand.contents) {
-            if (rand.contents->length != PSE_RAND_STATE_SIZE)
-                return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
-            std::memcpy(state.data(), rand.contents->data, state.size());
-            have_state = true;
-        }
+        ok = start_from_file(ctx, pse);
     }
-    int ok =
-        CADB_rand_init_pse(pse, have_state ? state.data() : nullptr, ctx->seed_cb, ctx->seed_arg);
-    if (ok && rand.taken) {
-        ok = CADB_rand_save_state(pse, state.data());
-        if (ok) {
-            notify(ctx, PSE_CTX_EVENT_RAND_BEGIN);
-            ok = save_rand_file(ctx, rand.path, state.data());
-            notify(ctx, PSE_CTX_EVENT_RAND_END);
-        }
-    }
-    OPENSSL_cleanse(state.data(), state.size());
     if (ok) return 1;
     PSE_rand_cleanup();
     return fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_RANDOM_GENERATOR);
@@ -496,7 +524,6 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
     // The files are read together under the store's lock, so that a write
     // by another process is seen whole or not at all; the lock is not held
     // while the password is asked for.
-    RandFile rand;
     {
         PseFolderLock lock;
         MediaLock devices;
@@ -510,7 +537,6 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
             return read_failed();
         }
         content(ctx, &PSE_CTX::kek, PSE_FILE_KEK);
-        if (!take_rand_file(ctx, rand)) return read_failed();
     }
     if (!decrypt_masks(ctx)) return read_failed();
     const BUFFER* kek = ctx->kek.get();
@@ -534,7 +560,7 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
         return read_failed();
     }
     pse->path = pse_ctx_text(ctx->path);
-    if (!start_generator(ctx, pse.get(), rand)) return read_failed();
+    if (!start_generator(ctx, pse.get())) return read_failed();
     return pse.release();
 }
 

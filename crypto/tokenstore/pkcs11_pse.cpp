@@ -250,11 +250,10 @@ using Setter = int (*)(PSE_CTX*, const unsigned char*, int);
 constexpr Setter kSetters[kKinds] = {PSE_CTX_set_mkey, PSE_CTX_set_masks, PSE_CTX_set_kek,
                                      PSE_CTX_set_rand_state};
 
-// A fresh state of the store's generator written as "rand.opq": a state
-// that could not be advanced on the token is not used. A store that another
-// writer replaced since the read is left alone: the state is encrypted under
-// this store's key-encryption key and would not start its successor.
-bool save_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
+// A fresh state of the store's generator written as "rand.opq", with the
+// token's lock held: a state that could not be advanced on the token is
+// not used.
+bool write_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
     constexpr int F = PKCS11_F_PSE_CTX_PKCS11_WRITE_RAND;
     Secret state;
     state.v.assign(PSE_RAND_STATE_SIZE, 0);
@@ -262,25 +261,62 @@ bool save_fresh_state(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return false;
     }
-    TokenLock lock;
-    if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return false;
-    Present there;
-    if (!settled_store(obj, &there)) {
-        PKCS11_ERR(F, ERR_R_INTERNAL);
-        return false;
-    }
-    Secret kek;
-    if (read_kind(obj, PSE_FILE_KEK, &kek) != 1 || !ctx->kek ||
-        kek.v.size() != static_cast<std::size_t>(ctx->kek->length) ||
-        CRYPTO_memcmp(kek.v.data(), ctx->kek->data, kek.v.size()) != 0) {
-        ERR_clear_error();
-        return true;
-    }
     if (ctx->notify_cb != nullptr) ctx->notify_cb(PSE_CTX_EVENT_RAND_BEGIN);
     const bool ok = write_kind(obj, PSE_FILE_RAND, state.v);
     if (ctx->notify_cb != nullptr) ctx->notify_cb(PSE_CTX_EVENT_RAND_END);
     if (!ok) PKCS11_ERR(F, ERR_R_INTERNAL);
     return ok;
+}
+
+// Whether the token's store, looked at under its lock, is still the one
+// this read decoded: only a KEK read back and found different tells that
+// another writer replaced it. 1 the same, -1 replaced, 0 the store could
+// not be read, which fails the start: the state would otherwise stay to
+// start a generator again.
+int same_store(PSE_CTX* ctx, PKCS11_OBJ* obj) {
+    Present there;
+    Secret kek;
+    if (!settled_store(obj, &there) || read_kind(obj, PSE_FILE_KEK, &kek) < 0) return 0;
+    return ctx->kek && kek.v.size() == static_cast<std::size_t>(ctx->kek->length) &&
+                   CRYPTO_memcmp(kek.v.data(), ctx->kek->data, kek.v.size()) == 0
+               ? 1
+               : -1;
+}
+
+// Starts the store's generator from the state on the token (or the seed
+// callback) and saves its next state, so that a state starts a generator
+// only once: the state is read, the generator started from it and the next
+// state written in one hold of the token's lock, so that processes opening
+// the store at once never start from one state. Seeding, which may ask the
+// user, runs outside the hold. 1 started and saved (or nothing to save
+// over: another writer replaced the store), 0 not started, -1 started but
+// its next state not saved.
+int start_on_token(PSE_CTX* ctx, PSE* pse, PKCS11_OBJ* obj) {
+    constexpr int F = PKCS11_F_PSE_CTX_PKCS11_READ;
+    int same = 0;
+    {
+        TokenLock lock;
+        if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return 0;
+        same = same_store(ctx, obj);
+        if (same == 0) return 0;
+        Secret state;
+        const int found = same == 1 ? read_kind(obj, PSE_FILE_RAND, &state) : 0;
+        if (found < 0 || (found == 1 && state.v.size() != PSE_RAND_STATE_SIZE)) {
+            PKCS11_ERR(F, ERR_R_INTERNAL);
+            return 0;
+        }
+        if (found == 1 && CADB_rand_state_opens(pse, state.v.data()) == 1) {
+            if (!CADB_rand_init_pse(pse, state.v.data(), ctx->seed_cb, ctx->seed_arg)) return 0;
+            return CADB_rand_status() != 1 || write_fresh_state(ctx, pse, obj) ? 1 : -1;
+        }
+    }
+    if (!CADB_rand_init_pse(pse, nullptr, ctx->seed_cb, ctx->seed_arg)) return 0;
+    if (same != 1 || CADB_rand_status() != 1) return 1;
+    TokenLock lock;
+    if (!lock.acquire(obj, CADB_F_PSE_CTX_READ)) return -1;
+    const int still = same_store(ctx, obj);
+    if (still != 1) return still < 0 ? 1 : -1;
+    return write_fresh_state(ctx, pse, obj) ? 1 : -1;
 }
 
 // Steps of a read that touch the token; the full store, or null.
@@ -290,7 +326,6 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
         PKCS11_ERR(F, ERR_R_INTERNAL);
         return nullptr;
     }
-    bool have_state = false;
     {
         // Not halfway through another process's write of the objects.
         TokenLock lock;
@@ -300,27 +335,20 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
             PKCS11_ERR(F, ERR_R_INTERNAL);
             return nullptr;
         }
-        for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
+        // The random state is read when the generator starts.
+        for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_KEK; ++kind) {
             Secret value;
-            const int got = read_kind(obj, kind, &value);
-            if (got == 0 && kind == PSE_FILE_RAND) break;
-            if (got <= 0 ||
+            if (read_kind(obj, kind, &value) <= 0 ||
                 !kSetters[kind](ctx, value.v.data(), static_cast<int>(value.v.size()))) {
                 PKCS11_ERR(F, ERR_R_INTERNAL);
                 return nullptr;
             }
-            have_state = kind == PSE_FILE_RAND;
         }
     }
     const bool usable_before = CADB_rand_status() == 1;
     const bool wants_generator = (ctx->flags & PSE_CTX_FLAG_NO_RAND_INIT) == 0;
     // The default read decodes the store; the generator is started here, so
     // that no state file is looked for on the token's file view.
-    Secret state;
-    if (have_state && ctx->rand_state) {
-        state.v.assign(ctx->rand_state->data, ctx->rand_state->data + ctx->rand_state->length);
-        ctx->rand_state.reset();
-    }
     const std::uint8_t flags = ctx->flags;
     ctx->flags |= PSE_CTX_FLAG_NO_RAND_INIT;
     PseOwner full(PSE_CTX_default_read(ctx));
@@ -331,26 +359,16 @@ PSE* read_token(PSE_CTX* ctx, PKCS11_OBJ* obj) {
     }
     const bool force = (ctx->flags & PSE_CTX_FLAG_READ_TOKEN) != 0;
     if (wants_generator && (!usable_before || force)) {
-        if (state.v.size() != PSE_RAND_STATE_SIZE && !state.v.empty()) {
-            PKCS11_ERR(F, ERR_R_INTERNAL);
-            return nullptr;
-        }
-        // A generator that does not start fails the read, as the default
-        // read does.
-        if (!CADB_rand_init_pse(full.get(), state.v.empty() ? nullptr : state.v.data(),
-                                ctx->seed_cb, ctx->seed_arg)) {
+        const int started = start_on_token(ctx, full.get(), obj);
+        if (started != 1) {
             PSE_rand_cleanup();
             RAND_set_rand_method(nullptr);
             ERR_set_last_error(ERR_CLASS_RANDOM_GENERATOR);
             PKCS11_ERR(F, ERR_R_INTERNAL);
-            return nullptr;
-        }
-        if (CADB_rand_status() == 1 && !save_fresh_state(ctx, full.get(), obj)) {
-            PSE_rand_cleanup();
-            RAND_set_rand_method(nullptr);
-            PKCS11_ERR(F, ERR_R_INTERNAL);
-            ERR_set_last_error(ERR_CLASS_RANDOM_GENERATOR);
-            // Marked failed: a GOST token still keeps the decoded store.
+            // A generator that does not start fails the read, as the default
+            // read does; one whose state was not saved marks the store
+            // failed, which a GOST token still keeps decoded.
+            if (started == 0) return nullptr;
             full->path.clear();
             return full.release();
         }

@@ -332,6 +332,7 @@ void pull_before_write_back(int event) {
     g_pulled = *g_present;
     g_pulled.token_present = no_token;
     g_pulled.open_size = no_size;
+    g_pulled.method = nullptr;  // no file opens
     BIO_media_register_driver(BIO_MEDIUM_RUTOKEN, &g_pulled);
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "crypto/rand/rand.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/support/kernel_random.h"
+#include "tests/support/process_race.h"
 #include "tests/store/store_util.h"
 
 namespace cadb {
@@ -176,6 +178,50 @@ TEST_F(PseCtxRandom, CreateWithoutMethodNeedsTheSeedCallback) {
     ASSERT_EQ(PSE_CTX_create(with.get()), 1);
     EXPECT_EQ(g_routine_calls, 1);
     EXPECT_EQ(RAND_get_rand_method(), GRAND_get_method());
+}
+
+// Processes opening one store at once, each asking its user for the
+// password: each starts its generator from a state no other process
+// started from. The state a process starts from is the file as it stands
+// when its read of the state ends.
+int typed_password(char* buf, int size, int, void*) {
+    static constexpr char kTyped[] = "secret";
+    ::usleep(20000);  // the user types
+    if (size < static_cast<int>(sizeof kTyped)) return -1;
+    std::memcpy(buf, kTyped, sizeof kTyped);
+    return static_cast<int>(sizeof kTyped) - 1;
+}
+
+fs::path g_rand_file;
+std::string g_started_from;
+void note_state_read(int event) {
+    if (event == PSE_CTX_EVENT_RAND_END && g_started_from.empty()) {
+        const Bytes state = load(g_rand_file);
+        g_started_from.assign(state.begin(), state.end());
+    }
+}
+
+TEST_F(PseCtxRandom, ProcessesOpeningOneStoreAtOnceStartFromStatesOfTheirOwn) {
+    RAND_set_rand_method(&testing::kKernelSource);
+    CtxPtr made = context(false);
+    PSE_CTX_set_password(made.get(), "secret", 0);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    RAND_set_rand_method(nullptr);
+    g_rand_file = rand_file();
+    constexpr int kProcesses = 4;
+    constexpr std::size_t kState = 36;
+    const testing::Race race = testing::race_processes(kProcesses, kState, [&](int, int fd) {
+        CtxPtr ctx = context(false);
+        PSE_CTX_set_passwd_cb(ctx.get(), typed_password, nullptr);
+        PSE_CTX_set_notify_cb(ctx.get(), note_state_read);
+        if (PSE_CTX_read(ctx.get()) != 1 || g_started_from.size() != kState) return 1;
+        return testing::tell(fd, g_started_from.data(), kState) ? 0 : 2;
+    });
+    EXPECT_TRUE(race.all_exited_zero);
+    ASSERT_EQ(race.records.size(), static_cast<std::size_t>(kProcesses));
+    const std::set<std::string> distinct(race.records.begin(), race.records.end());
+    EXPECT_EQ(distinct.size(), race.records.size());
 }
 
 }  // namespace
