@@ -31,6 +31,7 @@
 #include "crypto/rus/sbox.h"
 #include "crypto/store/buffer_crypt.h"
 #include "crypto/store/media_lock.h"
+#include "crypto/store/media_store_commit.h"
 #include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx_local.h"
 #include "platform/paths.h"
@@ -84,6 +85,31 @@ bool hold_devices(const PSE_CTX* ctx, MediaLock& lock, int func) {
     return lock.acquire({paths[0].data(), paths[1].data(), paths[2].data(), paths[3].data()}, func);
 }
 
+// The store's four files as the commit on token media keeps them, the
+// first count of them written.
+bool media_files(const PSE_CTX* ctx, std::size_t count, MediaStoreFiles* out) {
+    out->flags = ctx->media_flags;
+    out->credential = credential(ctx);
+    out->paths.clear();
+    for (std::size_t kind = 0; kind < count; ++kind) {
+        char path[260];
+        if (!kind_path(ctx, static_cast<int>(kind), path)) return false;
+        out->paths.emplace_back(path);
+    }
+    return true;
+}
+
+// Holds the devices of a store on token media and settles what a writer
+// killed in a commit left there.
+bool hold_media_store(const PSE_CTX* ctx, MediaLock& lock, int func) {
+    if (!hold_devices(ctx, lock, func)) return false;
+    MediaStoreFiles files;
+    if (media_files(ctx, PSE_FILE_RAND + 1, &files) && media_store_settle(files)) return true;
+    lock.release();
+    fail(func, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+    return false;
+}
+
 // The store's four files when all of them lie on a disk: their Linux paths
 // and the folder of the master-key file, which holds the lock and the
 // commit record.
@@ -126,17 +152,7 @@ int hold_store(const DiskStore& s, PseFolderLock& lock, int func) {
 // The whole file, or null when it is absent, unreadable or larger than any
 // store file.
 BufferPtr read_store_file(const PSE_CTX* ctx, const char* path) {
-    const long size = CADB_file_size_ex(path, ctx->media_flags, credential(ctx));
-    if (size < 0 || size > kMaxStoreFile) return nullptr;
-    BufferPtr b(BUFFER_fill(nullptr, static_cast<int>(size) + 1));
-    if (!b) return nullptr;
-    const int got = CADB_read_file(path, b->data, static_cast<int>(size) + 1, ctx->media_flags,
-                                   credential(ctx));
-    // A file that changed size under us is not trusted either.
-    if (got != size) return nullptr;
-    OPENSSL_cleanse(b->data + got, 1);
-    b->length = got;
-    return b;
+    return media_read_whole(path, ctx->media_flags, credential(ctx), kMaxStoreFile);
 }
 
 // What a writer that died left of a file: created and not yet written
@@ -371,24 +387,6 @@ bool disk_store_present(const DiskStore& disk) {
     return false;
 }
 
-// Whether a store file is on its medium: 1, 0 when the medium answers that
-// it is not, -1 when it cannot tell.
-int media_file_state(const char* path) {
-    const int kind = BIO_media_kind(path);
-    if (kind == BIO_MEDIUM_DISK) {
-        const std::optional<OsPath> os = path_to_os(path, PathIntent::look);
-        if (!os) return -1;
-        struct stat st {};
-        return ::lstat(os->path.c_str(), &st) == 0 ? 1 : errno == ENOENT ? 0 : -1;
-    }
-    const BIO_MEDIA_DRIVER* driver = BIO_media_driver(kind);
-    if (driver == nullptr || driver->token_present == nullptr || driver->exists == nullptr ||
-        driver->token_present(path) != 1)
-        return -1;
-    const int state = driver->exists(path);
-    return state == 1 || state == 0 ? state : -1;
-}
-
 enum class Found { nothing, remnant, whole, unknown };
 
 // What a new store would be written over. A store is whole with its master
@@ -530,7 +528,7 @@ PSE* PSE_CTX_default_read(PSE_CTX* ctx) {
         const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look);
         if (disk && folder_exists(disk->folder) && !hold_store(*disk, lock, CADB_F_PSE_CTX_READ))
             return read_failed();
-        if (!disk && !hold_devices(ctx, devices, CADB_F_PSE_CTX_READ)) return read_failed();
+        if (!disk && !hold_media_store(ctx, devices, CADB_F_PSE_CTX_READ)) return read_failed();
         if (content(ctx, &PSE_CTX::mkey, PSE_FILE_MKEY) == nullptr ||
             content(ctx, &PSE_CTX::masks, PSE_FILE_MASKS) == nullptr) {
             fail(CADB_F_PSE_CTX_READ, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
@@ -593,7 +591,7 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
     // every process of the user, and a roll back puts back only what this
     // write replaced.
     MediaLock devices;
-    if (!hold_devices(ctx, devices, CADB_F_PSE_CTX_WRITE)) return 0;
+    if (!hold_media_store(ctx, devices, CADB_F_PSE_CTX_WRITE)) return 0;
     // A store that may be there is reported as there: the caller goes on to
     // open it, and the open tells whether it is.
     if (new_store) {
@@ -601,6 +599,7 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
         if (there == Found::whole || there == Found::unknown)
             return fail(CADB_F_PSE_CTX_WRITE, CADB_R_KEY_STORE_EXISTS, ERR_CLASS_KEY_STORE_IO);
     }
+    bool replaces = false;
     for (auto& f : files) {
         // A file that is not there yet has nothing to put back.
         ERR_set_mark();
@@ -609,6 +608,19 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
         // write: a roll back leaves it rather than erase it.
         f.was_there = f.previous || media_file_state(f.path) != 0;
         ERR_pop_to_mark();
+        replaces = replaces || f.was_there;
+    }
+    // Over a store, the new files go whole beside the old ones first, so that
+    // a writer killed at any instant leaves one store or the other.
+    if (replaces) {
+        MediaStoreFiles commit;
+        std::vector<const BUFFER*> data;
+        for (const auto& f : files) data.push_back(f.data.get());
+        if (!media_files(ctx, files.size(), &commit) || !media_store_commit(commit, data))
+            return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        return 1;
+    }
+    for (auto& f : files) {
         f.written = true;  // a failed write may still have touched the medium
         if (CADB_write_file(f.path, f.data->data, f.data->length, f.flags, credential(ctx)) !=
             f.data->length) {
@@ -645,9 +657,14 @@ int PSE_CTX_default_erase(PSE_CTX* ctx) {
             return 0;
         }
         pse_commit_erase(disk->folder, disk->targets);
-    } else if (!disk && !hold_devices(ctx, devices, CADB_F_PSE_CTX_ERASE)) {
-        CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
-        return 0;
+    } else if (!disk) {
+        if (!hold_devices(ctx, devices, CADB_F_PSE_CTX_ERASE)) {
+            CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
+            return 0;
+        }
+        // Nothing of a commit is finished after the store is gone.
+        MediaStoreFiles files;
+        if (media_files(ctx, PSE_FILE_RAND + 1, &files)) media_store_drop(files);
     }
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
         char path[260];

@@ -3,9 +3,13 @@
 // or a new file name goes to one of them, whole; the others are told it is
 // taken, as on a disk. What a writer that died left of a store is no store.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -226,6 +230,54 @@ TEST_P(MediaRace, ProcessesMakingAStoreAtOnceLeaveTheOneThatReportedIt) {
         Fingerprint made{};
         std::copy(winners[0].begin() + 1, winners[0].end(), made.begin());
         EXPECT_EQ(open_store(round, password(winners[0][0] - '0')), made) << "round " << round;
+    }
+}
+
+// A rewriter (a new password over the store) killed at any instant of its
+// write leaves a store that the old password or the new one opens.
+TEST_P(MediaRace, ARewriterKilledAtAnyInstantLeavesAStoreThatOpens) {
+    const Medium m = GetParam();
+    CtxPtr made = store_context(m, 0, password(0), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(made.get()), 1);
+    ASSERT_EQ(PSE_CTX_write(made.get()), 1);
+    // The kills are spread over one rewrite's time, and a little past it.
+    CtxPtr timed = store_context(m, 0, password(0), 0);
+    ASSERT_EQ(PSE_CTX_read(timed.get()), 1);
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(PSE_CTX_write(timed.get()), 1);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - began)
+                          .count();
+    constexpr int kKills = 30;
+    int current = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        const int next = kill + 1;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            CtxPtr ctx = store_context(m, 0, password(current), 0);
+            if (PSE_CTX_read(ctx.get()) != 1) ::_exit(2);
+            PSE_CTX_set_password(ctx.get(), password(next).c_str(), 0);
+            if (::write(ready[1], "r", 1) != 1) ::_exit(3);
+            ::_exit(PSE_CTX_write(ctx.get()) == 1 ? 0 : 4);
+        }
+        ::close(ready[1]);
+        char c = 0;
+        const bool child_ready = ::read(ready[0], &c, 1) == 1;
+        ::close(ready[0]);
+        ::usleep(static_cast<useconds_t>(took * kill * 5 / (kKills * 4)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(child_ready) << "kill " << kill;
+        if (open_store(0, password(next))) {
+            current = next;
+        } else {
+            ASSERT_TRUE(open_store(0, password(current))) << "kill " << kill << " of " << kKills;
+        }
     }
 }
 
