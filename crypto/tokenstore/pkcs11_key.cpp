@@ -429,9 +429,12 @@ int PKCS11_key_lock_token(PKEY_CTX* ctx, TokenLock* lock) {
             return fail(F, ERR_R_NULL_PARAMETER);
         pin_arg = ctx->passwd_arg;
     }
-    // The context is not held while the lock is waited for.
+    // The context is not held while the lock is waited for. The login (and
+    // the PIN it may ask) comes first: what runs under the hold finds the
+    // token logged in, and no one waits for the lock while a person is
+    // asked.
     PKCS11_OBJ_ptr obj = open_on(place.token, pin_arg);
-    if (!obj) return fail(F, ERR_R_INTERNAL);
+    if (!obj || !PKCS11_OBJ_login(obj.get(), 0)) return fail(F, ERR_R_INTERNAL);
     return lock->acquire(obj.get(), CADB_F_PKEY_CTX_WRITE) ? 1 : 0;
 }
 

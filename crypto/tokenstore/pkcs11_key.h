@@ -72,9 +72,12 @@ int PKCS11_key_write(PKEY_CTX* ctx, int format = 0, int form = 0);
 // Takes, into lock, the lock of the token that the context's key path
 // names: the lock its writes take, so that a caller can hold it across a
 // look at the names on the token and the writes it decides on (the writes
-// of the holding thread take it again at once). 1, or 0 with the lock's
-// failure last on the queue, or (81, 139, null parameter) when neither the
-// key path nor the context's key store names a token.
+// of the holding thread take it again at once). The token is logged in
+// (through the context's PIN argument) before the lock is taken, so that
+// nothing under the hold asks for the PIN. 1, or 0 with the lock's failure
+// last on the queue, (81, 139, internal error) when the token cannot be
+// opened or logged in, or (81, 139, null parameter) when neither the key
+// path nor the context's key store names a token.
 int PKCS11_key_lock_token(PKEY_CTX* ctx, TokenLock* lock);
 
 // The token-side operations of a key that carries a token context.

@@ -25,8 +25,10 @@
 #include "crypto/pse/pse.h"
 #include "crypto/rus/evp_gost.h"
 #include "crypto/store/pkey_ctx.h"
+#include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx.h"
 #include "crypto/tokenstore/pkcs11_key.h"
+#include "crypto/tokenstore/token_lock.h"
 #include "enrol/key_savers.h"
 #include "platform/module.h"
 #include "tests/pkcs11/gost_module.h"
@@ -66,6 +68,33 @@ class PinUI : public TLibraryUI {
         std::copy(kPin, kPin + n, buf);
         return n;
     }
+};
+
+// The token's PIN, answered while another thread looks whether the token's
+// lock is free: a question put to the user inside a hold of the lock keeps
+// every other process waiting. The probe is a context opened on the token
+// beforehand (a library context opened here would wait for this question).
+class LockProbingPinUI : public PinUI {
+  public:
+    explicit LockProbingPinUI(PKCS11_OBJ* probe) : probe_(probe) {}
+    int getPass_pkcs11CBK(char* buf, int size, int rwflag, void* arg) override {
+        ++asked;
+        std::thread look([this] {
+            const int wait = pse_lock_wait();
+            pse_set_lock_wait(100);
+            TokenLock lock;
+            if (!lock.acquire(probe_, 0)) ++asked_under_hold;
+            pse_set_lock_wait(wait);
+            ERR_clear_error();
+        });
+        look.join();
+        return PinUI::getPass_pkcs11CBK(buf, size, rwflag, arg);
+    }
+    int asked = 0;
+    int asked_under_hold = 0;
+
+  private:
+    PKCS11_OBJ* probe_;
 };
 
 // The public half of a key as DER, with no token behind it.
@@ -245,6 +274,25 @@ TEST_F(TokenSaver, ABackupPassesOverATakenNumberAndKeepsTheKeyThere) {
     EvpPtr there(PKCS11_key_get_public(obj.get()), EVP_PKEY_free);
     ASSERT_TRUE(there);
     EXPECT_TRUE(public_der(there.get()) == half_public) << "another key's public half is there";
+}
+
+// A save that must log in again asks the PIN before it takes the token's
+// lock, never while it holds it.
+TEST_F(TokenSaver, ThePinIsAskedBeforeTheTokensLockIsTaken) {
+    const std::string main = std::string(kFolder) + "00000001.key";
+    PkeyCtxPtr old = made("00000001.key");
+    PkeyCtxPtr fresh = context();
+    ASSERT_EQ(PKEY_CTX_generate(fresh.get(), NID_ECR3410_CP, 0), 1);
+    PKCS11_OBJ_ptr probe(PKCS11_OBJ_new());
+    ASSERT_EQ(PKCS11_OBJ_set_path(probe.get(), kToken), 1);
+    ASSERT_EQ(PKCS11_OBJ_open(probe.get()), 1);
+    // The token's login ends: the save has to ask the PIN again.
+    ASSERT_EQ(probe->module->functions->C_Logout(probe->session), CKR_OK);
+    LockProbingPinUI ui(probe.get());
+    const TCurrentUIScope scope(&ui);
+    EXPECT_TRUE(SaveKeyPKCS11Generated(fresh.get(), main, nullptr));
+    EXPECT_GE(ui.asked, 1);
+    EXPECT_EQ(ui.asked_under_hold, 0) << "of " << ui.asked << " PIN questions";
 }
 
 // Savers at once on one token, each with its own contexts and its own key,
