@@ -15,6 +15,7 @@
 
 #include "crypto/bio/etoken.h"
 #include "crypto/bio/held_file_stream.h"
+#include "crypto/bio/media_pin.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "platform/module.h"
@@ -119,9 +120,29 @@ std::optional<std::string> reader_of(const Path& p, int attempt, bool name_every
     return std::string(kDefaultReader) + std::to_string(attempt);
 }
 
-// Pushes the details of the library's last failure and clears them.
+// The driver's name, and the one identity it gives every eToken R2 device
+// (see identity below).
+constexpr char kDriverName[] = "eToken R2";
+constexpr char kEveryDevice[] = "any";
+
+// The library asks the PIN itself, through the session's callback. While
+// this thread holds the PIN asked before its hold of the device, the
+// library is handed that answer instead of asking a person inside the hold.
+int handed_pin(char* buf, int size, int rwflag, void* arg) {
+    return media_pin(kDriverName, kEveryDevice, nullptr, buf, size, rwflag, arg);
+}
+
+vendor::ETokenPasswdCb asker(pem_password_cb* cb) {
+    return media_pin_in_hand(kDriverName, kEveryDevice) ? handed_pin : cb;
+}
+
+// Pushes the details of the library's last failure and clears them. A
+// login the library failed with the PIN handed to it is not handed that
+// PIN again.
 void ETR2_session_report(ETR2_SESSION* s) {
     if (s == nullptr || s->err_func == 0) return;
+    if (s->err_reason == vendor::ETR2_R_LOGIN_FAILED && s->passwd_cb == handed_pin)
+        media_pin_refused(kDriverName, kEveryDevice);
     ERR_put_error(ERR_LIB_ETOKEN, static_cast<int>(s->err_func), static_cast<int>(s->err_reason),
                   s->err_file != nullptr ? s->err_file : "etapi", static_cast<int>(s->err_line));
     s->err_func = 0;
@@ -153,7 +174,7 @@ SessionPtr ETR2_session_new(const std::string& reader) {
         CADB_ERR(ERR_LIB_ETOKEN, vendor::ETR2_F_INIT, kReasonSystemLib);
         return nullptr;
     }
-    s->passwd_cb = ETOKEN_get_passwd_cb();
+    s->passwd_cb = asker(ETOKEN_get_passwd_cb());
     return s;
 }
 
@@ -308,7 +329,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* text) {
     ETR2_SESSION* s = st.session;
     s->err_func = 0;
     // A callback set on this stream stands in for the process-wide one.
-    if (st.cb != nullptr) s->passwd_cb = st.cb;
+    if (st.cb != nullptr) s->passwd_cb = asker(st.cb);
     s->mode = static_cast<std::uint32_t>(mode);
     s->options = 0;
     s->buffer = &st.buffer;
@@ -400,7 +421,8 @@ long ETR2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
             return close_file(*st);
         case BIO_C_SET_TOKEN_PASSWD_CB:
             st->cb = reinterpret_cast<pem_password_cb*>(ptr);
-            if (st->session != nullptr && st->cb != nullptr) st->session->passwd_cb = st->cb;
+            if (st->session != nullptr && st->cb != nullptr)
+                st->session->passwd_cb = asker(st->cb);
             return 1;
         case BIO_C_SET_TOKEN_CREATE_FLAGS:
             if (st->session == nullptr) return 0;
@@ -502,15 +524,14 @@ int list_dir(const char* path, BIO_MEDIA_ENTRY_CB cb, void* arg) {
 // every eToken R2 device of the user is known by one name, whenever the
 // library is there to reach one.
 int identity(const char* path, char* out, std::size_t size) {
-    static constexpr char kEveryDevice[] = "any";
     if (!loaded() || out == nullptr || size < sizeof kEveryDevice || !parse(path)) return 0;
     std::memcpy(out, kEveryDevice, sizeof kEveryDevice);
     return 1;
 }
 
 const BIO_MEDIA_DRIVER kDriver = {
-    "eToken R2", method,  ready,       present,  exists_path, is_directory,
-    open_size,   nullptr, ETR2_delete, list_dir, identity,
+    kDriverName, method,  ready,       present,  exists_path, is_directory,
+    open_size,   nullptr, ETR2_delete, list_dir, identity,    ETOKEN_get_passwd_cb,
 };
 
 }  // namespace

@@ -774,7 +774,7 @@ int identity(const char* path, char* out, std::size_t size) {
 
 const BIO_MEDIA_DRIVER kDriver = {
     "iKey",    method,  ready,       present, exists,   is_directory,
-    open_size, nullptr, delete_open, nullptr, identity,
+    open_size, nullptr, delete_open, nullptr, identity, nullptr,
 };
 
 }  // namespace

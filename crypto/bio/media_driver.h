@@ -19,6 +19,7 @@
 #pragma once
 
 #include <openssl/bio.h>
+#include <openssl/pem.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +78,11 @@ struct BIO_MEDIA_DRIVER {
     // device serves the path or it cannot be named; nothing is left on the
     // error queue.
     int (*identity)(const char* path, char* out, std::size_t size);
+    // The callback through which the driver asks a device's PIN where the
+    // stream was given none (the process-wide one its medium's setter put
+    // in place), or null. The device's lock asks it before it is taken and
+    // the driver takes that answer inside the hold (media_pin.h).
+    pem_password_cb* (*passwd_cb)();
 };
 
 // Registers driver for medium (any but disk and PKCS#11);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "crypto/bio/held_file_stream.h"
+#include "crypto/bio/media_pin.h"
 #include "crypto/bio/media_prefix.h"
 #include "crypto/core/err.h"
 #include "crypto/core/lock.h"
@@ -177,9 +178,29 @@ void fail(const TokenSession& s, int func, int reason) {
     CADB_ERR(s.profile().err_lib, func, reason);
 }
 
+// What tells the bound token from the other devices of the medium: its
+// serial number and the reader it sits in. A token whose serial does not
+// come is not named at all: named by its reader alone, it would be named
+// otherwise by a process that read the serial.
+bool bound_identity(const TokenSession& s, char* out, std::size_t size) {
+    std::array<char, 64> serial{};
+    if (token_failed(s.api().GetTokenId(s.token, serial.data(),
+                                        static_cast<std::uint32_t>(serial.size() - 1))))
+        return false;
+    serial.back() = '\0';  // the library's text is not trusted to end
+    if (serial[0] == '\0') return false;
+    const int n = std::snprintf(out, size, "%s %s", serial.data(), s.reader.c_str());
+    return n > 0 && static_cast<std::size_t>(n) < size;
+}
+
 int login(TokenSession& s) {
     const int func = s.profile().func.login;
     std::array<char, 256> typed{};
+    // The token's identity, as its driver record gives it to the device's
+    // lock, while this thread holds a PIN asked before a hold of a device:
+    // the answer asked for this token is taken rather than a person asked
+    // inside the hold.
+    std::array<char, 256> device{};
     const char* pin = nullptr;
     if (s.pin_set) {
         pin = s.pin.data();
@@ -187,7 +208,12 @@ int login(TokenSession& s) {
         pem_password_cb* cb = s.cb != nullptr ? s.cb : s.driver->passwd_cb();
         if (cb == nullptr) return fail(s, func, TOKEN_R_LOGIN_FAILED), 0;
         void* arg = s.cb_arg != nullptr ? s.cb_arg : s.path.data();
-        const int n = cb(typed.data(), static_cast<int>(typed.size()), 0, arg);
+        if (media_pins_in_hand() && !bound_identity(s, device.data(), device.size()))
+            device[0] = '\0';
+        const int n = device[0] != '\0'
+                          ? media_pin(s.profile().name, device.data(), cb, typed.data(),
+                                      static_cast<int>(typed.size()), 0, arg)
+                          : cb(typed.data(), static_cast<int>(typed.size()), 0, arg);
         if (n < 0 || n > 255) {
             OPENSSL_cleanse(typed.data(), typed.size());
             return fail(s, func, TOKEN_R_PIN_TOO_LONG), 0;
@@ -202,6 +228,7 @@ int login(TokenSession& s) {
     const TokenRv rv = s.api().LoginToken(s.token, pin);
     OPENSSL_cleanse(typed.data(), typed.size());
     if (token_failed(rv)) {
+        if (device[0] != '\0') media_pin_refused(s.profile().name, device.data());
         ERR_set_last_rv(rv, TOKEN_CODE_VENDOR);
         ERR_set_last_error(TOKEN_STATUS_PIN_REFUSED);
         return fail(s, func, TOKEN_R_LOGIN_FAILED), 0;
@@ -549,19 +576,8 @@ int token_fs_identity(TokenFsDriver& driver, const char* path, char* out, std::s
     ERR_set_mark();
     const int bound = bind_token(s, *parsed);
     ERR_pop_to_mark();
-    if (!bound) return 0;
-    // The token's serial number and the reader it sits in: the one token a
-    // stream of the path binds. A token whose serial does not come is not
-    // named at all: named by its reader alone here, it would be named
-    // otherwise by a process that read the serial.
-    std::array<char, 64> serial{};
-    if (token_failed(s.api().GetTokenId(s.token, serial.data(),
-                                        static_cast<std::uint32_t>(serial.size() - 1))))
-        return 0;
-    serial.back() = '\0';  // the library's text is not trusted to end
-    if (serial[0] == '\0') return 0;
-    const int n = std::snprintf(out, size, "%s %s", serial.data(), s.reader.c_str());
-    return n > 0 && static_cast<std::size_t>(n) < size ? 1 : 0;
+    // The one token a stream of the path binds.
+    return bound && bound_identity(s, out, size) ? 1 : 0;
 }
 
 int token_fs_token_present(TokenFsDriver& driver, const char* path) {

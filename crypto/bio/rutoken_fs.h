@@ -189,6 +189,7 @@ class TokenFsMedia {
     static int identity(const char* path, char* out, std::size_t size) {
         return token_fs_identity(driver(), path, out, size);
     }
+    static pem_password_cb* passwd_cb() { return driver().passwd_cb(); }
 
     static const BIO_MEDIA_DRIVER* record() {
         // Files on these tokens are deleted open, never by path.
@@ -204,6 +205,7 @@ class TokenFsMedia {
             token_fs_delete_open,
             list_dir,
             identity,
+            passwd_cb,
         };
         return &r;
     }

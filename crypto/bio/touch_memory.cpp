@@ -618,7 +618,7 @@ int identity(const char* path, char* out, std::size_t size) {
 
 const BIO_MEDIA_DRIVER kDriver = {
     "Touch Memory", method,         ready,   ready,    exists,   is_directory,
-    open_size,      TM_delete_path, nullptr, list_dir, identity,
+    open_size,      TM_delete_path, nullptr, list_dir, identity, nullptr,
 };
 
 }  // namespace

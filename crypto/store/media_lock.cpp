@@ -24,6 +24,8 @@ struct DeviceName {
         unnamed,     // the device is there but does not say which it is
     } verdict = unlocked;
     std::string name;
+    const BIO_MEDIA_DRIVER* driver = nullptr;
+    std::string identity;  // as the driver gives it
 };
 
 // The device part of a medium path: up to its colon, then the root.
@@ -62,7 +64,8 @@ DeviceName device_name(const char* path) {
     if (absent) return {DeviceName::absent, {}};
     if (unheld) return {DeviceName::unheld, {}};
     if (!found) return {DeviceName::unnamed, {}};
-    DeviceName out{DeviceName::named, "medium"};
+    identity.back() = '\0';
+    DeviceName out{DeviceName::named, "medium", driver, identity.data()};
     // The eToken R2 library cannot tell which eToken a path reaches, and it
     // reaches every eToken the eToken driver names by its serial number:
     // the two drivers take one lock for the whole family, so that one device
@@ -71,7 +74,6 @@ DeviceName device_name(const char* path) {
         device_lock_name_add(out.name, "eToken family");
         return out;
     }
-    identity.back() = '\0';
     device_lock_name_add(out.name, driver->name);
     device_lock_name_add(out.name, identity.data());
     return out;
@@ -91,6 +93,7 @@ int reason_of(DeviceName::Verdict verdict) {
 bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) try {
     release();
     std::vector<std::string> names;
+    std::vector<std::pair<DeviceName, const char*>> devices;
     for (const char* path : paths) {
         DeviceName device = device_name(path);
         if (device.verdict == DeviceName::unlocked) continue;
@@ -102,8 +105,14 @@ bool MediaLock::acquire(std::initializer_list<const char*> paths, int func) try 
             ERR_set_last_error(ERR_CLASS_KEY_STORE_IO);
             return false;
         }
-        names.push_back(std::move(device.name));
+        names.push_back(device.name);
+        devices.emplace_back(std::move(device), path);
     }
+    // Each device's PIN is asked now, before anyone waits for the device
+    // (not again for a device whose PIN this thread holds already).
+    for (const auto& [device, path] : devices)
+        if (device.driver->passwd_cb != nullptr)
+            pins_.ask(device.driver->name, device.identity, device.driver->passwd_cb(), path);
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     for (const std::string& name : names) {

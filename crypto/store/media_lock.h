@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "crypto/bio/media_pin.h"
 #include "crypto/store/device_lock.h"
 
 namespace cadb {
@@ -27,11 +28,20 @@ class MediaLock {
     // with CADB_R_NAME_NOT_HELD, and one whose device does not say which it
     // is with CADB_R_KEY_STORE_BUSY. On failure nothing is held and the
     // error is on the queue (66, func, reason).
+    //
+    // The PIN of a device whose driver asks one is asked first, through the
+    // driver's process-wide callback, and handed to the driver for as long
+    // as this thread holds the lock (media_pin.h): no one waits for the
+    // device while a person is asked.
     bool acquire(std::initializer_list<const char*> paths, int func);
-    void release() { locks_.clear(); }
+    void release() {
+        locks_.clear();
+        pins_.forget();
+    }
 
   private:
     std::vector<std::unique_ptr<DeviceLock>> locks_;
+    MediaPinAnswers pins_;
 };
 
 }  // namespace cadb

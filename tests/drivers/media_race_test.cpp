@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/bio/etoken.h"
@@ -32,6 +33,7 @@
 #include "crypto/rand/rand.h"
 #include "crypto/store/media_io.h"
 #include "crypto/store/media_lock.h"
+#include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx.h"
 #include "tests/drivers/token_fixture.h"
 #include "tests/grand/grand_fixture.h"
@@ -678,6 +680,62 @@ TEST_P(UnheldName, FailsWithAReasonOfItsOwn) {
     EXPECT_EQ(last_reason(), static_cast<unsigned long>(CADB_R_NAME_NOT_HELD));
 }
 
+// The path whose device the PIN callback below looks at, and what it saw.
+std::string g_probed;
+int g_asked = 0;
+int g_asked_under_hold = 0;
+thread_local bool t_looking = false;
+
+// The PIN, answered while another thread looks whether the device's lock is
+// free: a question put to the user inside a hold of the lock keeps every
+// other process waiting for the device. The looking thread is answered at
+// once.
+int probing_pin_cb(char* buf, int size, int rwflag, void* arg) {
+    if (!t_looking) {
+        ++g_asked;
+        std::thread look([] {
+            t_looking = true;
+            const int wait = pse_lock_wait();
+            pse_set_lock_wait(100);
+            MediaLock device;
+            if (!device.acquire({g_probed.c_str()}, CADB_F_CADB_READ_FILE)) ++g_asked_under_hold;
+            device.release();
+            pse_set_lock_wait(wait);
+            ERR_clear_error();
+        });
+        look.join();
+    }
+    return pin_cb(buf, size, rwflag, arg);
+}
+
+// The PIN of a medium is asked before its device's lock is taken, never
+// while it is held: a new file written and read back, a store written,
+// opened and erased.
+using PinsBeforeTheHold = MediaRace;
+
+TEST_P(PinsBeforeTheHold, AreNeverAskedWhileTheDeviceIsHeld) {
+    const Medium m = GetParam();
+    const std::string name = key_name(m, 1);
+    g_probed = name;
+    g_asked = 0;
+    g_asked_under_hold = 0;
+    if (m.kind == Kind::ruToken)
+        RUTOKEN_set_passwd_cb(probing_pin_cb);
+    else
+        ETOKEN_set_passwd_cb(probing_pin_cb);
+    const std::string key(300, 'K');
+    EXPECT_EQ(CADB_write_new_file(name.c_str(), key.data(), static_cast<int>(key.size())),
+              static_cast<int>(key.size()));
+    EXPECT_EQ(test::read_plain(name.c_str(), 1000), key);
+    CtxPtr ctx = store_context(m, 0, password(0), PSE_CTX_FLAG_NEW_STORE);
+    ASSERT_EQ(PSE_CTX_create(ctx.get()), 1);
+    EXPECT_EQ(PSE_CTX_write(ctx.get()), 1);
+    EXPECT_EQ(open_store(0, password(0)), fingerprint_of(ctx.get()));
+    EXPECT_EQ(PSE_CTX_erase(ctx.get()), 1);
+    EXPECT_GE(g_asked, 1);
+    EXPECT_EQ(g_asked_under_hold, 0) << "of " << g_asked << " PIN questions";
+}
+
 const Medium kEToken{"eToken", Kind::eToken, "eToken 0:\\50%02d", "eToken 0:\\aaaa"};
 const Medium kETokenR2{"eTokenR2", Kind::eTokenR2, "eTR2:\\50%02d", "eTR2:\\aaaa"};
 const Medium kRuToken{"ruToken", Kind::ruToken, "ruToken:\\50%02d", "ruToken:\\aaaa"};
@@ -691,6 +749,8 @@ INSTANTIATE_TEST_SUITE_P(Media, MediaRace,
                          medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, ReadsBesideSavers,
                          ::testing::Values(kEToken, kRuToken, kTouchMemory), medium_name);
+INSTANTIATE_TEST_SUITE_P(Media, PinsBeforeTheHold, ::testing::Values(kEToken, kETokenR2, kRuToken),
+                         medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, StoreRollBack, ::testing::Values(kRuToken), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, UntoldFile, ::testing::Values(kRuToken), medium_name);
 INSTANTIATE_TEST_SUITE_P(Media, PulledMedium, ::testing::Values(kRuToken), medium_name);

@@ -192,6 +192,7 @@ inline const BIO_MEDIA_DRIVER kMemoryDriver = {
         return 1;
     },
     nullptr,
+    nullptr,
 };
 
 // Registers the memory medium under a medium for the lifetime of the guard.
