@@ -3,6 +3,7 @@
 // passed through the pseudo-random function, so every refill depends on a
 // fresh time stamp as well as on the seed.
 #include <openssl/crypto.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -27,6 +28,7 @@ struct GrandState {
     std::size_t pos = 0;
     std::size_t unread = 0;
     std::uint32_t flags = 0;
+    pid_t owner = 0;  // the process the buffer and the register are of
 };
 
 GrandState& state() {
@@ -40,6 +42,7 @@ void wipe(GrandState& s) {
     s.pos = 0;
     s.unread = 0;
     s.flags = 0;
+    s.owner = 0;
 }
 
 bool start(GrandState& s, const unsigned char* key, const unsigned char* start_value) {
@@ -48,6 +51,7 @@ bool start(GrandState& s, const unsigned char* key, const unsigned char* start_v
                           GOSTE_get_sbox_by_code(GOSTE_SBOX_CODE_CP_A)))
         return false;
     s.flags |= kInitialised;
+    s.owner = ::getpid();
     return true;
 }
 
@@ -82,6 +86,22 @@ bool refill(GrandState& s) {
     s.pos = 0;
     s.unread = s.buffer.size();
     return true;
+}
+
+// A process forked from the one that seeded the generator holds a copy of
+// its buffer and register: it would hand out the very bytes its parent
+// hands out (the same signature nonces). The child drops the copied buffer
+// and turns its register by its own process id, so that its stream parts
+// from its parent's at once, clocks or no clocks.
+void part_from_parent(GrandState& s) {
+    const pid_t pid = ::getpid();
+    if (s.owner == pid) return;
+    OPENSSL_cleanse(s.buffer.data(), s.buffer.size());
+    s.pos = 0;
+    s.unread = 0;
+    s.cipher.N3 ^= static_cast<std::uint32_t>(pid);
+    s.cipher.N4 ^= static_cast<std::uint32_t>(s.owner);
+    s.owner = pid;
 }
 
 int fail(int func, int error_class) {
@@ -129,6 +149,7 @@ int GRAND_rand_bytes(void* buf, int n) {
     if (buf == nullptr) return fail(GRAND_F_GRAND_RAND_BYTES, ERR_CLASS_BAD_ARGUMENT);
     if (!(s.flags & kInitialised))
         return fail(GRAND_F_GRAND_RAND_BYTES, ERR_CLASS_RANDOM_GENERATOR);
+    part_from_parent(s);
     auto* out = static_cast<unsigned char*>(buf);
     std::size_t wanted = static_cast<std::size_t>(n);
     while (wanted > 0) {

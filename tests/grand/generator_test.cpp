@@ -6,6 +6,7 @@
 #include "crypto/rand/grand.h"
 #include "crypto/rus/modes.h"
 #include "tests/grand/grand_fixture.h"
+#include "tests/support/process_race.h"
 
 namespace cadb::test {
 namespace {
@@ -281,6 +282,22 @@ TEST_F(GrandTest, ConcurrentDrawsNeverRepeatBytes) {
         all.insert(g.begin(), g.end());
     }
     EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kDraws));
+}
+
+// A process forked from a seeded one never hands out its parent's bytes,
+// even from the buffer it copied and with the clocks held still.
+TEST_F(GrandTest, AForkedProcessDrawsApartFromItsParent) {
+    GRAND_set_time_source(&kFrozen);
+    seed_with(std::vector<unsigned char>(32, 5));
+    constexpr int kDrawn = 64;
+    const testing::Race race = testing::race_processes(1, kDrawn, [](int, int fd) {
+        const auto drawn = draw(kDrawn);
+        return testing::tell(fd, drawn.data(), drawn.size()) ? 0 : 1;
+    });
+    const auto parent = draw(kDrawn);
+    ASSERT_TRUE(race.all_exited_zero);
+    ASSERT_EQ(race.records.size(), 1u);
+    EXPECT_NE(race.records[0], std::string(parent.begin(), parent.end()));
 }
 
 }  // namespace
