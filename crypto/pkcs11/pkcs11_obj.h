@@ -62,6 +62,11 @@ struct PKCS11_OBJ {
     CK_OBJECT_HANDLE object = 0;    // the current object
     PKCS11_PASSWD_CB pin_cb = nullptr;
     void* pin_arg = nullptr;  // null: the callback is given the path
+    // A key pair generated through this context: its public half as the
+    // generation returned it, and the owner mark its labels carry until it
+    // is named (empty for any other key).
+    CK_OBJECT_HANDLE generated_public = 0;
+    std::string generated_mark;
     std::recursive_mutex mutex;
 };
 

@@ -49,7 +49,9 @@ inline constexpr int PKEY_CTX_FLAG_FORCE_LOGIN = 1;
 // last on the queue. Without it a write replaces the keys of that name.
 inline constexpr int PKEY_CTX_FLAG_NEW_NAME = 2;
 
-// The labels that mark a generated pair not yet named, and a named one.
+// The labels that mark a generated pair not yet named, and a named one. A
+// generated pair's labels carry after the text, past a space, the mark of
+// the process that owns it until it is named (crypto/tokenstore/pair_owner.h).
 inline constexpr const char* kTemporaryPrivateLabel = "Temporary private key object";
 inline constexpr const char* kTemporaryPublicLabel = "Temporary public key object";
 inline constexpr const char* kStoredPrivateLabel = "Halberd private key object";

@@ -16,6 +16,7 @@
 #include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
+#include "crypto/tokenstore/pair_owner.h"
 #include "crypto/tokenstore/pkcs11_key.h"
 #include "crypto/tokenstore/pkcs11_key_local.h"
 
@@ -133,7 +134,13 @@ void abandon_operation(PKCS11_OBJ* obj) {
     ERR_pop_to_mark();
 }
 
-void free_token_data(void* data) { PKCS11_OBJ_free(static_cast<PKCS11_OBJ*>(data)); }
+// A pair this key was generated as and has not named is nobody's once the
+// key is gone: this process's next generation removes it.
+void free_token_data(void* data) {
+    auto* obj = static_cast<PKCS11_OBJ*>(data);
+    if (obj != nullptr && !obj->generated_mark.empty()) pair_mark_release(obj->generated_mark);
+    PKCS11_OBJ_free(obj);
+}
 
 }  // namespace
 

@@ -28,6 +28,7 @@
 #include "crypto/pkcs7/p7_cek.h"
 #include "crypto/pkcs7/p7_recip.h"
 #include "crypto/pkcs7/pkcs7.h"
+#include "crypto/pkcs11/pkcs11_local.h"
 #include "crypto/pse/pse.h"
 #include "crypto/pse/pse_secrets.h"
 #include "crypto/rus/evp_gost.h"
@@ -133,6 +134,34 @@ class TokenKey : public testing::GostTokenTest {
         return n;
     }
 
+    // The halves of generated pairs not yet named on a token: the keys of a
+    // class whose label is a generation label, with or without its owner.
+    // Destroyed when destroy is set.
+    int temporaries(bool private_key, const char* token = kGostToken, bool destroy = false) {
+        auto obj = make_context(token, &pins_);
+        EXPECT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
+        PKCS11_TEMPLATE_ptr t(private_key ? PKCS11_TEMPLATE_private_keys()
+                                          : PKCS11_TEMPLATE_public_keys());
+        std::vector<CK_OBJECT_HANDLE> keys;
+        EXPECT_TRUE(pkcs11::find_all(obj.get(), t.get(), &keys));
+        const std::string base = private_key ? kTemporaryPrivateLabel : kTemporaryPublicLabel;
+        int n = 0;
+        for (const CK_OBJECT_HANDLE h : keys) {
+            obj->object = h;
+            char label[256];
+            CK_ULONG len = sizeof label;
+            if (PKCS11_OBJ_get_attribute(obj.get(), CKA_LABEL, label, &len) != 1 ||
+                !std::string(label, len).starts_with(base))
+                continue;
+            ++n;
+            if (destroy) {
+                EXPECT_EQ(PKCS11_OBJ_destroy(obj.get()), 1);
+            }
+        }
+        ERR_clear_error();
+        return n;
+    }
+
     PSE* store_ = nullptr;
 };
 
@@ -205,13 +234,18 @@ TEST_F(TokenKey, GeneratedKeySignsWhatItsPublicKeyVerifiesHereAndInThePeer) {
     EXPECT_NE(out.find("verify OK"), std::string::npos) << out;
 }
 
-TEST_F(TokenKey, GeneratingTwiceWithoutSavingLeavesOnePair) {
-    PkeyCtxPtr first = generated();
+// A pair not yet named whose key this process has let go is a leftover;
+// one whose key it still holds (another enrolment of its own) is not.
+TEST_F(TokenKey, GeneratingAgainRemovesTheUnsavedPairNoKeyHolds) {
+    generated();
     PkeyCtxPtr second = generated(nullptr, NID_R3410_2001_B_PARAMSET);
     EXPECT_EQ(count(CKO_PRIVATE_KEY), 1);
     EXPECT_EQ(count(CKO_PUBLIC_KEY), 1);
     const auto* key = static_cast<const ECGOST*>(EVP_PKEY_get0(PKEY_CTX_get_PKEY(second.get())->key));
     EXPECT_EQ(key->nid, NID_R3410_2001_B_PARAMSET);
+    PkeyCtxPtr third = generated();
+    EXPECT_EQ(count(CKO_PRIVATE_KEY), 2);
+    EXPECT_EQ(count(CKO_PUBLIC_KEY), 2);
 }
 
 TEST_F(TokenKey, WritingNamesThePairAndRenamesIt) {
@@ -251,7 +285,7 @@ TEST_F(TokenKey, AWriteToAFreeNameDestroysNothing) {
     ERR_clear_error();
     EXPECT_EQ(count_with(true, "k", kStoredPrivateLabel), 1);
     EXPECT_EQ(count_with(false, "k", kStoredPublicLabel), 1);
-    EXPECT_EQ(count_with(true, nullptr, kTemporaryPrivateLabel), 1);
+    EXPECT_EQ(temporaries(true), 1);
     ASSERT_EQ(PKEY_CTX_set_path(next.get(), "k3"), 1);
     ASSERT_EQ(PKEY_CTX_write(next.get(), 0, 0), 1);
     EXPECT_EQ(count(CKO_PRIVATE_KEY), 2);
@@ -261,29 +295,22 @@ TEST_F(TokenKey, AWriteToAFreeNameDestroysNothing) {
     EXPECT_TRUE(verifies(pub.get(), kData, signed_by(PKEY_CTX_get_PKEY(reader.get())->key, kData)));
 }
 
-// Two enrolments' fresh pairs on the token at once (the other's made first,
-// after this one's generation had removed the leftovers): each is named
-// with its own public half, whichever temporary public object comes first.
+// Two enrolments' fresh pairs on the token at once, their public halves
+// under one label (as pairs made before the labels bore their owner): each
+// is named with its own public half, the one its generation returned,
+// whichever comes first.
 TEST_F(TokenKey, AFreshPairIsNamedWithItsOwnPublicHalf) {
     auto obj = make_context(kGostToken, &pins_);
     ASSERT_EQ(PKCS11_OBJ_login(obj.get(), 0), 1);
-    auto relabel = [&](CK_OBJECT_HANDLE h, const char* label) {
-        PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
-        obj->object = h;
-        return t && PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, label) &&
-               PKCS11_OBJ_set_attributes(obj.get(), t.get()) == 1;
-    };
     PkeyCtxPtr theirs = generated();
-    ASSERT_EQ(PKCS11_OBJ_find_private_key(obj.get(), nullptr, kTemporaryPrivateLabel), 1);
-    const CK_OBJECT_HANDLE their_private = obj->object;
-    ASSERT_EQ(PKCS11_OBJ_find_public_key(obj.get(), nullptr, kTemporaryPublicLabel), 1);
-    const CK_OBJECT_HANDLE their_public = obj->object;
-    // Their pair is not there yet when this generation removes leftovers.
-    ASSERT_TRUE(relabel(their_private, "not yet"));
-    ASSERT_TRUE(relabel(their_public, "not yet"));
     PkeyCtxPtr mine = generated();
-    ASSERT_TRUE(relabel(their_private, kTemporaryPrivateLabel));
-    ASSERT_TRUE(relabel(their_public, kTemporaryPublicLabel));
+    for (PKEY_CTX* ctx : {theirs.get(), mine.get()}) {
+        PKCS11_TEMPLATE_ptr t(PKCS11_TEMPLATE_new());
+        obj->object = static_cast<PKCS11_OBJ*>(EVP_PKEY_token_data(PKEY_CTX_get_PKEY(ctx)->key))
+                          ->generated_public;
+        ASSERT_TRUE(t && PKCS11_TEMPLATE_add_text(t.get(), CKA_LABEL, kTemporaryPublicLabel));
+        ASSERT_EQ(PKCS11_OBJ_set_attributes(obj.get(), t.get()), 1);
+    }
     EXPECT_EQ(count_with(false, nullptr, kTemporaryPublicLabel), 2);
 
     for (auto [ctx, name] : {std::pair{mine.get(), "mine"}, std::pair{theirs.get(), "theirs"}}) {
@@ -298,6 +325,57 @@ TEST_F(TokenKey, AFreshPairIsNamedWithItsOwnPublicHalf) {
         EXPECT_TRUE(verifies(public_copy(read).get(), kData, signed_by(read, kData))) << name;
     }
     EXPECT_EQ(count_with(false, nullptr, kTemporaryPublicLabel), 0);
+}
+
+// Processes sharing one token (SoftHSM2's, through the forwarding module
+// that adds GOST keys to it): another process's pair not yet named is no
+// leftover for a generation while that process runs, and is one once it has
+// ended.
+TEST_F(TokenKey, AnUnnamedPairOfAnotherProcessIsALeftoverOnlyOnceThatProcessEnded) {
+    REQUIRE_SOFTHSM();
+    constexpr const char* kShared = "pkcs11:\\cadbsofthsmgost";
+    store_->path = kShared;
+    temporaries(true, kShared, true);
+    temporaries(false, kShared, true);
+    int made[2], go_on[2];
+    ASSERT_EQ(::pipe(made), 0);
+    ASSERT_EQ(::pipe(go_on), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(made[0]);
+        ::close(go_on[1]);
+        PkeyCtxPtr theirs = context();
+        const char ok = PKEY_CTX_generate(theirs.get(), NID_ECR3410_CP, 0) == 1 ? 1 : 0;
+        if (::write(made[1], &ok, 1) != 1) ::_exit(2);
+        // Holds its pair until the parent lets go, then ends without naming it.
+        char c;
+        while (::read(go_on[0], &c, 1) > 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(made[1]);
+    ::close(go_on[0]);
+    char ok = 0;
+    EXPECT_EQ(::read(made[0], &ok, 1), 1);
+    ::close(made[0]);
+    EXPECT_EQ(ok, 1) << "the other process generated no pair";
+    PkeyCtxPtr mine = context();
+    EXPECT_EQ(PKEY_CTX_generate(mine.get(), NID_ECR3410_CP, 0), 1);
+    EXPECT_EQ(temporaries(true, kShared), 2) << "the running process's pair was removed";
+    EXPECT_EQ(temporaries(false, kShared), 2);
+    ::close(go_on[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    PkeyCtxPtr next = context();
+    EXPECT_EQ(PKEY_CTX_generate(next.get(), NID_ECR3410_CP, 0), 1);
+    EXPECT_EQ(temporaries(true, kShared), 2) << "the ended process's pair is still there";
+    EXPECT_EQ(temporaries(false, kShared), 2);
+    mine.reset();
+    next.reset();
+    temporaries(true, kShared, true);
+    temporaries(false, kShared, true);
 }
 
 TEST_F(TokenKey, MissingKeyAndWrongPinAreRefused) {
