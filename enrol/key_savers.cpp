@@ -144,7 +144,14 @@ bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char
 }
 
 bool SaveBackUpKeyPKCS11(const std::string& path) {
-    if (IsMediaPathPresent(path.c_str()) != 1) return true;
+    // A token that cannot tell whether a key bears the name may hold one,
+    // which the main write would destroy unkept: the save fails instead.
+    const int state = media_path_state(path.c_str());
+    if (state == 0) return true;
+    if (state < 0) {
+        log_line("SaveBackUpKeyPKCS11()... The token cannot tell of [%s]...Error!", path.c_str());
+        return false;
+    }
     const std::string folder = KeyFolderOf(path);
     bool ok = false;
     {

@@ -26,7 +26,7 @@ bool SaveKeyFileGenerated(const std::string& path, std::span<const unsigned char
 bool SaveKeyPKCS11Generated(PKEY_CTX* key, const std::string& path, const std::string* userPath);
 
 // The key at path rewritten under the folder's next free name; true when
-// there is none at path.
+// there is none at path, false when the token cannot tell.
 bool SaveBackUpKeyPKCS11(const std::string& path);
 
 }  // namespace cadb::enrol

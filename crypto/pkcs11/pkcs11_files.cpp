@@ -230,14 +230,19 @@ int PKCS11_file_exists(const char* path) {
         const std::string name(label);
         OPENSSL_free(label);
         PKCS11_OBJ_ptr ctx = open_on(module_part, nullptr);
+        // A token that cannot be asked may hold anything under the name.
+        if (!ctx) found = -1;
         // A lone private half bears the name as much as a whole pair does: a
         // writer that took the name for free would destroy it.
         for (auto base : {PKCS11_TEMPLATE_public_keys, PKCS11_TEMPLATE_private_keys,
                           PKCS11_TEMPLATE_certificates}) {
-            if (!ctx || found) break;
+            if (found != 0) break;
             PKCS11_TEMPLATE_ptr t(base());
             std::vector<std::string> ids;
-            if (!t || !collect_ids(ctx.get(), t.get(), &ids)) break;
+            if (!t || !collect_ids(ctx.get(), t.get(), &ids)) {
+                found = -1;
+                break;
+            }
             found = std::any_of(ids.begin(), ids.end(),
                                 [&name](const std::string& id) { return id.starts_with(name); })
                         ? 1

@@ -38,8 +38,10 @@ int PKCS11_path_is_child(const char* dir, const char* name);
 int PKCS11_walk_dir(const char* path, int flags, PKCS11_WALK_CB cb, void* user);
 // 1 when a key of either half (private keys as far as the token shows them
 // to this process's login) or a certificate exists whose CKA_ID begins with the
-// path's name, so a path may name a group of objects. The error queue is
-// empty afterwards.
+// path's name, so a path may name a group of objects; 0 when none does (or
+// the path names nothing on a token); -1 when the token cannot be asked (no
+// module, no token, a search refused), which is no "nothing there". The
+// error queue is empty afterwards.
 int PKCS11_file_exists(const char* path);
 // Removes the keys, or else the certificates, with the path's name as
 // CKA_ID; nothing to remove is success.

@@ -129,7 +129,8 @@ char* BuildFilePath(char* out, const char* dir, const char* name, const char* ex
 // 1 when the file or directory exists on its medium.
 int IsMediaPathPresent(const char* path);
 // As IsMediaPathPresent, with -1 where the medium cannot tell (no driver,
-// or a driver that cannot answer for the path), which is no "not there".
+// a driver that cannot answer for the path, a PKCS#11 token that cannot be
+// asked), which is no "not there".
 int media_path_state(const char* path);
 // 1 when the path is a directory on its medium.
 int IsMediaDirectory(const char* path);

@@ -105,7 +105,7 @@ int CADB_paths_overlap(const char* a, const char* b) {
 
 int media_path_state(const char* path) {
     if (path == nullptr) return 0;
-    if (BIO_media_is_pkcs11(path)) return PKCS11_file_exists(path) == 1 ? 1 : 0;
+    if (BIO_media_is_pkcs11(path)) return PKCS11_file_exists(path);
     if (CADB_is_media_path(path)) {
         const BIO_MEDIA_DRIVER* driver = BIO_media_driver_of(path);
         if (driver == nullptr || driver->exists == nullptr) return -1;

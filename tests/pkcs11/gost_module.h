@@ -19,12 +19,15 @@ struct GostModuleControl {
     CK_ULONG lie_sign_len = 0;  // C_Sign into a buffer answers CKR_BUFFER_TOO_SMALL with this
     CK_ULONG lie_digest_len = 0;  // C_Digest reports this much more than it has
     int full = 0;                 // C_CreateObject answers kGostFullTokenRv
+    int refuse_find = 0;          // C_FindObjectsInit answers kGostRefusedSearchRv
 };
 
 }  // namespace cadb::testing
 
 // What C_CreateObject answers on a full token: CKR_DEVICE_MEMORY.
 inline constexpr cadb::CK_RV kGostFullTokenRv = 0x031;
+// What C_FindObjectsInit answers when searches are refused: CKR_DEVICE_ERROR.
+inline constexpr cadb::CK_RV kGostRefusedSearchRv = 0x030;
 
 // Entry names the tests look up in the module.
 inline constexpr const char* kGostModule = "cadbgostp11";

@@ -295,6 +295,24 @@ TEST_F(TokenSaver, ThePinIsAskedBeforeTheTokensLockIsTaken) {
     EXPECT_EQ(ui.asked_under_hold, 0) << "of " << ui.asked << " PIN questions";
 }
 
+// A token that cannot be asked whether a key bears the main name may hold
+// one there: the backup fails rather than find nothing to keep, after which
+// the main write would destroy that key.
+TEST_F(TokenSaver, ABackupFailsWhereTheTokenCannotTellOfTheName) {
+    const std::string main = std::string(kFolder) + "00000001.key";
+    PkeyCtxPtr old = made("00000001.key");
+    GostControlFn control = nullptr;
+    ASSERT_TRUE(module_entry(control_, kGostControl, control));
+    cadb::testing::GostModuleControl c;
+    c.refuse_find = 1;
+    control(&c);
+    EXPECT_FALSE(SaveBackUpKeyPKCS11(main)) << "a token that cannot be asked was taken as empty";
+    c.refuse_find = 0;
+    control(&c);
+    ERR_clear_error();
+    EXPECT_EQ(kept_as(keys_on_token(), public_of_ctx(old.get())), "00000001.key");
+}
+
 // Savers at once on one token, each with its own contexts and its own key,
 // started together round after round. Each save holds the token's lock from
 // its look at the main name until its key bears it, so none lands its key

@@ -562,6 +562,7 @@ CK_RV find_init(CK_SESSION_HANDLE h, CK_ATTRIBUTE* t, CK_ULONG n) {
     Session* s = session_of(h, &rv);
     if (s == nullptr) return rv;
     if (s->op != Op::None) return CKR_OPERATION_ACTIVE;
+    if (g_control.refuse_find) return kGostRefusedSearchRv;
     if (n > 0 && t == nullptr) return CKR_ARGUMENTS_BAD;
     std::vector<std::pair<CK_ATTRIBUTE_TYPE, Bytes>> want;
     for (CK_ULONG i = 0; i < n; ++i) {
