@@ -23,7 +23,6 @@
 #include "crypto/pkcs11/pkcs11_obj.h"
 #include "crypto/pkcs11/pkcs11_template.h"
 #include "crypto/pse/pse.h"
-#include "crypto/rand/pse_rand.h"
 #include "crypto/rus/evp_gost.h"
 #include "crypto/store/pkey_ctx.h"
 #include "crypto/store/pse_commit.h"
@@ -402,12 +401,6 @@ TEST_F(TokenSaver, EnrolmentsInProcessesAtOnceOnOneSharedTokenKeepEveryKey) {
     }
     const cadb::testing::Race race =
         cadb::testing::race_processes(kProcesses, sizeof(Record), [&](int, int fd) {
-            // Each process starts its generator of its own, as a program
-            // started apart does: a forked child would draw its parent's
-            // bytes, and SoftHSM2, whose draws this library serves, would
-            // give two processes' objects one file name.
-            PSE_rand_cleanup();
-            if (PSE_rand_init_device(nullptr) != 1) return 1;
             for (int i = 0; i < kEnrolments; ++i) {
                 Record r;
                 enrol(&r);
