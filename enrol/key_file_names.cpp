@@ -111,9 +111,10 @@ int note_entry(const char* name, void* user) {
 std::optional<std::uint32_t> NextKeyFileNumber(const std::string& folder, std::int32_t mediaType,
                                                int walkFlags) {
     Walk walk{mediaType};
-    // A folder that does not exist yet holds no key file.
+    // A folder that does not exist yet holds no key file; one that may be
+    // there (the medium cannot tell) is not taken for empty.
     if (CADB_walk_dir(folder.c_str(), walkFlags, note_entry, &walk) != 1 &&
-        IsMediaPathPresent(folder.c_str()) == 1)
+        media_path_state(folder.c_str()) != 0)
         return std::nullopt;
     if (static_cast<unsigned long>(walk.largest) >= largest_number(mediaType)) return std::nullopt;
     return static_cast<std::uint32_t>(walk.largest + 1);

@@ -128,6 +128,8 @@ constexpr char kEveryDevice[] = "any";
 // The library asks the PIN itself, through the session's callback. While
 // this thread holds the PIN asked before its hold of the device, the
 // library is handed that answer instead of asking a person inside the hold.
+// The answer was asked through the process-wide callback: a stream's own
+// callback is still the one asked.
 int handed_pin(char* buf, int size, int rwflag, void* arg) {
     return media_pin(kDriverName, kEveryDevice, nullptr, buf, size, rwflag, arg);
 }
@@ -329,7 +331,7 @@ int open_stream(BIO* bio, Stream& st, int mode, const char* text) {
     ETR2_SESSION* s = st.session;
     s->err_func = 0;
     // A callback set on this stream stands in for the process-wide one.
-    if (st.cb != nullptr) s->passwd_cb = asker(st.cb);
+    if (st.cb != nullptr) s->passwd_cb = st.cb;
     s->mode = static_cast<std::uint32_t>(mode);
     s->options = 0;
     s->buffer = &st.buffer;
@@ -422,7 +424,7 @@ long ETR2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
         case BIO_C_SET_TOKEN_PASSWD_CB:
             st->cb = reinterpret_cast<pem_password_cb*>(ptr);
             if (st->session != nullptr && st->cb != nullptr)
-                st->session->passwd_cb = asker(st->cb);
+                st->session->passwd_cb = st->cb;
             return 1;
         case BIO_C_SET_TOKEN_CREATE_FLAGS:
             if (st->session == nullptr) return 0;

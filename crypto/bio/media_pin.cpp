@@ -65,8 +65,10 @@ int media_pin(const char* driver, std::string_view identity, pem_password_cb* cb
     const Answer* a = find(driver, identity);
     if (a == nullptr) return cb != nullptr ? cb(buf, size, rwflag, arg) : 0;
     if (a->refused || buf == nullptr || size <= 0) return 0;
-    const int copied = std::clamp(a->n, 0, std::min(size, kMediaPinRoom));
-    std::copy_n(a->pin.data(), copied, buf);
+    // An answer longer than the room asked into is refused as a closed
+    // dialog: the caller trusts the length returned.
+    if (a->n < 0 || a->n > std::min(size, kMediaPinRoom)) return 0;
+    std::copy_n(a->pin.data(), a->n, buf);
     return a->n;
 }
 

@@ -208,7 +208,10 @@ int login(TokenSession& s) {
         pem_password_cb* cb = s.cb != nullptr ? s.cb : s.driver->passwd_cb();
         if (cb == nullptr) return fail(s, func, TOKEN_R_LOGIN_FAILED), 0;
         void* arg = s.cb_arg != nullptr ? s.cb_arg : s.path.data();
-        if (media_pins_in_hand() && !bound_identity(s, device.data(), device.size()))
+        // The answer in hand was asked through the process-wide callback: a
+        // stream's own callback is still the one asked.
+        if (s.cb == nullptr && media_pins_in_hand() &&
+            !bound_identity(s, device.data(), device.size()))
             device[0] = '\0';
         const int n = device[0] != '\0'
                           ? media_pin(s.profile().name, device.data(), cb, typed.data(),

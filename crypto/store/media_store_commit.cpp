@@ -86,7 +86,7 @@ int whole_mark(const std::string& mark, const MediaStoreFiles& files) {
     const BufferPtr b = media_read_whole(mark.c_str(), files.flags, files.credential, kMaxFile);
     const int state = b ? 1 : media_file_state(mark.c_str());
     ERR_pop_to_mark();
-    if (!b) return state == 1 ? -1 : 0;
+    if (!b) return state == 0 ? 0 : -1;
     const std::string_view text(reinterpret_cast<const char*>(b->data),
                                 static_cast<std::size_t>(b->length));
     for (std::size_t count = 1; count <= files.paths.size(); ++count)
@@ -165,45 +165,72 @@ int media_store_settle(const MediaStoreFiles& files) {
     return 1;
 }
 
-int media_store_commit(const MediaStoreFiles& files, const std::vector<const BUFFER*>& data) {
-    if (files.paths.empty() || data.size() != files.paths.size()) return 0;
+namespace {
+
+// Puts back what the first count files of a commit replaced: true when each
+// holds its old contents again (or, where it was not there, is gone).
+bool put_back(const MediaStoreFiles& files, const std::vector<MediaStoreWrite>& writes,
+              std::size_t count) {
+    bool all = true;
+    for (std::size_t kind = 0; kind < count; ++kind) {
+        const MediaStoreWrite& w = writes[kind];
+        if (w.previous != nullptr)
+            all = write_whole(files.paths[kind], w.previous->data, w.previous->length,
+                              flags_of(files, kind), files.credential) &&
+                  all;
+        else
+            all = !w.was_there && take_away(files.paths[kind], files) && all;
+    }
+    return all;
+}
+
+}  // namespace
+
+int media_store_commit(const MediaStoreFiles& files, const std::vector<MediaStoreWrite>& writes) {
+    if (files.paths.empty() || writes.size() != files.paths.size()) return 0;
     const std::optional<std::string> mark = reserve_of(files.paths[0], kMark);
     if (!mark) return 0;
-    for (std::size_t kind = 0; kind < data.size(); ++kind) {
+    for (std::size_t kind = 0; kind < writes.size(); ++kind) {
         const std::optional<std::string> reserve = reserve_of(files.paths[kind], kind);
-        if (!reserve || !write_whole(*reserve, data[kind]->data, data[kind]->length,
+        if (!reserve || !write_whole(*reserve, writes[kind].data->data, writes[kind].data->length,
                                      flags_of(files, kind), files.credential)) {
             drop_reserves(files);
             return 0;
         }
     }
-    const std::string text = mark_text(data.size());
+    const std::string text = mark_text(writes.size());
     if (!write_whole(*mark, text.data(), static_cast<int>(text.size()), files.flags,
                      files.credential)) {
         media_store_drop(files);
         return 0;
     }
     // From here on the new store is what a settle finishes.
-    for (std::size_t kind = 0; kind < data.size(); ++kind) {
-        if (!write_whole(files.paths[kind], data[kind]->data, data[kind]->length,
-                         flags_of(files, kind), files.credential))
-            return media_store_settle(files);
+    for (std::size_t kind = 0; kind < writes.size(); ++kind) {
+        if (write_whole(files.paths[kind], writes[kind].data->data, writes[kind].data->length,
+                        flags_of(files, kind), files.credential))
+            continue;
+        // The caller is told the write failed: the old store goes back, and
+        // only then the mark, so that nothing finishes the new one later.
+        // Where the old one cannot be put back, the new one is finished.
+        if (put_back(files, writes, kind + 1) && media_store_drop(files)) return 0;
+        return media_store_settle(files);
     }
     media_store_drop(files);
     return 1;
 }
 
-void media_store_drop(const MediaStoreFiles& files) {
-    if (files.paths.empty()) return;
+bool media_store_drop(const MediaStoreFiles& files) {
+    if (files.paths.empty()) return false;
     const std::optional<std::string> mark = reserve_of(files.paths[0], kMark);
-    if (!mark) return;
+    if (!mark) return false;
     ERR_set_mark();
     const int state = media_file_state(mark->c_str());
     ERR_pop_to_mark();
     // Reserves a whole mark still names are what a settle copies: they stay
     // while it does.
-    if (state != 0 && !take_away(*mark, files)) return;
+    if (state != 0 && !take_away(*mark, files)) return false;
     drop_reserves(files);
+    return true;
 }
 
 }  // namespace cadb

@@ -37,14 +37,24 @@ int media_file_state(const char* path);
 // be neither read nor taken away (the store is then not to be trusted).
 int media_store_settle(const MediaStoreFiles& files);
 
-// Writes data[kind] to the store's file of each kind as one step. 1; 0 when
-// the new store could not be made whole, the old one then left as it was
-// (or, where the medium failed after the mark, the new one finished by the
-// next holder of the lock).
-int media_store_commit(const MediaStoreFiles& files, const std::vector<const BUFFER*>& data);
+// One file of a commit: its new contents and what it replaces (null when
+// the file was not there or could not be read; was_there tells which).
+struct MediaStoreWrite {
+    const BUFFER* data;
+    const BUFFER* previous;
+    bool was_there;
+};
+
+// Writes writes[kind].data to the store's file of each kind as one step. 1;
+// 0 when the new store could not be made whole, the old one then left as it
+// was. Only where the medium fails both the writes and the putting back of
+// what they replaced is the commit left pending, for the next holder of the
+// lock to finish; the new store, whole, then reports 1 if this call manages
+// to finish it itself.
+int media_store_commit(const MediaStoreFiles& files, const std::vector<MediaStoreWrite>& writes);
 
 // Takes the mark and then the reserves away, so that nothing of a commit
-// is finished after the store is erased.
-void media_store_drop(const MediaStoreFiles& files);
+// is finished after the store is erased: false when the mark stays.
+bool media_store_drop(const MediaStoreFiles& files);
 
 }  // namespace cadb

@@ -15,6 +15,7 @@
 #include <openssl/crypto.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -99,12 +100,27 @@ bool media_files(const PSE_CTX* ctx, std::size_t count, MediaStoreFiles* out) {
     return true;
 }
 
+// Whether any of a store's files lies on a token medium. A token's objects
+// stand for the files of a PKCS#11 store, which keeps no commit of this
+// kind.
+bool on_token_media(const MediaStoreFiles& files) {
+    return std::any_of(files.paths.begin(), files.paths.end(), [](const std::string& p) {
+        const int kind = BIO_media_kind(p.c_str());
+        return kind != BIO_MEDIUM_DISK && kind != BIO_MEDIUM_PKCS11;
+    });
+}
+
 // Holds the devices of a store on token media and settles what a writer
 // killed in a commit left there.
 bool hold_media_store(const PSE_CTX* ctx, MediaLock& lock, int func) {
     if (!hold_devices(ctx, lock, func)) return false;
     MediaStoreFiles files;
-    if (media_files(ctx, PSE_FILE_RAND + 1, &files) && media_store_settle(files)) return true;
+    if (!media_files(ctx, PSE_FILE_RAND + 1, &files)) {
+        lock.release();
+        fail(func, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+        return false;
+    }
+    if (!on_token_media(files) || media_store_settle(files)) return true;
     lock.release();
     fail(func, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
     return false;
@@ -239,7 +255,7 @@ class StoreHold {
     bool acquire(const PSE_CTX* ctx, int func) {
         if (const std::optional<DiskStore> disk = disk_store(ctx, PathIntent::look))
             return hold_store(*disk, folder_, func) == 1;
-        return hold_devices(ctx, devices_, func);
+        return hold_media_store(ctx, devices_, func);
     }
     void release() {
         folder_.release();
@@ -614,9 +630,9 @@ int PSE_CTX_default_write(PSE_CTX* ctx) {
     // a writer killed at any instant leaves one store or the other.
     if (replaces) {
         MediaStoreFiles commit;
-        std::vector<const BUFFER*> data;
-        for (const auto& f : files) data.push_back(f.data.get());
-        if (!media_files(ctx, files.size(), &commit) || !media_store_commit(commit, data))
+        std::vector<MediaStoreWrite> writes;
+        for (const auto& f : files) writes.push_back({f.data.get(), f.previous.get(), f.was_there});
+        if (!media_files(ctx, files.size(), &commit) || !media_store_commit(commit, writes))
             return fail(CADB_F_PSE_CTX_WRITE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
         return 1;
     }
@@ -662,9 +678,15 @@ int PSE_CTX_default_erase(PSE_CTX* ctx) {
             CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
             return 0;
         }
-        // Nothing of a commit is finished after the store is gone.
+        // Nothing of a commit is finished after the store is gone: a mark
+        // that stays would bring the store back.
         MediaStoreFiles files;
-        if (media_files(ctx, PSE_FILE_RAND + 1, &files)) media_store_drop(files);
+        if (!media_files(ctx, PSE_FILE_RAND + 1, &files) ||
+            (on_token_media(files) && !media_store_drop(files))) {
+            fail(CADB_F_PSE_CTX_ERASE, ERR_R_INTERNAL, ERR_CLASS_KEY_STORE_IO);
+            CADB_ERR(ERR_LIB_CADB, CADB_F_PSE_CTX_ERASE, ERR_LIB_CADB);
+            return 0;
+        }
     }
     for (int kind = PSE_FILE_MKEY; kind <= PSE_FILE_RAND; ++kind) {
         char path[260];
