@@ -16,6 +16,7 @@
 #include "crypto/rand/pse_rand.h"
 #include "crypto/store/media_io.h"
 #include "crypto/store/media_lock.h"
+#include "crypto/store/media_store_commit.h"
 #include "crypto/store/pse_commit.h"
 #include "crypto/store/pse_ctx.h"
 #include "platform/paths.h"
@@ -216,6 +217,13 @@ int TPSEContainer::erase(const char* path) {
         !device.acquire({names[STORE_MKEY].c_str()}, CADB_F_PSE_CTX_ERASE))
         return 0;
     int ok = 1;
+    // A commit a writer left unfinished would bring the store back: its
+    // mark goes first, then its reserves.
+    if (CADB_is_media_path(names[STORE_MKEY].c_str()) == 1) {
+        MediaStoreFiles commit;
+        commit.paths.assign(names.begin(), names.begin() + STORE_RAND + 1);
+        if (!media_store_drop(commit)) ok = 0;
+    }
     for (const std::string& name : names) {
         const int state = media_path_state(name.c_str());
         if (state < 0 || (state == 1 && CADB_erase_file_plain(name.c_str()) != 1)) ok = 0;
