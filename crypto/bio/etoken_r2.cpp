@@ -423,8 +423,7 @@ long ETR2_ctrl(BIO* bio, int cmd, long num, void* ptr) {
             return close_file(*st);
         case BIO_C_SET_TOKEN_PASSWD_CB:
             st->cb = reinterpret_cast<pem_password_cb*>(ptr);
-            if (st->session != nullptr && st->cb != nullptr)
-                st->session->passwd_cb = st->cb;
+            if (st->session != nullptr && st->cb != nullptr) st->session->passwd_cb = st->cb;
             return 1;
         case BIO_C_SET_TOKEN_CREATE_FLAGS:
             if (st->session == nullptr) return 0;

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-
 #include <cstring>
 #include <optional>
 #include <string_view>

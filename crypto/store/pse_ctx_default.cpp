@@ -278,11 +278,10 @@ int same_store(const PSE_CTX* ctx) {
     const BufferPtr kek_now = read_store_file(ctx, kek_path);
     if (!kek_now) return 0;
     const BUFFER* kek = ctx->kek.get();
-    return kek != nullptr && kek_now->length == kek->length &&
-                   std::memcmp(kek_now->data, kek->data, static_cast<std::size_t>(kek->length)) ==
-                       0
-               ? 1
-               : -1;
+    const bool same = kek != nullptr && kek_now->length == kek->length &&
+                      CRYPTO_memcmp(kek_now->data, kek->data,
+                                    static_cast<std::size_t>(kek->length)) == 0;
+    return same ? 1 : -1;
 }
 
 // The saved state the generator may start from, read afresh into state:
